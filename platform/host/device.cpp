@@ -1,0 +1,41 @@
+// The board's volumes as folders under the device root, and the board's clock.
+#include <cerrno>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/host/host.h"
+#include "sim/board.h"
+
+namespace {
+std::string root = ".";
+}
+
+namespace host {
+
+void SetDeviceRoot(const std::string& r) { root = r; }
+const std::string& DeviceRoot() { return root; }
+
+// "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x". Only
+// absolute device paths name a volume; anything else is refused.
+std::string HostPathOf(const char* devicePath) {
+  if (devicePath == nullptr || devicePath[0] != '\\') return std::string();
+  std::string path = root;
+  for (const char* p = devicePath; *p; ++p) path.push_back(*p == '\\' ? '/' : *p);
+  return path;
+}
+
+}  // namespace host
+
+FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
+  const std::string path = host::HostPathOf(devicePath);
+  if (path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return std::fopen(path.c_str(), mode);
+}
+
+time_t DeviceTime() {
+  const sim::Board* board = host::AttachedBoard();
+  return board ? board->Time() : std::time(nullptr);
+}

@@ -1,0 +1,160 @@
+// VirtualAlloc, VirtualCopy and VirtualFree over real address space, and the
+// register accessors over the simulated bus.
+//
+// A reservation is mmap'd with no access, so a stray direct load or store
+// through a window crashes as it would on an unbound page of the board.
+// VirtualCopy records the physical pages bound to it; the accessors translate
+// a window address through that binding and go to the bus.
+#include <sys/mman.h>
+
+#include <cinttypes>
+#include <vector>
+
+#include "platform/host/host.h"
+#include "platform/kernel.h"
+#include "platform/registers.h"
+#include "sim/board.h"
+#include "sim/fault.h"
+
+namespace {
+
+constexpr uintptr_t kPageSize = 0x1000;
+
+std::vector<host::Reservation> reservations;
+const host::Reservation* lastHit = nullptr;
+int allocSuccessesLeft = -1;
+int copySuccessesLeft = -1;
+sim::Board* board = nullptr;
+
+bool InjectedFailure(int* successesLeft) {
+  if (*successesLeft < 0) return false;
+  if (*successesLeft == 0) {
+    *successesLeft = -1;
+    return true;
+  }
+  --*successesLeft;
+  return false;
+}
+
+host::Reservation* FindStart(uintptr_t start) {
+  for (auto& r : reservations)
+    if (r.start == start) return &r;
+  return nullptr;
+}
+
+// Physical address behind a window address, or a fault.
+bool Translate(volatile uint32_t* reg, uint32_t* physical) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(reg);
+  const host::Reservation* r = lastHit;
+  if (!r || a - r->start >= r->size) {
+    r = nullptr;
+    for (const auto& candidate : reservations) {
+      if (a - candidate.start < candidate.size) {
+        r = &candidate;
+        break;
+      }
+    }
+  }
+  if (!r) {
+    sim::Fault("register access at 0x%" PRIxPTR " outside every reservation", a);
+    return false;
+  }
+  if (!r->bound) {
+    sim::Fault("register access at 0x%" PRIxPTR " in a reservation that was never bound", a);
+    return false;
+  }
+  lastHit = r;
+  *physical = r->physicalBase + static_cast<uint32_t>(a - r->start);
+  return true;
+}
+
+sim::Bus* BusOrFault() {
+  if (!board) sim::Fault("register access with no simulated board attached");
+  return board ? &board->bus() : nullptr;
+}
+
+}  // namespace
+
+LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
+  if (address != nullptr || allocationType != MEM_RESERVE || protect != PAGE_NOACCESS) {
+    sim::Fault("VirtualAlloc(%p, 0x%x, 0x%x, 0x%x): only reservations are simulated", address,
+               size, allocationType, protect);
+    return nullptr;
+  }
+  if (size == 0 || InjectedFailure(&allocSuccessesLeft)) return nullptr;
+  const size_t bytes = (static_cast<size_t>(size) + kPageSize - 1) & ~(kPageSize - 1);
+  void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  reservations.push_back(host::Reservation{reinterpret_cast<uintptr_t>(p), bytes, false, 0});
+  lastHit = nullptr;
+  return p;
+}
+
+BOOL VirtualCopy(LPVOID dest, LPVOID source, DWORD size, DWORD protect) {
+  if (protect != (PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL)) {
+    sim::Fault("VirtualCopy(..., 0x%x): only uncached read-write physical bindings are simulated",
+               protect);
+    return FALSE;
+  }
+  if (InjectedFailure(&copySuccessesLeft)) return FALSE;
+  const uintptr_t d = reinterpret_cast<uintptr_t>(dest);
+  host::Reservation* r = FindStart(d);
+  if (!r || size == 0 || size > r->size || (size & (kPageSize - 1)) != 0 || r->bound) return FALSE;
+  // PAGE_PHYSICAL: the source is the physical page address shifted right by 8.
+  const uint64_t physical = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source)) << 8;
+  if ((physical & (kPageSize - 1)) != 0 || physical + size > (uint64_t{1} << 32)) return FALSE;
+  r->bound = true;
+  r->physicalBase = static_cast<uint32_t>(physical);
+  return TRUE;
+}
+
+BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(address);
+  if (freeType != MEM_RELEASE || size != 0) {
+    sim::Fault("VirtualFree(%p, 0x%x, 0x%x): only whole releases are simulated", address, size,
+               freeType);
+    return FALSE;
+  }
+  for (auto it = reservations.begin(); it != reservations.end(); ++it) {
+    if (it->start == a) {
+      munmap(address, it->size);
+      reservations.erase(it);
+      lastHit = nullptr;
+      return TRUE;
+    }
+  }
+  return FALSE;  // as the kernel does for an address that starts no reservation
+}
+
+uint32_t ReadRegister32(volatile uint32_t* reg) {
+  uint32_t physical;
+  if (!Translate(reg, &physical)) return 0xFFFFFFFFu;
+  sim::Bus* bus = BusOrFault();
+  return bus ? bus->Read32(physical) : 0xFFFFFFFFu;
+}
+
+void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
+  uint32_t physical;
+  if (!Translate(reg, &physical)) return;
+  if (sim::Bus* bus = BusOrFault()) bus->Write32(physical, value);
+}
+
+namespace host {
+
+void AttachBoard(sim::Board* b) { board = b; }
+sim::Board* AttachedBoard() { return board; }
+
+void FailVirtualAllocAfter(int successes) { allocSuccessesLeft = successes; }
+void FailVirtualCopyAfter(int successes) { copySuccessesLeft = successes; }
+
+std::vector<Reservation> Reservations() { return reservations; }
+
+void ResetKernel() {
+  for (const auto& r : reservations) munmap(reinterpret_cast<void*>(r.start), r.size);
+  reservations.clear();
+  lastHit = nullptr;
+  allocSuccessesLeft = -1;
+  copySuccessesLeft = -1;
+}
+
+}  // namespace host

@@ -1,0 +1,63 @@
+// A simulated PXA27x board: the physical bus with the device models the
+// program touches, laid out at the processor's addresses, the converter
+// wired to SSP3, and the board's wall clock.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+
+#include "sim/bus.h"
+
+namespace sim {
+
+class Pxa27xGpio;
+class Pxa27xSsp;
+class Pxa27xClockManager;
+class Ac97Controller;
+class Converter;
+class SignalSource;
+
+constexpr uint32_t kGpioBase = 0x40E00000;
+constexpr uint32_t kSsp3Base = 0x41900000;
+constexpr uint32_t kClockManagerBase = 0x41300000;
+constexpr uint32_t kAc97Base = 0x40500000;
+
+struct BoardOptions {
+  uint32_t frameRateHz = 100000;
+  Nanoseconds accessCost = kDefaultAccessCost;
+  std::shared_ptr<SignalSource> signal;  // nullptr: the default tone
+  // The board's clock at virtual time 0; 0 takes the host's wall clock when
+  // the board is made. Data file names come from this clock plus virtual time,
+  // so a run names its files as the board would, however fast the host is.
+  time_t clockEpoch = 0;
+};
+
+class Board {
+ public:
+  explicit Board(const BoardOptions& options = BoardOptions());
+  ~Board();
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+
+  Bus& bus() { return bus_; }
+  Pxa27xGpio& gpio() { return *gpio_; }
+  Pxa27xSsp& ssp3() { return *ssp3_; }
+  Pxa27xClockManager& clocks() { return *clocks_; }
+  Ac97Controller& ac97() { return *ac97_; }
+  Converter& converter() { return *converter_; }
+
+  // The board's wall clock: epoch plus whole seconds of virtual time.
+  time_t Time() const;
+
+ private:
+  Bus bus_;
+  time_t epoch_;
+  std::unique_ptr<Pxa27xGpio> gpio_;
+  std::unique_ptr<Pxa27xClockManager> clocks_;
+  std::unique_ptr<Converter> converter_;
+  std::unique_ptr<Pxa27xSsp> ssp3_;
+  std::unique_ptr<Ac97Controller> ac97_;
+};
+
+}  // namespace sim

@@ -1,0 +1,124 @@
+#include "tests/test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "hardware/register_windows.h"
+#include "sim/fault.h"
+
+namespace testsupport {
+namespace {
+
+void RemoveTree(const std::string& path) {
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "/" + name;
+      struct stat st;
+      if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        RemoveTree(child);
+      } else {
+        unlink(child.c_str());
+      }
+    }
+    closedir(d);
+  }
+  rmdir(path.c_str());
+}
+
+void RecordFault(const std::string& message) { FaultCatcher::faults().push_back(message); }
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmok-test-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  path_ = buf.data();
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+void ScratchDir::MakeDirs(const std::string& relative) const {
+  std::string p = path_;
+  std::stringstream parts(relative);
+  std::string part;
+  while (std::getline(parts, part, '/')) {
+    p += "/" + part;
+    mkdir(p.c_str(), 0755);
+  }
+}
+
+void ScratchDir::WriteFile(const std::string& relative, const std::string& content) const {
+  std::ofstream out(path_ + "/" + relative, std::ios::binary);
+  out << content;
+}
+
+std::string ScratchDir::ReadFile(const std::string& relative) const {
+  std::ifstream in(path_ + "/" + relative, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> ScratchDir::List(const std::string& relative) const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir((path_ + "/" + relative).c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+FaultCatcher::FaultCatcher() {
+  faults().clear();
+  sim::SetFaultHandler(RecordFault);
+}
+
+FaultCatcher::~FaultCatcher() { sim::SetFaultHandler(nullptr); }
+
+std::vector<std::string>& FaultCatcher::faults() {
+  static std::vector<std::string> recorded;
+  return recorded;
+}
+
+sim::BoardOptions BoardTest::Options() const {
+  sim::BoardOptions o;
+  o.clockEpoch = 1237471509;  // 2009-03-19 14:05:09 UTC
+  return o;
+}
+
+void BoardTest::SetUp() {
+  host::ResetKernel();
+  catcher_ = std::make_unique<FaultCatcher>();
+  board_ = std::make_unique<sim::Board>(Options());
+  host::AttachBoard(board_.get());
+  host::SetDeviceRoot(device.path());
+  host::CaptureConsole(&console);
+  GpioRegPtr = SspRegPtr = v_pClkRegs = nullptr;
+}
+
+void BoardTest::TearDown() {
+  host::CaptureConsole(nullptr);
+  host::AttachBoard(nullptr);
+  for (const std::string& f : FaultCatcher::faults()) ADD_FAILURE() << "bus fault: " << f;
+  catcher_.reset();
+  board_.reset();
+  host::ResetKernel();
+}
+
+}  // namespace testsupport
