@@ -1,0 +1,87 @@
+#include "board/low_power.h"
+
+#include <new>
+
+#include "board/smartio_binding.h"
+#include "hardware/pxa27x_ac97_regs.h"
+#include "hardware/pxa27x_clock_regs.h"
+#include "hardware/register_windows.h"
+#include "platform/kernel.h"
+
+namespace {
+
+// A codec command and the link shut-off each complete within an AC-link frame
+// or two (21 us a frame); even with no console in between, this many polls
+// are hundreds of frames. A codec that never answers must not hang the board.
+constexpr int32_t kStatusPollBudget = 0x4000;
+
+}  // namespace
+
+void EnterLowPower(int32_t mode) {
+  SmartIoBinding* io = new (std::nothrow) SmartIoBinding;
+  if (io == nullptr) {
+    NKDbgPrintfW(L"Out of memory\r\n");
+    return;
+  }
+
+  if (mode != 1) {
+    io->SetBackLight(1);
+    delete io;
+    return;
+  }
+
+  io->SetBackLight(0);
+
+  RegisterWindow ac97 = MapRegisterPage(kAc97Phys);
+  if (ac97 == nullptr) {
+    // Stopping the controller's clocks under a live link would leave the codec
+    // clocking a controller that no longer listens; leave both as they are.
+    NKDbgPrintfW(L"EnterLowPower: AC97 controller not mapped, AC-link left on\r\n");
+    delete io;
+    return;
+  }
+
+  RegSet(ac97, kPrimaryCodecPowerdown, AC97_PR4);
+
+  int32_t polls = 0;
+  while ((RegRead(ac97, GSR) & GSR_CDONE) == 0) {
+    if (polls++ == kStatusPollBudget) {
+      NKDbgPrintfW(L"AC97 GSR Register CDONE wait gave up after %d polls\r\n", kStatusPollBudget);
+      break;
+    }
+    NKDbgPrintfW(L"AC97 GSR Register CDONE = %d\n", static_cast<int>(RegRead(ac97, GSR) & GSR_CDONE));
+  }
+
+  RegSet(ac97, GCR, GCR_ACLINK_OFF);
+
+  RegisterWindow cken = MapRegisterPage(kCkenPhys);
+  if (cken != nullptr) {
+    RegSet(cken, 0, CKEN_AC97CONF);
+    UnmapRegisterWindow(cken);
+  } else {
+    NKDbgPrintfW(L"EnterLowPower: CKEN not mapped, AC97 configuration clock not enabled\r\n");
+  }
+
+  polls = 0;
+  while ((RegRead(ac97, GSR) & GSR_ACOFFD) == 0) {
+    if (polls++ == kStatusPollBudget) {
+      NKDbgPrintfW(L"AC97 GSR Register ACOFFD wait gave up after %d polls\r\n", kStatusPollBudget);
+      break;
+    }
+    NKDbgPrintfW(L"AC97 GSR Register ACOFFD= %d\n", static_cast<int>(RegRead(ac97, GSR) & GSR_ACOFFD));
+  }
+
+  UnmapRegisterWindow(ac97);
+
+  cken = MapRegisterPage(kCkenPhys);
+  if (cken != nullptr) {
+    // Two separate cycles: bit 31 first, then bit 2, each read afresh.
+    RegClear(cken, 0, CKEN_AC97CONF);
+    RegClear(cken, 0, CKEN_AC97);
+    UnmapRegisterWindow(cken);
+  } else {
+    NKDbgPrintfW(L"EnterLowPower: CKEN not mapped, AC97 clocks left running\r\n");
+  }
+
+  delete io;
+}
