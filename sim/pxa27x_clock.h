@@ -1,0 +1,90 @@
+// PXA27x clock manager (physical 0x41300000): core clock configuration, the
+// unit clock enables and the oscillator control.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "sim/bus.h"
+
+namespace sim {
+
+namespace clk {
+// Register offsets, the manual's names.
+constexpr uint32_t CCCR = 0x00;  // core clock configuration
+constexpr uint32_t CKEN = 0x04;  // clock enable
+constexpr uint32_t OSCC = 0x08;  // oscillator configuration
+constexpr uint32_t CCSR = 0x0C;  // core clock status (read-only)
+
+constexpr uint32_t CCCR_L = 0x0000001F;      // run mode = 13 MHz * L
+constexpr uint32_t CCCR_2N = 0x00000780;     // turbo mode = run mode * 2N / 2
+constexpr uint32_t CCCR_A = 0x02000000;      // alternate memory clock setting
+constexpr uint32_t CCCR_PLL_EARLY_EN = 0x04000000;
+constexpr uint32_t CCCR_LCD_26 = 0x08000000;
+constexpr uint32_t CCCR_PPDIS = 0x40000000;  // peripheral PLL disable
+constexpr uint32_t CCCR_CPDIS = 0x80000000;  // core PLL disable
+constexpr uint32_t CCCR_WRITABLE =
+    CCCR_L | CCCR_2N | CCCR_A | CCCR_PLL_EARLY_EN | CCCR_LCD_26 | CCCR_PPDIS | CCCR_CPDIS;
+
+constexpr uint32_t CKEN_AC97 = 1u << 2;       // AC97 controller unit clock
+constexpr uint32_t CKEN_SSP3 = 1u << 4;       // SSP3 unit clock
+constexpr uint32_t CKEN_OST = 1u << 9;        // OS timer
+constexpr uint32_t CKEN_MEMC = 1u << 22;      // memory controller
+constexpr uint32_t CKEN_AC97CONF = 1u << 31;  // AC97 controller configuration
+constexpr uint32_t CKEN_WRITABLE = 0x81FFFFFF;  // bits 30:25 reserved
+
+constexpr uint32_t OSCC_OOK = 1u << 0;      // 32.768 kHz oscillator stable (read-only)
+constexpr uint32_t OSCC_OON = 1u << 1;      // 32.768 kHz oscillator on (write once)
+constexpr uint32_t OSCC_TOUT_EN = 1u << 2;  // timekeeping clock out on GPIO
+constexpr uint32_t OSCC_PIO_EN = 1u << 3;   // 13 MHz processor oscillator out
+constexpr uint32_t OSCC_CRI = 1u << 4;      // clock request input
+constexpr uint32_t OSCC_OSD = 3u << 5;      // processor oscillator stabilisation delay
+constexpr uint32_t OSCC_WRITABLE = OSCC_TOUT_EN | OSCC_PIO_EN | OSCC_CRI | OSCC_OSD;
+
+constexpr uint32_t CCSR_PPLCK = 1u << 28;  // peripheral PLL locked
+constexpr uint32_t CCSR_CPLCK = 1u << 29;  // core PLL locked
+
+// The manual's reset values (PXA27x developer's manual, clocks manager
+// chapter): 104 MHz run mode (L = 8, 2N = 2), only the OS timer and memory
+// controller clocked, the 32 kHz oscillator off, both PLLs locked.
+constexpr uint32_t kCccrReset = 0x00000108;
+constexpr uint32_t kCkenReset = CKEN_MEMC | CKEN_OST;  // 0x00400200
+constexpr uint32_t kOsccReset = 0x00000000;
+constexpr uint32_t kCcsrReset = CCSR_CPLCK | CCSR_PPLCK | kCccrReset;
+}  // namespace clk
+
+class Pxa27xClockManager : public Device {
+ public:
+  Pxa27xClockManager();
+
+  const char* BlockName() const override { return "CLKMGR"; }
+  const char* RegisterName(uint32_t offset) const override;
+  bool Read(uint32_t offset, uint32_t* value) override;
+  bool Write(uint32_t offset, uint32_t value) override;
+
+  uint32_t Cken() const { return s_.cken; }
+
+  // Called after every CKEN write (bus or Poke), with the old and new value.
+  using CkenObserver = std::function<void(uint32_t before, uint32_t after)>;
+  void SetCkenObserver(CkenObserver observer) { observer_ = std::move(observer); }
+
+  // Test backdoor: stores any of the four registers as given (CCSR
+  // included), no virtual time. False for an offset the block does not decode.
+  bool Poke(uint32_t offset, uint32_t value);
+
+ private:
+  struct State {
+    uint32_t cccr;
+    uint32_t cken;
+    uint32_t oscc;
+    uint32_t ccsr;
+  };
+  void SetCken(uint32_t value);
+  // The derived OSCC.OOK.
+  void Update();
+
+  State s_;
+  CkenObserver observer_;
+};
+
+}  // namespace sim
