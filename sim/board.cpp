@@ -1,0 +1,55 @@
+#include "sim/board.h"
+
+#include "sim/converter.h"
+#include "sim/pxa27x_clock.h"
+#include "sim/pxa27x_gpio.h"
+#include "sim/pxa27x_ssp.h"
+#include "sim/signal.h"
+
+#if __has_include("sim/pxa27x_ac97.h")
+#include "sim/pxa27x_ac97.h"
+#else
+namespace sim {
+// The AC97 model has not landed in this tree yet; the member that will hold
+// it only needs a complete type to be destroyed.
+class Ac97Controller {};
+}  // namespace sim
+#endif
+
+namespace sim {
+namespace {
+constexpr uint32_t kBlockSpan = 0x10000;  // each block decodes 64 KB
+}
+
+Board::Board(const BoardOptions& options)
+    : bus_(options.accessCost),
+      epoch_(options.clockEpoch != 0 ? options.clockEpoch : std::time(nullptr)) {
+  std::shared_ptr<SignalSource> signal =
+      options.signal ? options.signal : MakeSignal("tone", options.frameRateHz, nullptr);
+
+  gpio_ = std::make_unique<Pxa27xGpio>();
+  clocks_ = std::make_unique<Pxa27xClockManager>();
+  converter_ = std::make_unique<Converter>(options.frameRateHz, std::move(signal));
+  ssp3_ = std::make_unique<Pxa27xSsp>(bus_, *gpio_, *clocks_, *converter_);
+
+  bus_.Attach(kGpioBase, kBlockSpan, gpio_.get());
+  bus_.Attach(kClockManagerBase, kBlockSpan, clocks_.get());
+  bus_.Attach(kSsp3Base, kBlockSpan, ssp3_.get());
+  // AC97 controller at kAc97Base: made and attached here by its model.
+
+  // The converter starts or stops the moment its pins or the SSP3 unit clock
+  // change, not at the port's next access, so the first frame is timed from
+  // the write that completed the set-up.
+  gpio_->SetPinFunctionObserver([this] { ssp3_->StartConditionsChanged(); });
+  clocks_->SetCkenObserver([this](uint32_t before, uint32_t after) {
+    if ((before ^ after) & clk::CKEN_SSP3) ssp3_->StartConditionsChanged();
+  });
+}
+
+Board::~Board() = default;
+
+time_t Board::Time() const {
+  return epoch_ + static_cast<time_t>(bus_.Now() / 1000000000u);
+}
+
+}  // namespace sim

@@ -1,0 +1,60 @@
+#include "sim/converter.h"
+
+#include <utility>
+
+namespace sim {
+namespace {
+constexpr uint64_t kNanosecondsPerSecond = 1000000000;
+}
+
+Converter::Converter(uint32_t frameRateHz, std::shared_ptr<SignalSource> signal)
+    : frameRateHz_(frameRateHz), signal_(std::move(signal)) {}
+
+void Converter::SetClocked(bool clocked, Nanoseconds now) {
+  if (clocked == clocked_) return;
+  clocked_ = clocked;
+  Restart(now);
+}
+
+void Converter::Stall(bool stalled, Nanoseconds now) {
+  if (stalled == stalled_) return;
+  stalled_ = stalled;
+  Restart(now);
+}
+
+void Converter::Restart(Nanoseconds now) {
+  runStart_ = now;
+  runFrames_ = 0;
+  const bool making = clocked_ && !stalled_ && frameRateHz_ != 0 && signal_ && signal_->Sends();
+  next_ = making ? FrameTime(0) : kNever;
+}
+
+Nanoseconds Converter::FrameTime(uint64_t j) const {
+  const uint64_t n = j + 1;
+  const uint64_t whole = n / frameRateHz_;
+  const uint64_t part = n % frameRateHz_;
+  return runStart_ + whole * kNanosecondsPerSecond + part * kNanosecondsPerSecond / frameRateHz_;
+}
+
+bool Converter::Deliver(Nanoseconds now) {
+  // Frames (j+1) with FrameTime(j) <= now, counted without walking them:
+  // floor(n * 1e9 / rate) <= d  <=>  n <= ((d + 1) * rate - 1) / 1e9.
+  const unsigned __int128 d = now - runStart_;
+  const uint64_t due =
+      static_cast<uint64_t>(((d + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond) - runFrames_;
+  if (due == 0) return false;
+  uint64_t pushed = 0;
+  if (receiver_) {
+    const uint64_t room = receiver_->Room();
+    pushed = due < room ? due : room;
+    for (uint64_t i = 0; i < pushed; ++i) receiver_->ReceiveFrame(signal_->Code(made_ + i) & kCodeMask);
+    // A full FIFO drops the rest; their numbers are used up all the same.
+    if (due > pushed) receiver_->LoseFrames(due - pushed);
+  }
+  made_ += due;
+  runFrames_ += due;
+  next_ = FrameTime(runFrames_);
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,70 @@
+// The 24-bit converter wired to SSP3 as a PSP frame master: while the port
+// clocks it, it makes one frame a frame period on its own clock and shifts it
+// into the port's receive side.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "sim/bus.h"
+#include "sim/signal.h"
+
+namespace sim {
+
+// The port side of the wire.
+class FrameReceiver {
+ public:
+  virtual ~FrameReceiver() = default;
+  // Entries the receive FIFO can still take.
+  virtual unsigned Room() const = 0;
+  virtual void ReceiveFrame(uint32_t word) = 0;
+  // `count` frames arrived at a full FIFO.
+  virtual void LoseFrames(uint64_t count) = 0;
+};
+
+class Converter {
+ public:
+  static constexpr Nanoseconds kNever = ~Nanoseconds{0};
+
+  Converter(uint32_t frameRateHz, std::shared_ptr<SignalSource> signal);
+
+  void Connect(FrameReceiver* receiver) { receiver_ = receiver; }
+
+  // The port's start conditions came (or went) at `now`. Frames due before
+  // must have been delivered already (CatchUp). With the clock on, the first
+  // frame follows one period after `now`.
+  void SetClocked(bool clocked, Nanoseconds now);
+  // Test backdoor: a stalled converter makes no frames; released, it starts
+  // afresh one period after `now`.
+  void Stall(bool stalled, Nanoseconds now);
+
+  // Delivers every frame due by `now`; returns whether any was. On the
+  // register hot path: one compare when nothing is due.
+  bool CatchUp(Nanoseconds now) { return now >= next_ ? Deliver(now) : false; }
+
+  uint64_t FramesMade() const { return made_; }
+  uint32_t FrameRateHz() const { return frameRateHz_; }
+  Nanoseconds NextFrameAt() const { return next_; }
+  bool Clocked() const { return clocked_; }
+  bool Stalled() const { return stalled_; }
+  SignalSource& Signal() { return *signal_; }
+
+ private:
+  void Restart(Nanoseconds now);
+  // Arrival of the (j+1)-th frame of the current run, from its start: exact
+  // integer nanoseconds, so a long run does not drift.
+  Nanoseconds FrameTime(uint64_t j) const;
+  bool Deliver(Nanoseconds now);
+
+  uint32_t frameRateHz_;
+  std::shared_ptr<SignalSource> signal_;
+  FrameReceiver* receiver_ = nullptr;
+  bool clocked_ = false;
+  bool stalled_ = false;
+  Nanoseconds runStart_ = 0;
+  uint64_t runFrames_ = 0;  // frames made since runStart_
+  uint64_t made_ = 0;       // frames made since reset: the signal's frame number
+  Nanoseconds next_ = kNever;
+};
+
+}  // namespace sim

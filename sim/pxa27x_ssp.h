@@ -1,0 +1,179 @@
+// PXA27x SSP3 (physical 0x41900000) as the converter's receiver: the port
+// registers, a 16-entry receive FIFO fed by the converter while the port's
+// start conditions hold, and a transmit FIFO the frames drain.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/bus.h"
+#include "sim/converter.h"
+
+namespace sim {
+
+class Pxa27xGpio;
+class Pxa27xClockManager;
+
+namespace ssp {
+// Register offsets, the manual's names.
+constexpr uint32_t SSCR0 = 0x00;  // control 0
+constexpr uint32_t SSCR1 = 0x04;  // control 1
+constexpr uint32_t SSSR = 0x08;   // status
+constexpr uint32_t SSITR = 0x0C;  // interrupt test
+constexpr uint32_t SSDR = 0x10;   // data: receive FIFO on read, transmit FIFO on write
+constexpr uint32_t SSTO = 0x28;   // receiver time-out
+constexpr uint32_t SSPSP = 0x2C;  // programmable serial protocol
+constexpr uint32_t SSTSA = 0x30;  // transmit time slot active
+constexpr uint32_t SSRSA = 0x34;  // receive time slot active
+constexpr uint32_t SSTSS = 0x38;  // time slot status (read-only)
+constexpr uint32_t SSACD = 0x3C;  // audio clock divider
+
+constexpr uint32_t SSCR0_DSS = 0x0000000F;   // data size - 1 (low four bits)
+constexpr uint32_t SSCR0_FRF = 0x00000030;   // frame format
+constexpr uint32_t SSCR0_FRF_PSP = 0x00000030;
+constexpr uint32_t SSCR0_ECS = 0x00000040;   // external clock select
+constexpr uint32_t SSCR0_SSE = 0x00000080;   // port enable
+constexpr uint32_t SSCR0_SCR = 0x000FFF00;   // serial clock rate
+constexpr uint32_t SSCR0_EDSS = 0x00100000;  // extended data size: +16
+constexpr uint32_t SSCR0_NCS = 0x00200000;
+constexpr uint32_t SSCR0_RIM = 0x00400000;   // receive FIFO overrun interrupt mask
+constexpr uint32_t SSCR0_TIM = 0x00800000;   // transmit FIFO underrun interrupt mask
+constexpr uint32_t SSCR0_FRDC = 0x07000000;  // frame rate divider control (network mode)
+constexpr uint32_t SSCR0_ACS = 0x40000000;   // audio clock select
+constexpr uint32_t SSCR0_MOD = 0x80000000;   // network mode
+constexpr uint32_t SSCR0_WRITABLE = 0xC7FFFFFF;  // bits 29:27 reserved
+
+constexpr uint32_t SSCR1_RIE = 0x00000001;
+constexpr uint32_t SSCR1_TIE = 0x00000002;
+constexpr uint32_t SSCR1_LBM = 0x00000004;
+constexpr uint32_t SSCR1_TFT = 0x000003C0;  // transmit FIFO threshold
+constexpr uint32_t SSCR1_TFT_SHIFT = 6;
+constexpr uint32_t SSCR1_RFT = 0x00003C00;  // receive FIFO threshold - 1
+constexpr uint32_t SSCR1_RFT_SHIFT = 10;
+constexpr uint32_t SSCR1_TINTE = 0x00080000;
+constexpr uint32_t SSCR1_RWOT = 0x00800000;
+constexpr uint32_t SSCR1_SFRMDIR = 0x01000000;  // frame signal is an input (slave to frame)
+constexpr uint32_t SSCR1_SCLKDIR = 0x02000000;  // serial clock is an input (slave to clock)
+constexpr uint32_t SSCR1_SCFR = 0x10000000;
+constexpr uint32_t SSCR1_TTE = 0x40000000;
+constexpr uint32_t SSCR1_WRITABLE = 0xFFFDFFFF;  // bit 17 reserved
+
+constexpr uint32_t SSSR_TNF = 0x00000004;  // transmit FIFO not full
+constexpr uint32_t SSSR_RNE = 0x00000008;  // receive FIFO not empty
+constexpr uint32_t SSSR_BSY = 0x00000010;  // port busy
+constexpr uint32_t SSSR_TFS = 0x00000020;  // transmit FIFO service request
+constexpr uint32_t SSSR_RFS = 0x00000040;  // receive FIFO service request
+constexpr uint32_t SSSR_ROR = 0x00000080;  // receive FIFO overrun (W1C)
+constexpr uint32_t SSSR_TFL = 0x00000F00;  // transmit FIFO level (16 reads as 0 with TNF clear)
+constexpr uint32_t SSSR_TFL_SHIFT = 8;
+constexpr uint32_t SSSR_RFL = 0x0000F000;  // receive FIFO level - 1 (empty reads as 0xF with RNE clear)
+constexpr uint32_t SSSR_RFL_SHIFT = 12;
+constexpr uint32_t SSSR_PINT = 0x00040000;  // peripheral trailing byte (W1C)
+constexpr uint32_t SSSR_TINT = 0x00080000;  // receiver time-out (W1C)
+constexpr uint32_t SSSR_EOC = 0x00100000;   // end of chain (W1C)
+constexpr uint32_t SSSR_TUR = 0x00200000;   // transmit FIFO underrun (W1C)
+constexpr uint32_t SSSR_CSS = 0x00400000;   // clock synchronisation status
+constexpr uint32_t SSSR_BCE = 0x00800000;   // bit count error (W1C)
+constexpr uint32_t SSSR_W1C = SSSR_ROR | SSSR_PINT | SSSR_TINT | SSSR_EOC | SSSR_TUR | SSSR_BCE;
+// The manual's reset value: transmit FIFO empty and not full, receive FIFO
+// empty (RFL 0xF with RNE clear), nothing pending.
+constexpr uint32_t kSssrReset = 0x0000F004;
+
+constexpr uint32_t SSITR_WRITABLE = 0x000000E0;  // TTFS, TRFS, TROR
+constexpr uint32_t SSTO_WRITABLE = 0x00FFFFFF;
+constexpr uint32_t SSPSP_WRITABLE = 0x03FFFFFF;
+constexpr uint32_t SSTSA_WRITABLE = 0x000000FF;
+constexpr uint32_t SSRSA_WRITABLE = 0x000000FF;
+constexpr uint32_t SSACD_WRITABLE = 0x0000007F;
+
+constexpr unsigned kFifoDepth = 16;
+// The converter's pins: GPIO 81 SSPSCLK3 (out), 82 SSPSFRM3 (in), 83 SSPRXD3
+// (in), 84 SSPTXD3 (out), all in alternate function 1.
+constexpr unsigned kPinClock = 81, kPinFrame = 82, kPinReceive = 83, kPinTransmit = 84;
+constexpr unsigned kPinFunction = 1;
+}  // namespace ssp
+
+class Pxa27xSsp : public Device, private FrameReceiver {
+ public:
+  Pxa27xSsp(const Bus& bus, const Pxa27xGpio& gpio, const Pxa27xClockManager& clocks,
+            Converter& converter);
+
+  const char* BlockName() const override { return "SSP3"; }
+  const char* RegisterName(uint32_t offset) const override;
+  bool Read(uint32_t offset, uint32_t* value) override;
+  bool Write(uint32_t offset, uint32_t value) override;
+
+  // The board calls this when the pins or CKEN change: frames due so far are
+  // delivered under the old conditions, then the converter is started or
+  // stopped at bus.Now().
+  void StartConditionsChanged();
+  // SSE, the unit clock, the pins and the port format all as the converter
+  // needs them.
+  bool Running() const { return running_; }
+
+  // Test backdoors, no virtual time. Inject pushes a word as if it had just
+  // been received (a full FIFO drops it and sets ROR). InjectAtPoll makes the
+  // word arrive just before the n-th SSSR read from now (n >= 1); a second
+  // call replaces a pending one. ForceOverrun sets ROR as a dropped frame
+  // would, without touching the FIFO or the counters.
+  void Inject(uint32_t word);
+  void InjectAtPoll(uint64_t n, uint32_t word);
+  void Stall(bool stalled);
+  void ForceOverrun();
+
+  uint64_t FramesMade() const { return converter_.FramesMade(); }
+  uint64_t FramesPushed() const { return pushed_; }  // converter frames that entered the FIFO
+  uint64_t FramesRead() const { return read_; }      // SSDR reads that took an entry
+  uint64_t FramesLost() const { return lost_; }      // words dropped at a full FIFO
+  unsigned FifoLevel() const { return rxCount_; }
+  uint64_t StatusPolls() const { return polls_; }    // SSSR reads
+
+ private:
+  struct State {
+    uint32_t sscr0;
+    uint32_t sscr1;
+    uint32_t sssr;   // sticky bits stored, the rest derived in Update()
+    uint32_t ssitr;
+    uint32_t ssto;
+    uint32_t sspsp;
+    uint32_t sstsa;
+    uint32_t ssrsa;
+    uint32_t sstss;
+    uint32_t ssacd;
+  };
+
+  // FrameReceiver
+  unsigned Room() const override { return ssp::kFifoDepth - rxCount_; }
+  void ReceiveFrame(uint32_t word) override;
+  void LoseFrames(uint64_t count) override;
+
+  void CatchUp() {
+    if (converter_.CatchUp(bus_.Now())) Update();
+  }
+  void Push(uint32_t word);
+  bool ComputeRunning() const;
+  // Recomputes every derived SSSR bit from the FIFOs and the control bits.
+  void Update();
+
+  const Bus& bus_;
+  const Pxa27xGpio& gpio_;
+  const Pxa27xClockManager& clocks_;
+  Converter& converter_;
+
+  State s_;
+  uint32_t rx_[ssp::kFifoDepth];
+  unsigned rxHead_ = 0;
+  unsigned rxCount_ = 0;
+  unsigned txCount_ = 0;  // transmit words are shifted out, never looked at
+  uint32_t lastRead_ = 0;
+  bool running_ = false;
+
+  uint64_t pollCountdown_ = 0;
+  uint32_t pollWord_ = 0;
+
+  uint64_t pushed_ = 0;
+  uint64_t read_ = 0;
+  uint64_t lost_ = 0;
+  uint64_t polls_ = 0;
+};
+
+}  // namespace sim
