@@ -35,7 +35,8 @@ Board::Board(const BoardOptions& options)
   bus_.Attach(kGpioBase, kBlockSpan, gpio_.get());
   bus_.Attach(kClockManagerBase, kBlockSpan, clocks_.get());
   bus_.Attach(kSsp3Base, kBlockSpan, ssp3_.get());
-  // AC97 controller at kAc97Base: made and attached here by its model.
+  ac97_ = std::make_unique<Ac97Controller>(bus_);
+  bus_.Attach(kAc97Base, kBlockSpan, ac97_.get());
 
   // The converter starts or stops the moment its pins or the SSP3 unit clock
   // change, not at the port's next access, so the first frame is timed from
