@@ -1,0 +1,98 @@
+#include "acquisition/configuration.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/device.h"
+#include "platform/kernel.h"
+
+const char kConfigurationPath[] = "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt";
+
+namespace {
+
+// 79 characters and the terminator: a longer line is taken in pieces.
+constexpr int kLineBuffer = 80;
+
+struct Setting {
+  const char* key;
+  const wchar_t* echo;
+  int32_t AcquisitionConfig::*field;
+};
+
+// Compared in this order; the first equal key wins.
+const Setting kSettings[] = {
+    {"Sample rate", L"Sample rate %d\n", &AcquisitionConfig::sampleRate},
+    {"Number of samples per record", L"Samples per record %d\n",
+     &AcquisitionConfig::samplesPerRecord},
+    {"Number of hydrophones", L"Hydrophones %d\n", &AcquisitionConfig::hydrophoneCount},
+    {"Number of records per Flash Disk file", L"Records per Flash Disk File %d\n",
+     &AcquisitionConfig::recordsPerFile},
+    {"Number of Flash Disk files per USB write", L"Flash Disk files per USB write %d\n",
+     &AcquisitionConfig::filesPerUsbWrite},
+    {"Seconds to sleep between acquisitions", L"Sleep Period rate %d\n",
+     &AcquisitionConfig::sleepSeconds},
+};
+
+// The next piece of a line split at ':'. Runs of ':' count as one separator
+// and leading ones are skipped, so no piece is empty; nullptr when none is left.
+char* NextPiece(char** cursor) {
+  char* p = *cursor;
+  while (*p == ':') ++p;
+  if (*p == '\0') {
+    *cursor = p;
+    return nullptr;
+  }
+  char* piece = p;
+  while (*p != '\0' && *p != ':') ++p;
+  if (*p == ':') *p++ = '\0';
+  *cursor = p;
+  return piece;
+}
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Leading white space, an optional sign, decimal digits up to the first
+// non-digit; no digits give 0. Out-of-range values are clamped to the 32-bit
+// range instead of overflowing.
+int32_t DecimalValue(const char* text) {
+  while (IsSpace(*text)) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+  int64_t magnitude = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    magnitude = magnitude * 10 + (*text - '0');
+    if (magnitude > limit) magnitude = limit;
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+void ApplyLine(char* line, AcquisitionConfig& config) {
+  char* cursor = line;
+  const char* key = NextPiece(&cursor);
+  if (key == nullptr) return;
+  for (const Setting& s : kSettings) {
+    if (std::strcmp(key, s.key) != 0) continue;
+    // A key alone at the very end of the file has no value to take.
+    const char* value = NextPiece(&cursor);
+    if (value == nullptr) return;
+    config.*s.field = DecimalValue(value);
+    NKDbgPrintfW(s.echo, config.*s.field);
+    return;
+  }
+}
+
+}  // namespace
+
+bool ReadConfiguration(AcquisitionConfig& config) {
+  FILE* file = OpenDeviceFile(kConfigurationPath, "r");
+  if (file == nullptr) {
+    NKDbgPrintfW(L"Cannot open configuration file \\FlashFX Disk\\Pelmok\\PelmokConfig.txt \r\n");
+    return true;
+  }
+  NKDbgPrintfW(L"Opened Configuration File \n");
+  char line[kLineBuffer];
+  while (std::fgets(line, sizeof line, file) != nullptr) ApplyLine(line, config);
+  std::fclose(file);
+  return true;
+}

@@ -1,0 +1,87 @@
+#include "datafiles/data_files.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/device.h"
+#include "platform/kernel.h"
+
+namespace {
+
+const char* DirectoryOf(DataDestination destination) {
+  return destination == StorageCard ? "\\Storage Card\\Pelmok\\Data\\"
+                                    : "\\Hard Disk\\Pelmok\\Data\\";
+}
+
+// Paths are narrow; the console is wide. "%ls" reads a wide string on the
+// board's CRT and on the host's alike.
+struct WidePath {
+  explicit WidePath(const char* path) {
+    int i = 0;
+    for (; path[i] != '\0' && i < kDataPathBuffer - 1; ++i)
+      text[i] = static_cast<wchar_t>(static_cast<unsigned char>(path[i]));
+    text[i] = L'\0';
+  }
+  wchar_t text[kDataPathBuffer];
+};
+
+// Size of the file at `path`, or -1.
+long FileSize(const char* path) {
+  FILE* f = OpenDeviceFile(path, "rb");
+  if (f == nullptr) return -1;
+  long size = -1;
+  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+  std::fclose(f);
+  return size;
+}
+
+// A full volume often shows only when the buffered data is flushed or the
+// file closed, so both are checked before the count is trusted; after a
+// failure the words counted are the ones the file actually grew by.
+int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_t count) {
+  char path[kDataPathBuffer];
+  MakeDataFileName(path, destination);
+
+  FILE* file = OpenDeviceFile(path, "ab");
+  if (file == nullptr) {
+    NKDbgPrintfW(L"Cannot open data file %ls: record not written\n", WidePath(path).text);
+    return 0;
+  }
+  long before = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) before = std::ftell(file);
+
+  const size_t asked = count > 0 ? static_cast<size_t>(count) : 0;
+  const size_t written = asked > 0 ? std::fwrite(record, sizeof(uint32_t), asked, file) : 0;
+  const bool flushed = std::fflush(file) == 0;
+  const bool closed = std::fclose(file) == 0;
+
+  int32_t words = static_cast<int32_t>(written);
+  if (written != asked || !flushed || !closed) {
+    const long after = FileSize(path);
+    const long grown = before >= 0 && after >= before ? (after - before) / 4 : 0;
+    if (grown < words) words = static_cast<int32_t>(grown);
+    NKDbgPrintfW(L"Write to %ls failed: %d of %d samples stored\n", WidePath(path).text, words,
+                 count);
+  }
+  NKDbgPrintfW(L"Wrote %d samples to flash \n", words);
+  return words;
+}
+
+}  // namespace
+
+void MakeDataFileName(char* path, DataDestination destination) {
+  const time_t now = DeviceTime();
+  struct tm zero = {};
+  const struct tm* local = std::localtime(&now);
+  if (local == nullptr) local = &zero;  // a clock beyond the calendar's range
+  std::snprintf(path, kDataPathBuffer, "%s%d-%d-%d-%d-%d", DirectoryOf(destination),
+                local->tm_year, local->tm_yday, local->tm_hour, local->tm_min, local->tm_sec);
+}
+
+int32_t WriteRecord(const uint32_t* record, int32_t count) {
+  return AppendRecord(HardDisk, record, count);
+}
+
+int32_t WriteRecordToStorageCard(const uint32_t* record, int32_t count) {
+  return AppendRecord(StorageCard, record, count);
+}

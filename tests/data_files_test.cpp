@@ -1,0 +1,138 @@
+// Data file naming from the board's local time, and records on disk.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "datafiles/data_files.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr time_t kBase = 946684800;  // 2000-01-01 00:00:00 UTC
+
+class DataFilesTest : public testsupport::BoardTest {
+ protected:
+  sim::BoardOptions Options() const override {
+    sim::BoardOptions o;
+    o.clockEpoch = kBase;
+    return o;
+  }
+  void SetUp() override {
+    BoardTest::SetUp();
+    const char* tz = std::getenv("TZ");
+    savedTz_ = tz ? tz : "";
+    hadTz_ = tz != nullptr;
+    SetZone("UTC0");
+  }
+  void TearDown() override {
+    if (hadTz_) {
+      setenv("TZ", savedTz_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+    BoardTest::TearDown();
+  }
+  static void SetZone(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  // Moves the board's clock forward to `when` (UTC seconds).
+  void ClockTo(time_t when) {
+    const uint64_t target = static_cast<uint64_t>(when - kBase) * 1000000000ull;
+    ASSERT_GE(target, bus().Now());
+    bus().Advance(target - bus().Now());
+  }
+  std::string NameAt(time_t when, DataDestination destination = HardDisk) {
+    ClockTo(when);
+    char path[kDataPathBuffer];
+    std::memset(path, 'Z', sizeof path);
+    MakeDataFileName(path, destination);
+    return path;
+  }
+
+ private:
+  std::string savedTz_;
+  bool hadTz_ = false;
+};
+
+TEST_F(DataFilesTest, NamesCarryYearDayHourMinuteSecondWithoutPadding) {
+  EXPECT_EQ(NameAt(1199523907), "\\Hard Disk\\Pelmok\\Data\\108-4-9-5-7");       // 5 Jan 2008 09:05:07
+  EXPECT_EQ(NameAt(1230767999), "\\Hard Disk\\Pelmok\\Data\\108-365-23-59-59");  // 31 Dec, leap year
+  EXPECT_EQ(NameAt(1230768000), "\\Hard Disk\\Pelmok\\Data\\109-0-0-0-0");       // 1 January
+  EXPECT_EQ(NameAt(1237471509), "\\Hard Disk\\Pelmok\\Data\\109-77-14-5-9");     // 19 Mar 2009
+}
+
+TEST_F(DataFilesTest, DestinationSelectsDirectory) {
+  // Only 1 selects the storage card; any other value means the hard disk.
+  EXPECT_EQ(NameAt(1237471509, StorageCard), "\\Storage Card\\Pelmok\\Data\\109-77-14-5-9");
+  EXPECT_EQ(NameAt(1237471509, 7), "\\Hard Disk\\Pelmok\\Data\\109-77-14-5-9");
+  EXPECT_EQ(NameAt(1237471509, -1), "\\Hard Disk\\Pelmok\\Data\\109-77-14-5-9");
+}
+
+TEST_F(DataFilesTest, NamesFollowTheLocalTimeZone) {
+  // 03:00 UTC on 1 Jan 2009 is 22:00 on 31 Dec 2008 five hours west.
+  SetZone("EST5");
+  EXPECT_EQ(NameAt(1230778800), "\\Hard Disk\\Pelmok\\Data\\108-365-22-0-0");
+}
+
+TEST_F(DataFilesTest, RecordIsStoredAsLittleEndianWordsAndAppendedWithinASecond) {
+  device.MakeDirs("Hard Disk/Pelmok/Data");
+  ClockTo(1237471509);
+  const uint32_t first[] = {0x00123456, 0xFFFFFFFF, 0x00000001};
+  const uint32_t second[] = {0x89ABCDEF};
+  EXPECT_EQ(WriteRecord(first, 3), 3);
+  EXPECT_EQ(WriteRecord(second, 1), 1);
+  // Same second, same name: one file, the second record behind the first.
+  EXPECT_EQ(device.List("Hard Disk/Pelmok/Data"), std::vector<std::string>{"109-77-14-5-9"});
+  const std::string bytes = device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-9");
+  const std::string expected("\x56\x34\x12\x00\xFF\xFF\xFF\xFF\x01\x00\x00\x00\xEF\xCD\xAB\x89", 16);
+  EXPECT_EQ(bytes, expected);
+  EXPECT_EQ(console, "Wrote 3 samples to flash \nWrote 1 samples to flash \n");
+
+  // A second later: a new file.
+  ClockTo(1237471510);
+  EXPECT_EQ(WriteRecordToStorageCard(first, 3), 0);  // no storage card directory
+  EXPECT_EQ(WriteRecord(first, 2), 2);
+  EXPECT_EQ(device.List("Hard Disk/Pelmok/Data"),
+            (std::vector<std::string>{"109-77-14-5-10", "109-77-14-5-9"}));
+  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-10").size(), 8u);
+}
+
+TEST_F(DataFilesTest, EmptyRecordCreatesTheFile) {
+  device.MakeDirs("Storage Card/Pelmok/Data");
+  ClockTo(1237471509);
+  EXPECT_EQ(WriteRecordToStorageCard(nullptr, 0), 0);
+  EXPECT_EQ(device.List("Storage Card/Pelmok/Data"), std::vector<std::string>{"109-77-14-5-9"});
+  EXPECT_EQ(device.ReadFile("Storage Card/Pelmok/Data/109-77-14-5-9"), "");
+  EXPECT_EQ(console, "Wrote 0 samples to flash \n");
+}
+
+TEST_F(DataFilesTest, MissingDirectoryIsReportedAndNotCreated) {
+  ClockTo(1237471509);
+  const uint32_t word = 5;
+  EXPECT_EQ(WriteRecord(&word, 1), 0);
+  EXPECT_EQ(console,
+            "Cannot open data file \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9: record not written\n");
+  EXPECT_TRUE(device.List("").empty());
+}
+
+TEST_F(DataFilesTest, FullVolumeIsNotReportedAsWritten) {
+  // The data file is a link to /dev/full: opening and buffering succeed, the
+  // flush fails, and nothing reaches the file.
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  device.MakeDirs("Hard Disk/Pelmok/Data");
+  ASSERT_EQ(symlink("/dev/full", (device.path() + "/Hard Disk/Pelmok/Data/109-77-14-5-9").c_str()), 0);
+  ClockTo(1237471509);
+  const uint32_t record[] = {1, 2, 3, 4};
+  EXPECT_EQ(WriteRecord(record, 4), 0);
+  EXPECT_EQ(console,
+            "Write to \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9 failed: 0 of 4 samples stored\n"
+            "Wrote 0 samples to flash \n");
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// pelmok-daq: the board's start-up code on the host. It lays out a simulated
+// PXA27x board with its converter, points the platform layer at it and at a
+// folder that stands for the device's volumes, and calls WinMain once, as the
+// board would; the process exits with WinMain's result.
+//
+// Standard error carries exactly the debug console; standard output carries
+// the program's banner and, after the run, this tool's own report.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "acquisition/acquisition_run.h"
+#include "board/low_power.h"
+#include "platform/host/host.h"
+#include "platform/host/loader.h"
+#include "sim/board.h"
+#include "sim/fault.h"
+#include "sim/pxa27x_ssp.h"
+#include "sim/signal.h"
+#include "sim/trace.h"
+
+namespace {
+
+const char kDefaultDeviceRoot[] = "pelmok-device";
+
+// A short but real run: three file iterations of two one-second records at
+// 100 kHz, so three data files of 100000 words each.
+const char kDefaultConfiguration[] =
+    "Sample rate:100000\r\n"
+    "Number of samples per record:100000\r\n"
+    "Number of hydrophones:4\r\n"
+    "Number of records per Flash Disk file:2\r\n"
+    "Number of Flash Disk files per USB write:3\r\n"
+    "Seconds to sleep between acquisitions:1\r\n";
+
+const char kUsage[] =
+    "usage: pelmok-daq [options]\n"
+    "\n"
+    "Runs the acquisition program once on a simulated PXA27x board, as the board's\n"
+    "start-up code would, and exits with its result. The debug console goes to\n"
+    "standard error; the banner and a report of the run go to standard output.\n"
+    "\n"
+    "  --device-root DIR   folder holding the volumes \"FlashFX Disk\", \"Hard Disk\" and\n"
+    "                      \"Storage Card\" (default: ./pelmok-device)\n"
+    "  --bare              use the device folder as it is: write no default\n"
+    "                      configuration and create no data directories\n"
+    "  --signal KIND       what the converter sends: tone (default), counter,\n"
+    "                      silence, none, or wav:FILE (first channel of a PCM WAV file)\n"
+    "  --frame-rate HZ     converter frames per second (default 100000)\n"
+    "  --trace FILE        write every register access (virtual time, R/W, physical\n"
+    "                      address, register, value) to FILE\n"
+    "  --low-power MODE    call EnterLowPower(MODE) instead of the acquisition run\n"
+    "  --library-dir DIR   folder searched for the vendor I/O library (default: the\n"
+    "                      build's stand-in SMARTIO.DLL and KEYBDDR.DLL)\n"
+    "  --help              show this text\n"
+    "\n"
+    "Without --bare, a configuration file with all six keys is written to\n"
+    "\"FlashFX Disk/Pelmok/PelmokConfig.txt\" if none exists (an existing one is never\n"
+    "changed), and \"Hard Disk/Pelmok/Data\" and \"Storage Card/Pelmok/Data\" are created\n"
+    "where missing. Local time follows the TZ variable.\n";
+
+struct Options {
+  std::string deviceRoot = kDefaultDeviceRoot;
+  bool bare = false;
+  std::string signal = "tone";
+  uint32_t frameRate = 100000;
+  std::string tracePath;
+  bool lowPower = false;
+  int32_t lowPowerMode = 0;
+  std::string libraryDir = PELMOK_STANDIN_DIR "/full";
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "pelmok-daq: %s (see --help)\n", message.c_str());
+  std::exit(2);
+}
+
+bool ParseInteger(const char* text, long long low, long long high, long long* value) {
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) UsageError("option " + arg + " needs a value");
+      return argv[++i];
+    };
+    long long n = 0;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--device-root") {
+      o.deviceRoot = value();
+      if (o.deviceRoot.empty()) UsageError("--device-root needs a folder");
+    } else if (arg == "--bare") {
+      o.bare = true;
+    } else if (arg == "--signal") {
+      o.signal = value();
+    } else if (arg == "--frame-rate") {
+      const char* v = value();
+      if (!ParseInteger(v, 1, 10000000, &n))
+        UsageError(std::string("bad --frame-rate '") + v + "': a whole number of Hz, 1 to 10000000");
+      o.frameRate = static_cast<uint32_t>(n);
+    } else if (arg == "--trace") {
+      o.tracePath = value();
+    } else if (arg == "--low-power") {
+      const char* v = value();
+      if (!ParseInteger(v, INT32_MIN, INT32_MAX, &n))
+        UsageError(std::string("bad --low-power '") + v + "': a 32-bit integer mode");
+      o.lowPower = true;
+      o.lowPowerMode = static_cast<int32_t>(n);
+    } else if (arg == "--library-dir") {
+      o.libraryDir = value();
+    } else {
+      UsageError("unknown option '" + arg + "'");
+    }
+  }
+  return o;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectories(const std::string& path) {
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (!partial.empty() && !IsDirectory(partial) && mkdir(partial.c_str(), 0755) != 0 &&
+        errno != EEXIST)
+      return false;
+  }
+  return true;
+}
+
+void LayOutDevice(const std::string& root) {
+  const std::string config = root + "/FlashFX Disk/Pelmok/PelmokConfig.txt";
+  bool ok = MakeDirectories(root + "/FlashFX Disk/Pelmok") &&
+            MakeDirectories(root + "/Hard Disk/Pelmok/Data") &&
+            MakeDirectories(root + "/Storage Card/Pelmok/Data");
+  struct stat st;
+  if (ok && stat(config.c_str(), &st) != 0) {
+    FILE* f = std::fopen(config.c_str(), "wb");
+    ok = f != nullptr && std::fputs(kDefaultConfiguration, f) >= 0;
+    if (f != nullptr && std::fclose(f) != 0) ok = false;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(),
+                 std::strerror(errno));
+    std::exit(2);
+  }
+}
+
+// Data file name -> size, to report what the run wrote.
+std::map<std::string, long long> DataFiles(const std::string& dir) {
+  std::map<std::string, long long> files;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      struct stat st;
+      const std::string name = e->d_name;
+      if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        files[name] = st.st_size;
+    }
+    closedir(d);
+  }
+  return files;
+}
+
+void StopOnFault(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "\npelmok-daq: simulated board fault, run stopped: %s\n", message.c_str());
+  std::_Exit(3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+
+  std::string error;
+  std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
+  if (!signal) UsageError("bad --signal '" + options.signal + "': " + error);
+
+  FILE* traceFile = nullptr;
+  if (!options.tracePath.empty()) {
+    traceFile = std::fopen(options.tracePath.c_str(), "w");
+    if (traceFile == nullptr)
+      UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
+  }
+
+  if (!options.bare) LayOutDevice(options.deviceRoot);
+
+  sim::BoardOptions boardOptions;
+  boardOptions.frameRateHz = options.frameRate;
+  boardOptions.signal = signal;
+  sim::Board board(boardOptions);
+  std::unique_ptr<sim::TextTrace> trace;
+  if (traceFile != nullptr) {
+    trace = std::make_unique<sim::TextTrace>(board.bus(), traceFile);
+    board.bus().SetTrace(trace.get());
+  }
+  sim::SetFaultHandler(StopOnFault);
+  host::AttachBoard(&board);
+  host::SetDeviceRoot(options.deviceRoot);
+  host::SetLibraryDirectory(options.libraryDir);
+
+  const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
+  const auto before = DataFiles(dataDir);
+
+  int result = 0;
+  if (options.lowPower) {
+    EnterLowPower(options.lowPowerMode);
+  } else {
+    wchar_t commandLine[] = L"";
+    result = WinMain(nullptr, nullptr, commandLine, 0);
+  }
+  std::fflush(stderr);
+  host::AttachBoard(nullptr);
+  board.bus().SetTrace(nullptr);
+  if (traceFile != nullptr) std::fclose(traceFile);
+
+  // The tool's own report, after the run.
+  std::printf("\npelmok-daq: device folder %s, %.6f s of simulated time, %llu register accesses\n",
+              options.deviceRoot.c_str(), static_cast<double>(board.bus().Now()) / 1e9,
+              static_cast<unsigned long long>(board.bus().AccessCount()));
+  if (!options.lowPower) {
+    const sim::Pxa27xSsp& ssp = board.ssp3();
+    std::printf("pelmok-daq: converter frames made %llu, read %llu, lost to overrun %llu\n",
+                static_cast<unsigned long long>(ssp.FramesMade()),
+                static_cast<unsigned long long>(ssp.FramesRead()),
+                static_cast<unsigned long long>(ssp.FramesLost()));
+    int written = 0;
+    for (const auto& [name, size] : DataFiles(dataDir)) {
+      auto old = before.find(name);
+      if (old != before.end() && old->second == size) continue;
+      std::printf("pelmok-daq: wrote %s/%s (%lld bytes)\n", dataDir.c_str(), name.c_str(), size);
+      ++written;
+    }
+    if (written == 0) std::printf("pelmok-daq: no data file written in %s\n", dataDir.c_str());
+  }
+  if (!options.tracePath.empty())
+    std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
+  return result;
+}
