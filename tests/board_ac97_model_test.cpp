@@ -1,0 +1,89 @@
+#include "sim/pxa27x_ac97.h"
+
+#include <gtest/gtest.h>
+
+#include "hardware/pxa27x_ac97_regs.h"
+#include "sim/fault.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr uint32_t kGsr = kAc97Phys + GSR;
+constexpr uint32_t kGcr = kAc97Phys + GCR;
+constexpr uint32_t kPowerdown = kAc97Phys + kPrimaryCodecPowerdown;
+constexpr uint32_t kMasterVolume = kAc97Phys + PrimaryCodecRegister(0x02);
+
+class Ac97ModelTest : public testsupport::BoardTest {
+ protected:
+  sim::Ac97Controller& ac97() { return board().ac97(); }
+
+  // Reads GSR until `bit` shows, at most 1000 reads; the bus time of the
+  // first read that showed it, or 0 if it never did.
+  sim::Nanoseconds PollGsr(uint32_t bit) {
+    for (int i = 0; i < 1000; ++i) {
+      if (bus().Read32(kGsr) & bit) return bus().Now();
+    }
+    return 0;
+  }
+};
+
+TEST_F(Ac97ModelTest, CodecWriteCompletesOneFrameLater) {
+  // After boot: link up, codec ready and fully powered, no command done yet.
+  EXPECT_EQ(bus().Read32(kGsr) & (GSR_PCR | GSR_CDONE), GSR_PCR);
+  EXPECT_EQ(bus().Read32(kPowerdown), 0x000Fu);
+  bus().Write32(kPowerdown, 0x1000);
+  const sim::Nanoseconds written = bus().Now();
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, CAR_CAIP);
+  // CDONE is first seen by the first read at or after one frame.
+  const sim::Nanoseconds done = PollGsr(GSR_CDONE);
+  EXPECT_GE(done, written + sim::Ac97Controller::kCodecCommandNs);
+  EXPECT_LT(done, written + sim::Ac97Controller::kCodecCommandNs + bus().AccessCost());
+  // Sticky until written 1; the codec holds PR4 with its ready flags intact.
+  bus().Advance(10 * sim::Ac97Controller::kFrameNs);
+  EXPECT_NE(bus().Read32(kGsr) & GSR_CDONE, 0u);
+  bus().Write32(kGsr, GSR_CDONE);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
+  EXPECT_EQ(ac97().CodecRegister(AC97_POWERDOWN), 0x100F);
+}
+
+TEST_F(Ac97ModelTest, PoweredDownSectionsDropTheirReadyFlags) {
+  // PR0 (ADC) and PR1 (DAC) down: ADC and DAC ready clear, analog and Vref stay.
+  bus().Write32(kPowerdown, 0x0300);
+  EXPECT_EQ(bus().Read32(kPowerdown), 0x030Cu);
+  // PR3 (Vref) down takes the analog mixer with it.
+  bus().Write32(kPowerdown, 0x0800);
+  EXPECT_EQ(bus().Read32(kPowerdown), 0x0803u);
+}
+
+TEST_F(Ac97ModelTest, LinkShutOffAndCommandsOverADeadLink) {
+  bus().Write32(kGcr, bus().Read32(kGcr) | GCR_ACLINK_OFF);
+  const sim::Nanoseconds requested = bus().Now();
+  const sim::Nanoseconds off = PollGsr(GSR_ACOFFD);
+  EXPECT_GE(off, requested + sim::Ac97Controller::kLinkOffNs);
+  EXPECT_LT(off, requested + sim::Ac97Controller::kLinkOffNs + bus().AccessCost());
+  // With the link off a codec write never completes and never reaches the codec.
+  bus().Write32(kMasterVolume, 0x0000);
+  bus().Advance(100 * sim::Ac97Controller::kFrameNs);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
+  EXPECT_EQ(ac97().CodecRegister(0x02), 0x8000);
+  // Link back on: ACOFFD drops at once.
+  bus().Write32(kGcr, bus().Read32(kGcr) & ~GCR_ACLINK_OFF);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_ACOFFD, 0u);
+}
+
+TEST_F(Ac97ModelTest, HeldStatusBitNeverRisesUntilReleased) {
+  ac97().HoldStatusLow(GSR_CDONE);
+  bus().Write32(kMasterVolume, 0x0808);
+  bus().Advance(100 * sim::Ac97Controller::kFrameNs);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
+  ac97().HoldStatusLow(0);
+  EXPECT_NE(bus().Read32(kGsr) & GSR_CDONE, 0u);
+}
+
+TEST_F(Ac97ModelTest, FifoDataRegistersAreNotDecoded) {
+  bus().Read32(kAc97Phys + 0x40);  // PCDR
+  ASSERT_EQ(testsupport::FaultCatcher::faults().size(), 1u);
+  testsupport::FaultCatcher::faults().clear();
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+#include "board/low_power.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "hardware/pxa27x_ac97_regs.h"
+#include "hardware/pxa27x_clock_regs.h"
+#include "platform/host/loader.h"
+#include "sim/pxa27x_ac97.h"
+#include "sim/pxa27x_clock.h"
+#include "tests/standin_access.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr uint32_t kPowerdown = kAc97Phys + kPrimaryCodecPowerdown;
+constexpr uint32_t kGsr = kAc97Phys + GSR;
+constexpr uint32_t kGcr = kAc97Phys + GCR;
+constexpr int kPollBudget = 0x4000;
+// Memory controller, OS timer, one more unit and the AC97 unit clock.
+constexpr uint32_t kSeed = 0x00400304;
+
+const std::string kBinding =
+    "\r\nLoading SMARTIO.DLL...\r\n\r\nSMARTIO.DLL Loaded successfully..."
+    "Loading ADSmartIO functions\r\n.  ok\r\n";
+
+class LowPowerTest : public testsupport::BoardTest {
+ protected:
+  void SetUp() override {
+    BoardTest::SetUp();
+    host::SetLibraryDirectory(std::string(PELMOK_STANDIN_DIR) + "/full");
+    // Our own reference keeps the stand-in, and its state, loaded across the call.
+    keep_ = LoadLibraryW(L"SMARTIO.dll");
+    ASSERT_NE(keep_, nullptr);
+    light = testsupport::StandinStateOf(keep_);
+    board().clocks().Poke(CKEN, kSeed);
+    bus().SetTrace(&trace);
+  }
+  void TearDown() override {
+    bus().SetTrace(nullptr);
+    FreeLibrary(keep_);
+    host::SetLibraryDirectory(std::string());
+    BoardTest::TearDown();
+  }
+
+  // Checks the next trace record and moves on; false at a mismatch.
+  bool Expect(bool write, uint32_t address, uint32_t value) {
+    if (at >= trace.records.size()) {
+      ADD_FAILURE() << "trace ends before access " << at;
+      return false;
+    }
+    const sim::TraceRecord& r = trace.records[at++];
+    EXPECT_EQ(r.write, write) << "access " << at - 1;
+    EXPECT_EQ(r.address, address) << "access " << at - 1;
+    EXPECT_EQ(r.value, value) << "access " << at - 1;
+    return r.write == write && r.address == address && r.value == value;
+  }
+
+  // Walks one status wait in the trace: a test read, then for every clear
+  // test a read that is printed and a new test. Returns the console lines the
+  // wait must have printed.
+  std::string WalkWait(uint32_t bit, const char* line, const char* gaveUp) {
+    std::string printed;
+    for (int polls = 0; at < trace.records.size(); ++polls) {
+      const sim::TraceRecord& test = trace.records[at++];
+      EXPECT_TRUE(!test.write && test.address == kGsr) << "access " << at - 1;
+      if (test.value & bit) return printed;
+      if (polls == kPollBudget) return printed + gaveUp;
+      const sim::TraceRecord& shown = trace.records[at++];
+      EXPECT_TRUE(!shown.write && shown.address == kGsr) << "access " << at - 1;
+      char text[64];
+      std::snprintf(text, sizeof text, line, shown.value & bit);
+      printed += text;
+    }
+    ADD_FAILURE() << "trace ends inside a wait";
+    return printed;
+  }
+
+  // The whole mode-1 sequence from the current trace position, given the
+  // values the registers start from; returns the wait lines printed.
+  std::string WalkSequence(uint32_t powerdown, uint32_t gcr, const char* cdoneGaveUp = "",
+                           const char* acoffdGaveUp = "") {
+    Expect(false, kPowerdown, powerdown);
+    Expect(true, kPowerdown, powerdown | 0x1000);
+    std::string lines = WalkWait(GSR_CDONE, "AC97 GSR Register CDONE = %d\n", cdoneGaveUp);
+    Expect(false, kGcr, gcr);
+    Expect(true, kGcr, gcr | 0x8);
+    Expect(false, kCkenPhys, kSeed);
+    Expect(true, kCkenPhys, kSeed | 0x80000000);
+    lines += WalkWait(GSR_ACOFFD, "AC97 GSR Register ACOFFD= %d\n", acoffdGaveUp);
+    Expect(false, kCkenPhys, kSeed | 0x80000000);
+    Expect(true, kCkenPhys, kSeed);
+    Expect(false, kCkenPhys, kSeed);
+    Expect(true, kCkenPhys, kSeed & ~0x4u);
+    EXPECT_EQ(at, trace.records.size()) << "accesses after the sequence";
+    return lines;
+  }
+
+  void ExpectPoweredDown() {
+    EXPECT_EQ(board().clocks().Cken(), kSeed & ~0x80000004u);
+    EXPECT_EQ(board().ac97().CodecRegister(AC97_POWERDOWN) & 0x1000, 0x1000);
+    EXPECT_EQ(board().ac97().Gcr() & GCR_ACLINK_OFF, GCR_ACLINK_OFF);
+    EXPECT_TRUE(host::Reservations().empty());
+  }
+
+  testsupport::RecordingTrace trace;
+  size_t at = 0;
+  standin::BoardState* light = nullptr;
+
+ private:
+  HMODULE keep_ = nullptr;
+};
+
+TEST_F(LowPowerTest, OtherModesOnlySwitchTheBacklightOn) {
+  for (int32_t mode : {0, 2, -1}) {
+    SCOPED_TRACE(mode);
+    console.clear();
+    light->backlightOn = 0;
+    EnterLowPower(mode);
+    EXPECT_EQ(console, kBinding);
+    EXPECT_EQ(light->backlightOn, 1);
+    EXPECT_TRUE(trace.records.empty());
+    EXPECT_TRUE(host::Reservations().empty());
+  }
+  EXPECT_STREQ(light->callLog, "SIOBackLightON() SIOBackLightON() SIOBackLightON() ");
+}
+
+TEST_F(LowPowerTest, ModeOneRegisterSequence) {
+  EnterLowPower(1);
+  // Fresh board: codec fully ready (0x000F), GCR with COLD_RST only; both waits take a while.
+  const std::string lines = WalkSequence(0x000F, 0x2);
+  EXPECT_NE(lines, "");
+  EXPECT_EQ(console, kBinding + lines);
+  EXPECT_EQ(light->backlightOn, 0);
+  ExpectPoweredDown();
+  // CDONE is first seen one AC-link command time after the codec write.
+  const sim::Nanoseconds written = trace.records[1].time;
+  for (size_t i = 2; i < trace.records.size(); ++i) {
+    if (trace.records[i].address == kGsr && (trace.records[i].value & GSR_CDONE)) {
+      EXPECT_GE(trace.records[i].time, written + sim::Ac97Controller::kCodecCommandNs);
+      EXPECT_EQ(trace.records[i - 1].value & GSR_CDONE, 0u);
+      break;
+    }
+  }
+}
+
+TEST_F(LowPowerTest, StatusAlreadyUpPrintsNoWaitLine) {
+  // CDONE left over from an earlier codec command, ACOFFD set behind the bus.
+  bus().Write32(kAc97Phys + PrimaryCodecRegister(0x02), 0x0808);
+  bus().Advance(sim::Ac97Controller::kCodecCommandNs);
+  board().ac97().Poke(GSR, board().ac97().Gsr() | GSR_ACOFFD);
+  trace.records.clear();
+  EnterLowPower(1);
+  EXPECT_EQ(WalkSequence(0x000F, 0x2), "");
+  EXPECT_EQ(console, kBinding);
+  ExpectPoweredDown();
+}
+
+TEST_F(LowPowerTest, CdoneThatNeverComesEndsTheWaitAndGoesOn) {
+  board().ac97().HoldStatusLow(GSR_CDONE);
+  EnterLowPower(1);
+  const char gaveUp[] = "AC97 GSR Register CDONE wait gave up after 16384 polls\r\n";
+  const std::string lines = WalkSequence(0x000F, 0x2, gaveUp);
+  EXPECT_EQ(console, kBinding + lines);
+  std::string waits;
+  for (int i = 0; i < kPollBudget; ++i) waits += "AC97 GSR Register CDONE = 0\n";
+  EXPECT_EQ(lines.substr(0, waits.size() + sizeof gaveUp - 1), waits + gaveUp);
+  ExpectPoweredDown();
+}
+
+TEST_F(LowPowerTest, AcoffdThatNeverComesEndsTheWaitAndGoesOn) {
+  board().ac97().HoldStatusLow(GSR_ACOFFD);
+  EnterLowPower(1);
+  const char gaveUp[] = "AC97 GSR Register ACOFFD wait gave up after 16384 polls\r\n";
+  const std::string lines = WalkSequence(0x000F, 0x2, "", gaveUp);
+  EXPECT_EQ(console, kBinding + lines);
+  std::string waits;
+  for (int i = 0; i < kPollBudget; ++i) waits += "AC97 GSR Register ACOFFD= 0\n";
+  EXPECT_EQ(lines.substr(lines.size() - waits.size() - (sizeof gaveUp - 1)), waits + gaveUp);
+  ExpectPoweredDown();
+}
+
+TEST_F(LowPowerTest, NoVendorLibraryStillPowersDown) {
+  host::SetLibraryDirectory(std::string(PELMOK_STANDIN_DIR) + "/empty");
+  EnterLowPower(1);
+  const std::string lines = WalkSequence(0x000F, 0x2);
+  EXPECT_EQ(console, "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
+                     "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n" +
+                         lines);
+  ExpectPoweredDown();
+}
+
+TEST_F(LowPowerTest, WindowsThatFailToMapAreNeverTouched) {
+  struct Case {
+    void (*fail)(int);
+    int after;
+    const char* messages;  // what follows the binding's text, waits aside
+    uint32_t cken;         // CKEN at the end
+    size_t ckenAccesses;
+  };
+  const Case cases[] = {
+      {host::FailVirtualAllocAfter, 0,
+       "Error! at VirtualAlloc()\r\nEnterLowPower: AC97 controller not mapped, AC-link left on\r\n",
+       kSeed, 0},
+      {host::FailVirtualCopyAfter, 0,
+       "Error! at VirtualCopy()\r\nEnterLowPower: AC97 controller not mapped, AC-link left on\r\n",
+       kSeed, 0},
+      {host::FailVirtualAllocAfter, 1,
+       "Error! at VirtualAlloc()\r\n"
+       "EnterLowPower: CKEN not mapped, AC97 configuration clock not enabled\r\n",
+       kSeed & ~0x4u, 4},
+      {host::FailVirtualCopyAfter, 2,
+       "Error! at VirtualCopy()\r\nEnterLowPower: CKEN not mapped, AC97 clocks left running\r\n",
+       kSeed | 0x80000000u, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.messages);
+    board().clocks().Poke(CKEN, kSeed);
+    console.clear();
+    trace.records.clear();
+    c.fail(c.after);
+    EnterLowPower(1);
+    // Earlier cases left the link off, so whether waits print varies; only the rest counts.
+    std::string rest;
+    for (size_t line = 0; line < console.size();) {
+      const size_t end = console.find('\n', line);
+      const size_t next = end == std::string::npos ? console.size() : end + 1;
+      if (console.compare(line, 17, "AC97 GSR Register") != 0) rest += console.substr(line, next - line);
+      line = next;
+    }
+    EXPECT_EQ(rest, kBinding + c.messages);
+    EXPECT_EQ(board().clocks().Cken(), c.cken);
+    size_t ckenAccesses = 0;
+    for (const sim::TraceRecord& r : trace.records) ckenAccesses += r.address == kCkenPhys;
+    EXPECT_EQ(ckenAccesses, c.ckenAccesses);
+    // Without the AC97 window nothing at all is touched; a touch of an unmade
+    // window would be a bus fault and fail the test.
+    if (c.after == 0) {
+      EXPECT_TRUE(trace.records.empty());
+    }
+    EXPECT_TRUE(host::Reservations().empty());
+  }
+}
+
+}  // namespace
