@@ -38,10 +38,14 @@ Nanoseconds Converter::FrameTime(uint64_t j) const {
 
 bool Converter::Deliver(Nanoseconds now) {
   // Frames (j+1) with FrameTime(j) <= now, counted without walking them:
-  // floor(n * 1e9 / rate) <= d  <=>  n <= ((d + 1) * rate - 1) / 1e9.
-  const unsigned __int128 d = now - runStart_;
-  const uint64_t due =
-      static_cast<uint64_t>(((d + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond) - runFrames_;
+  // floor(n * 1e9 / rate) <= d  <=>  n <= ((d + 1) * rate - 1) / 1e9. Whole
+  // seconds of d are split off first so the product stays within 64 bits on
+  // the 32-bit board build as on the host.
+  const uint64_t d = now - runStart_;
+  const uint64_t seconds = d / kNanosecondsPerSecond;
+  const uint64_t rest = d % kNanosecondsPerSecond;
+  const uint64_t due = seconds * frameRateHz_ +
+                       ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - runFrames_;
   if (due == 0) return false;
   uint64_t pushed = 0;
   if (receiver_) {
