@@ -1,20 +1,11 @@
 #include "sim/board.h"
 
 #include "sim/converter.h"
+#include "sim/pxa27x_ac97.h"
 #include "sim/pxa27x_clock.h"
 #include "sim/pxa27x_gpio.h"
 #include "sim/pxa27x_ssp.h"
 #include "sim/signal.h"
-
-#if __has_include("sim/pxa27x_ac97.h")
-#include "sim/pxa27x_ac97.h"
-#else
-namespace sim {
-// The AC97 model has not landed in this tree yet; the member that will hold
-// it only needs a complete type to be destroyed.
-class Ac97Controller {};
-}  // namespace sim
-#endif
 
 namespace sim {
 namespace {
