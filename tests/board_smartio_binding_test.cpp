@@ -34,7 +34,13 @@ class SmartIoBindingTest : public ::testing::Test {
     host::SetLibraryDirectory(std::string(PELMOK_STANDIN_DIR) + "/" + variant);
     io = std::make_unique<SmartIoBinding>();
   }
-  standin::BoardState& Board() { return *testsupport::StandinStateOf(io->hLibrary); }
+  standin::BoardState& Board() {
+    standin::BoardState* state = testsupport::StandinStateOf(io->hLibrary);
+    if (state != nullptr) return *state;
+    ADD_FAILURE() << "no stand-in library loaded";
+    static standin::BoardState none{};
+    return none;
+  }
   // Console text since the last call.
   std::string Printed() {
     std::string text = console.substr(seen);
