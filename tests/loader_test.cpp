@@ -54,14 +54,6 @@ TEST_F(LoaderTest, NothingLoadsFromAnEmptyOrMissingFolder) {
   }
 }
 
-TEST_F(LoaderTest, AFileThatIsNoLibraryDoesNotLoad) {
-  testsupport::ScratchDir dir;
-  dir.WriteFile("SMARTIO.DLL", "not an image");
-  host::SetLibraryDirectory(dir.path());
-  EXPECT_EQ(LoadLibraryW(L"SMARTIO.dll"), nullptr);
-  EXPECT_EQ(GetLastError(), 193u);  // ERROR_BAD_EXE_FORMAT
-}
-
 TEST_F(LoaderTest, VariantsOfOneNameLoadSideBySide) {
   // Two SMARTIO.DLLs from two folders are two objects with their own exports and state.
   host::SetLibraryDirectory(kStandin + "/full");
