@@ -2,6 +2,7 @@
 // here the text is formatted the same way and written, byte for byte, to
 // standard error (or to a test's capture).
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -29,7 +30,7 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
   text.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {
     const wchar_t c = wide[i];
-    text.push_back(c >= 0 && c < 0x80 ? static_cast<char>(c) : '?');
+    text.push_back(static_cast<uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?');
   }
   if (capture) {
     capture->append(text);
