@@ -52,7 +52,7 @@ SmartIoBinding::SmartIoBinding()
   if (hLibrary != nullptr) {
     NKDbgPrintfW(L"\r\nSMARTIO.DLL Loaded successfully...");
   } else {
-    // Older boards ship the same entry points in the keyboard driver.
+    // The library goes by a second file name on some images.
     NKDbgPrintfW(L"\r\nCan't find SMARTIO.DLL\r\n");
     NKDbgPrintfW(L"\r\nLoading KEYBDDR.DLL...\r\n");
     hLibrary = LoadLibraryW(L"KEYBDDR.dll");
