@@ -168,9 +168,27 @@ void LayOutDevice(const std::string& root) {
   }
 }
 
+// Data file names hold numbers ("109-77-14-5-9"): order them as times.
+struct ByTime {
+  bool operator()(const std::string& a, const std::string& b) const {
+    const char* p = a.c_str();
+    const char* q = b.c_str();
+    while (*p && *q) {
+      char* pe;
+      char* qe;
+      const unsigned long x = std::strtoul(p, &pe, 10), y = std::strtoul(q, &qe, 10);
+      if (pe == p || qe == q) break;  // not a data file name: plain order
+      if (x != y) return x < y;
+      p = *pe ? pe + 1 : pe;
+      q = *qe ? qe + 1 : qe;
+    }
+    return a < b;
+  }
+};
+
 // Data file name -> size, to report what the run wrote.
-std::map<std::string, long long> DataFiles(const std::string& dir) {
-  std::map<std::string, long long> files;
+std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
+  std::map<std::string, long long, ByTime> files;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       struct stat st;
