@@ -109,3 +109,24 @@ TEST_F(PelmokDaqTest, BareUsesTheDeviceAsItIs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PelmokDaqTest, LowPowerRunsInsteadOfTheAcquisition) {
+  // The build's stand-in library loads; the AC97 link goes down; no data.
+  Outcome o = Daq("--device-root " + Root() + " --low-power 1");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err.rfind("\r\nLoading SMARTIO.DLL...\r\n\r\nSMARTIO.DLL Loaded successfully...", 0), 0u);
+  EXPECT_NE(o.err.find("AC97 GSR Register ACOFFD= 8\n"), std::string::npos);
+  EXPECT_EQ(o.err.find("Prototype Pelmok"), std::string::npos);
+  EXPECT_TRUE(scratch.List("device/Hard Disk/Pelmok/Data").empty());
+  // An empty library folder: nothing loads, the backlight is left alone.
+  scratch.MakeDirs("nolib");
+  o = Daq("--device-root " + Root() + " --low-power 0 --library-dir '" + scratch.path() + "/nolib'");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err,
+            "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
+            "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n");
+}
+
+}  // namespace

@@ -201,9 +201,12 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
   return files;
 }
 
+// Standard error stays the console alone, so the tool's word on a fault goes
+// to standard output, and the run ends there with status 3.
 void StopOnFault(const std::string& message) {
+  std::fflush(stderr);
+  std::printf("\npelmok-daq: simulated board fault, run stopped: %s\n", message.c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "\npelmok-daq: simulated board fault, run stopped: %s\n", message.c_str());
   std::_Exit(3);
 }
 
