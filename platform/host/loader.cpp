@@ -1,11 +1,6 @@
 // LoadLibraryW, GetProcAddressW, FreeLibrary and GetLastError over the host's
 // dynamic loader.
 
-// A 32-bit build (armel under qemu) on a 64-bit file system gets directory
-// offsets that overflow the 32-bit readdir, which then ends the listing at
-// once; the 64-bit interface reads it whole.
-#define _FILE_OFFSET_BITS 64
-
 #include "platform/host/loader.h"
 
 #include <dirent.h>
