@@ -6,9 +6,9 @@
 #include "platform/device.h"
 #include "platform/kernel.h"
 
-const char kConfigurationPath[] = "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt";
-
 namespace {
+
+const char kConfigurationPath[] = "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt";
 
 // 79 characters and the terminator: a longer line is taken in pieces.
 constexpr int kLineBuffer = 80;

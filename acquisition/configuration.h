@@ -14,8 +14,6 @@ struct AcquisitionConfig {
   int32_t sleepSeconds;      // write switch: above 0 writes; nothing ever sleeps
 };
 
-extern const char kConfigurationPath[];
-
 // Sets the fields of the keys found in the file, echoing each on the debug
 // console; other fields keep their values. Returns true.
 bool ReadConfiguration(AcquisitionConfig& config);

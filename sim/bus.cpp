@@ -29,8 +29,6 @@ const Bus::Region* Bus::Find(uint32_t address) const {
   return nullptr;
 }
 
-bool Bus::Decodes(uint32_t address) const { return Find(address) != nullptr; }
-
 uint32_t Bus::Read32(uint32_t address) {
   now_ += accessCost_;
   ++accesses_;

@@ -59,12 +59,8 @@ class Bus {
   uint32_t Read32(uint32_t address);
   void Write32(uint32_t address, uint32_t value);
 
-  // True if some device decodes this physical address.
-  bool Decodes(uint32_t address) const;
-
   Nanoseconds Now() const { return now_; }
   Nanoseconds AccessCost() const { return accessCost_; }
-  void SetAccessCost(Nanoseconds cost) { accessCost_ = cost; }
   // Lets virtual time pass with no access (tests, and the host's idle paths).
   void Advance(Nanoseconds span) { now_ += span; }
 

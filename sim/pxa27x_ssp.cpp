@@ -37,7 +37,6 @@ bool Pxa27xSsp::Read(uint32_t offset, uint32_t* value) {
   CatchUp();
   // The reader's poll loop lands here back to back: keep it to a compare.
   if (offset == SSSR) {
-    ++polls_;
     if (pollCountdown_ != 0 && --pollCountdown_ == 0) {
       Push(pollWord_);
       Update();

@@ -125,7 +125,6 @@ class Pxa27xSsp : public Device, private FrameReceiver {
   uint64_t FramesRead() const { return read_; }      // SSDR reads that took an entry
   uint64_t FramesLost() const { return lost_; }      // words dropped at a full FIFO
   unsigned FifoLevel() const { return rxCount_; }
-  uint64_t StatusPolls() const { return polls_; }    // SSSR reads
 
  private:
   struct State {
@@ -173,7 +172,6 @@ class Pxa27xSsp : public Device, private FrameReceiver {
   uint64_t pushed_ = 0;
   uint64_t read_ = 0;
   uint64_t lost_ = 0;
-  uint64_t polls_ = 0;
 };
 
 }  // namespace sim

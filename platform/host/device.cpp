@@ -7,13 +7,8 @@
 #include "sim/board.h"
 
 namespace {
+
 std::string root = ".";
-}
-
-namespace host {
-
-void SetDeviceRoot(const std::string& r) { root = r; }
-const std::string& DeviceRoot() { return root; }
 
 // "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x". Only
 // absolute device paths name a volume; anything else is refused.
@@ -24,10 +19,15 @@ std::string HostPathOf(const char* devicePath) {
   return path;
 }
 
+}  // namespace
+
+namespace host {
+void SetDeviceRoot(const std::string& r) { root = r; }
+const std::string& DeviceRoot() { return root; }
 }  // namespace host
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
-  const std::string path = host::HostPathOf(devicePath);
+  const std::string path = HostPathOf(devicePath);
   if (path.empty()) {
     errno = ENOENT;
     return nullptr;

@@ -23,7 +23,6 @@ sim::Board* AttachedBoard();
 // "<root>/Hard Disk/x".
 void SetDeviceRoot(const std::string& root);
 const std::string& DeviceRoot();
-std::string HostPathOf(const char* devicePath);
 
 // Debug console text goes to standard error unless captured here; nullptr
 // ends the capture.

@@ -30,13 +30,8 @@ std::string Narrow(LPCWSTR wide) {
   return s;
 }
 
-}  // namespace
-
-namespace host {
-
-void SetLibraryDirectory(const std::string& directory) { libraryDirectory = directory; }
-const std::string& LibraryDirectory() { return libraryDirectory; }
-
+// The file LoadLibraryW would open for `name` ("SMARTIO.dll"), or an empty
+// string when the folder holds no such file.
 std::string FindLibraryFile(const std::string& name) {
   // A path in the name would reach past the one folder the board searches.
   if (libraryDirectory.empty() || name.empty() ||
@@ -58,10 +53,17 @@ std::string FindLibraryFile(const std::string& name) {
   return libraryDirectory + "/" + (exact != matches.end() ? *exact : matches.front());
 }
 
+}  // namespace
+
+namespace host {
+
+void SetLibraryDirectory(const std::string& directory) { libraryDirectory = directory; }
+const std::string& LibraryDirectory() { return libraryDirectory; }
+
 }  // namespace host
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
-  const std::string path = host::FindLibraryFile(Narrow(fileName));
+  const std::string path = FindLibraryFile(Narrow(fileName));
   if (path.empty()) {
     lastError = ERROR_MOD_NOT_FOUND;
     return nullptr;

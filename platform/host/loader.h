@@ -12,8 +12,4 @@ namespace host {
 void SetLibraryDirectory(const std::string& directory);
 const std::string& LibraryDirectory();
 
-// The file LoadLibraryW would open for `name` ("SMARTIO.dll"), or an empty
-// string when the folder holds no such file.
-std::string FindLibraryFile(const std::string& name);
-
 }  // namespace host
