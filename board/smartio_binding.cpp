@@ -17,6 +17,27 @@ void Lookup(HMODULE library, Proc* slot, LPCWSTR name, LPCWSTR failure) {
 #define LOOKUP(slot, name) \
   Lookup(hLibrary, &slot, L"" #name, L"  *Failed to load " #name ": %i")
 
+// Every guarded operation takes the same three steps: its fallback, silently,
+// while no library is loaded; the entry point when the library has it; else
+// the "not available" message and the fallback.
+template <typename Result, typename Proc, typename... Args>
+Result Guarded(int32_t ready, Proc proc, Result fallback, LPCWSTR missing, Args... args) {
+  if (!ready) return fallback;
+  if (proc) return static_cast<Result>(proc(args...));
+  NKDbgPrintfW(missing);
+  return fallback;
+}
+
+template <typename Proc, typename... Args>
+void GuardedCall(int32_t ready, Proc proc, LPCWSTR missing, Args... args) {
+  if (!ready) return;
+  if (proc) {
+    proc(args...);
+    return;
+  }
+  NKDbgPrintfW(missing);
+}
+
 }  // namespace
 
 SmartIoBinding::SmartIoBinding()
@@ -100,160 +121,91 @@ SmartIoBinding::~SmartIoBinding() {
 }
 
 uint32_t SmartIoBinding::AnalogConversion(uint8_t channel) {
-  if (!bReady) return 0xFFFF;
-  if (pfnAnalogConversion) return pfnAnalogConversion(channel);
-  NKDbgPrintfW(L"SIOAnalogConversion function not available\r\n");
-  return 0xFFFF;
+  return Guarded(bReady, pfnAnalogConversion, uint32_t{0xFFFF},
+                 L"SIOAnalogConversion function not available\r\n", channel);
 }
 
 uint32_t SmartIoBinding::FirmwareVersion() {
-  if (!bReady) return 0xFFFF;
-  if (pfnFirmwareVersion) return pfnFirmwareVersion();
-  NKDbgPrintfW(L"SIOFirmwareVersion function not available\r\n");
-  return 0xFFFF;
+  return Guarded(bReady, pfnFirmwareVersion, uint32_t{0xFFFF},
+                 L"SIOFirmwareVersion function not available\r\n");
 }
 
 void SmartIoBinding::InitDDRA(uint8_t directions) {
-  if (!bReady) return;
-  if (pfnInitDDRA) {
-    pfnInitDDRA(directions);
-    return;
-  }
-  NKDbgPrintfW(L"SIOInitDDRA function not available\r\n");
+  GuardedCall(bReady, pfnInitDDRA, L"SIOInitDDRA function not available\r\n", directions);
 }
 
 void SmartIoBinding::InitDDRB(uint8_t directions) {
-  if (!bReady) return;
-  if (pfnInitDDRB) {
-    pfnInitDDRB(directions);
-    return;
-  }
-  NKDbgPrintfW(L"SIOInitDDRB function not available\r\n");
+  GuardedCall(bReady, pfnInitDDRB, L"SIOInitDDRB function not available\r\n", directions);
 }
 
 void SmartIoBinding::InitDDRC(uint8_t directions) {
-  if (!bReady) return;
-  if (pfnInitDDRC) {
-    pfnInitDDRC(directions);
-    return;
-  }
-  NKDbgPrintfW(L"SIOInitDDRC function not available\r\n");
+  GuardedCall(bReady, pfnInitDDRC, L"SIOInitDDRC function not available\r\n", directions);
 }
 
 void SmartIoBinding::InitDDRD(uint8_t directions) {
-  if (!bReady) return;
-  if (pfnInitDDRD) {
-    pfnInitDDRD(directions);
-    return;
-  }
-  NKDbgPrintfW(L"SIOInitDDRD function not available\r\n");
+  GuardedCall(bReady, pfnInitDDRD, L"SIOInitDDRD function not available\r\n", directions);
 }
 
 uint32_t SmartIoBinding::ReadDevicePartType() {
-  if (!bReady) return 0xFFFF;
-  if (pfnReadDevicePartType) return pfnReadDevicePartType();
-  NKDbgPrintfW(L"SIOReadDevicePartType function not available\r\n");
-  return 0xFFFF;
+  return Guarded(bReady, pfnReadDevicePartType, uint32_t{0xFFFF},
+                 L"SIOReadDevicePartType function not available\r\n");
 }
 
 uint32_t SmartIoBinding::ReadEEPROM(uint8_t address, uint32_t value) {
-  if (!bReady) return 0xFFFF;
-  if (pfnReadEEPROM) return pfnReadEEPROM(address, value);
-  NKDbgPrintfW(L"SIOReadEEPROM function not available\r\n");
-  return 0xFFFF;
+  return Guarded(bReady, pfnReadEEPROM, uint32_t{0xFFFF},
+                 L"SIOReadEEPROM function not available\r\n", address, value);
 }
 
+// The keypad and the ports are the low 8 bits of what the entry point returns.
 uint8_t SmartIoBinding::ReadKeypad() {
-  if (!bReady) return 0xFF;
-  if (pfnReadKeypad) return static_cast<uint8_t>(pfnReadKeypad() & 0xFF);
-  NKDbgPrintfW(L"SIOReadKeypad function not available\r\n");
-  return 0xFF;
+  return Guarded(bReady, pfnReadKeypad, uint8_t{0xFF}, L"SIOReadKeypad function not available\r\n");
 }
 
-// The controller reports more than the port in a read; only the low byte is the port.
 uint8_t SmartIoBinding::ReadPortA() {
-  if (!bReady) return 0xFF;
-  if (pfnReadPortA) return static_cast<uint8_t>(pfnReadPortA() & 0xFF);
-  NKDbgPrintfW(L"SIOReadPortA function not available\r\n");
-  return 0xFF;
+  return Guarded(bReady, pfnReadPortA, uint8_t{0xFF}, L"SIOReadPortA function not available\r\n");
 }
 
 uint8_t SmartIoBinding::ReadPortB() {
-  if (!bReady) return 0xFF;
-  if (pfnReadPortB) return static_cast<uint8_t>(pfnReadPortB() & 0xFF);
-  NKDbgPrintfW(L"SIOReadPortB function not available\r\n");
-  return 0xFF;
+  return Guarded(bReady, pfnReadPortB, uint8_t{0xFF}, L"SIOReadPortB function not available\r\n");
 }
 
 uint8_t SmartIoBinding::ReadPortC() {
-  if (!bReady) return 0xFF;
-  if (pfnReadPortC) return static_cast<uint8_t>(pfnReadPortC() & 0xFF);
-  NKDbgPrintfW(L"SIOReadPortC function not available\r\n");
-  return 0xFF;
+  return Guarded(bReady, pfnReadPortC, uint8_t{0xFF}, L"SIOReadPortC function not available\r\n");
 }
 
 uint8_t SmartIoBinding::ReadPortD() {
-  if (!bReady) return 0xFF;
-  if (pfnReadPortD) return static_cast<uint8_t>(pfnReadPortD() & 0xFF);
-  NKDbgPrintfW(L"SIOReadPortD function not available\r\n");
-  return 0xFF;
+  return Guarded(bReady, pfnReadPortD, uint8_t{0xFF}, L"SIOReadPortD function not available\r\n");
 }
 
 void SmartIoBinding::SelectOption(uint8_t option) {
-  if (!bReady) return;
-  if (pfnSelectOption) {
-    pfnSelectOption(option);
-    return;
-  }
-  NKDbgPrintfW(L"SIOSelectOption function not available\r\n");
+  GuardedCall(bReady, pfnSelectOption, L"SIOSelectOption function not available\r\n", option);
 }
 
 void SmartIoBinding::BackLightPwm(uint8_t level) {
-  if (!bReady) return;
-  if (pfnBackLightPwm) {
-    pfnBackLightPwm(level);
-    return;
-  }
-  NKDbgPrintfW(L"SIOBackLightPwm function not available\r\n");
+  GuardedCall(bReady, pfnBackLightPwm, L"SIOBackLightPwm function not available\r\n", level);
 }
 
-// Unlike the entry points, these two messages spell "Backlight"; they stay as the board prints them.
+// Unlike the entry points, these two messages spell "Backlight"; they stay as
+// the board prints them. The slot of the other direction is not consulted.
 void SmartIoBinding::SetBackLight(int32_t on) {
-  if (!bReady) return;
   if (on) {
-    if (pfnBackLightON) {
-      pfnBackLightON();
-      return;
-    }
-    NKDbgPrintfW(L"SIOBacklightON function not available\r\n");
+    GuardedCall(bReady, pfnBackLightON, L"SIOBacklightON function not available\r\n");
   } else {
-    if (pfnBackLightOFF) {
-      pfnBackLightOFF();
-      return;
-    }
-    NKDbgPrintfW(L"SIOBacklightOFF function not available\r\n");
+    GuardedCall(bReady, pfnBackLightOFF, L"SIOBacklightOFF function not available\r\n");
   }
 }
 
 void SmartIoBinding::BackLightVEEPwm(uint8_t level) {
-  if (!bReady) return;
-  if (pfnBackLightVEEPwm) {
-    pfnBackLightVEEPwm(level);
-    return;
-  }
-  NKDbgPrintfW(L"SIOBackLightVEEPwm function not available\r\n");
+  GuardedCall(bReady, pfnBackLightVEEPwm, L"SIOBackLightVEEPwm function not available\r\n",
+              level);
 }
 
 uint32_t SmartIoBinding::SetKeyPadSize(uint8_t first, uint8_t second) {
-  if (!bReady) return 0;
-  if (pfnSetKeyPadSize) return pfnSetKeyPadSize(first, second);
-  NKDbgPrintfW(L"SIOSetKeyPadSize function not available\r\n");
-  return 0;
+  return Guarded(bReady, pfnSetKeyPadSize, uint32_t{0},
+                 L"SIOSetKeyPadSize function not available\r\n", first, second);
 }
 
 uint32_t SmartIoBinding::SetSSPTimeout(uint32_t timeout) {
-  if (!bReady) return 0;
-  if (pfnSetSSPTimeout) return pfnSetSSPTimeout(timeout);
-  NKDbgPrintfW(L"SIOSetSSPTimeout function not available\r\n");
-  return 0;
+  return Guarded(bReady, pfnSetSSPTimeout, uint32_t{0},
+                 L"SIOSetSSPTimeout function not available\r\n", timeout);
 }
