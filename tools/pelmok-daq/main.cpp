@@ -25,10 +25,9 @@
 #include "sim/pxa27x_ssp.h"
 #include "sim/signal.h"
 #include "sim/trace.h"
+#include "tools/pelmok-daq/options.h"
 
 namespace {
-
-const char kDefaultDeviceRoot[] = "pelmok-device";
 
 // A short but real run: three file iterations of two one-second records at
 // 100 kHz, so three data files of 100000 words each.
@@ -39,98 +38,6 @@ const char kDefaultConfiguration[] =
     "Number of records per Flash Disk file:2\r\n"
     "Number of Flash Disk files per USB write:3\r\n"
     "Seconds to sleep between acquisitions:1\r\n";
-
-const char kUsage[] =
-    "usage: pelmok-daq [options]\n"
-    "\n"
-    "Runs the acquisition program once on a simulated PXA27x board, as the board's\n"
-    "start-up code would, and exits with its result. The debug console goes to\n"
-    "standard error; the banner and a report of the run go to standard output.\n"
-    "\n"
-    "  --device-root DIR   folder holding the volumes \"FlashFX Disk\", \"Hard Disk\" and\n"
-    "                      \"Storage Card\" (default: ./pelmok-device)\n"
-    "  --bare              use the device folder as it is: write no default\n"
-    "                      configuration and create no data directories\n"
-    "  --signal KIND       what the converter sends: tone (default), counter,\n"
-    "                      silence, none, or wav:FILE (first channel of a PCM WAV file)\n"
-    "  --frame-rate HZ     converter frames per second (default 100000)\n"
-    "  --trace FILE        write every register access (virtual time, R/W, physical\n"
-    "                      address, register, value) to FILE\n"
-    "  --low-power MODE    call EnterLowPower(MODE) instead of the acquisition run\n"
-    "  --library-dir DIR   folder searched for the vendor I/O library (default: the\n"
-    "                      build's stand-in SMARTIO.DLL and KEYBDDR.DLL)\n"
-    "  --help              show this text\n"
-    "\n"
-    "Without --bare, a configuration file with all six keys is written to\n"
-    "\"FlashFX Disk/Pelmok/PelmokConfig.txt\" if none exists (an existing one is never\n"
-    "changed), and \"Hard Disk/Pelmok/Data\" and \"Storage Card/Pelmok/Data\" are created\n"
-    "where missing. Local time follows the TZ variable.\n";
-
-struct Options {
-  std::string deviceRoot = kDefaultDeviceRoot;
-  bool bare = false;
-  std::string signal = "tone";
-  uint32_t frameRate = 100000;
-  std::string tracePath;
-  bool lowPower = false;
-  int32_t lowPowerMode = 0;
-  std::string libraryDir = PELMOK_STANDIN_DIR "/full";
-};
-
-[[noreturn]] void UsageError(const std::string& message) {
-  std::fprintf(stderr, "pelmok-daq: %s (see --help)\n", message.c_str());
-  std::exit(2);
-}
-
-bool ParseInteger(const char* text, long long low, long long high, long long* value) {
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  *value = v;
-  return true;
-}
-
-Options ParseOptions(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) UsageError("option " + arg + " needs a value");
-      return argv[++i];
-    };
-    long long n = 0;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--device-root") {
-      o.deviceRoot = value();
-      if (o.deviceRoot.empty()) UsageError("--device-root needs a folder");
-    } else if (arg == "--bare") {
-      o.bare = true;
-    } else if (arg == "--signal") {
-      o.signal = value();
-    } else if (arg == "--frame-rate") {
-      const char* v = value();
-      if (!ParseInteger(v, 1, 10000000, &n))
-        UsageError(std::string("bad --frame-rate '") + v + "': a whole number of Hz, 1 to 10000000");
-      o.frameRate = static_cast<uint32_t>(n);
-    } else if (arg == "--trace") {
-      o.tracePath = value();
-    } else if (arg == "--low-power") {
-      const char* v = value();
-      if (!ParseInteger(v, INT32_MIN, INT32_MAX, &n))
-        UsageError(std::string("bad --low-power '") + v + "': a 32-bit integer mode");
-      o.lowPower = true;
-      o.lowPowerMode = static_cast<int32_t>(n);
-    } else if (arg == "--library-dir") {
-      o.libraryDir = value();
-    } else {
-      UsageError("unknown option '" + arg + "'");
-    }
-  }
-  return o;
-}
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
@@ -213,17 +120,17 @@ void StopOnFault(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = ParseOptions(argc, argv);
+  const daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
 
   std::string error;
   std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
-  if (!signal) UsageError("bad --signal '" + options.signal + "': " + error);
+  if (!signal) daq::UsageError("bad --signal '" + options.signal + "': " + error);
 
   FILE* traceFile = nullptr;
   if (!options.tracePath.empty()) {
     traceFile = std::fopen(options.tracePath.c_str(), "w");
     if (traceFile == nullptr)
-      UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
+      daq::UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
   }
 
   if (!options.bare) LayOutDevice(options.deviceRoot);

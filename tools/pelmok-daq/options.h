@@ -1,0 +1,27 @@
+// pelmok-daq's command line. A bad option or value is one line on standard
+// error and exit status 2, before anything runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace daq {
+
+struct Options {
+  std::string deviceRoot = "pelmok-device";
+  bool bare = false;
+  std::string signal = "tone";
+  uint32_t frameRate = 100000;
+  bool frameRateGiven = false;
+  std::string tracePath;
+  bool lowPower = false;
+  int32_t lowPowerMode = 0;
+  std::string libraryDir;
+};
+
+// Parses the command line; --help prints the usage and exits 0.
+Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir);
+
+[[noreturn]] void UsageError(const std::string& message);
+
+}  // namespace daq
