@@ -1,6 +1,5 @@
 #include "acquisition/acquisition_run.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,19 +7,20 @@
 #include "datafiles/data_files.h"
 #include "hardware/register_windows.h"
 #include "hardware/ssp3.h"
+#include "platform/types.h"
 
 namespace {
 
 // The board's allocator takes sizes as 32-bit numbers: a count above this
 // (every negative count included) asks for more than the address space, so it
 // is refused here on every platform alike.
-constexpr uint32_t kMaxRecordWords = 0x3FFFFFFF;
+const uint32_t kMaxRecordWords = 0x3FFFFFFF;
 
 // Zero-filled, so words that no read reached are written as 0, never as
 // stale heap content.
 uint32_t* AllocateRecordBuffer(int32_t samplesPerRecord) {
   const uint32_t words = static_cast<uint32_t>(samplesPerRecord);
-  if (words > kMaxRecordWords) return nullptr;
+  if (words > kMaxRecordWords) return NULL;
   // One word at least, so an empty record still has a buffer to write from.
   return static_cast<uint32_t*>(std::calloc(words > 0 ? words : 1, sizeof(uint32_t)));
 }
@@ -39,7 +39,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
 
   for (int32_t file = 0; file < config.filesPerUsbWrite; ++file) {
     uint32_t* record = AllocateRecordBuffer(config.samplesPerRecord);
-    if (record == nullptr) {
+    if (record == NULL) {
       NKDbgPrintfW(L"Cannot allocate a record of %d samples: nothing read or written\n",
                    config.samplesPerRecord);
     } else {

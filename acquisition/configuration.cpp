@@ -11,7 +11,7 @@ namespace {
 const char kConfigurationPath[] = "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt";
 
 // 79 characters and the terminator: a longer line is taken in pieces.
-constexpr int kLineBuffer = 80;
+const int kLineBuffer = 80;
 
 struct Setting {
   const char* key;
@@ -34,13 +34,13 @@ const Setting kSettings[] = {
 };
 
 // The next piece of a line split at ':'. Runs of ':' count as one separator
-// and leading ones are skipped, so no piece is empty; nullptr when none is left.
+// and leading ones are skipped, so no piece is empty; NULL when none is left.
 char* NextPiece(char** cursor) {
   char* p = *cursor;
   while (*p == ':') ++p;
   if (*p == '\0') {
     *cursor = p;
-    return nullptr;
+    return NULL;
   }
   char* piece = p;
   while (*p != '\0' && *p != ':') ++p;
@@ -58,7 +58,8 @@ int32_t DecimalValue(const char* text) {
   while (IsSpace(*text)) ++text;
   bool negative = false;
   if (*text == '+' || *text == '-') negative = *text++ == '-';
-  const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+  const int64_t largest = 0x7FFFFFFF;
+  const int64_t limit = negative ? largest + 1 : largest;
   int64_t magnitude = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     magnitude = magnitude * 10 + (*text - '0');
@@ -70,12 +71,13 @@ int32_t DecimalValue(const char* text) {
 void ApplyLine(char* line, AcquisitionConfig& config) {
   char* cursor = line;
   const char* key = NextPiece(&cursor);
-  if (key == nullptr) return;
-  for (const Setting& s : kSettings) {
+  if (key == NULL) return;
+  for (size_t i = 0; i < sizeof kSettings / sizeof kSettings[0]; ++i) {
+    const Setting& s = kSettings[i];
     if (std::strcmp(key, s.key) != 0) continue;
     // A key alone at the very end of the file has no value to take.
     const char* value = NextPiece(&cursor);
-    if (value == nullptr) return;
+    if (value == NULL) return;
     config.*s.field = DecimalValue(value);
     NKDbgPrintfW(s.echo, config.*s.field);
     return;
@@ -86,13 +88,13 @@ void ApplyLine(char* line, AcquisitionConfig& config) {
 
 bool ReadConfiguration(AcquisitionConfig& config) {
   FILE* file = OpenDeviceFile(kConfigurationPath, "r");
-  if (file == nullptr) {
+  if (file == NULL) {
     NKDbgPrintfW(L"Cannot open configuration file \\FlashFX Disk\\Pelmok\\PelmokConfig.txt \r\n");
     return true;
   }
   NKDbgPrintfW(L"Opened Configuration File \n");
   char line[kLineBuffer];
-  while (std::fgets(line, sizeof line, file) != nullptr) ApplyLine(line, config);
+  while (std::fgets(line, sizeof line, file) != NULL) ApplyLine(line, config);
   std::fclose(file);
   return true;
 }

@@ -3,7 +3,7 @@
 // integer, six known keys, anything else ignored.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 struct AcquisitionConfig {
   int32_t sampleRate;        // echoed only

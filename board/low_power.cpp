@@ -13,13 +13,13 @@ namespace {
 // A codec command and the link shut-off each complete within an AC-link frame
 // or two (21 us a frame); even with no console in between, this many polls
 // are hundreds of frames. A codec that never answers must not hang the board.
-constexpr int32_t kStatusPollBudget = 0x4000;
+const int32_t kStatusPollBudget = 0x4000;
 
 }  // namespace
 
 void EnterLowPower(int32_t mode) {
   SmartIoBinding* io = new (std::nothrow) SmartIoBinding;
-  if (io == nullptr) {
+  if (io == NULL) {
     NKDbgPrintfW(L"Out of memory\r\n");
     return;
   }
@@ -33,7 +33,7 @@ void EnterLowPower(int32_t mode) {
   io->SetBackLight(0);
 
   RegisterWindow ac97 = MapRegisterPage(kAc97Phys);
-  if (ac97 == nullptr) {
+  if (ac97 == NULL) {
     // Stopping the controller's clocks under a live link would leave the codec
     // clocking a controller that no longer listens; leave both as they are.
     NKDbgPrintfW(L"EnterLowPower: AC97 controller not mapped, AC-link left on\r\n");
@@ -55,7 +55,7 @@ void EnterLowPower(int32_t mode) {
   RegSet(ac97, GCR, GCR_ACLINK_OFF);
 
   RegisterWindow cken = MapRegisterPage(kCkenPhys);
-  if (cken != nullptr) {
+  if (cken != NULL) {
     RegSet(cken, 0, CKEN_AC97CONF);
     UnmapRegisterWindow(cken);
   } else {
@@ -74,7 +74,7 @@ void EnterLowPower(int32_t mode) {
   UnmapRegisterWindow(ac97);
 
   cken = MapRegisterPage(kCkenPhys);
-  if (cken != nullptr) {
+  if (cken != NULL) {
     // Two separate cycles: bit 31 first, then bit 2, each read afresh.
     RegClear(cken, 0, CKEN_AC97CONF);
     RegClear(cken, 0, CKEN_AC97);

@@ -1,7 +1,7 @@
 // Display backlight and AC97 audio link power.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 // Mode 1: backlight off, the primary codec's link powered down, the AC-link
 // shut off and the AC97 controller's clocks stopped. Any other mode: backlight

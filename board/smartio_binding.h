@@ -5,9 +5,8 @@
 // destroy with delete.
 #pragma once
 
-#include <cstdint>
-
 #include "platform/kernel.h"
+#include "platform/types.h"
 
 // The vendor's entry points, in the shapes the binding hands over to them.
 typedef void (*PFN_SIOSelectOption)(uint8_t option);
@@ -27,8 +26,6 @@ class SmartIoBinding {
  public:
   SmartIoBinding();
   ~SmartIoBinding();
-  SmartIoBinding(const SmartIoBinding&) = delete;
-  SmartIoBinding& operator=(const SmartIoBinding&) = delete;
 
   uint32_t AnalogConversion(uint8_t channel);
   uint32_t FirmwareVersion();
@@ -78,4 +75,9 @@ class SmartIoBinding {
   PFN_SIOReadPort pfnReadPortC;
   PFN_SIOReadPort pfnReadPortD;
   PFN_SIOReadEEPROM pfnReadEEPROM;  // never looked up
+
+ private:
+  // One binding owns one library handle: not copied, so never freed twice.
+  SmartIoBinding(const SmartIoBinding&);
+  SmartIoBinding& operator=(const SmartIoBinding&);
 };

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/device.h"
+#include "platform/format.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -28,7 +29,7 @@ struct WidePath {
 // Size of the file at `path`, or -1.
 long FileSize(const char* path) {
   FILE* f = OpenDeviceFile(path, "rb");
-  if (f == nullptr) return -1;
+  if (f == NULL) return -1;
   long size = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
   std::fclose(f);
@@ -43,7 +44,7 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
   MakeDataFileName(path, destination);
 
   FILE* file = OpenDeviceFile(path, "ab");
-  if (file == nullptr) {
+  if (file == NULL) {
     NKDbgPrintfW(L"Cannot open data file %ls: record not written\n", WidePath(path).text);
     return 0;
   }
@@ -73,9 +74,9 @@ void MakeDataFileName(char* path, DataDestination destination) {
   const time_t now = DeviceTime();
   struct tm zero = {};
   const struct tm* local = std::localtime(&now);
-  if (local == nullptr) local = &zero;  // a clock beyond the calendar's range
-  std::snprintf(path, kDataPathBuffer, "%s%d-%d-%d-%d-%d", DirectoryOf(destination),
-                local->tm_year, local->tm_yday, local->tm_hour, local->tm_min, local->tm_sec);
+  if (local == NULL) local = &zero;  // a clock beyond the calendar's range
+  FormatText(path, kDataPathBuffer, "%s%d-%d-%d-%d-%d", DirectoryOf(destination),
+             local->tm_year, local->tm_yday, local->tm_hour, local->tm_min, local->tm_sec);
 }
 
 int32_t WriteRecord(const uint32_t* record, int32_t count) {

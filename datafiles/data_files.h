@@ -4,13 +4,13 @@
 // that must already exist.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 // Selects the data directory; only StorageCard selects the storage card.
 typedef int DataDestination;
-enum : DataDestination { HardDisk = 0, StorageCard = 1 };
+enum { HardDisk = 0, StorageCard = 1 };
 
-constexpr int kDataPathBuffer = 80;
+static const int kDataPathBuffer = 80;
 
 // Writes the full path of a data file for the current local time into `path`
 // (room for kDataPathBuffer characters with the terminator).

@@ -2,37 +2,37 @@
 // the low-power routine uses.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
-constexpr uint32_t kAc97Phys = 0x40500000;
+static const uint32_t kAc97Phys = 0x40500000;
 
-constexpr uint32_t POCR = 0x00;  // PCM-out control
-constexpr uint32_t PICR = 0x04;  // PCM-in control
-constexpr uint32_t MCCR = 0x08;  // mic-in control
-constexpr uint32_t GCR = 0x0C;   // global control
-constexpr uint32_t POSR = 0x10;  // PCM-out status
-constexpr uint32_t PISR = 0x14;  // PCM-in status
-constexpr uint32_t MCSR = 0x18;  // mic-in status
-constexpr uint32_t GSR = 0x1C;   // global status
-constexpr uint32_t CAR = 0x20;   // codec access
+static const uint32_t POCR = 0x00;  // PCM-out control
+static const uint32_t PICR = 0x04;  // PCM-in control
+static const uint32_t MCCR = 0x08;  // mic-in control
+static const uint32_t GCR = 0x0C;   // global control
+static const uint32_t POSR = 0x10;  // PCM-out status
+static const uint32_t PISR = 0x14;  // PCM-in status
+static const uint32_t MCSR = 0x18;  // mic-in status
+static const uint32_t GSR = 0x1C;   // global status
+static const uint32_t CAR = 0x20;   // codec access
 
-constexpr uint32_t GCR_GIE = 1u << 0;
-constexpr uint32_t GCR_COLD_RST = 1u << 1;  // 0 holds the link in cold reset
-constexpr uint32_t GCR_WARM_RST = 1u << 2;
-constexpr uint32_t GCR_ACLINK_OFF = 1u << 3;  // request to shut the AC-link off
+static const uint32_t GCR_GIE = 1u << 0;
+static const uint32_t GCR_COLD_RST = 1u << 1;  // 0 holds the link in cold reset
+static const uint32_t GCR_WARM_RST = 1u << 2;
+static const uint32_t GCR_ACLINK_OFF = 1u << 3;  // request to shut the AC-link off
 
-constexpr uint32_t GSR_ACOFFD = 1u << 3;   // AC-link shut off
-constexpr uint32_t GSR_PCR = 1u << 8;      // primary codec ready
-constexpr uint32_t GSR_RDCS = 1u << 15;    // a codec read timed out
-constexpr uint32_t GSR_SDONE = 1u << 18;   // codec status (read) done
-constexpr uint32_t GSR_CDONE = 1u << 19;   // codec command (write) done
+static const uint32_t GSR_ACOFFD = 1u << 3;   // AC-link shut off
+static const uint32_t GSR_PCR = 1u << 8;      // primary codec ready
+static const uint32_t GSR_RDCS = 1u << 15;    // a codec read timed out
+static const uint32_t GSR_SDONE = 1u << 18;   // codec status (read) done
+static const uint32_t GSR_CDONE = 1u << 19;   // codec command (write) done
 
-constexpr uint32_t CAR_CAIP = 1u << 0;  // a codec access is in progress
+static const uint32_t CAR_CAIP = 1u << 0;  // a codec access is in progress
 
 // Codec register r of the primary audio codec lies at 0x200 + 2r.
-constexpr uint32_t kPrimaryCodecBase = 0x200;
-constexpr uint32_t PrimaryCodecRegister(uint32_t r) { return kPrimaryCodecBase + 2 * r; }
+static const uint32_t kPrimaryCodecBase = 0x200;
+inline uint32_t PrimaryCodecRegister(uint32_t r) { return kPrimaryCodecBase + 2 * r; }
 
-constexpr uint32_t AC97_POWERDOWN = 0x26;  // codec powerdown control/status
-constexpr uint32_t AC97_PR4 = 1u << 12;    // AC-link (BIT_CLK and SDATA_IN) powered down
-constexpr uint32_t kPrimaryCodecPowerdown = PrimaryCodecRegister(AC97_POWERDOWN);  // 0x24C
+static const uint32_t AC97_POWERDOWN = 0x26;  // codec powerdown control/status
+static const uint32_t AC97_PR4 = 1u << 12;    // AC-link (BIT_CLK and SDATA_IN) powered down
+static const uint32_t kPrimaryCodecPowerdown = kPrimaryCodecBase + 2 * AC97_POWERDOWN;  // 0x24C

@@ -4,21 +4,20 @@
 // the address the window was made for.
 #pragma once
 
-#include <cstdint>
-
 #include "platform/registers.h"
+#include "platform/types.h"
 
 typedef volatile uint32_t* RegisterWindow;
 
 // Binds the whole 4 KB pages that cover `size` bytes from `physicalAddress`
-// and returns a window on `physicalAddress`, or nullptr.
+// and returns a window on `physicalAddress`, or NULL.
 RegisterWindow MapPhysicalAddr(uint32_t physicalAddress, int32_t size);
 
 // Binds 64 KB from the page that holds the register and returns a window on
-// the register itself, or nullptr.
+// the register itself, or NULL.
 RegisterWindow MapRegisterPage(uint32_t physicalAddress);
 
-// Releases the reservation that holds the window; nullptr releases nothing.
+// Releases the reservation that holds the window; NULL releases nothing.
 void UnmapRegisterWindow(RegisterWindow window);
 
 // The long-lived windows of the run, mapped at start-up by MapSspRegisters

@@ -7,7 +7,7 @@
 // sample one read of SSDR, so exactly one FIFO entry is taken per RNE seen.
 // The budget is a count of polls, not a time.
 int32_t ReadSspSamples(uint32_t* buffer, int32_t count) {
-  if (count > 0 && SspRegPtr == nullptr) {
+  if (count > 0 && SspRegPtr == NULL) {
     NKDbgPrintfW(L"Read SSP skipped: no SSP register window\n");
     return -1;
   }

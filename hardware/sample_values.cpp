@@ -6,9 +6,9 @@ namespace {
 
 // The ten-decimal value the tone has always been computed with; the full
 // double π would shift every sample of a long tone.
-constexpr double kPi = 3.1415926535;
-constexpr double kToneHz = 10000.0;
-constexpr double kToneAmplitude = 50000.0;
+const double kPi = 3.1415926535;
+const double kToneHz = 10000.0;
+const double kToneAmplitude = 50000.0;
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 // Neither touches hardware or keeps state.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 // `code` holds a 24-bit two's-complement converter code in its low 24 bits;
 // zero- and sign-extended forms give the same voltage.

@@ -1,7 +1,7 @@
 // The SSP3 port that the converter is wired to: set-up and the sample reader.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 // Maps GpioRegPtr, SspRegPtr and v_pClkRegs and prints the registers' values
 // before the set-up.
@@ -18,4 +18,4 @@ void InitNSSP();
 int32_t ReadSspSamples(uint32_t* buffer, int32_t count);
 
 // Polls of SSSR a sample may take: the first, and one for each count down to 0.
-constexpr uint32_t kSspPollBudget = 0x3FFFF;
+static const uint32_t kSspPollBudget = 0x3FFFF;

@@ -7,25 +7,25 @@
 
 void MapSspRegisters() {
   GpioRegPtr = MapPhysicalAddr(kGpioPhys, kGpioWindowSize);
-  if (GpioRegPtr == nullptr) NKDbgPrintfW(L" Error 'cause GpioRegPtr == NULL \r\n");
+  if (GpioRegPtr == NULL) NKDbgPrintfW(L" Error 'cause GpioRegPtr == NULL \r\n");
   SspRegPtr = MapPhysicalAddr(kSsp3Phys, kSspWindowSize);
-  if (SspRegPtr == nullptr) NKDbgPrintfW(L" Error 'cause SspRegPtr == NULL \r\n");
+  if (SspRegPtr == NULL) NKDbgPrintfW(L" Error 'cause SspRegPtr == NULL \r\n");
   // Mapped so the run owns the clock manager like the other two blocks;
   // nothing is read or written through it.
   v_pClkRegs = MapPhysicalAddr(kClockManagerPhys, 12);
-  if (v_pClkRegs == nullptr) NKDbgPrintfW(L" Error 'cause v_pClkRegs == NULL \r\n");
+  if (v_pClkRegs == NULL) NKDbgPrintfW(L" Error 'cause v_pClkRegs == NULL \r\n");
 
   NKDbgPrintfW(L" InitNSSP: + \r\n");
   NKDbgPrintfW(L"Initial Register values before InitNSP \r\n");
   // The GPIO lines carry the "SspRegPtr->" label too; tools that read the
   // console key on these texts.
-  if (GpioRegPtr != nullptr) {
+  if (GpioRegPtr != NULL) {
     NKDbgPrintfW(L" SspRegPtr->GAFR2_U= 0x%x \r\n", RegRead(GpioRegPtr, GAFR2_U));
     NKDbgPrintfW(L" SspRegPtr->GPDR_2= 0x%x \r\n", RegRead(GpioRegPtr, GPDR2));
   } else {
     NKDbgPrintfW(L" GAFR2_U and GPDR_2 not read: no GPIO register window \r\n");
   }
-  if (SspRegPtr != nullptr) {
+  if (SspRegPtr != NULL) {
     NKDbgPrintfW(L" SspRegPtr->SSCR0= 0x%x \r\n", RegRead(SspRegPtr, SSCR0));
     NKDbgPrintfW(L" SspRegPtr->SSCR1= 0x%x \r\n", RegRead(SspRegPtr, SSCR1));
     NKDbgPrintfW(L" SspRegPtr->SSPSP= 0x%x \r\n", RegRead(SspRegPtr, SSPSP));
@@ -99,24 +99,24 @@ void InitNSSP() {
   RegisterWindow cken = MapRegisterPage(kCkenPhys);
   RegisterWindow gpio = MapRegisterPage(kGpioPhys);
 
-  if (cken != nullptr) {
+  if (cken != NULL) {
     RegClear(cken, 0, CKEN_SSP3);
   } else {
     NKDbgPrintfW(L"InitNSSP: no CKEN window, SSP3 unit clock not switched \r\n");
   }
-  if (gpio != nullptr) {
+  if (gpio != NULL) {
     SelectSsp3PinFunctions(gpio);
   } else {
     NKDbgPrintfW(L"InitNSSP: no GPIO window, GPIO 81 to 84 not set up \r\n");
   }
-  if (ssp != nullptr) {
+  if (ssp != NULL) {
     ProgramSsp3(ssp);
   } else {
     NKDbgPrintfW(L"InitNSSP: no SSP3 window, port not programmed \r\n");
   }
-  if (gpio != nullptr) SetSsp3PinDirections(gpio);
-  if (ssp != nullptr) StartSsp3(ssp);
-  if (cken != nullptr) RegSet(cken, 0, CKEN_SSP3);
+  if (gpio != NULL) SetSsp3PinDirections(gpio);
+  if (ssp != NULL) StartSsp3(ssp);
+  if (cken != NULL) RegSet(cken, 0, CKEN_SSP3);
 
   UnmapRegisterWindow(ssp);
   UnmapRegisterWindow(cken);

@@ -4,7 +4,7 @@
 // implements them over the simulated board.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 #if defined(UNDER_CE)
 

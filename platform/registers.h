@@ -6,7 +6,7 @@
 // routed to the simulated physical bus instead.
 #pragma once
 
-#include <cstdint>
+#include "platform/types.h"
 
 #if defined(UNDER_CE) || defined(PELMOK_DIRECT_REGISTERS)
 

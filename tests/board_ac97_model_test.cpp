@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kGsr = kAc97Phys + GSR;
 constexpr uint32_t kGcr = kAc97Phys + GCR;
 constexpr uint32_t kPowerdown = kAc97Phys + kPrimaryCodecPowerdown;
-constexpr uint32_t kMasterVolume = kAc97Phys + PrimaryCodecRegister(0x02);
+const uint32_t kMasterVolume = kAc97Phys + PrimaryCodecRegister(0x02);
 
 class Ac97ModelTest : public testsupport::BoardTest {
  protected:

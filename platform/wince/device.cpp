@@ -6,4 +6,4 @@
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode) { return fopen(devicePath, mode); }
 
-time_t DeviceTime() { return time(nullptr); }
+time_t DeviceTime() { return time(NULL); }
