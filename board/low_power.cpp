@@ -15,6 +15,21 @@ namespace {
 // are hundreds of frames. A codec that never answers must not hang the board.
 const int32_t kStatusPollBudget = 0x4000;
 
+// Polls GSR until `bit` is up or the budget is spent. Each poll that finds
+// the bit clear prints `pollLine` (when given) with a second, fresh reading,
+// as the board's console has always shown the codec and link waits.
+void WaitForStatus(RegisterWindow ac97, uint32_t bit, const wchar_t* pollLine,
+                   const wchar_t* gaveUpLine) {
+  int32_t polls = 0;
+  while ((RegRead(ac97, GSR) & bit) == 0) {
+    if (polls++ == kStatusPollBudget) {
+      NKDbgPrintfW(gaveUpLine, kStatusPollBudget);
+      return;
+    }
+    if (pollLine != NULL) NKDbgPrintfW(pollLine, static_cast<int>(RegRead(ac97, GSR) & bit));
+  }
+}
+
 }  // namespace
 
 void EnterLowPower(int32_t mode) {
@@ -41,16 +56,19 @@ void EnterLowPower(int32_t mode) {
     return;
   }
 
-  RegSet(ac97, kPrimaryCodecPowerdown, AC97_PR4);
-
-  int32_t polls = 0;
-  while ((RegRead(ac97, GSR) & GSR_CDONE) == 0) {
-    if (polls++ == kStatusPollBudget) {
-      NKDbgPrintfW(L"AC97 GSR Register CDONE wait gave up after %d polls\r\n", kStatusPollBudget);
-      break;
-    }
-    NKDbgPrintfW(L"AC97 GSR Register CDONE = %d\n", static_cast<int>(RegRead(ac97, GSR) & GSR_CDONE));
-  }
+  // A codec register read through the controller only starts an AC-link read
+  // and returns the data of the previous one; the new data is there once
+  // SDONE rises. CDONE and SDONE are sticky, so each is cleared before the
+  // access whose completion it must report.
+  RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
+  RegRead(ac97, kPrimaryCodecPowerdown);
+  WaitForStatus(ac97, GSR_SDONE, NULL, L"AC97 GSR Register SDONE wait gave up after %d polls\r\n");
+  RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
+  const uint32_t powerdown = RegRead(ac97, kPrimaryCodecPowerdown);
+  RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
+  RegWrite(ac97, kPrimaryCodecPowerdown, powerdown | AC97_PR4);
+  WaitForStatus(ac97, GSR_CDONE, L"AC97 GSR Register CDONE = %d\n",
+                L"AC97 GSR Register CDONE wait gave up after %d polls\r\n");
 
   RegSet(ac97, GCR, GCR_ACLINK_OFF);
 
@@ -62,14 +80,8 @@ void EnterLowPower(int32_t mode) {
     NKDbgPrintfW(L"EnterLowPower: CKEN not mapped, AC97 configuration clock not enabled\r\n");
   }
 
-  polls = 0;
-  while ((RegRead(ac97, GSR) & GSR_ACOFFD) == 0) {
-    if (polls++ == kStatusPollBudget) {
-      NKDbgPrintfW(L"AC97 GSR Register ACOFFD wait gave up after %d polls\r\n", kStatusPollBudget);
-      break;
-    }
-    NKDbgPrintfW(L"AC97 GSR Register ACOFFD= %d\n", static_cast<int>(RegRead(ac97, GSR) & GSR_ACOFFD));
-  }
+  WaitForStatus(ac97, GSR_ACOFFD, L"AC97 GSR Register ACOFFD= %d\n",
+                L"AC97 GSR Register ACOFFD wait gave up after %d polls\r\n");
 
   UnmapRegisterWindow(ac97);
 

@@ -87,6 +87,7 @@ void Ac97Controller::CatchUp() {
   }
   if (statusPending_ && now >= statusDoneAt_) {
     statusPending_ = false;
+    readLatch_ = statusData_;
     gsr_ |= GSR_SDONE;
   }
   // A command to a codec whose link is down leaves CAIP set for good.
@@ -129,7 +130,8 @@ bool Ac97Controller::Read(uint32_t offset, uint32_t* value) {
   if (offset < kCodecFirst || offset >= kCodecEnd) return false;
   CatchUp();
   const uint32_t r = (offset - kCodecFirst) / 2;
-  *value = ReadCodec(r);
+  *value = readLatch_;
+  statusData_ = ReadCodec(r);
   car_ |= CAR_CAIP;
   statusPending_ = true;
   statusDoneAt_ = bus_.Now() + kCodecStatusNs;

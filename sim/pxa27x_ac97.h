@@ -9,9 +9,9 @@
 // Timing (virtual, from the bus clock, one AC-link frame = 1/48 kHz):
 // - a codec register write sets CAR.CAIP and completes one frame later:
 //   GSR.CDONE rises and CAIP clears;
-// - a codec register read completes two frames later (GSR.SDONE); its data
-//   is the codec's register as it stands, without the manual's stale-read
-//   dance;
+// - a codec register read starts an AC-link read and returns the data of the
+//   previous read, as the manual warns; the new data is there when GSR.SDONE
+//   rises two frames later, for the next read to return;
 // - setting GCR.ACLINK_OFF raises GSR.ACOFFD one frame later; clearing it
 //   brings the link back and drops ACOFFD.
 // CDONE and SDONE are sticky, cleared only by writing 1 to them, as on the
@@ -78,6 +78,8 @@ class Ac97Controller : public Device {
   Nanoseconds commandDoneAt_ = 0;
   bool statusPending_ = false;
   Nanoseconds statusDoneAt_ = 0;
+  uint16_t statusData_ = 0;   // what the pending read brings back
+  uint16_t readLatch_ = 0;    // what the next codec read returns
   Nanoseconds linkOffAt_ = 0;
 
   uint16_t codec_[kCodecRegisters];

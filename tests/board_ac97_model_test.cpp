@@ -29,7 +29,6 @@ class Ac97ModelTest : public testsupport::BoardTest {
 TEST_F(Ac97ModelTest, CodecWriteCompletesOneFrameLater) {
   // After boot: link up, codec ready and fully powered, no command done yet.
   EXPECT_EQ(bus().Read32(kGsr) & (GSR_PCR | GSR_CDONE), GSR_PCR);
-  EXPECT_EQ(bus().Read32(kPowerdown), 0x000Fu);
   bus().Write32(kPowerdown, 0x1000);
   const sim::Nanoseconds written = bus().Now();
   EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, CAR_CAIP);
@@ -43,6 +42,21 @@ TEST_F(Ac97ModelTest, CodecWriteCompletesOneFrameLater) {
   bus().Write32(kGsr, GSR_CDONE);
   EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
   EXPECT_EQ(ac97().CodecRegister(AC97_POWERDOWN), 0x100F);
+}
+
+TEST_F(Ac97ModelTest, CodecReadReturnsThePreviousReadsData) {
+  // No read before: the first returns nothing of the register's.
+  EXPECT_EQ(bus().Read32(kPowerdown), 0u);
+  const sim::Nanoseconds started = bus().Now();
+  const sim::Nanoseconds done = PollGsr(GSR_SDONE);
+  EXPECT_GE(done, started + sim::Ac97Controller::kCodecStatusNs);
+  EXPECT_LT(done, started + sim::Ac97Controller::kCodecStatusNs + bus().AccessCost());
+  // The next read returns the first one's data and fetches its own register.
+  EXPECT_EQ(bus().Read32(kMasterVolume), 0x000Fu);
+  bus().Write32(kGsr, GSR_SDONE);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_SDONE, 0u);
+  PollGsr(GSR_SDONE);
+  EXPECT_EQ(bus().Read32(kPowerdown), 0x8000u);
 }
 
 TEST_F(Ac97ModelTest, LinkShutOffAndCommandsOverADeadLink) {

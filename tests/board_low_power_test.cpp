@@ -26,6 +26,13 @@ const std::string kBinding =
     "\r\nLoading SMARTIO.DLL...\r\n\r\nSMARTIO.DLL Loaded successfully..."
     "Loading ADSmartIO functions\r\n.  ok\r\n";
 
+// The give-up line each status wait of a sequence ends with, if it gives up.
+struct Waits {
+  const char* sdoneGaveUp = "";
+  const char* cdoneGaveUp = "";
+  const char* acoffdGaveUp = "";
+};
+
 class LowPowerTest : public testsupport::BoardTest {
  protected:
   void SetUp() override {
@@ -63,8 +70,8 @@ class LowPowerTest : public testsupport::BoardTest {
   }
 
   // Walks one status wait in the trace: a test read, then for every clear
-  // test a read that is printed and a new test. Returns the console lines the
-  // wait must have printed.
+  // test a read that is printed (unless `line` is null) and a new test.
+  // Returns the console lines the wait must have printed.
   std::string WalkWait(uint32_t bit, const char* line, const char* gaveUp) {
     std::string printed;
     for (int polls = 0;; ++polls) {
@@ -72,6 +79,7 @@ class LowPowerTest : public testsupport::BoardTest {
       if (test == nullptr) break;
       if (test->value & bit) return printed;
       if (polls == kPollBudget) return printed + gaveUp;
+      if (line == nullptr) continue;
       const sim::TraceRecord* shown = NextGsrRead();
       if (shown == nullptr) break;
       char text[64];
@@ -82,24 +90,39 @@ class LowPowerTest : public testsupport::BoardTest {
     return printed;
   }
 
-  // The whole mode-1 sequence from the current trace position, given the
-  // values the registers start from; returns the wait lines printed.
-  std::string WalkSequence(uint32_t powerdown, uint32_t gcr, const char* cdoneGaveUp = "",
-                           const char* acoffdGaveUp = "") {
+  // The whole mode-1 sequence from the current trace position, given what the
+  // first codec read returns (the previous read's data), the powerdown
+  // register and GCR; returns the wait lines printed.
+  std::string WalkSequence(uint32_t stale, uint32_t powerdown, uint32_t gcr, Waits waits = Waits()) {
+    const uint32_t kClear = GSR_CDONE | GSR_SDONE;
+    Expect(true, kGsr, kClear);
+    Expect(false, kPowerdown, stale);
+    std::string lines = WalkWait(GSR_SDONE, nullptr, waits.sdoneGaveUp);
+    Expect(true, kGsr, kClear);
     Expect(false, kPowerdown, powerdown);
+    Expect(true, kGsr, kClear);
     Expect(true, kPowerdown, powerdown | 0x1000);
-    std::string lines = WalkWait(GSR_CDONE, "AC97 GSR Register CDONE = %d\n", cdoneGaveUp);
+    lines += WalkWait(GSR_CDONE, "AC97 GSR Register CDONE = %d\n", waits.cdoneGaveUp);
     Expect(false, kGcr, gcr);
     Expect(true, kGcr, gcr | 0x8);
     Expect(false, kCkenPhys, kSeed);
     Expect(true, kCkenPhys, kSeed | 0x80000000);
-    lines += WalkWait(GSR_ACOFFD, "AC97 GSR Register ACOFFD= %d\n", acoffdGaveUp);
+    lines += WalkWait(GSR_ACOFFD, "AC97 GSR Register ACOFFD= %d\n", waits.acoffdGaveUp);
     Expect(false, kCkenPhys, kSeed | 0x80000000);
     Expect(true, kCkenPhys, kSeed);
     Expect(false, kCkenPhys, kSeed);
     Expect(true, kCkenPhys, kSeed & ~0x4u);
     EXPECT_EQ(at, trace.records.size()) << "accesses after the sequence";
     return lines;
+  }
+
+  // Time of the first GSR read at or after trace position `from` that shows `bit`.
+  sim::Nanoseconds FirstSeen(size_t from, uint32_t bit) const {
+    for (size_t i = from; i < trace.records.size(); ++i)
+      if (trace.records[i].address == kGsr && !trace.records[i].write && (trace.records[i].value & bit))
+        return trace.records[i].time;
+    ADD_FAILURE() << "status bit never seen";
+    return 0;
   }
 
   // The budget's worth of one wait line.
@@ -140,60 +163,101 @@ TEST_F(LowPowerTest, OtherModesOnlySwitchTheBacklightOn) {
 
 TEST_F(LowPowerTest, ModeOneRegisterSequence) {
   EnterLowPower(1);
-  // Fresh board: codec fully ready (0x000F), GCR with COLD_RST only; both waits take a while.
-  const std::string lines = WalkSequence(0x000F, 0x2);
+  // Fresh board: no earlier codec read (its data reads 0), codec fully ready
+  // (0x000F), GCR with COLD_RST only; both printed waits take a while.
+  const std::string lines = WalkSequence(0, 0x000F, 0x2);
   EXPECT_NE(lines, "");
   EXPECT_EQ(console, kBinding + lines);
   EXPECT_EQ(light->backlightOn, 0);
   ExpectPoweredDown();
-  // CDONE is first seen one AC-link command time after the codec write.
-  const sim::Nanoseconds written = trace.records[1].time;
-  for (size_t i = 2; i < trace.records.size(); ++i) {
-    if (trace.records[i].address == kGsr && (trace.records[i].value & GSR_CDONE)) {
-      EXPECT_GE(trace.records[i].time, written + sim::Ac97Controller::kCodecCommandNs);
-      EXPECT_EQ(trace.records[i - 1].value & GSR_CDONE, 0u);
-      break;
-    }
-  }
+  // The valid read comes after SDONE, and CDONE one command time after the write.
+  EXPECT_GE(FirstSeen(0, GSR_SDONE), trace.records[1].time + sim::Ac97Controller::kCodecStatusNs);
+  size_t write = 0;
+  while (!(trace.records[write].write && trace.records[write].address == kPowerdown)) ++write;
+  EXPECT_GE(FirstSeen(write, GSR_CDONE),
+            trace.records[write].time + sim::Ac97Controller::kCodecCommandNs);
 }
 
-TEST_F(LowPowerTest, StatusAlreadyUpPrintsNoWaitLine) {
-  // CDONE left over from an earlier codec command, ACOFFD set behind the bus.
+TEST_F(LowPowerTest, StaleCodecDataAndStatusAreNotTrusted) {
+  // An earlier driver's write and read of the master volume leave CDONE and
+  // SDONE up and that register's data as the next read's result.
   bus().Write32(kAc97Phys + PrimaryCodecRegister(0x02), 0x0808);
   bus().Advance(sim::Ac97Controller::kCodecCommandNs);
+  bus().Read32(kAc97Phys + PrimaryCodecRegister(0x02));
+  bus().Advance(sim::Ac97Controller::kCodecStatusNs);
   board().ac97().Poke(GSR, board().ac97().Gsr() | GSR_ACOFFD);
   trace.records.clear();
   EnterLowPower(1);
-  EXPECT_EQ(WalkSequence(0x000F, 0x2), "");
-  EXPECT_EQ(console, kBinding);
+  // The stale 0x0808 is read and dropped; the codec write still has to be waited for.
+  const std::string lines = WalkSequence(0x0808, 0x000F, 0x2);
+  EXPECT_NE(lines.find("AC97 GSR Register CDONE = 0\n"), std::string::npos);
+  EXPECT_EQ(lines.find("ACOFFD"), std::string::npos);
+  EXPECT_EQ(console, kBinding + lines);
+  EXPECT_EQ(board().ac97().CodecRegister(AC97_POWERDOWN) & 0xFF00, 0x1000);
   ExpectPoweredDown();
 }
 
-TEST_F(LowPowerTest, CdoneThatNeverComesEndsTheWaitAndGoesOn) {
-  board().ac97().HoldStatusLow(GSR_CDONE);
+TEST_F(LowPowerTest, SecondCallWaitsForItsOwnCodecWrite) {
   EnterLowPower(1);
-  const char gaveUp[] = "AC97 GSR Register CDONE wait gave up after 16384 polls\r\n";
-  const std::string lines = WalkSequence(0x000F, 0x2, gaveUp);
+  // A driver brings the link back (warm reset, link on) and the clocks up.
+  bus().Write32(kGcr, GCR_COLD_RST | GCR_WARM_RST);
+  board().clocks().Poke(CKEN, kSeed);
+  trace.records.clear();
+  at = 0;
+  console.clear();
+  EnterLowPower(1);
+  // The first call's read of the powerdown register (0x000F) is what the
+  // second call's first read returns.
+  const std::string lines = WalkSequence(0x000F, 0x000F, 0x2);
+  EXPECT_NE(lines.find("AC97 GSR Register CDONE = 0\n"), std::string::npos);
   EXPECT_EQ(console, kBinding + lines);
-  EXPECT_EQ(lines.find(Repeat("AC97 GSR Register CDONE = 0\n") + gaveUp), 0u);
   ExpectPoweredDown();
 }
 
-TEST_F(LowPowerTest, AcoffdThatNeverComesEndsTheWaitAndGoesOn) {
-  board().ac97().HoldStatusLow(GSR_ACOFFD);
-  EnterLowPower(1);
-  const char gaveUp[] = "AC97 GSR Register ACOFFD wait gave up after 16384 polls\r\n";
-  const std::string lines = WalkSequence(0x000F, 0x2, "", gaveUp);
-  EXPECT_EQ(console, kBinding + lines);
-  const std::string tail = Repeat("AC97 GSR Register ACOFFD= 0\n") + gaveUp;
-  EXPECT_EQ(lines.rfind(tail), lines.size() - tail.size());
-  ExpectPoweredDown();
+TEST_F(LowPowerTest, StatusThatNeverComesEndsEachWaitAndGoesOn) {
+  struct Case {
+    uint32_t held;
+    Waits waits;
+    const char* pollLine;  // printed for every poll of that wait, or null
+  };
+  Case cases[3];
+  cases[0].held = GSR_SDONE;
+  cases[0].waits.sdoneGaveUp = "AC97 GSR Register SDONE wait gave up after 16384 polls\r\n";
+  cases[0].pollLine = nullptr;
+  cases[1].held = GSR_CDONE;
+  cases[1].waits.cdoneGaveUp = "AC97 GSR Register CDONE wait gave up after 16384 polls\r\n";
+  cases[1].pollLine = "AC97 GSR Register CDONE = 0\n";
+  cases[2].held = GSR_ACOFFD;
+  cases[2].waits.acoffdGaveUp = "AC97 GSR Register ACOFFD wait gave up after 16384 polls\r\n";
+  cases[2].pollLine = "AC97 GSR Register ACOFFD= 0\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.held);
+    // Each case on a link that is up again, as after a driver's warm reset.
+    bus().Write32(kGcr, GCR_COLD_RST | GCR_WARM_RST);
+    bus().Advance(2 * sim::Ac97Controller::kCodecStatusNs);
+    board().clocks().Poke(CKEN, kSeed);
+    board().ac97().HoldStatusLow(c.held);
+    const uint32_t stale = &c == cases ? 0 : 0x000F;
+    trace.records.clear();
+    at = 0;
+    console.clear();
+    EnterLowPower(1);
+    const std::string lines = WalkSequence(stale, 0x000F, 0x2, c.waits);
+    EXPECT_EQ(console, kBinding + lines);
+    std::string gaveUp = c.waits.sdoneGaveUp;
+    gaveUp += c.waits.cdoneGaveUp;
+    gaveUp += c.waits.acoffdGaveUp;
+    const std::string run = (c.pollLine ? Repeat(c.pollLine) : std::string()) + gaveUp;
+    EXPECT_NE(lines.find(run), std::string::npos);
+    ExpectPoweredDown();
+    board().ac97().HoldStatusLow(0);
+  }
 }
 
 TEST_F(LowPowerTest, NoVendorLibraryStillPowersDown) {
   host::SetLibraryDirectory(std::string(PELMOK_STANDIN_DIR) + "/empty");
   EnterLowPower(1);
-  const std::string lines = WalkSequence(0x000F, 0x2);
+  const std::string lines = WalkSequence(0, 0x000F, 0x2);
   EXPECT_EQ(console, "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
                      "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n" +
                          lines);
@@ -223,8 +287,8 @@ TEST_F(LowPowerTest, WindowsThatFailToMapAreNeverTouched) {
        "Error! at VirtualCopy()\r\nEnterLowPower: CKEN not mapped, AC97 clocks left running\r\n",
        kSeed | 0x80000000u, 2},
   };
-  // Both status bits up from the start, so no case prints a wait line.
-  board().ac97().Poke(GSR, GSR_PCR | GSR_CDONE | GSR_ACOFFD);
+  // ACOFFD up from the start; the codec waits print what they print.
+  board().ac97().Poke(GSR, GSR_PCR | GSR_ACOFFD);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.messages);
     board().clocks().Poke(CKEN, kSeed);
@@ -232,7 +296,8 @@ TEST_F(LowPowerTest, WindowsThatFailToMapAreNeverTouched) {
     trace.records.clear();
     c.fail(c.after);
     EnterLowPower(1);
-    EXPECT_EQ(console, kBinding + c.messages);
+    EXPECT_EQ(console.rfind(kBinding, 0), 0u);
+    EXPECT_NE(console.find(c.messages), std::string::npos);
     EXPECT_EQ(board().clocks().Cken(), c.cken);
     size_t ckenAccesses = 0;
     for (const sim::TraceRecord& r : trace.records) ckenAccesses += r.address == kCkenPhys;
