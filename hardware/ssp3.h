@@ -14,7 +14,9 @@ void MapSspRegisters();
 void InitNSSP();
 
 // Polls the receive FIFO through SspRegPtr for `count` samples into buffer[0..].
-// Returns count (0 for count <= 0), or -1 after a sample's poll budget ran out.
+// Returns count (0 for count <= 0), or -1 after a sample's poll budget ran out;
+// the words from the one that timed out to the end are then 0. A receive
+// overrun (ROR) is cleared when seen and reported once per call.
 int32_t ReadSspSamples(uint32_t* buffer, int32_t count);
 
 // Polls of SSSR a sample may take: the first, and one for each count down to 0.

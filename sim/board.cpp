@@ -21,6 +21,7 @@ Board::Board(const BoardOptions& options)
   gpio_ = std::make_unique<Pxa27xGpio>();
   clocks_ = std::make_unique<Pxa27xClockManager>();
   converter_ = std::make_unique<Converter>(options.frameRateHz, std::move(signal));
+  converter_->StopAfter(options.stallAfterFrames);
   ssp3_ = std::make_unique<Pxa27xSsp>(bus_, *gpio_, *clocks_, *converter_);
 
   bus_.Attach(kGpioBase, kBlockSpan, gpio_.get());

@@ -31,6 +31,8 @@ struct BoardOptions {
   // the board is made. Data file names come from this clock plus virtual time,
   // so a run names its files as the board would, however fast the host is.
   time_t clockEpoch = 0;
+  // The converter dies after this many frames (Converter::StopAfter).
+  uint64_t stallAfterFrames = ~uint64_t{0};
 };
 
 class Board {

@@ -22,10 +22,16 @@ void Converter::Stall(bool stalled, Nanoseconds now) {
   Restart(now);
 }
 
+void Converter::StopAfter(uint64_t frames) {
+  limit_ = frames;
+  if (made_ >= limit_) next_ = kNever;
+}
+
 void Converter::Restart(Nanoseconds now) {
   runStart_ = now;
   runFrames_ = 0;
-  const bool making = clocked_ && !stalled_ && frameRateHz_ != 0 && signal_ && signal_->Sends();
+  const bool making = clocked_ && !stalled_ && made_ < limit_ && frameRateHz_ != 0 && signal_ &&
+                      signal_->Sends();
   next_ = making ? FrameTime(0) : kNever;
 }
 
@@ -44,8 +50,9 @@ bool Converter::Deliver(Nanoseconds now) {
   const uint64_t d = now - runStart_;
   const uint64_t seconds = d / kNanosecondsPerSecond;
   const uint64_t rest = d % kNanosecondsPerSecond;
-  const uint64_t due = seconds * frameRateHz_ +
-                       ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - runFrames_;
+  uint64_t due = seconds * frameRateHz_ +
+                 ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - runFrames_;
+  if (due > limit_ - made_) due = limit_ - made_;
   if (due == 0) return false;
   uint64_t pushed = 0;
   if (receiver_) {
@@ -57,7 +64,7 @@ bool Converter::Deliver(Nanoseconds now) {
   }
   made_ += due;
   runFrames_ += due;
-  next_ = FrameTime(runFrames_);
+  next_ = made_ < limit_ ? FrameTime(runFrames_) : kNever;
   return true;
 }
 

@@ -30,6 +30,11 @@ class Converter {
 
   void Connect(FrameReceiver* receiver) { receiver_ = receiver; }
 
+  // A converter that dies part-way: after `frames` frames in all it makes no
+  // more, whatever the port does. kForever (the default) never stops.
+  static constexpr uint64_t kForever = ~uint64_t{0};
+  void StopAfter(uint64_t frames);
+
   // The port's start conditions came (or went) at `now`. Frames due before
   // must have been delivered already (CatchUp). With the clock on, the first
   // frame follows one period after `now`.
@@ -64,6 +69,7 @@ class Converter {
   Nanoseconds runStart_ = 0;
   uint64_t runFrames_ = 0;  // frames made since runStart_
   uint64_t made_ = 0;       // frames made since reset: the signal's frame number
+  uint64_t limit_ = kForever;
   Nanoseconds next_ = kNever;
 };
 

@@ -35,7 +35,9 @@ class AcquisitionRunTest : public testsupport::BoardTest {
  protected:
   sim::BoardOptions Options() const override {
     sim::BoardOptions o = BoardTest::Options();
+    o.frameRateHz = frameRate_;
     o.signal = sim::MakeSignal(signal_, o.frameRateHz, nullptr);
+    o.stallAfterFrames = stallAfter_;
     return o;
   }
   void SetUp() override {
@@ -64,6 +66,8 @@ class AcquisitionRunTest : public testsupport::BoardTest {
   }
 
   const char* signal_ = "counter";
+  uint32_t frameRate_ = 100000;
+  uint64_t stallAfter_ = ~uint64_t{0};
   std::string loop;
   std::string stdoutText;
 };
@@ -169,6 +173,56 @@ TEST_F(SilentConverterRunTest, TimeOutsComeBeforeTheirRecordLine) {
             "Read SSP timed out with RNE = 0\nRecord Count = 1\n"
             "Wrote 5 samples to flash \nFile Count = 0\n");
   EXPECT_EQ(DataFile("109-77-14-5-9"), std::vector<uint32_t>(5, 0));
+}
+
+}  // namespace
+
+namespace {
+
+class StallingConverterRunTest : public AcquisitionRunTest {
+ protected:
+  StallingConverterRunTest() { stallAfter_ = 2600; }
+};
+
+TEST_F(StallingConverterRunTest, StallPartWayThroughARecordLeavesZerosNotTheOldRecord) {
+  // Records of 1000: the first two fill, the third gets frames 2000..2599 and
+  // times out. The buffer still held the second record; the file must show
+  // none of it.
+  EXPECT_EQ(Run(Config(1000, 3, 1, 1)), 0);
+  EXPECT_EQ(loop,
+            "Record Count = 0\nRecord Count = 1\n"
+            "Read SSP timed out with RNE = 0\nRecord Count = 2\n"
+            "Wrote 1000 samples to flash \nFile Count = 0\n");
+  const std::vector<uint32_t> words = DataFile("109-77-14-5-9");
+  ASSERT_EQ(words.size(), 1000u);
+  for (uint32_t k = 0; k < 600; ++k) ASSERT_EQ(words[k], 2000 + k) << k;
+  for (uint32_t k = 600; k < 1000; ++k) ASSERT_EQ(words[k], 0u) << k;
+}
+
+class OverrunRunTest : public AcquisitionRunTest {
+ protected:
+  // Faster than one SSSR and one SSDR access (1 us) per frame: the FIFO overflows.
+  OverrunRunTest() { frameRate_ = 1500000; }
+};
+
+TEST_F(OverrunRunTest, OverrunIsReportedAndTheLossesAddUp) {
+  EXPECT_EQ(Run(Config(1000, 2, 1, 1)), 0);
+  EXPECT_EQ(loop,
+            "Read SSP overrun: samples lost\nRecord Count = 0\n"
+            "Read SSP overrun: samples lost\nRecord Count = 1\n"
+            "Wrote 1000 samples to flash \nFile Count = 0\n");
+  const sim::Pxa27xSsp& ssp = board().ssp3();
+  EXPECT_GT(ssp.FramesLost(), 0u);
+  // Every frame made was read, dropped, or is still in the FIFO.
+  EXPECT_EQ(ssp.FramesMade(), ssp.FramesRead() + ssp.FramesLost() + ssp.FifoLevel());
+  // The counter shows the gaps: frames up to the last one stored that were
+  // not read were lost.
+  const std::vector<uint32_t> words = DataFile("109-77-14-5-9");
+  ASSERT_EQ(words.size(), 1000u);
+  for (size_t k = 1; k < words.size(); ++k) ASSERT_LT(words[k - 1], words[k]);
+  const uint64_t unreadUpToLast = words.back() + 1 - ssp.FramesRead();
+  EXPECT_GT(unreadUpToLast, 0u);
+  EXPECT_LE(unreadUpToLast, ssp.FramesLost());
 }
 
 }  // namespace

@@ -190,6 +190,23 @@ TEST_F(SimConverter, StallHoldsTheConverter) {
   EXPECT_EQ(board->ssp3().FramesMade(), 4u);
 }
 
+TEST_F(SimConverter, StallAfterSendsThatManyFramesThenNone) {
+  BoardOptions o = Options("counter");
+  o.stallAfterFrames = 20;
+  Make(o);
+  Program(PortSetup());
+  // 30 frame periods pass: 16 frames fit, 4 more are made and dropped, then the converter is dead.
+  SssrAt(bus().Now() + 300000);
+  EXPECT_EQ(board->ssp3().FramesMade(), 20u);
+  EXPECT_EQ(board->ssp3().FramesLost(), 4u);
+  for (uint32_t k = 0; k < 16; ++k) ASSERT_EQ(Ssdr(), k);
+  // A restart of the port does not revive it.
+  bus().Write32(kSsp3Base + ssp::SSCR0, 0);
+  Program(PortSetup());
+  EXPECT_EQ(SssrAt(bus().Now() + 1000000) & ssp::SSSR_RNE, 0u);
+  EXPECT_EQ(board->ssp3().FramesMade(), 20u);
+}
+
 TEST_F(SimConverter, NoneSendsNothingOnAWorkingPort) {
   Make(Options("none"));
   Program(PortSetup());
