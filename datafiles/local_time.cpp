@@ -22,6 +22,11 @@ bool IsRecurringDate(const SYSTEMTIME& d) {
          d.wDayOfWeek <= 6 && d.wHour <= 23 && d.wMinute <= 59 && d.wSecond <= 59;
 }
 
+bool SameChange(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+  return a.wMonth == b.wMonth && a.wDay == b.wDay && a.wDayOfWeek == b.wDayOfWeek &&
+         a.wHour == b.wHour && a.wMinute == b.wMinute && a.wSecond == b.wSecond;
+}
+
 bool IsOffset(int64_t minutes) {
   return minutes >= -kLongestOffsetMinutes && minutes <= kLongestOffsetMinutes;
 }
@@ -56,7 +61,7 @@ LocalTimeFields LocalTimeAt(int64_t utcSeconds, const TIME_ZONE_INFORMATION& zon
 
   int64_t bias = standardBias;
   if (zone.DaylightDate.wMonth != 0 && IsRecurringDate(zone.DaylightDate) &&
-      IsRecurringDate(zone.StandardDate)) {
+      IsRecurringDate(zone.StandardDate) && !SameChange(zone.DaylightDate, zone.StandardDate)) {
     // The rules are local dates: take the year of the local standard time.
     int64_t year;
     int month, day;

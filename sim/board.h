@@ -54,7 +54,9 @@ class Board {
   // whole seconds since 1970-01-01 00:00 UTC.
   int64_t UtcNanoseconds() const;
   int64_t Time() const;
+  // The device's time-zone setting, as SetTimeZoneInformation would change it.
   const TimeZoneSetting& timeZone() const { return timeZone_; }
+  void SetTimeZone(const TimeZoneSetting& zone) { timeZone_ = zone; }
 
  private:
   Bus bus_;
