@@ -143,7 +143,9 @@ bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::str
   if (!Offset(r, rule, &z.bias, error)) return false;
   z.standardName.resize(std::min<size_t>(z.standardName.size(), 31));
   if (!r.Done()) {
-    if (!Name(r, &z.daylightName)) return Fail(error, "bad daylight name at '" + rule.substr(r.at) + "'");
+    const size_t nameAt = r.at;
+    if (!Name(r, &z.daylightName))
+      return Fail(error, "bad daylight name at '" + rule.substr(nameAt) + "'");
     int32_t daylight = z.bias - 60;  // one hour ahead unless written
     if (!r.Done() && r.Peek() != ',' && !Offset(r, rule, &daylight, error)) return false;
     z.daylightBias = daylight - z.bias;
