@@ -1,8 +1,9 @@
 #include "datafiles/data_files.h"
 
 #include <cstdio>
-#include <ctime>
+#include <cstring>
 
+#include "datafiles/local_time.h"
 #include "platform/device.h"
 #include "platform/format.h"
 #include "platform/kernel.h"
@@ -70,13 +71,19 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
 
 }  // namespace
 
+// The clock and zone come from the kernel as the board keeps them; see
+// local_time.h for what a clock or zone beyond the conversion gives (a name
+// always, "0-0-0-0-0" at worst). In the repeated hour of a change back to
+// standard time two writes an hour apart get one name and so one file.
 void MakeDataFileName(char* path, DataDestination destination) {
-  const time_t now = DeviceTime();
-  struct tm zero = {};
-  const struct tm* local = std::localtime(&now);
-  if (local == NULL) local = &zero;  // a clock beyond the calendar's range
+  SYSTEMTIME utc;
+  GetSystemTime(&utc);
+  TIME_ZONE_INFORMATION zone;
+  std::memset(&zone, 0, sizeof zone);
+  if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) std::memset(&zone, 0, sizeof zone);
+  const LocalTimeFields local = LocalTimeOf(utc, zone);
   FormatText(path, kDataPathBuffer, "%s%d-%d-%d-%d-%d", DirectoryOf(destination),
-             local->tm_year, local->tm_yday, local->tm_hour, local->tm_min, local->tm_sec);
+             local.yearsSince1900, local.dayOfYear, local.hour, local.minute, local.second);
 }
 
 int32_t WriteRecord(const uint32_t* record, int32_t count) {

@@ -1,4 +1,4 @@
-// The board's storage volumes and clock, as the program sees them.
+// The board's storage volumes, as the program sees them.
 //
 // Paths are the board's own ("\Hard Disk\Pelmok\Data\..."). On the board they
 // go to the file system unchanged; on the host each volume is a folder under
@@ -6,9 +6,5 @@
 #pragma once
 
 #include <cstdio>
-#include <ctime>
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode);
-
-// Seconds since 1 January 1970 UTC from the device's system clock.
-time_t DeviceTime();

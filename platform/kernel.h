@@ -1,5 +1,5 @@
 // The Windows CE kernel calls the program uses (COREDLL), and the handful of
-// types and constants they need. On the board they come from the CE headers;
+// types and constants they need, with the CE 5.0 signatures and layouts. On the board they come from the CE headers;
 // everywhere else the declarations below stand in for them and platform/host
 // implements them over the simulated board.
 #pragma once
@@ -14,7 +14,9 @@
 #else
 
 typedef int BOOL;
+typedef uint16_t WORD;
 typedef uint32_t DWORD;
+typedef int32_t LONG;
 typedef void* LPVOID;
 typedef wchar_t WCHAR;
 typedef WCHAR* LPWSTR;
@@ -38,6 +40,36 @@ typedef int (*FARPROC)();
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_PROC_NOT_FOUND 127
 
+#define TIME_ZONE_ID_UNKNOWN 0
+#define TIME_ZONE_ID_STANDARD 1
+#define TIME_ZONE_ID_DAYLIGHT 2
+#define TIME_ZONE_ID_INVALID 0xFFFFFFFF
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;      // 1 = January
+  WORD wDayOfWeek;  // 0 = Sunday
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+// UTC = local time + Bias (+ StandardBias or DaylightBias), in minutes. The
+// dates are the changes to standard and to daylight time; with wYear 0 they
+// recur yearly on the wDay-th (5: the last) wDayOfWeek of wMonth at
+// wHour:wMinute local time. DaylightDate.wMonth 0: no daylight saving.
+typedef struct _TIME_ZONE_INFORMATION {
+  LONG Bias;
+  WCHAR StandardName[32];
+  SYSTEMTIME StandardDate;
+  LONG StandardBias;
+  WCHAR DaylightName[32];
+  SYSTEMTIME DaylightDate;
+  LONG DaylightBias;
+} TIME_ZONE_INFORMATION, *LPTIME_ZONE_INFORMATION;
+
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect);
 // With PAGE_PHYSICAL the source is a physical address shifted right by 8 bits.
 BOOL VirtualCopy(LPVOID dest, LPVOID source, DWORD size, DWORD protect);
@@ -49,5 +81,10 @@ HMODULE LoadLibraryW(LPCWSTR fileName);
 FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName);
 BOOL FreeLibrary(HMODULE module);
 DWORD GetLastError();
+
+// The system clock, in UTC.
+void GetSystemTime(LPSYSTEMTIME systemTime);
+// The device's time-zone setting; returns a TIME_ZONE_ID_ value.
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION timeZoneInformation);
 
 #endif

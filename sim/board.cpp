@@ -14,7 +14,8 @@ constexpr uint32_t kBlockSpan = 0x10000;  // each block decodes 64 KB
 
 Board::Board(const BoardOptions& options)
     : bus_(options.accessCost),
-      epoch_(options.clockEpoch != 0 ? options.clockEpoch : std::time(nullptr)) {
+      epochNs_(options.clockEpoch ? *options.clockEpoch * 1000000000 : HostClockNanoseconds()),
+      timeZone_(options.timeZone) {
   std::shared_ptr<SignalSource> signal =
       options.signal ? options.signal : MakeSignal("tone", options.frameRateHz, nullptr);
 
@@ -41,8 +42,11 @@ Board::Board(const BoardOptions& options)
 
 Board::~Board() = default;
 
-time_t Board::Time() const {
-  return epoch_ + static_cast<time_t>(bus_.Now() / 1000000000u);
+int64_t Board::UtcNanoseconds() const { return epochNs_ + static_cast<int64_t>(bus_.Now()); }
+
+int64_t Board::Time() const {
+  const int64_t ns = UtcNanoseconds();
+  return ns / 1000000000 - (ns % 1000000000 < 0 ? 1 : 0);
 }
 
 }  // namespace sim

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <memory>
+#include <optional>
 
+#include "sim/board_clock.h"
 #include "sim/bus.h"
 
 namespace sim {
@@ -27,10 +28,12 @@ struct BoardOptions {
   uint32_t frameRateHz = 100000;
   Nanoseconds accessCost = kDefaultAccessCost;
   std::shared_ptr<SignalSource> signal;  // nullptr: the default tone
-  // The board's clock at virtual time 0; 0 takes the host's wall clock when
-  // the board is made. Data file names come from this clock plus virtual time,
-  // so a run names its files as the board would, however fast the host is.
-  time_t clockEpoch = 0;
+  // The board's clock (UTC seconds since 1970) at virtual time 0; unset takes
+  // the host's wall clock when the board is made. Data file names come from
+  // this clock plus virtual time, so a run names its files as the board would,
+  // however fast the host is.
+  std::optional<int64_t> clockEpoch;
+  TimeZoneSetting timeZone;  // UTC unless set
   // The converter dies after this many frames (Converter::StopAfter).
   uint64_t stallAfterFrames = ~uint64_t{0};
 };
@@ -49,12 +52,18 @@ class Board {
   Ac97Controller& ac97() { return *ac97_; }
   Converter& converter() { return *converter_; }
 
-  // The board's wall clock: epoch plus whole seconds of virtual time.
-  time_t Time() const;
+  // The board's wall clock: epoch plus virtual time, in nanoseconds and in
+  // whole seconds since 1970-01-01 00:00 UTC.
+  int64_t UtcNanoseconds() const;
+  int64_t Time() const;
+  // The device's time-zone setting, as SetTimeZoneInformation would change it.
+  const TimeZoneSetting& timeZone() const { return timeZone_; }
+  void SetTimeZone(const TimeZoneSetting& zone) { timeZone_ = zone; }
 
  private:
   Bus bus_;
-  time_t epoch_;
+  int64_t epochNs_;
+  TimeZoneSetting timeZone_;
   std::unique_ptr<Pxa27xGpio> gpio_;
   std::unique_ptr<Pxa27xClockManager> clocks_;
   std::unique_ptr<Converter> converter_;

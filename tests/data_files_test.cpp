@@ -8,6 +8,7 @@
 #include <string>
 
 #include "datafiles/data_files.h"
+#include "platform/host/time_setting.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -21,43 +22,25 @@ class DataFilesTest : public testsupport::BoardTest {
     o.clockEpoch = kBase;
     return o;
   }
-  void SetUp() override {
-    BoardTest::SetUp();
-    const char* tz = std::getenv("TZ");
-    savedTz_ = tz ? tz : "";
-    hadTz_ = tz != nullptr;
-    SetZone("UTC0");
-  }
-  void TearDown() override {
-    if (hadTz_) {
-      setenv("TZ", savedTz_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-    BoardTest::TearDown();
-  }
-  static void SetZone(const char* tz) {
-    setenv("TZ", tz, 1);
-    tzset();
+  void SetZone(const char* rule) {
+    sim::TimeZoneSetting zone;
+    std::string error;
+    ASSERT_TRUE(host::ParseZoneRule(rule, &zone, &error)) << error;
+    board().SetTimeZone(zone);
   }
   // Moves the board's clock forward to `when` (UTC seconds).
-  void ClockTo(time_t when) {
+  void ClockTo(int64_t when) {
     const uint64_t target = static_cast<uint64_t>(when - kBase) * 1000000000ull;
     ASSERT_GE(target, bus().Now());
     bus().Advance(target - bus().Now());
   }
-  std::string NameAt(time_t when, DataDestination destination = HardDisk) {
+  std::string NameAt(int64_t when, DataDestination destination = HardDisk) {
     ClockTo(when);
     char path[kDataPathBuffer];
     std::memset(path, 'Z', sizeof path);
     MakeDataFileName(path, destination);
     return path;
   }
-
- private:
-  std::string savedTz_;
-  bool hadTz_ = false;
 };
 
 TEST_F(DataFilesTest, NamesCarryYearDayHourMinuteSecondWithoutPadding) {
@@ -78,6 +61,30 @@ TEST_F(DataFilesTest, NamesFollowTheLocalTimeZone) {
   // 03:00 UTC on 1 Jan 2009 is 22:00 on 31 Dec 2008 five hours west.
   SetZone("EST5");
   EXPECT_EQ(NameAt(1230778800), "\\Hard Disk\\Pelmok\\Data\\108-365-22-0-0");
+}
+
+TEST_F(DataFilesTest, TheRepeatedHourOfAChangeBackGoesToOneFile) {
+  // 25 October 2026 in Berlin: 02:30 CEST and, an hour later, 02:30 CET.
+  SetZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  device.MakeDirs("Hard Disk/Pelmok/Data");
+  const uint32_t first = 1, second = 2;
+  // The skipped hour of 29 March: 00:59:59 UTC is 01:59:59 CET, a second later 03:00 CEST.
+  EXPECT_EQ(NameAt(1774745999), "\\Hard Disk\\Pelmok\\Data\\126-87-1-59-59");
+  EXPECT_EQ(NameAt(1774746000), "\\Hard Disk\\Pelmok\\Data\\126-87-3-0-0");
+  ClockTo(1792888200);  // 00:30 UTC
+  EXPECT_EQ(WriteRecord(&first, 1), 1);
+  ClockTo(1792891800);  // 01:30 UTC
+  EXPECT_EQ(WriteRecord(&second, 1), 1);
+  EXPECT_EQ(device.List("Hard Disk/Pelmok/Data"), std::vector<std::string>{"126-297-2-30-0"});
+  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/126-297-2-30-0"), std::string("\1\0\0\0\2\0\0\0", 8));
+}
+
+TEST_F(DataFilesTest, WritesAfter2038AreNamedRight) {
+  // The last second a signed 32-bit clock holds, and the ones after it.
+  EXPECT_EQ(NameAt(INT64_C(2147483647)), "\\Hard Disk\\Pelmok\\Data\\138-18-3-14-7");
+  EXPECT_EQ(NameAt(INT64_C(2147483648)), "\\Hard Disk\\Pelmok\\Data\\138-18-3-14-8");
+  SetZone("AEST-10AEDT,M10.1.0,M4.1.0/3");
+  EXPECT_EQ(NameAt(INT64_C(4102444800)), "\\Hard Disk\\Pelmok\\Data\\200-0-11-0-0");  // 2100-01-01 UTC
 }
 
 TEST_F(DataFilesTest, RecordIsStoredAsLittleEndianWordsAndAppendedWithinASecond) {

@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -18,9 +22,11 @@ struct Outcome {
 
 class PelmokDaqTest : public ::testing::Test {
  protected:
-  Outcome Daq(const std::string& args) {
+  // `environment` goes before the command; the host's own TZ stays out of the
+  // tests unless one asks for it.
+  Outcome Daq(const std::string& args, const std::string& environment = "TZ=UTC0") {
     const std::string out = scratch.path() + "/stdout", err = scratch.path() + "/stderr";
-    const std::string command = std::string(PELMOK_DAQ_LAUNCHER) + " '" PELMOK_DAQ_PATH "' " +
+    const std::string command = environment + " " + PELMOK_DAQ_LAUNCHER + " '" PELMOK_DAQ_PATH "' " +
                                 args + " >'" + out + "' 2>'" + err + "' </dev/null";
     const int raw = std::system(command.c_str());
     Outcome o;
@@ -47,7 +53,8 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
   const Outcome o = Daq("--help");
   EXPECT_EQ(o.status, 0);
   for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--trace",
-                             "--low-power", "--library-dir", "--help"})
+                             "--low-power", "--library-dir", "--start-time", "--time-zone",
+                             "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
 }
 
@@ -127,6 +134,101 @@ TEST_F(PelmokDaqTest, LowPowerRunsInsteadOfTheAcquisition) {
   EXPECT_EQ(o.err,
             "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
             "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Two file iterations of one 8-word record each, written: a run of a few
+// milliseconds, so both writes fall within one second.
+class PelmokDaqClockTest : public PelmokDaqTest {
+ protected:
+  void SetUp() override {
+    scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+    scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                      "Number of samples per record:8\nNumber of records per Flash Disk file:1\n"
+                      "Number of Flash Disk files per USB write:2\n"
+                      "Seconds to sleep between acquisitions:1\n");
+  }
+  // The data files of a run at `when` (UTC), with `more` options or environment.
+  std::vector<std::string> FilesOfRunAt(const std::string& when, const std::string& more,
+                                        const std::string& environment = "TZ=UTC0") {
+    scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
+    for (const std::string& name : scratch.List("device/Hard Disk/Pelmok/Data"))
+      std::remove((scratch.path() + "/device/Hard Disk/Pelmok/Data/" + name).c_str());
+    const Outcome o = Daq("--device-root " + Root() + " --signal counter --start-time " + when +
+                              " " + more,
+                          environment);
+    EXPECT_EQ(o.status, 0) << more << " " << environment << ": " << o.out << o.err;
+    return scratch.List("device/Hard Disk/Pelmok/Data");
+  }
+  using Names = std::vector<std::string>;
+};
+
+TEST_F(PelmokDaqClockTest, StartTimeAndTimeZoneNameTheFiles) {
+  // 02:59:58 CEST, the last second before Berlin's clocks go back; both writes
+  // in one file, 2 x 8 words.
+  EXPECT_EQ(FilesOfRunAt("2026-10-25T00:59:58Z", "--time-zone CET-1CEST,M3.5.0,M10.5.0/3"),
+            Names{"126-297-2-59-58"});
+  EXPECT_EQ(scratch.ReadFile("device/Hard Disk/Pelmok/Data/126-297-2-59-58").size(), 64u);
+  EXPECT_EQ(FilesOfRunAt("2038-01-19T03:14:08Z", ""), Names{"138-18-3-14-8"});
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "--time-zone '<+0545>-5:45'"), Names{"126-181-17-45-0"});
+  // --time-zone wins over TZ.
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "--time-zone UTC0", "TZ=Europe/Berlin"),
+            Names{"126-181-12-0-0"});
+}
+
+TEST_F(PelmokDaqClockTest, TimeZoneDefaultsToTz) {
+  // A rule as it stands, a zone name, a zone name with ':'.
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "", "TZ='NST3:30NDT,M3.2.0,M11.1.0'"),
+            Names{"126-181-9-30-0"});
+  if (!std::ifstream("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no tzdata";
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "", "TZ=Europe/Berlin"), Names{"126-181-14-0-0"});
+  EXPECT_EQ(FilesOfRunAt("2026-01-01T12:00:00Z", "", "TZ=:Australia/Sydney"), Names{"126-0-23-0-0"});
+
+  // TZ unset: the host's own zone, as the C library reads it too (2026 is
+  // within the rule at the end of any current zone file).
+  const char* tz = std::getenv("TZ");
+  const std::string saved = tz ? tz : "";
+  unsetenv("TZ");
+  tzset();
+  const time_t when = 1782907200;  // 2026-07-01 12:00:00 UTC
+  struct tm local;
+  localtime_r(&when, &local);
+  if (tz) setenv("TZ", saved.c_str(), 1);
+  tzset();
+  const std::string expected = std::to_string(local.tm_year) + "-" + std::to_string(local.tm_yday) +
+                               "-" + std::to_string(local.tm_hour) + "-" +
+                               std::to_string(local.tm_min) + "-" + std::to_string(local.tm_sec);
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "", "env -u TZ"), Names{expected});
+}
+
+TEST_F(PelmokDaqClockTest, ClocksAndZonesTheBoardCannotHoldStopTheRun) {
+  const struct {
+    const char* args;
+    const char* environment;
+  } cases[] = {
+      {"--start-time 2026-10-25T00:59:58", "TZ=UTC0"},
+      {"--start-time tomorrow", "TZ=UTC0"},
+      {"--start-time 2026-02-30T00:00:00Z", "TZ=UTC0"},
+      {"--time-zone CET-1CEST,J60,M10.5.0/3", "TZ=UTC0"},
+      {"--time-zone CET-1CEST,60,M10.5.0/3", "TZ=UTC0"},
+      {"--time-zone CET-1CEST,M3.5.0,M10.5.0/25", "TZ=UTC0"},
+      {"--time-zone CET-1CEST,M3.5.0/-1,M10.5.0", "TZ=UTC0"},
+      {"--time-zone Europe/Berlin", "TZ=UTC0"},
+      {"", "TZ=America/Santiago"},  // its rule changes at 24:00
+      {"", "TZ=No/Such_Zone"},
+      {"", "TZ='CET-1CEST,M3.5.0,M10.5.0/26'"},
+  };
+  for (const auto& c : cases) {
+    const std::string root = "'" + scratch.path() + "/fresh'";
+    const Outcome o = Daq(std::string(c.args) + " --device-root " + root, c.environment);
+    EXPECT_EQ(o.status, 2) << c.args << " " << c.environment;
+    EXPECT_EQ(Lines(o.err), 1u) << c.args << " " << c.environment << ": " << o.err;
+    EXPECT_EQ(o.out, "") << c.args;
+    EXPECT_EQ(scratch.List("fresh").size(), 0u) << c.args << ": nothing laid out";
+  }
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// The board's volumes as folders under the device root, and the board's clock.
+// The board's volumes as folders under the device root.
 #include <cerrno>
 #include <string>
 
 #include "platform/device.h"
 #include "platform/host/host.h"
-#include "sim/board.h"
 
 namespace {
 
@@ -33,9 +32,4 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
     return nullptr;
   }
   return std::fopen(path.c_str(), mode);
-}
-
-time_t DeviceTime() {
-  const sim::Board* board = host::AttachedBoard();
-  return board ? board->Time() : std::time(nullptr);
 }

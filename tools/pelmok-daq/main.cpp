@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
+  boardOptions.clockEpoch = options.startTime;
+  boardOptions.timeZone = options.timeZone;
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;
   if (traceFile != nullptr) {

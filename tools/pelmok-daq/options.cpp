@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/host/time_setting.h"
+
 namespace daq {
 namespace {
 
@@ -16,7 +18,17 @@ const char kFooter[] =
     "Without --bare, a configuration file with all six keys is written to\n"
     "\"FlashFX Disk/Pelmok/PelmokConfig.txt\" if none exists (an existing one is never\n"
     "changed), and \"Hard Disk/Pelmok/Data\" and \"Storage Card/Pelmok/Data\" are created\n"
-    "where missing. Local time follows the TZ variable.";
+    "where missing.\n"
+    "\n"
+    "The board's clock is UTC, the host's clock unless --start-time sets it. Its\n"
+    "time-zone setting is one POSIX rule with no history, as a Windows CE device\n"
+    "holds it: --time-zone RULE, else the TZ variable (a rule as it stands, or a\n"
+    "zone name such as Europe/Berlin by the rule at the end of its zoneinfo file),\n"
+    "else the host's own zone (/etc/localtime) the same way. The board holds only\n"
+    "Mm.w.d dates at 00:00 to 23:59: a Julian-day rule (Jn or n) or a change time\n"
+    "such as /25 or /-1 is refused. Data file names carry the local time, so two\n"
+    "writes in the repeated hour of a change back to standard time go to one file,\n"
+    "as on the board.";
 
 }  // namespace
 
@@ -59,6 +71,16 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "folder searched for the vendor I/O library (default:\n"
                  "the build's stand-in SMARTIO.DLL and KEYBDDR.DLL)")
       ->type_name("DIR");
+  std::string startTime, timeZone;
+  app.add_option("--start-time", startTime,
+                 "the board's clock at the start, in UTC\n"
+                 "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
+      ->type_name("WHEN");
+  app.add_option("--time-zone", timeZone,
+                 "the board's time-zone setting as a POSIX TZ rule (e.g.\n"
+                 "CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0;\n"
+                 "default: from TZ, see below)")
+      ->type_name("RULE");
 
   try {
     app.parse(argc, argv);
@@ -70,6 +92,18 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   }
   o.frameRateGiven = app.count("--frame-rate") > 0;
   o.lowPower = app.count("--low-power") > 0;
+
+  std::string error;
+  if (app.count("--start-time") > 0) {
+    int64_t seconds = 0;
+    if (!host::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
+    o.startTime = seconds;
+  }
+  if (app.count("--time-zone") > 0) {
+    if (!host::ParseZoneRule(timeZone, &o.timeZone, &error)) UsageError("bad --time-zone: " + error);
+  } else if (!host::ZoneFromTz(std::getenv("TZ"), &o.timeZone, &error)) {
+    UsageError("time zone for the board: " + error);
+  }
   return o;
 }
 

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "sim/board_clock.h"
 
 namespace daq {
 
@@ -17,6 +20,8 @@ struct Options {
   bool lowPower = false;
   int32_t lowPowerMode = 0;
   std::string libraryDir;
+  std::optional<int64_t> startTime;  // UTC seconds; unset: the host's clock
+  sim::TimeZoneSetting timeZone;     // from --time-zone, else from TZ
 };
 
 // Parses the command line; --help prints the usage and exits 0.

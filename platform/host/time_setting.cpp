@@ -1,0 +1,203 @@
+#include "platform/host/time_setting.h"
+
+#include <cctype>
+#include <fstream>
+#include <iterator>
+
+#include "platform/calendar.h"
+
+namespace host {
+namespace {
+
+// A cursor over the rule text.
+struct Reader {
+  const std::string& s;
+  size_t at = 0;
+  bool Done() const { return at >= s.size(); }
+  char Peek() const { return Done() ? '\0' : s[at]; }
+  bool Take(char c) {
+    if (Peek() != c) return false;
+    ++at;
+    return true;
+  }
+  // Up to `maxDigits` digits; false when there is none.
+  bool Number(int maxDigits, int* value) {
+    int n = 0, digits = 0;
+    while (digits < maxDigits && std::isdigit(static_cast<unsigned char>(Peek()))) {
+      n = n * 10 + (s[at++] - '0');
+      ++digits;
+    }
+    *value = n;
+    return digits > 0;
+  }
+};
+
+bool Fail(std::string* error, const std::string& message) {
+  *error = message;
+  return false;
+}
+
+// std or dst: three or more letters, or <...> of letters, digits, '+', '-'.
+bool Name(Reader& r, std::string* name) {
+  const size_t start = r.at;
+  if (r.Take('<')) {
+    while (!r.Done() && r.Peek() != '>') {
+      const char c = r.Peek();
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-') return false;
+      ++r.at;
+    }
+    *name = r.s.substr(start + 1, r.at - start - 1);
+    return r.Take('>') && name->size() >= 3;
+  }
+  while (std::isalpha(static_cast<unsigned char>(r.Peek()))) ++r.at;
+  *name = r.s.substr(start, r.at - start);
+  return name->size() >= 3;
+}
+
+// [+-]hh[:mm[:ss]] in seconds; `hourDigits` allows the rule extension of
+// three-digit hours, which is then refused by range.
+bool Clock(Reader& r, int hourDigits, long* seconds) {
+  const bool negative = r.Take('-');
+  if (!negative) r.Take('+');
+  int h = 0, m = 0, sec = 0;
+  if (!r.Number(hourDigits, &h)) return false;
+  if (r.Take(':')) {
+    if (!r.Number(2, &m) || m > 59) return false;
+    if (r.Take(':') && (!r.Number(2, &sec) || sec > 59)) return false;
+  }
+  *seconds = (negative ? -1 : 1) * (h * 3600L + m * 60L + sec);
+  return true;
+}
+
+// An offset the board holds: whole minutes within 24 hours.
+bool Offset(Reader& r, const std::string& text, int32_t* minutes, std::string* error) {
+  long seconds = 0;
+  const size_t start = r.at;
+  if (!Clock(r, 2, &seconds)) return Fail(error, "no offset at '" + text.substr(start) + "'");
+  const std::string written = text.substr(start, r.at - start);
+  if (seconds % 60 != 0)
+    return Fail(error, "offset " + written + " has seconds: the board holds whole minutes");
+  if (seconds > 24 * 3600 || seconds < -24 * 3600)
+    return Fail(error, "offset " + written + " beyond 24 hours");
+  *minutes = static_cast<int32_t>(seconds / 60);
+  return true;
+}
+
+// ,Mm.w.d[/time]
+bool Change(Reader& r, const std::string& text, sim::ZoneChange* change, std::string* error) {
+  const size_t start = r.at;
+  if (r.Peek() == 'J' || std::isdigit(static_cast<unsigned char>(r.Peek())))
+    return Fail(error, "Julian-day date at '" + text.substr(start) +
+                           "': the board holds only Mm.w.d dates");
+  int month = 0, week = 0, weekday = 0;
+  if (!r.Take('M') || !r.Number(2, &month) || !r.Take('.') || !r.Number(1, &week) ||
+      !r.Take('.') || !r.Number(1, &weekday) || month < 1 || month > 12 || week < 1 || week > 5 ||
+      weekday > 6)
+    return Fail(error, "bad date at '" + text.substr(start) + "': Mm.w.d wanted");
+  long seconds = 2 * 3600;
+  if (r.Take('/')) {
+    const size_t timeAt = r.at;
+    if (!Clock(r, 3, &seconds)) return Fail(error, "bad time at '" + text.substr(timeAt) + "'");
+    if (seconds < 0 || seconds >= 24 * 3600)
+      return Fail(error, "change time /" + text.substr(timeAt, r.at - timeAt) +
+                             " outside 00:00 to 23:59: the board cannot hold it");
+  }
+  change->month = static_cast<uint16_t>(month);
+  change->week = static_cast<uint16_t>(week);
+  change->weekday = static_cast<uint16_t>(weekday);
+  change->hour = static_cast<uint16_t>(seconds / 3600);
+  change->minute = static_cast<uint16_t>(seconds / 60 % 60);
+  change->second = static_cast<uint16_t>(seconds % 60);
+  return true;
+}
+
+bool ReadFile(const std::string& path, std::string* content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+}  // namespace
+
+bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error) {
+  Reader r{text};
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  const bool shaped = r.Number(4, &year) && r.at == 4 && r.Take('-') && r.Number(2, &month) &&
+                      r.at == 7 && r.Take('-') && r.Number(2, &day) && r.at == 10 && r.Take('T') &&
+                      r.Number(2, &hour) && r.at == 13 && r.Take(':') && r.Number(2, &minute) &&
+                      r.at == 16 && r.Take(':') && r.Number(2, &second) && r.at == 19 &&
+                      r.Take('Z') && r.Done();
+  if (!shaped) return Fail(error, "'" + text + "' is not a UTC time like 2026-10-25T00:59:58Z");
+  if (year < 1970 || year > 2199 || month < 1 || month > 12 || day < 1 ||
+      day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
+    return Fail(error, "'" + text + "' is not a time from 1970 to 2199");
+  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::string* error) {
+  Reader r{rule};
+  sim::TimeZoneSetting z;
+  if (!Name(r, &z.standardName)) return Fail(error, "'" + rule + "': no zone name of 3 or more letters");
+  if (!Offset(r, rule, &z.bias, error)) return false;
+  z.standardName.resize(std::min<size_t>(z.standardName.size(), 31));
+  if (!r.Done()) {
+    const size_t nameAt = r.at;
+    if (!Name(r, &z.daylightName))
+      return Fail(error, "bad daylight name at '" + rule.substr(nameAt) + "'");
+    int32_t daylight = z.bias - 60;  // one hour ahead unless written
+    if (!r.Done() && r.Peek() != ',' && !Offset(r, rule, &daylight, error)) return false;
+    z.daylightBias = daylight - z.bias;
+    if (r.Done()) return Fail(error, "'" + rule + "': daylight time without its dates (,start,end)");
+    if (!r.Take(',')) return Fail(error, "unexpected '" + rule.substr(r.at) + "' in '" + rule + "'");
+    if (!Change(r, rule, &z.daylightStart, error)) return false;
+    if (!r.Take(',')) return Fail(error, "'" + rule + "': daylight time without its end date");
+    if (!Change(r, rule, &z.standardStart, error)) return false;
+  }
+  if (!r.Done()) return Fail(error, "unexpected '" + rule.substr(r.at) + "' in '" + rule + "'");
+  *zone = z;
+  return true;
+}
+
+bool ReadZoneinfoRule(const std::string& path, std::string* rule, std::string* error) {
+  std::string content;
+  if (!ReadFile(path, &content)) return Fail(error, "cannot read zoneinfo file " + path);
+  // Version 2+ files end with "\n<rule>\n" after the 64-bit data.
+  if (content.compare(0, 4, "TZif") != 0 || content.size() < 6 || content[4] < '2')
+    return Fail(error, path + " is not a zoneinfo file of version 2 or later");
+  if (content.back() != '\n') return Fail(error, path + " has no rule at its end");
+  const size_t start = content.rfind('\n', content.size() - 2);
+  if (start == std::string::npos) return Fail(error, path + " has no rule at its end");
+  *rule = content.substr(start + 1, content.size() - start - 2);
+  if (rule->empty()) return Fail(error, path + " ends with an empty rule");
+  return true;
+}
+
+bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
+                const std::string& zoneinfoDir, const std::string& localtimePath) {
+  std::string path;
+  if (tz == nullptr) {
+    path = localtimePath;
+  } else {
+    std::string value = tz;
+    std::string ruleError;
+    if (value.empty()) value = "UTC0";  // POSIX: an empty TZ is UTC
+    if (value[0] != ':' && ParseZoneRule(value, zone, &ruleError)) return true;
+    const std::string name = value[0] == ':' ? value.substr(1) : value;
+    if (name.empty() || name.find("..") != std::string::npos)
+      return Fail(error, "TZ '" + value + "': " + ruleError);
+    path = name[0] == '/' ? name : zoneinfoDir + "/" + name;
+    std::ifstream probe(path);
+    if (!probe) return Fail(error, "TZ '" + value + "' is neither a rule the board holds (" + ruleError +
+                                       ") nor a zone in " + zoneinfoDir);
+  }
+  std::string rule;
+  if (!ReadZoneinfoRule(path, &rule, error)) return false;
+  std::string ruleError;
+  if (!ParseZoneRule(rule, zone, &ruleError))
+    return Fail(error, "the rule '" + rule + "' of " + path + ": " + ruleError);
+  return true;
+}
+
+}  // namespace host
