@@ -10,9 +10,8 @@
 #include "hardware/pxa27x_ssp_regs.h"
 #include "hardware/register_windows.h"
 #include "hardware/ssp3.h"
-#include "platform/host/host.h"
+#include "platform/host/session.h"
 #include "sim/board.h"
-#include "sim/signal.h"
 
 namespace {
 
@@ -29,25 +28,24 @@ BENCHMARK(BM_PlainVolatileLoad);
 void BM_WindowRegisterRead(benchmark::State& state) {
   sim::Board board;
   std::string console;
-  host::CaptureConsole(&console);
-  host::AttachBoard(&board);
+  host::SessionOptions options;
+  options.console = &console;
+  host::Session session(board, options);
   RegisterWindow ssp = MapPhysicalAddr(0x41900000, 24);
   for (auto _ : state) benchmark::DoNotOptimize(RegRead(ssp, SSSR));
   UnmapRegisterWindow(ssp);
-  host::AttachBoard(nullptr);
-  host::CaptureConsole(nullptr);
 }
 BENCHMARK(BM_WindowRegisterRead);
 
 // The acquisition path: the port set up as the program does, then records of
-// 100000 samples (one simulated second each at 100 kHz) polled out of the FIFO.
+// 100000 samples (one simulated second each at 100 kHz, the default tone)
+// polled out of the FIFO.
 void BM_SimulatedAcquisition(benchmark::State& state) {
-  sim::BoardOptions options;
-  options.signal = sim::MakeSignal("counter", options.frameRateHz, nullptr);
-  sim::Board board(options);
+  sim::Board board;
   std::string console;
-  host::CaptureConsole(&console);
-  host::AttachBoard(&board);
+  host::SessionOptions options;
+  options.console = &console;
+  host::Session session(board, options);
   MapSspRegisters();
   InitNSSP();
   std::vector<uint32_t> record(100000);
@@ -61,8 +59,6 @@ void BM_SimulatedAcquisition(benchmark::State& state) {
   UnmapRegisterWindow(v_pClkRegs);
   UnmapRegisterWindow(SspRegPtr);
   UnmapRegisterWindow(GpioRegPtr);
-  host::AttachBoard(nullptr);
-  host::CaptureConsole(nullptr);
 }
 BENCHMARK(BM_SimulatedAcquisition)->Unit(benchmark::kMillisecond)->UseRealTime();
 

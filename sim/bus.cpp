@@ -29,45 +29,39 @@ const Bus::Region* Bus::Find(uint32_t address) const {
   return nullptr;
 }
 
-uint32_t Bus::Read32(uint32_t address) {
-  now_ += accessCost_;
-  ++accesses_;
+// The access's time and count are taken already: a fault is an access too.
+const Bus::Region* Bus::Decode(uint32_t address, const uint32_t* written) const {
   const Region* r = Find(address);
   if (!r) {
-    Fault("bus: read of unmapped physical address 0x%08x", address);
-    return 0xFFFFFFFFu;
+    if (written) {
+      Fault("bus: write of 0x%08x to unmapped physical address 0x%08x", *written, address);
+    } else {
+      Fault("bus: read of unmapped physical address 0x%08x", address);
+    }
+    return nullptr;
   }
   if (address & 3u) {
-    Fault("bus: misaligned read at 0x%08x (%s)", address, Describe(address).c_str());
-    return 0xFFFFFFFFu;
+    Fault("bus: misaligned %s at 0x%08x (%s)", written ? "write" : "read", address,
+          Describe(address).c_str());
+    return nullptr;
   }
-  uint32_t value = 0;
-  if (!r->device->Read(address - r->base, &value)) {
-    Fault("bus: read of %s (0x%08x) is not served by the device", Describe(address).c_str(),
-          address);
-    return 0xFFFFFFFFu;
-  }
-  if (trace_) trace_->Record(TraceRecord{now_, false, address, value, r->device->RegisterName(address - r->base)});
-  return value;
+  return r;
 }
 
-void Bus::Write32(uint32_t address, uint32_t value) {
-  now_ += accessCost_;
-  ++accesses_;
-  const Region* r = Find(address);
-  if (!r) {
-    Fault("bus: write of 0x%08x to unmapped physical address 0x%08x", value, address);
-    return;
-  }
-  if (address & 3u) {
-    Fault("bus: misaligned write at 0x%08x (%s)", address, Describe(address).c_str());
-    return;
-  }
-  if (trace_) trace_->Record(TraceRecord{now_, true, address, value, r->device->RegisterName(address - r->base)});
-  if (!r->device->Write(address - r->base, value)) {
-    Fault("bus: write of 0x%08x to %s (0x%08x) is not served by the device", value,
+uint32_t Bus::Refused(uint32_t address, const uint32_t* written) const {
+  if (written) {
+    Fault("bus: write of 0x%08x to %s (0x%08x) is not served by the device", *written,
           Describe(address).c_str(), address);
+  } else {
+    Fault("bus: read of %s (0x%08x) is not served by the device", Describe(address).c_str(),
+          address);
   }
+  return 0xFFFFFFFFu;
+}
+
+void Bus::Trace(bool write, uint32_t address, uint32_t value, const Region* r) const {
+  trace_->Record(
+      TraceRecord{now_, write, address, value, r->device->RegisterName(address - r->base)});
 }
 
 std::string Bus::Describe(uint32_t address) const {

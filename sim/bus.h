@@ -56,8 +56,26 @@ class Bus {
   // Decodes [base, base + size) to the device; ranges must not overlap.
   void Attach(uint32_t base, uint32_t size, Device* device);
 
-  uint32_t Read32(uint32_t address);
-  void Write32(uint32_t address, uint32_t value);
+  // The register hot path: inline, one compare to find the block when the
+  // access falls in the same block as the last one.
+  uint32_t Read32(uint32_t address) {
+    now_ += accessCost_;
+    ++accesses_;
+    const Region* r = Hit(address, nullptr);
+    if (!r) return 0xFFFFFFFFu;
+    uint32_t value = 0;
+    if (!r->device->Read(address - r->base, &value)) return Refused(address, nullptr);
+    if (trace_) Trace(false, address, value, r);
+    return value;
+  }
+  void Write32(uint32_t address, uint32_t value) {
+    now_ += accessCost_;
+    ++accesses_;
+    const Region* r = Hit(address, &value);
+    if (!r) return;
+    if (trace_) Trace(true, address, value, r);
+    if (!r->device->Write(address - r->base, value)) Refused(address, &value);
+  }
 
   Nanoseconds Now() const { return now_; }
   Nanoseconds AccessCost() const { return accessCost_; }
@@ -77,9 +95,19 @@ class Bus {
     Device* device;
   };
   const Region* Find(uint32_t address) const;
+  const Region* Hit(uint32_t address, const uint32_t* written) const {
+    const Region* r = last_;
+    if (r && address - r->base < r->size && (address & 3u) == 0) return r;
+    return Decode(address, written);
+  }
+  // Find with the faults of an unmapped or misaligned access (a write's value
+  // in `written`); nullptr then.
+  const Region* Decode(uint32_t address, const uint32_t* written) const;
+  uint32_t Refused(uint32_t address, const uint32_t* written) const;
+  void Trace(bool write, uint32_t address, uint32_t value, const Region* r) const;
 
   std::vector<Region> regions_;
-  mutable const Region* last_ = nullptr;
+  mutable const Region* last_ = nullptr;  // only ever a mapped region
   Nanoseconds now_ = 0;
   Nanoseconds accessCost_;
   uint64_t accesses_ = 0;

@@ -37,15 +37,25 @@ int32_t Sample24(const uint8_t* p, uint32_t bits) {
 
 }  // namespace
 
-ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameRateHz : 1) {}
-
-uint32_t ToneSignal::Code(uint64_t k) {
-  // The phase is reduced in integers first so the tone stays exact however
-  // long the run.
-  const uint64_t cycle = (k % frameRateHz_) * kFrequencyHz % frameRateHz_;
-  const long v = std::lround(kAmplitude * std::sin(kTwoPi * cycle / frameRateHz_));
-  return static_cast<uint32_t>(v) & kCodeMask;
+ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameRateHz : 1) {
+  // The phase is reduced in integers, so the tone is exact however long the
+  // run and repeats after rate / gcd(rate, 1 kHz) frames: one period of codes
+  // is computed here and a frame is a table look-up (100 entries at 100 kHz).
+  uint32_t a = frameRateHz_, b = kFrequencyHz;
+  while (b != 0) {
+    const uint32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  codes_.resize(frameRateHz_ / a);
+  for (uint64_t k = 0; k < codes_.size(); ++k) {
+    const uint64_t cycle = k * kFrequencyHz % frameRateHz_;
+    const long v = std::lround(kAmplitude * std::sin(kTwoPi * cycle / frameRateHz_));
+    codes_[k] = static_cast<uint32_t>(v) & kCodeMask;
+  }
 }
+
+uint32_t ToneSignal::Code(uint64_t k) { return codes_[k % codes_.size()]; }
 
 std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error) {
   const std::string where = "wav:" + path + ": ";

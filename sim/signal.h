@@ -36,6 +36,7 @@ class ToneSignal : public SignalSource {
 
  private:
   uint32_t frameRateHz_;
+  std::vector<uint32_t> codes_;  // one period, from frame 0
 };
 
 // Frame k carries k modulo 2^24: gaps and reordering show in the data.

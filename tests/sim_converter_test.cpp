@@ -238,11 +238,14 @@ TEST_F(SimConverter, BoardClockAndTextTrace) {
   size_t size = 0;
   FILE* out = open_memstream(&text, &size);
   ASSERT_NE(out, nullptr);
-  TextTrace trace(bus(), out);
-  bus().SetTrace(&trace);
-  bus().Write32(kSsp3Base + ssp::SSCR1, ssp::SSCR1_SFRMDIR);
-  bus().Read32(kGpioBase + gpio::GAFR2_U);
-  bus().SetTrace(nullptr);
+  {
+    // Lines are buffered until the trace is flushed or ends.
+    TextTrace trace(bus(), out);
+    bus().SetTrace(&trace);
+    bus().Write32(kSsp3Base + ssp::SSCR1, ssp::SSCR1_SFRMDIR);
+    bus().Read32(kGpioBase + gpio::GAFR2_U);
+    bus().SetTrace(nullptr);
+  }
   std::fclose(out);
   EXPECT_EQ(std::string(text, size),
             "3000000500 W 0x41900004 SSP3.SSCR1 0x01000000\n"

@@ -106,15 +106,15 @@ void BoardTest::SetUp() {
   host::ResetKernel();
   catcher_ = std::make_unique<FaultCatcher>();
   board_ = std::make_unique<sim::Board>(Options());
-  host::AttachBoard(board_.get());
-  host::SetDeviceRoot(device.path());
-  host::CaptureConsole(&console);
+  host::SessionOptions options;
+  options.deviceRoot = device.path();
+  options.console = &console;
+  session_ = std::make_unique<host::Session>(*board_, options);
   GpioRegPtr = SspRegPtr = v_pClkRegs = nullptr;
 }
 
 void BoardTest::TearDown() {
-  host::CaptureConsole(nullptr);
-  host::AttachBoard(nullptr);
+  session_.reset();
   for (const std::string& f : FaultCatcher::faults()) ADD_FAILURE() << "bus fault: " << f;
   catcher_.reset();
   board_.reset();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/host/host.h"
+#include "platform/host/session.h"
 #include "sim/board.h"
 #include "sim/bus.h"
 
@@ -65,6 +66,7 @@ class BoardTest : public ::testing::Test {
  private:
   std::unique_ptr<FaultCatcher> catcher_;
   std::unique_ptr<sim::Board> board_;
+  std::unique_ptr<host::Session> session_;
 };
 
 }  // namespace testsupport

@@ -42,35 +42,38 @@ host::Reservation* FindStart(uintptr_t start) {
   return nullptr;
 }
 
-// Physical address behind a window address, or a fault.
-bool Translate(volatile uint32_t* reg, uint32_t* physical) {
-  const uintptr_t a = reinterpret_cast<uintptr_t>(reg);
-  const host::Reservation* r = lastHit;
-  if (!r || a - r->start >= r->size) {
-    r = nullptr;
-    for (const auto& candidate : reservations) {
-      if (a - candidate.start < candidate.size) {
-        r = &candidate;
-        break;
+// The reservation that holds a window address, or a fault. The last hit is
+// remembered: the program's accesses come in long runs through one window.
+const host::Reservation* Lookup(uintptr_t a) {
+  for (const auto& candidate : reservations) {
+    if (a - candidate.start < candidate.size) {
+      if (!candidate.bound) {
+        sim::Fault("register access at 0x%" PRIxPTR " in a reservation that was never bound", a);
+        return nullptr;
       }
+      if (!board) {
+        sim::Fault("register access with no simulated board attached");
+        return nullptr;
+      }
+      lastHit = &candidate;
+      return &candidate;
     }
   }
-  if (!r) {
-    sim::Fault("register access at 0x%" PRIxPTR " outside every reservation", a);
-    return false;
-  }
-  if (!r->bound) {
-    sim::Fault("register access at 0x%" PRIxPTR " in a reservation that was never bound", a);
-    return false;
-  }
-  lastHit = r;
-  *physical = r->physicalBase + static_cast<uint32_t>(a - r->start);
-  return true;
+  sim::Fault("register access at 0x%" PRIxPTR " outside every reservation", a);
+  return nullptr;
 }
 
-sim::Bus* BusOrFault() {
-  if (!board) sim::Fault("register access with no simulated board attached");
-  return board ? &board->bus() : nullptr;
+// lastHit is only ever a bound reservation with a board attached, so the
+// common case is one compare before the bus.
+inline const host::Reservation* Translate(volatile uint32_t* reg) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(reg);
+  const host::Reservation* r = lastHit;
+  if (r && a - r->start < r->size) return r;
+  return Lookup(a);
+}
+
+inline uint32_t PhysicalOf(const host::Reservation* r, volatile uint32_t* reg) {
+  return r->physicalBase + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reg) - r->start);
 }
 
 }  // namespace
@@ -127,21 +130,20 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 }
 
 uint32_t ReadRegister32(volatile uint32_t* reg) {
-  uint32_t physical;
-  if (!Translate(reg, &physical)) return 0xFFFFFFFFu;
-  sim::Bus* bus = BusOrFault();
-  return bus ? bus->Read32(physical) : 0xFFFFFFFFu;
+  const host::Reservation* r = Translate(reg);
+  return r ? board->bus().Read32(PhysicalOf(r, reg)) : 0xFFFFFFFFu;
 }
 
 void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
-  uint32_t physical;
-  if (!Translate(reg, &physical)) return;
-  if (sim::Bus* bus = BusOrFault()) bus->Write32(physical, value);
+  if (const host::Reservation* r = Translate(reg)) board->bus().Write32(PhysicalOf(r, reg), value);
 }
 
 namespace host {
 
-void AttachBoard(sim::Board* b) { board = b; }
+void AttachBoard(sim::Board* b) {
+  board = b;
+  lastHit = nullptr;
+}
 sim::Board* AttachedBoard() { return board; }
 
 void FailVirtualAllocAfter(int successes) { allocSuccessesLeft = successes; }

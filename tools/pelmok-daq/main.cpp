@@ -18,8 +18,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "board/low_power.h"
-#include "platform/host/host.h"
-#include "platform/host/loader.h"
+#include "platform/host/session.h"
 #include "sim/board.h"
 #include "sim/fault.h"
 #include "sim/pxa27x_ssp.h"
@@ -110,8 +109,16 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
 
 // Standard error stays the console alone, so the tool's word on a fault goes
 // to standard output, and the run ends there with status 3.
+sim::TextTrace* runTrace = nullptr;
+FILE* runTraceFile = nullptr;
+
 void StopOnFault(const std::string& message) {
   std::fflush(stderr);
+  // The accesses that led to the fault are the trace's most useful lines.
+  if (runTrace != nullptr) {
+    runTrace->Flush();
+    std::fflush(runTraceFile);
+  }
   std::printf("\npelmok-daq: simulated board fault, run stopped: %s\n", message.c_str());
   std::fflush(stdout);
   std::_Exit(3);
@@ -145,11 +152,14 @@ int main(int argc, char** argv) {
   if (traceFile != nullptr) {
     trace = std::make_unique<sim::TextTrace>(board.bus(), traceFile);
     board.bus().SetTrace(trace.get());
+    runTrace = trace.get();
+    runTraceFile = traceFile;
   }
   sim::SetFaultHandler(StopOnFault);
-  host::AttachBoard(&board);
-  host::SetDeviceRoot(options.deviceRoot);
-  host::SetLibraryDirectory(options.libraryDir);
+  host::SessionOptions sessionOptions;
+  sessionOptions.deviceRoot = options.deviceRoot;
+  sessionOptions.libraryDirectory = options.libraryDir;
+  auto session = std::make_unique<host::Session>(board, sessionOptions);
 
   const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
   const auto before = DataFiles(dataDir);
@@ -162,9 +172,15 @@ int main(int argc, char** argv) {
     result = WinMain(nullptr, nullptr, commandLine, 0);
   }
   std::fflush(stderr);
-  host::AttachBoard(nullptr);
+  session.reset();
   board.bus().SetTrace(nullptr);
-  if (traceFile != nullptr) std::fclose(traceFile);
+  runTrace = nullptr;
+  if (traceFile != nullptr) {
+    const bool written = trace->Flush();
+    trace.reset();
+    if (std::fclose(traceFile) != 0 || !written)
+      std::printf("pelmok-daq: the trace file %s is incomplete\n", options.tracePath.c_str());
+  }
 
   // The tool's own report, after the run.
   std::printf("\npelmok-daq: device folder %s, %.6f s of simulated time, %llu register accesses\n",
