@@ -14,14 +14,20 @@
 namespace datatools {
 
 void ReadDeviceConfiguration(const std::string& root, AcquisitionConfig* config,
-                             std::string* console) {
+                             std::string* console, ConfigurationObserver observer, void* context) {
   const std::string oldRoot = host::DeviceRoot();
   std::memset(config, 0, sizeof *config);
   host::SetDeviceRoot(root);
   host::CaptureConsole(console);
+  ObserveConfiguration(observer, context);
   ReadConfiguration(*config);
+  ObserveConfiguration(nullptr, nullptr);
   host::CaptureConsole(nullptr);
   host::SetDeviceRoot(oldRoot);
+}
+
+std::string ConfigurationFilePath(const std::string& root) {
+  return root + "/FlashFX Disk/Pelmok/PelmokConfig.txt";
 }
 
 bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, std::string* error) {

@@ -29,6 +29,7 @@
 #include "sim/signal.h"
 #include "sim/trace.h"
 #include "tools/common/device_configuration.h"
+#include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/options.h"
 
 namespace {
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
                       std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
     options.frameRate = wav->FileRateHz();
   }
+  if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
 
   FILE* traceFile = nullptr;
   if (!options.tracePath.empty()) {
