@@ -68,17 +68,26 @@ int32_t DecimalValue(const char* text) {
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
-void ApplyLine(char* line, AcquisitionConfig& config) {
+const int32_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
+
+ConfigurationObserver observer = NULL;
+void* observerContext = NULL;
+
+void ApplyLine(char* line, AcquisitionConfig& config, ConfigurationPiece* piece) {
   char* cursor = line;
   const char* key = NextPiece(&cursor);
+  piece->key = key;
   if (key == NULL) return;
-  for (size_t i = 0; i < sizeof kSettings / sizeof kSettings[0]; ++i) {
+  for (int32_t i = 0; i < kSettingCount; ++i) {
     const Setting& s = kSettings[i];
     if (std::strcmp(key, s.key) != 0) continue;
+    piece->keyIndex = i;
     // A key alone at the very end of the file has no value to take.
     const char* value = NextPiece(&cursor);
+    piece->value = value;
     if (value == NULL) return;
     config.*s.field = DecimalValue(value);
+    piece->stored = config.*s.field;
     NKDbgPrintfW(s.echo, config.*s.field);
     return;
   }
@@ -94,7 +103,29 @@ bool ReadConfiguration(AcquisitionConfig& config) {
   }
   NKDbgPrintfW(L"Opened Configuration File \n");
   char line[kLineBuffer];
-  while (std::fgets(line, sizeof line, file) != NULL) ApplyLine(line, config);
+  char text[kLineBuffer];  // the piece before splitting, for the observer
+  ConfigurationPiece piece;
+  piece.number = 0;
+  while (std::fgets(line, sizeof line, file) != NULL) {
+    ++piece.number;
+    piece.text = text;
+    piece.key = NULL;
+    piece.keyIndex = -1;
+    piece.value = NULL;
+    piece.stored = 0;
+    if (observer != NULL) std::strcpy(text, line);
+    ApplyLine(line, config, &piece);
+    if (observer != NULL) observer(&piece, observerContext);
+  }
   std::fclose(file);
   return true;
+}
+
+void ObserveConfiguration(ConfigurationObserver callback, void* context) {
+  observer = callback;
+  observerContext = context;
+}
+
+const char* ConfigurationKey(int32_t index) {
+  return index >= 0 && index < kSettingCount ? kSettings[index].key : NULL;
 }

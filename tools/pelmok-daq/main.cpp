@@ -7,8 +7,11 @@
 // the program's banner and, after the run, this tool's own report.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,8 @@
 #include "sim/pxa27x_ssp.h"
 #include "sim/signal.h"
 #include "sim/trace.h"
+#include "tools/common/device_configuration.h"
+#include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/options.h"
 
 namespace {
@@ -107,6 +112,49 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
   return files;
 }
 
+// Simulated time against the run's total on one terminal line of standard
+// output, passed on to the register trace if there is one. Only where standard
+// output is a terminal: a file or a pipe gets the report alone.
+class ProgressLine : public sim::TraceSink {
+ public:
+  ProgressLine(sim::TraceSink* next, double totalSeconds) : next_(next), total_(totalSeconds) {}
+  void Record(const sim::TraceRecord& access) override {
+    if (next_ != nullptr) next_->Record(access);
+    // The wall clock is asked only now and then: a run makes millions of accesses.
+    if (++accesses_ % 4096 != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextShow_) return;
+    nextShow_ = now + std::chrono::milliseconds(250);
+    const double seconds = static_cast<double>(access.time) / 1e9;
+    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%)\033[K", seconds, total_,
+                total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0);
+    std::fflush(stdout);
+    shown_ = true;
+  }
+  void End() {
+    if (shown_) std::printf("\r\033[K");
+  }
+
+ private:
+  sim::TraceSink* next_;
+  double total_;
+  uint64_t accesses_ = 0;
+  std::chrono::steady_clock::time_point nextShow_{};
+  bool shown_ = false;
+};
+
+// The run's length in converter frames, as the board's reader takes the
+// configuration: every record read, none skipped.
+double RunSeconds(const std::string& root, uint32_t frameRate) {
+  AcquisitionConfig config;
+  std::string console;
+  datatools::ReadDeviceConfiguration(root, &config, &console);
+  if (config.filesPerUsbWrite <= 0 || config.recordsPerFile <= 0 || config.samplesPerRecord <= 0)
+    return 0;
+  return static_cast<double>(config.filesPerUsbWrite) * config.recordsPerFile *
+         config.samplesPerRecord / frameRate;
+}
+
 // Standard error stays the console alone, so the tool's word on a fault goes
 // to standard output, and the run ends there with status 3.
 sim::TextTrace* runTrace = nullptr;
@@ -127,11 +175,21 @@ void StopOnFault(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
+  daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
 
   std::string error;
   std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
   if (!signal) daq::UsageError("bad --signal '" + options.signal + "': " + error);
+  // A recording replays at its own rate unless told otherwise.
+  const auto wav = std::dynamic_pointer_cast<sim::WavSignal>(signal);
+  const bool wavRate = wav != nullptr && !options.frameRateGiven;
+  if (wavRate) {
+    if (wav->FileRateHz() < 1 || wav->FileRateHz() > 10000000)
+      daq::UsageError("bad --signal '" + options.signal + "': the file's rate " +
+                      std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
+    options.frameRate = wav->FileRateHz();
+  }
+  if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
 
   FILE* traceFile = nullptr;
   if (!options.tracePath.empty()) {
@@ -155,6 +213,11 @@ int main(int argc, char** argv) {
     runTrace = trace.get();
     runTraceFile = traceFile;
   }
+  std::unique_ptr<ProgressLine> progress;
+  if (!options.lowPower && isatty(STDOUT_FILENO)) {
+    progress = std::make_unique<ProgressLine>(trace.get(), RunSeconds(options.deviceRoot, options.frameRate));
+    board.bus().SetTrace(progress.get());
+  }
   sim::SetFaultHandler(StopOnFault);
   host::SessionOptions sessionOptions;
   sessionOptions.deviceRoot = options.deviceRoot;
@@ -172,6 +235,7 @@ int main(int argc, char** argv) {
     result = WinMain(nullptr, nullptr, commandLine, 0);
   }
   std::fflush(stderr);
+  if (progress) progress->End();
   session.reset();
   board.bus().SetTrace(nullptr);
   runTrace = nullptr;
@@ -188,6 +252,8 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(board.bus().AccessCount()));
   if (!options.lowPower) {
     const sim::Pxa27xSsp& ssp = board.ssp3();
+    std::printf("pelmok-daq: converter at %u Hz%s\n", options.frameRate,
+                wavRate ? " (the WAV file's own rate)" : "");
     std::printf("pelmok-daq: converter frames made %llu, read %llu, lost to overrun %llu\n",
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
@@ -196,7 +262,14 @@ int main(int argc, char** argv) {
     for (const auto& [name, size] : DataFiles(dataDir)) {
       auto old = before.find(name);
       if (old != before.end() && old->second == size) continue;
-      std::printf("pelmok-daq: wrote %s/%s (%lld bytes)\n", dataDir.c_str(), name.c_str(), size);
+      // A name is unique per second only: a file of an earlier run (or from
+      // before a clock change) gets this run's record behind its own.
+      if (old != before.end()) {
+        std::printf("pelmok-daq: appended to %s/%s, which existed before: %lld bytes added (%lld bytes now)\n",
+                    dataDir.c_str(), name.c_str(), size - old->second, size);
+      } else {
+        std::printf("pelmok-daq: wrote %s/%s (%lld bytes)\n", dataDir.c_str(), name.c_str(), size);
+      }
       ++written;
     }
     if (written == 0) std::printf("pelmok-daq: no data file written in %s\n", dataDir.c_str());

@@ -53,6 +53,11 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   app.add_flag("--bare", o.bare,
                "use the device folder as it is: write no default\n"
                "configuration and create no data directories");
+  app.add_flag("--check", o.check,
+               "read the device's configuration file with the board's own\n"
+               "reader, say what each line sets and every line read otherwise\n"
+               "than it says, and what the run would do; run nothing\n"
+               "(exit 0: all read as written, 1: warnings, 2: unreadable)");
   app.add_option("--signal", o.signal,
                  "what the converter sends: tone (default), counter,\n"
                  "silence, none, or wav:FILE (first channel of a PCM WAV file)")

@@ -13,6 +13,7 @@ namespace daq {
 struct Options {
   std::string deviceRoot = "pelmok-device";
   bool bare = false;
+  bool check = false;  // read the configuration as the board would, run nothing
   std::string signal = "tone";
   uint32_t frameRate = 100000;
   bool frameRateGiven = false;

@@ -1,0 +1,108 @@
+// Host-side reading of the board's data files: the local time in a file's
+// name, the converter code in each 32-bit word, streamed reading in bounded
+// memory, and the figures `pelmok-data info` reports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace datatools {
+
+constexpr int32_t kFullScaleCode = 8388607;      // 0x7FFFFF: +2.5 V
+constexpr int32_t kNegativeFullScale = -8388608;  // 0x800000
+
+// The converter's 24-bit two's-complement code in the low 24 bits of a word,
+// sign-extended; the bits above are not the converter's.
+inline int32_t CodeOf(uint32_t word) {
+  return static_cast<int32_t>((word & 0xFFFFFFu) ^ 0x800000u) - 0x800000;
+}
+
+// The local time of a write, as the board names the file
+// "<year-1900>-<day of year>-<hour>-<minute>-<second>".
+struct FileTime {
+  int year = 0;   // e.g. 2009
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int dayOfYear = 0;
+  int hour = 0, minute = 0, second = 0;
+  // Seconds since 1970-01-01 00:00 of the same clock, for order and gaps: a
+  // naive local count, so a daylight-saving change shows as a jump of an hour.
+  int64_t LocalSeconds() const;
+  std::string Text() const;  // "YYYY-MM-DD HH:MM:SS"
+  std::string Date() const;  // "YYYY-MM-DD"
+  std::string Clock() const; // "HH:MM:SS"
+};
+
+// False for a name that is not a data file's (fields out of range included).
+bool ParseFileName(const std::string& name, FileTime* time);
+std::string BaseName(const std::string& path);
+
+// Reads a data file's whole words in blocks; a tail of 1 to 3 bytes (a torn
+// write) is counted, never returned as a word.
+class WordReader {
+ public:
+  static constexpr size_t kBlockWords = 1 << 16;
+  // False with a one-line reason when the file cannot be read.
+  bool Open(const std::string& path, std::string* error);
+  ~WordReader();
+  uint64_t Bytes() const { return bytes_; }
+  uint64_t Words() const { return bytes_ / 4; }
+  unsigned TornBytes() const { return static_cast<unsigned>(bytes_ % 4); }
+  // Up to `max` words from word `first` into `words`; false on a read error.
+  bool Read(uint64_t first, size_t max, std::vector<uint32_t>* words);
+  // Calls f(block) for each block of words in order; false on a read error.
+  template <typename F>
+  bool ForEachBlock(F f) {
+    std::vector<uint32_t> block;
+    for (uint64_t at = 0; at < Words(); at += block.size()) {
+      if (!Read(at, kBlockWords, &block) || block.empty()) return false;
+      f(block);
+    }
+    return true;
+  }
+
+ private:
+  FILE* file_ = nullptr;
+  uint64_t bytes_ = 0;
+};
+
+// A run of at least this many zero words is reported: far longer than a
+// zero crossing of any real signal holds the code at 0.
+constexpr uint64_t kZeroRunMinimum = 16;
+
+struct CodeStats {
+  uint64_t samples = 0;
+  int32_t minimum = 0, maximum = 0;
+  double sum = 0, sumSquares = 0;
+  uint64_t positiveFullScale = 0, negativeFullScale = 0;
+  uint64_t highBitWords = 0;          // bits 24..31 not all clear
+  std::array<uint64_t, 24> ones{};    // per code bit, how many samples had it set
+  uint64_t zeroRuns = 0, zeroRunSamples = 0, longestZeroRun = 0;
+
+  void Add(uint32_t word);
+  void Finish();  // closes a zero run at the end
+  double Mean() const { return samples ? sum / samples : 0; }
+  double Rms() const;
+  // Level against the full-scale code (a full-scale sine is -3.01 dBFS, a
+  // full-scale square 0 dBFS); -inf for silence.
+  double RmsDbfs() const;
+  double PeakDbfs() const;
+
+ private:
+  uint64_t currentZeroRun_ = 0;
+};
+
+// Whole files in a folder that carry data-file names, in time order.
+struct FolderEntry {
+  std::string path;
+  FileTime time;
+  uint64_t bytes = 0;
+};
+// False with a reason when the folder cannot be read.
+bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, std::string* error);
+bool IsFolder(const std::string& path);
+
+}  // namespace datatools
