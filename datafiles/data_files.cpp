@@ -15,8 +15,8 @@ const char* DirectoryOf(DataDestination destination) {
                                     : "\\Hard Disk\\Pelmok\\Data\\";
 }
 
-// Paths are narrow; the console is wide. "%ls" reads a wide string on the
-// board's CRT and on the host's alike.
+// Paths are narrow; the console is wide: the kernel's "%s" takes a wide
+// string.
 struct WidePath {
   explicit WidePath(const char* path) {
     int i = 0;
@@ -46,7 +46,7 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
 
   FILE* file = OpenDeviceFile(path, "ab");
   if (file == NULL) {
-    NKDbgPrintfW(L"Cannot open data file %ls: record not written\n", WidePath(path).text);
+    NKDbgPrintfW(L"Cannot open data file %s: record not written\n", WidePath(path).text);
     return 0;
   }
   long before = -1;
@@ -62,7 +62,7 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
     const long after = FileSize(path);
     const long grown = before >= 0 && after >= before ? (after - before) / 4 : 0;
     if (grown < words) words = static_cast<int32_t>(grown);
-    NKDbgPrintfW(L"Write to %ls failed: %d of %d samples stored\n", WidePath(path).text, words,
+    NKDbgPrintfW(L"Write to %s failed: %d of %d samples stored\n", WidePath(path).text, words,
                  count);
   }
   NKDbgPrintfW(L"Wrote %d samples to flash \n", words);
