@@ -3,9 +3,7 @@
 // _finite.
 #pragma once
 
-#define HUGE_VAL _HUGE
 extern "C" {
-extern double _HUGE;
 double sin(double x);
 double cos(double x);
 double tan(double x);

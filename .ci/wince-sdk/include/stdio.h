@@ -8,7 +8,6 @@
 #include <stdarg.h>
 
 typedef struct _iobuf FILE;
-typedef long fpos_t;
 
 #define EOF (-1)
 #define SEEK_SET 0
@@ -29,8 +28,6 @@ size_t fread(void* buffer, size_t size, size_t count, FILE* stream);
 size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream);
 int fseek(FILE* stream, long offset, int origin);
 long ftell(FILE* stream);
-int fgetpos(FILE* stream, fpos_t* pos);
-int fsetpos(FILE* stream, const fpos_t* pos);
 int feof(FILE* stream);
 int ferror(FILE* stream);
 void clearerr(FILE* stream);
