@@ -1,6 +1,6 @@
 // Local calendar time from the system clock (UTC) and the device's time-zone
-// setting, as the data file names carry it. The board's C runtime has no
-// time(), localtime() or mktime(), so this is the program's own arithmetic,
+// setting, as the data file names carry it. The board's C runtime has no calendar
+// conversion of its own, so this is the program's own arithmetic,
 // 64-bit throughout: it holds past 2038 on every build.
 #pragma once
 

@@ -325,7 +325,7 @@ bool PlotFile(const std::string& input, const std::string& output, uint32_t rate
   const double plotWidth = size.width - kLeft - kRight;
   const double area = size.height - kTop - kBottom;
   const Rect wave{kLeft, kTop, plotWidth, std::floor(area * 0.3)};
-  const Rect spec{kLeft, wave.y + wave.h + 46, plotWidth, area - wave.h - 46};
+  const Rect spectrogram{kLeft, wave.y + wave.h + 46, plotWidth, area - wave.h - 46};
   const int columns = static_cast<int>(plotWidth);
 
   // Waveform: the range of each pixel column, in one pass.
@@ -394,10 +394,10 @@ bool PlotFile(const std::string& input, const std::string& output, uint32_t rate
   }
   LevelRange range;
   range.Fit(loudest);
-  canvas.Levels(spec, levels, spans, range);
-  canvas.YAxis(spec, 0, rateHz / 2.0, 6, "frequency (Hz)");
-  canvas.XAxis(spec, 0, duration, tTicks, tLabels, "time (s)");
-  canvas.ColourBar({spec.x + spec.w + 18, spec.y, 16, spec.h}, range);
+  canvas.Levels(spectrogram, levels, spans, range);
+  canvas.YAxis(spectrogram, 0, rateHz / 2.0, 6, "frequency (Hz)");
+  canvas.XAxis(spectrogram, 0, duration, tTicks, tLabels, "time (s)");
+  canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range);
 
   FileTime time;
   const std::string name = BaseName(input);
@@ -423,7 +423,7 @@ bool PlotFolder(const std::string& input, const std::string& output, uint32_t ra
     return false;
   }
   Canvas canvas(size.width, size.height);
-  const Rect spec{kLeft, kTop, size.width - kLeft - kRight, size.height - kTop - kBottom};
+  const Rect spectrogram{kLeft, kTop, size.width - kLeft - kRight, size.height - kTop - kBottom};
 
   // A file spans from its estimated start (its length before the write) to its write.
   std::vector<double> starts, ends;
@@ -454,14 +454,14 @@ bool PlotFolder(const std::string& input, const std::string& output, uint32_t ra
   }
   LevelRange range;
   range.Fit(loudest);
-  canvas.Levels(spec, levels, spans, range);
-  canvas.YAxis(spec, 0, rateHz / 2.0, 8, "frequency (Hz)");
+  canvas.Levels(spectrogram, levels, spans, range);
+  canvas.YAxis(spectrogram, 0, rateHz / 2.0, 8, "frequency (Hz)");
   double step = 1;
   std::vector<double> ticks = TimeTicks(t0, t1, 8, &step);
   std::vector<std::string> labels;
   for (double t : ticks) labels.push_back(ClockText(static_cast<int64_t>(std::llround(t))));
-  canvas.XAxis(spec, t0, t1, ticks, labels, "local time (hh:mm:ss)");
-  canvas.ColourBar({spec.x + spec.w + 18, spec.y, 16, spec.h}, range);
+  canvas.XAxis(spectrogram, t0, t1, ticks, labels, "local time (hh:mm:ss)");
+  canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range);
 
   const FileTime& first = used.front().time;
   const FileTime& last = used.back().time;
