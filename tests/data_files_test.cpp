@@ -1,6 +1,9 @@
 // Data file naming from the board's local time, and records on disk.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <cstring>
@@ -129,17 +132,36 @@ TEST_F(DataFilesTest, MissingDirectoryIsReportedAndNotCreated) {
 }
 
 TEST_F(DataFilesTest, FullVolumeIsNotReportedAsWritten) {
-  // The data file is a link to /dev/full: opening and buffering succeed, the
-  // flush fails, and nothing reaches the file.
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  // A file size limit of 0 stands for a full volume: opening and buffering
+  // succeed, the flush fails (EFBIG), and nothing reaches the file.
+  device.MakeDirs("Hard Disk/Pelmok/Data");
+  ClockTo(1237471509);
+  const uint32_t record[] = {1, 2, 3, 4};
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit full = saved;
+  full.rlim_cur = 0;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  const int32_t written = WriteRecord(record, 4);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(console,
+            "Write to \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9 failed: 0 of 4 samples stored\n"
+            "Wrote 0 samples to flash \n");
+  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-9"), "");
+}
+
+TEST_F(DataFilesTest, DataFileThatIsADeviceNodeIsNotOpened) {
+  // A board volume holds no device nodes: a link to /dev/full is refused at
+  // the open, not written into.
   device.MakeDirs("Hard Disk/Pelmok/Data");
   ASSERT_EQ(symlink("/dev/full", (device.path() + "/Hard Disk/Pelmok/Data/109-77-14-5-9").c_str()), 0);
   ClockTo(1237471509);
   const uint32_t record[] = {1, 2, 3, 4};
   EXPECT_EQ(WriteRecord(record, 4), 0);
-  EXPECT_EQ(console,
-            "Write to \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9 failed: 0 of 4 samples stored\n"
-            "Wrote 0 samples to flash \n");
+  EXPECT_EQ(console, "Cannot open data file \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9: record not written\n");
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -52,7 +54,7 @@ size_t Lines(const std::string& s) {
 TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
   const Outcome o = Daq("--help");
   EXPECT_EQ(o.status, 0);
-  for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--trace",
+  for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--stall-after", "--trace",
                              "--low-power", "--library-dir", "--start-time", "--time-zone",
                              "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
@@ -61,7 +63,11 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
 TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
   // Each: exit 2, one line on standard error, nothing laid out.
   for (const char* args : {"--frobnicate", "--frame-rate 0", "--frame-rate 12x", "--signal square",
-                           "--signal wav:/nonexistent.wav", "--low-power", "--device-root"}) {
+                           "--signal wav:/nonexistent.wav", "--low-power", "--device-root",
+                           "--stall-after -1", "--stall-after 3.5", "--stall-after many",
+                           "--stall-after 18446744073709551616",
+                           // Read as a WAV file, a folder throws: caught, one line.
+                           "--signal wav:/"}) {
     const Outcome o = Daq(std::string(args) + " --device-root " + Root());
     EXPECT_EQ(o.status, 2) << args;
     EXPECT_EQ(Lines(o.err), 1u) << args << ": " << o.err;
@@ -113,6 +119,100 @@ TEST_F(PelmokDaqTest, BareUsesTheDeviceAsItIs) {
   EXPECT_EQ(o.status, 0);
   EXPECT_TRUE(scratch.List("device").empty());
   EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos);
+}
+
+TEST_F(PelmokDaqTest, ConfigurationThatIsNoFileCannotBeOpened) {
+  // A FIFO with no writer would block an open; /dev/zero would never end; a
+  // folder is no file. Each is a configuration file that cannot be opened.
+  const std::string config = scratch.path() + "/device/FlashFX Disk/Pelmok/PelmokConfig.txt";
+  for (const char* kind : {"fifo", "device", "folder"}) {
+    std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
+    scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+    const std::string k = kind;
+    if (k == "fifo") {
+      ASSERT_EQ(mkfifo(config.c_str(), 0600), 0);
+    }
+    if (k == "device") {
+      ASSERT_EQ(symlink("/dev/zero", config.c_str()), 0);
+    }
+    if (k == "folder") scratch.MakeDirs("device/FlashFX Disk/Pelmok/PelmokConfig.txt");
+    const Outcome o = Daq("--bare --signal none --device-root " + Root());
+    EXPECT_EQ(o.status, 0) << kind << ": " << o.out;
+    EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos) << kind << ": " << o.err;
+    EXPECT_EQ(o.err.find("Opened Configuration File"), std::string::npos) << kind;
+    // --check reads no such file either: unreadable, exit 2.
+    const Outcome c = Daq("--check --device-root " + Root());
+    EXPECT_EQ(c.status, 2) << kind;
+    EXPECT_EQ(Lines(c.err), 1u) << kind << ": " << c.err;
+  }
+}
+
+TEST_F(PelmokDaqTest, ConverterThatStallsPartWayLeavesZerosNotStaleSamples) {
+  // Two 8-word records read into one buffer, the last written; the converter
+  // dies 4 frames into the second. Its words stop at frame 11, the rest are
+  // zeros, not record one's frames 4 to 7 left in the buffer.
+  scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+  scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                    "Number of samples per record:8\nNumber of records per Flash Disk file:2\n"
+                    "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+  const Outcome o = Daq("--device-root " + Root() + " --signal counter --stall-after 12");
+  EXPECT_EQ(o.status, 0) << o.out;
+  EXPECT_NE(o.err.find("Read SSP timed out with RNE = 0\n"), std::string::npos) << o.err;
+  EXPECT_NE(o.out.find("frames made 12, read 12"), std::string::npos) << o.out;
+  const auto names = scratch.List("device/Hard Disk/Pelmok/Data");
+  ASSERT_EQ(names.size(), 1u);
+  const std::string bytes = scratch.ReadFile("device/Hard Disk/Pelmok/Data/" + names[0]);
+  ASSERT_EQ(bytes.size(), 32u);
+  std::vector<uint32_t> words(8);
+  std::memcpy(words.data(), bytes.data(), bytes.size());
+  const std::vector<uint32_t> expected = {8, 9, 10, 11, 0, 0, 0, 0};
+  EXPECT_EQ(words, expected);
+}
+
+TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
+  // Today's run would lose every record behind exit 0: each is refused with
+  // the path, and neither the device nor the --trace file is touched.
+  const std::string data = scratch.path() + "/device/Hard Disk/Pelmok/Data";
+  for (const char* bare : {"", "--bare "}) {
+    for (const char* kind : {"file", "dangling link", "link loop"}) {
+      std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
+      scratch.MakeDirs("device/Hard Disk/Pelmok");
+      const std::string k = kind;
+      if (k == "file") scratch.WriteFile("device/Hard Disk/Pelmok/Data", "x");
+      if (k == "dangling link") {
+        ASSERT_EQ(symlink("Nowhere", data.c_str()), 0);
+      }
+      if (k == "link loop") {
+        ASSERT_EQ(symlink("Data", data.c_str()), 0);
+      }
+      scratch.WriteFile("trace.txt", "an earlier trace\n");
+      const Outcome o = Daq(std::string(bare) + "--signal none --device-root " + Root() + " --trace '" +
+                            scratch.path() + "/trace.txt'");
+      const std::string what = std::string(bare) + kind;
+      EXPECT_EQ(o.status, 2) << what;
+      EXPECT_EQ(Lines(o.err), 1u) << what << ": " << o.err;
+      EXPECT_NE(o.err.find(data), std::string::npos) << what << ": " << o.err;
+      EXPECT_EQ(o.out, "") << what;
+      EXPECT_EQ(scratch.ReadFile("trace.txt"), "an earlier trace\n") << what;
+      EXPECT_EQ(scratch.List("device"), std::vector<std::string>{"Hard Disk"}) << what;
+    }
+  }
+}
+
+TEST_F(PelmokDaqTest, LayoutThatFailsLeavesTheTraceAsItWas) {
+  // "Storage Card" a file: the device cannot be laid out, after the data
+  // folder passed; the trace file is neither emptied nor created.
+  scratch.MakeDirs("device");
+  scratch.WriteFile("device/Storage Card", "");
+  scratch.WriteFile("trace.txt", "kept\n");
+  Outcome o = Daq("--signal none --device-root " + Root() + " --trace '" + scratch.path() + "/trace.txt'");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Lines(o.err), 1u) << o.err;
+  EXPECT_EQ(scratch.ReadFile("trace.txt"), "kept\n");
+  o = Daq("--signal none --device-root " + Root() + " --trace '" + scratch.path() + "/new-trace.txt'");
+  EXPECT_EQ(o.status, 2);
+  struct stat st;
+  EXPECT_NE(stat((scratch.path() + "/new-trace.txt").c_str(), &st), 0);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tools/pelmok-daq/configuration_check.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -298,6 +300,14 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out) {
   const std::string path = datatools::ConfigurationFilePath(deviceRoot);
+  // A FIFO would block the read, /dev/zero never end it: only a regular file
+  // is read, as the board's own reader opens only those.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: it is not a file\n",
+                 path.c_str());
+    return 2;
+  }
   std::ifstream in(path, std::ios::binary);
   std::stringstream raw;
   if (in) raw << in.rdbuf();

@@ -6,6 +6,7 @@
 // Standard error carries exactly the debug console; standard output carries
 // the program's banner and, after the run, this tool's own report.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,7 +62,8 @@ bool MakeDirectories(const std::string& path) {
   return true;
 }
 
-void LayOutDevice(const std::string& root) {
+// Says why the device cannot be laid out, on one line; false if it cannot.
+bool LayOutDevice(const std::string& root) {
   const std::string config = root + "/FlashFX Disk/Pelmok/PelmokConfig.txt";
   bool ok = MakeDirectories(root + "/FlashFX Disk/Pelmok") &&
             MakeDirectories(root + "/Hard Disk/Pelmok/Data") &&
@@ -75,8 +77,29 @@ void LayOutDevice(const std::string& root) {
   if (!ok) {
     std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(),
                  std::strerror(errno));
-    std::exit(2);
   }
+  return ok;
+}
+
+// The data folder, where it exists in any form, must be a folder: records
+// written into a file, a link to nothing or a link loop would all be lost.
+// Missing is fine: it is laid out, or (--bare) the run says so as the board would.
+void CheckDataFolder(const std::string& dir) {
+  struct stat st;
+  const char* problem = nullptr;
+  std::string reason;
+  if (stat(dir.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) problem = "is not a folder";
+  } else if (errno == ENOENT) {
+    if (lstat(dir.c_str(), &st) == 0) problem = "is a link to nothing";
+  } else {
+    reason = std::strerror(errno);
+    problem = reason.c_str();
+  }
+  if (problem == nullptr) return;
+  std::fprintf(stderr, "pelmok-daq: the data folder %s %s%s\n", dir.c_str(),
+               reason.empty() ? "" : "cannot be used: ", problem);
+  std::exit(2);
 }
 
 // Data file names hold numbers ("109-77-14-5-9"): order them as times.
@@ -160,21 +183,25 @@ double RunSeconds(const std::string& root, uint32_t frameRate) {
 sim::TextTrace* runTrace = nullptr;
 FILE* runTraceFile = nullptr;
 
-void StopOnFault(const std::string& message) {
+void StopRun(const char* why, const std::string& message) {
   std::fflush(stderr);
   // The accesses that led to the fault are the trace's most useful lines.
   if (runTrace != nullptr) {
     runTrace->Flush();
     std::fflush(runTraceFile);
   }
-  std::printf("\npelmok-daq: simulated board fault, run stopped: %s\n", message.c_str());
+  std::printf("\npelmok-daq: %s, run stopped: %s\n", why, message.c_str());
   std::fflush(stdout);
   std::_Exit(3);
 }
 
-}  // namespace
+void StopOnFault(const std::string& message) { StopRun("simulated board fault", message); }
 
-int main(int argc, char** argv) {
+// Set once WinMain (or EnterLowPower) has been called: an error from then on
+// ends the run as a fault does.
+bool runStarted = false;
+
+int Run(int argc, char** argv) {
   daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
 
   std::string error;
@@ -191,18 +218,37 @@ int main(int argc, char** argv) {
   }
   if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
 
-  FILE* traceFile = nullptr;
+  // Nothing is created or truncated until every check has passed: the data
+  // folder first, then the trace file is opened (kept as it is), the device
+  // laid out, and only then the trace emptied.
+  const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
+  CheckDataFolder(dataDir);
+  int traceFd = -1;
+  bool traceCreated = false;
   if (!options.tracePath.empty()) {
-    traceFile = std::fopen(options.tracePath.c_str(), "w");
-    if (traceFile == nullptr)
+    struct stat st;
+    traceCreated = stat(options.tracePath.c_str(), &st) != 0;
+    traceFd = open(options.tracePath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (traceFd < 0)
       daq::UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
   }
-
-  if (!options.bare) LayOutDevice(options.deviceRoot);
+  if (!options.bare && !LayOutDevice(options.deviceRoot)) {
+    if (traceCreated) unlink(options.tracePath.c_str());
+    std::exit(2);
+  }
+  FILE* traceFile = nullptr;
+  if (traceFd >= 0) {
+    // A FIFO or a terminal cannot be truncated and need not be.
+    struct stat st;
+    if ((fstat(traceFd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(traceFd, 0) != 0) ||
+        (traceFile = fdopen(traceFd, "w")) == nullptr)
+      daq::UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
+  }
 
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
+  if (options.stallAfterFrames) boardOptions.stallAfterFrames = *options.stallAfterFrames;
   boardOptions.clockEpoch = options.startTime;
   boardOptions.timeZone = options.timeZone;
   sim::Board board(boardOptions);
@@ -224,10 +270,10 @@ int main(int argc, char** argv) {
   sessionOptions.libraryDirectory = options.libraryDir;
   auto session = std::make_unique<host::Session>(board, sessionOptions);
 
-  const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
   const auto before = DataFiles(dataDir);
 
   int result = 0;
+  runStarted = true;
   if (options.lowPower) {
     EnterLowPower(options.lowPowerMode);
   } else {
@@ -277,4 +323,25 @@ int main(int argc, char** argv) {
   if (!options.tracePath.empty())
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   return result;
+}
+
+// No exception ends the program unreported: before the run it is a bad start
+// (one line on standard error, exit 2), once the run started it is reported
+// as a fault is (standard output, exit 3), standard error staying the console.
+void StopOnException(const char* what) {
+  if (runStarted) StopRun("error", what);
+  std::fprintf(stderr, "pelmok-daq: %s\n", what);
+  std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    StopOnException(e.what());
+  } catch (...) {
+    StopOnException("unknown exception");
+  }
 }

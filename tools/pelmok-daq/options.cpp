@@ -1,6 +1,7 @@
 #include "tools/pelmok-daq/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -65,6 +66,11 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   app.add_option("--frame-rate", o.frameRate, "converter frames per second (default 100000)")
       ->type_name("HZ")
       ->check(CLI::Range(1u, 10000000u).description(""));
+  std::string stallAfter;
+  app.add_option("--stall-after", stallAfter,
+                 "the converter sends FRAMES frames, then none, as one\n"
+                 "that dies part-way (default: it never stops)")
+      ->type_name("FRAMES");
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE")
@@ -99,6 +105,15 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   o.lowPower = app.count("--low-power") > 0;
 
   std::string error;
+  if (app.count("--stall-after") > 0) {
+    // Digits only: strtoull alone would take "-1" as 2^64 - 1 and " 7" as 7.
+    errno = 0;
+    const unsigned long long frames = std::strtoull(stallAfter.c_str(), nullptr, 10);
+    if (stallAfter.empty() || stallAfter.find_first_not_of("0123456789") != std::string::npos ||
+        errno == ERANGE)
+      UsageError("bad --stall-after '" + stallAfter + "': a whole number of frames, 0 or more");
+    o.stallAfterFrames = frames;
+  }
   if (app.count("--start-time") > 0) {
     int64_t seconds = 0;
     if (!host::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);

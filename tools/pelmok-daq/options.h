@@ -17,6 +17,7 @@ struct Options {
   std::string signal = "tone";
   uint32_t frameRate = 100000;
   bool frameRateGiven = false;
+  std::optional<uint64_t> stallAfterFrames;  // unset: the converter never stops
   std::string tracePath;
   bool lowPower = false;
   int32_t lowPowerMode = 0;
