@@ -38,8 +38,14 @@ long FileSize(const char* path) {
 }
 
 // A full volume often shows only when the buffered data is flushed or the
-// file closed, so both are checked before the count is trusted; after a
-// failure the words counted are the ones the file actually grew by.
+// file closed. A record that fwrite took whole and fflush handed to the file
+// system is stored, whatever the close says after it. Otherwise the words
+// counted are the ones the file actually grew by: measured by reopening it
+// after the close, or through the open stream after a good flush when a
+// failing volume refuses the reopen; with neither at hand nothing is claimed.
+// The file is then cut back to exactly the words counted, since a volume that
+// filled part-way leaves part of a word, and the next record appended to the
+// file would otherwise be out of step by those bytes.
 int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_t count) {
   char path[kDataPathBuffer];
   MakeDataFileName(path, destination);
@@ -49,22 +55,32 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
     NKDbgPrintfW(L"Cannot open data file %s: record not written\n", WidePath(path).text);
     return 0;
   }
+  // Unbuffered, the record goes to the file system in one write: a failing
+  // volume takes a prefix of it, which the size afterwards shows, or nothing;
+  // never a piece that stdio still holds when a later operation fails.
+  std::setvbuf(file, NULL, _IONBF, 0);
   long before = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) before = std::ftell(file);
 
   const size_t asked = count > 0 ? static_cast<size_t>(count) : 0;
   const size_t written = asked > 0 ? std::fwrite(record, sizeof(uint32_t), asked, file) : 0;
   const bool flushed = std::fflush(file) == 0;
+  const bool whole = written == asked && flushed;
+  long flushedSize = -1;
+  if (!whole && flushed && std::fseek(file, 0, SEEK_END) == 0) flushedSize = std::ftell(file);
   const bool closed = std::fclose(file) == 0;
 
   int32_t words = static_cast<int32_t>(written);
-  if (written != asked || !flushed || !closed) {
-    const long after = FileSize(path);
+  if (!whole) {
+    long after = FileSize(path);
+    if (after < 0) after = flushedSize;
     const long grown = before >= 0 && after >= before ? (after - before) / 4 : 0;
     if (grown < words) words = static_cast<int32_t>(grown);
+    if (before >= 0 && after > before + 4L * words) TruncateDeviceFile(path, before + 4L * words);
+  }
+  if (!whole || !closed)
     NKDbgPrintfW(L"Write to %s failed: %d of %d samples stored\n", WidePath(path).text, words,
                  count);
-  }
   NKDbgPrintfW(L"Wrote %d samples to flash \n", words);
   return words;
 }

@@ -8,3 +8,6 @@
 #include <cstdio>
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode);
+
+// Cuts the file back to `size` bytes. False if it cannot.
+bool TruncateDeviceFile(const char* devicePath, long size);

@@ -153,6 +153,25 @@ TEST_F(DataFilesTest, FullVolumeIsNotReportedAsWritten) {
   EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-9"), "");
 }
 
+TEST_F(DataFilesTest, AVolumeThatFillsMidWordLeavesNoTornWordBehind) {
+  // Ten bytes fit: two words are stored and the two bytes of the third are
+  // cut off again, so the next record appended to the file starts on a word.
+  device.MakeDirs("Hard Disk/Pelmok/Data");
+  ClockTo(1237471509);
+  const uint32_t first[] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
+  const uint32_t second[] = {0x55555555, 0x66666666};
+  host::LimitVolumeBytes(10);
+  EXPECT_EQ(WriteRecord(first, 4), 2);
+  host::ClearFileFaults();
+  EXPECT_EQ(WriteRecord(second, 2), 2);
+  EXPECT_EQ(console,
+            "Write to \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9 failed: 2 of 4 samples stored\n"
+            "Wrote 2 samples to flash \n"
+            "Wrote 2 samples to flash \n");
+  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-9"),
+            std::string("\x11\x11\x11\x11\x22\x22\x22\x22\x55\x55\x55\x55\x66\x66\x66\x66"));
+}
+
 TEST_F(DataFilesTest, DataFileThatIsADeviceNodeIsNotOpened) {
   // A board volume holds no device nodes: a link to /dev/full is refused at
   // the open, not written into.

@@ -23,11 +23,168 @@ std::string HostPathOf(const char* devicePath) {
   return path;
 }
 
+// Injected faults. While any is armed, files open as counting streams over
+// the real file, so the faults strike inside the stdio calls the system makes.
+struct FileFaults {
+  bool armed = false;
+  long successesLeft = -1;  // -1: no operation fails
+  bool persistent = false;
+  bool failing = false;  // a persistent fault has struck
+  int operations = 0;
+  long long volumeBytesLeft = -1;  // -1: no limit
+};
+FileFaults faults;
+
+// Counts one operation; false when it is the one to fail.
+bool OperationSucceeds() {
+  ++faults.operations;
+  if (faults.failing) return false;
+  if (faults.successesLeft < 0) return true;
+  if (faults.successesLeft-- > 0) return true;
+  faults.failing = faults.persistent;
+  errno = EIO;
+  return false;
+}
+
+ssize_t CookieRead(void* cookie, char* buffer, size_t size) {
+  if (!OperationSucceeds()) {
+    errno = EIO;
+    return -1;
+  }
+  return read(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), buffer, size);
+}
+
+// A full volume takes the bytes that fit and refuses the rest. The count
+// returned is what write() really put in the file, so stdio's notion of what
+// it has written matches the disk.
+// fopencookie's contract: a write reports an error as 0 bytes, never -1
+// (glibc would take -1 as a count).
+ssize_t CookieWrite(void* cookie, const char* buffer, size_t size) {
+  if (!OperationSucceeds()) {
+    errno = EIO;
+    return 0;
+  }
+  size_t fits = size;
+  if (faults.volumeBytesLeft >= 0 && static_cast<long long>(size) > faults.volumeBytesLeft)
+    fits = static_cast<size_t>(faults.volumeBytesLeft);
+  if (fits == 0 && size > 0) {
+    errno = ENOSPC;
+    return 0;  // stdio treats a short count as an error
+  }
+  const ssize_t done = write(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), buffer, fits);
+  if (done > 0 && faults.volumeBytesLeft >= 0) faults.volumeBytesLeft -= done;
+  if (done >= 0 && static_cast<size_t>(done) < size) errno = ENOSPC;
+  return done;
+}
+
+int CookieSeek(void* cookie, off64_t* position, int whence) {
+  if (!OperationSucceeds()) {
+    errno = EIO;
+    return -1;
+  }
+  const off64_t at = lseek64(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), *position, whence);
+  if (at < 0) return -1;
+  *position = at;
+  return 0;
+}
+
+int CookieClose(void* cookie) {
+  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+  const bool succeeds = OperationSucceeds();
+  close(fd);  // the descriptor goes either way, as fclose's stream does
+  if (!succeeds) {
+    errno = EIO;
+    return -1;
+  }
+  return 0;
+}
+
+int OpenFlagsOf(const char* mode) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  switch (mode[0]) {
+    case 'r': return update ? O_RDWR : O_RDONLY;
+    case 'w': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    case 'a': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default: return -1;
+  }
+}
+
+// A board volume holds only files and folders: a FIFO, a device node or a
+// folder under the device root is no device file. Refused from stat before
+// the open, so a FIFO never blocks it; fstat after it closes the gap of a
+// name swapped in between. Only the write and append modes create a file.
+int OpenRegularFile(const std::string& path, int flags) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+      return -1;
+    }
+  } else if (errno != ENOENT || !(flags & O_CREAT)) {
+    return -1;
+  }
+  // O_TRUNC only once the name is known to be a regular file.
+  const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+      ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
+    const int error = S_ISREG(st.st_mode) ? errno : (S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// With faults armed the stream is a counting one over the descriptor, so the
+// faults strike inside the very stdio calls the system makes.
+FILE* StreamOver(int fd, const char* mode) {
+  FILE* stream;
+  if (faults.armed) {
+    cookie_io_functions_t io;
+    io.read = CookieRead;
+    io.write = CookieWrite;
+    io.seek = CookieSeek;
+    io.close = CookieClose;
+    stream = fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), mode, io);
+  } else {
+    stream = fdopen(fd, mode);
+  }
+  if (stream == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return stream;
+}
+
 }  // namespace
 
 namespace host {
 void SetDeviceRoot(const std::string& r) { root = r; }
 const std::string& DeviceRoot() { return root; }
+
+void CountFileOperations() {
+  faults.armed = true;
+  faults.operations = 0;
+}
+
+void FailFileOperationAfter(int successes, bool persistent) {
+  CountFileOperations();
+  faults.successesLeft = successes;
+  faults.persistent = persistent;
+  faults.failing = false;
+}
+
+void LimitVolumeBytes(long long bytes) {
+  CountFileOperations();
+  faults.volumeBytesLeft = bytes;
+}
+
+int FileOperationCount() { return faults.operations; }
+
+void ClearFileFaults() { faults = FileFaults(); }
 }  // namespace host
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
@@ -36,43 +193,24 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
     errno = ENOENT;
     return nullptr;
   }
-  // A board volume holds only files and folders: a FIFO, a device node or a
-  // folder under the device root is no device file. Refused from stat before
-  // the open, so a FIFO never blocks it; fstat after it closes the gap of a
-  // name swapped in between. Only the write and append modes create a file.
-  int flags;
-  const bool update = std::strchr(mode, '+') != nullptr;
-  switch (mode[0]) {
-    case 'r': flags = update ? O_RDWR : O_RDONLY; break;
-    case 'w': flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
-    case 'a': flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
-    default: errno = EINVAL; return nullptr;
+  const int flags = OpenFlagsOf(mode);
+  if (flags < 0) {
+    errno = EINVAL;
+    return nullptr;
   }
+  if (faults.armed && !OperationSucceeds()) {
+    errno = EIO;
+    return nullptr;
+  }
+  const int fd = OpenRegularFile(path, flags);
+  return fd < 0 ? nullptr : StreamOver(fd, mode);
+}
+
+bool TruncateDeviceFile(const char* devicePath, long size) {
+  const std::string path = HostPathOf(devicePath);
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
-      return nullptr;
-    }
-  } else if (errno != ENOENT || !(flags & O_CREAT)) {
-    return nullptr;
-  }
-  // O_TRUNC only once the name is known to be a regular file.
-  const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-      ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
-    const int error = S_ISREG(st.st_mode) ? errno : (S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
-    close(fd);
-    errno = error;
-    return nullptr;
-  }
-  FILE* file = fdopen(fd, mode);
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-  }
-  return file;
+  if (path.empty() || size < 0 || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  if (faults.armed && !OperationSucceeds()) return false;
+  return truncate(path.c_str(), size) == 0;
 }

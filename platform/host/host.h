@@ -24,6 +24,22 @@ sim::Board* AttachedBoard();
 void SetDeviceRoot(const std::string& root);
 const std::string& DeviceRoot();
 
+// File faults, for tests of what the system reports after a failed write.
+// While any is set, device files open as streams that count each operation
+// (open, read, write, seek, close, truncate) inside the stdio calls the system makes;
+// otherwise they are plain files. Counting starts at 0 with each call.
+void CountFileOperations();
+// The operation after the next `successes` fails (an open returns NULL, the
+// others report an error and move no data); with `persistent` every later
+// one fails too.
+void FailFileOperationAfter(int successes, bool persistent);
+// A volume with `bytes` left in all: a write beyond it stores what fits and
+// fails with ENOSPC.
+void LimitVolumeBytes(long long bytes);
+int FileOperationCount();
+// Turns the counting and every file fault off.
+void ClearFileFaults();
+
 // Debug console text goes to standard error unless captured here; nullptr
 // ends the capture.
 void CaptureConsole(std::string* sink);

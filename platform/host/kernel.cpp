@@ -157,6 +157,7 @@ void ResetKernel() {
   lastHit = nullptr;
   allocSuccessesLeft = -1;
   copySuccessesLeft = -1;
+  ClearFileFaults();
 }
 
 }  // namespace host

@@ -14,6 +14,9 @@ typedef struct _iobuf FILE;
 #define SEEK_CUR 1
 #define SEEK_END 2
 #define BUFSIZ 512
+#define _IOFBF 0x0000
+#define _IOLBF 0x0040
+#define _IONBF 0x0004
 
 extern "C" {
 FILE* _getstdfilex(int n);

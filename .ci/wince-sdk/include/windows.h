@@ -47,6 +47,15 @@ typedef int(WINAPI* FARPROC)();
 #define PAGE_NOCACHE 0x200
 #define PAGE_PHYSICAL 0x400
 
+#define MAX_PATH 260
+#define GENERIC_WRITE 0x40000000L
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_BEGIN 0
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG)-1)
+typedef LONG* PLONG;
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
 #define ERROR_SUCCESS 0L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -85,6 +94,14 @@ HINSTANCE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
 FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 DWORD WINAPI GetLastError(void);
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 void WINAPI SetLastError(DWORD dwErrCode);
 
 void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
