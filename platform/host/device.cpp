@@ -9,6 +9,7 @@
 
 #include "platform/device.h"
 #include "platform/host/host.h"
+#include "sim/regular_file.h"
 
 namespace {
 
@@ -109,34 +110,6 @@ int OpenFlagsOf(const char* mode) {
   }
 }
 
-// A board volume holds only files and folders: a FIFO, a device node or a
-// folder under the device root is no device file. Refused from stat before
-// the open, so a FIFO never blocks it; fstat after it closes the gap of a
-// name swapped in between. Only the write and append modes create a file.
-int OpenRegularFile(const std::string& path, int flags) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
-      return -1;
-    }
-  } else if (errno != ENOENT || !(flags & O_CREAT)) {
-    return -1;
-  }
-  // O_TRUNC only once the name is known to be a regular file.
-  const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-      ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
-    const int error = S_ISREG(st.st_mode) ? errno : (S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
 // With faults armed the stream is a counting one over the descriptor, so the
 // faults strike inside the very stdio calls the system makes.
 FILE* StreamOver(int fd, const char* mode) {
@@ -202,7 +175,8 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
     errno = EIO;
     return nullptr;
   }
-  const int fd = OpenRegularFile(path, flags);
+  // A board volume holds only files and folders.
+  const int fd = sim::OpenRegularFile(path, flags);
   return fd < 0 ? nullptr : StreamOver(fd, mode);
 }
 

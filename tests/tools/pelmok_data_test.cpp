@@ -1,6 +1,7 @@
 // pelmok-data on files of known content, its exports read back by libsndfile
 // and by sox, and its pictures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 
 #include <cmath>
@@ -191,6 +192,31 @@ TEST_F(PelmokDataTest, BadArgumentsAndUnreadableFilesGetOneLineAndStatus2) {
     EXPECT_EQ(o.err.rfind("pelmok-data: ", 0), 0u) << args << ": " << o.err;
   }
   EXPECT_EQ(Data("--help").status, 0);
+}
+
+TEST_F(PelmokDataTest, FifosDevicesAndFoldersAreRefusedWithoutHanging) {
+  // A FIFO nobody writes would block an open or a read for ever, /dev/zero
+  // never ends one; each is refused in one line. `timeout` bounds every run,
+  // so a hang fails the test as status 124 instead of stopping it.
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  scratch.MakeDirs("folder");
+  WriteWords("109-77-14-5-9", {1, 2, 3});
+  const std::string file = Quote(Path("109-77-14-5-9"));
+  for (const std::string& input : {Path("fifo"), std::string("/dev/zero"), Path("folder")}) {
+    const std::vector<std::string> cases = {
+        "export --rate 100 -o " + Quote(Path("a.wav")) + " " + Quote(input),
+        "export --config " + Quote(input) + " -o " + Quote(Path("a.wav")) + " " + file,
+        "info --config " + Quote(input) + " " + file};
+    for (const std::string& args : cases) {
+      const Outcome o = toolprocess::Run("timeout 20 " + Quote(PELMOK_DATA_PATH) + " " + args,
+                                         scratch.path());
+      EXPECT_EQ(o.status, 2) << args << ": " << o.err;
+      EXPECT_EQ(toolprocess::Lines(o.err), 1u) << args << ": " << o.err;
+      EXPECT_NE(o.err.find(input), std::string::npos) << args << ": " << o.err;
+    }
+  }
+  // A folder given to info is a folder of data files, not an error.
+  EXPECT_EQ(Data("info " + Quote(Path("folder"))).status, 0);
 }
 
 // Codes from both rails, around zero, and random; two words carry bits above

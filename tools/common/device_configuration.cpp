@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "platform/host/host.h"
+#include "sim/regular_file.h"
 
 namespace datatools {
 
@@ -31,14 +31,8 @@ std::string ConfigurationFilePath(const std::string& root) {
 }
 
 bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  struct stat st;
-  if (!in || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-    *error = path + ": " + (in ? "is a folder" : std::strerror(errno));
-    return false;
-  }
-  std::stringstream content;
-  content << in.rdbuf();
+  std::string content;
+  if (!sim::ReadRegularFile(path, &content, error)) return false;
 
   const char* tmp = std::getenv("TMPDIR");
   std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmok-config-XXXXXX";
@@ -51,7 +45,7 @@ bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, s
   bool ok = mkdir(volume.c_str(), 0700) == 0 && mkdir(folder.c_str(), 0700) == 0;
   if (ok) {
     std::ofstream out(file, std::ios::binary);
-    out << content.str();
+    out << content;
     ok = static_cast<bool>(out);
   }
   std::string console;

@@ -1,18 +1,16 @@
 #include "tools/pelmok-daq/configuration_check.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <vector>
 
 #include "acquisition/configuration.h"
+#include "sim/regular_file.h"
 #include "tools/common/device_configuration.h"
 
 namespace daq {
@@ -300,23 +298,12 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out) {
   const std::string path = datatools::ConfigurationFilePath(deviceRoot);
-  // A FIFO would block the read, /dev/zero never end it: only a regular file
-  // is read, as the board's own reader opens only those.
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: it is not a file\n",
-                 path.c_str());
+  // Only a regular file is read, as the board's own reader opens only those.
+  std::string bytes, error;
+  if (!sim::ReadRegularFile(path, &bytes, &error)) {
+    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s\n", error.c_str());
     return 2;
   }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream raw;
-  if (in) raw << in.rdbuf();
-  if (!in || in.bad()) {
-    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: %s\n", path.c_str(),
-                 std::strerror(errno ? errno : ENOENT));
-    return 2;
-  }
-  const std::string bytes = raw.str();
 
   AcquisitionConfig config;
   std::vector<Piece> pieces;

@@ -1,12 +1,16 @@
 #include "tools/pelmok-data/data_file.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "sim/regular_file.h"
 
 namespace datatools {
 namespace {
@@ -87,13 +91,15 @@ std::string BaseName(const std::string& path) {
 }
 
 bool WordReader::Open(const std::string& path, std::string* error) {
-  if (IsFolder(path)) {
-    *error = path + ": is a folder";
+  const int fd = sim::OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) {
+    *error = path + ": " + sim::OpenErrorText(errno);
     return false;
   }
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = fdopen(fd, "rb");
   if (file_ == nullptr) {
     *error = path + ": " + std::strerror(errno);
+    close(fd);
     return false;
   }
   struct stat st;

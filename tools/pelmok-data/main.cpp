@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -171,7 +172,7 @@ bool EndsWith(const std::string& s, const std::string& end) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   CLI::App app{
       "Data files of the Pelmok receiver: raw little-endian 32-bit words, the converter's 24-bit\n"
       "two's-complement code in the low 24 bits, 2.5 V = 8388607 codes, named from the local\n"
@@ -265,4 +266,16 @@ int main(int argc, char** argv) {
   }
   if (!PlotData(input, output, layout.rate, size, &error)) Fail(error);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // Whatever a library throws (a bad allocation for a huge file, a file
+  // system error) ends the program with one line, never an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    Fail(e.what());
+  } catch (...) {
+    Fail("unknown exception");
+  }
 }
