@@ -1,9 +1,17 @@
 #include "sim/signal.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
+
+#if PELMOK_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
 
 namespace sim {
 namespace {
@@ -12,27 +20,6 @@ constexpr double kTwoPi = 6.283185307179586476925286766559;
 
 void SetError(std::string* error, const std::string& message) {
   if (error) *error = message;
-}
-
-uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// One sample of `bits` at p, as a sign-extended 24-bit value. 8-bit PCM is
-// unsigned (offset 128); the wider formats are two's complement.
-int32_t Sample24(const uint8_t* p, uint32_t bits) {
-  switch (bits) {
-    case 8:
-      return (static_cast<int32_t>(p[0]) - 128) * 65536;
-    case 16:
-      return static_cast<int16_t>(Le16(p)) * 256;
-    case 24:
-      return static_cast<int32_t>((p[0] << 8) | (p[1] << 16) | (static_cast<uint32_t>(p[2]) << 24)) >>
-             8;
-    default:  // the top 24 bits: an arithmetic shift keeps the sign
-      return static_cast<int32_t>(Le32(p)) >> 8;
-  }
 }
 
 }  // namespace
@@ -57,106 +44,156 @@ ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameR
 
 uint32_t ToneSignal::Code(uint64_t k) { return codes_[k % codes_.size()]; }
 
-std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error) {
-  const std::string where = "wav:" + path + ": ";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    SetError(error, where + "cannot open the file");
-    return nullptr;
-  }
-  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  const uint8_t* d = file.data();
-  const size_t size = file.size();
-  if (size < 12 || std::string(file.begin(), file.begin() + 4) != "RIFF" ||
-      std::string(file.begin() + 8, file.begin() + 12) != "WAVE") {
-    SetError(error, where + "not a RIFF/WAVE file");
-    return nullptr;
-  }
+#if PELMOK_HAVE_SNDFILE
 
-  bool haveFormat = false;
-  uint32_t channels = 0, rate = 0, blockAlign = 0, bits = 0;
-  size_t dataAt = 0, dataSize = 0;
-  bool haveData = false;
-  // Chunks may come in any order and carry odd sizes padded to even; the RIFF
-  // size field is often wrong in files cut by recorders, so the walk goes by
-  // the file's real length.
-  for (size_t at = 12; at + 8 <= size;) {
-    const std::string id(file.begin() + at, file.begin() + at + 4);
-    const uint32_t chunkSize = Le32(d + at + 4);
-    const size_t body = at + 8;
-    const size_t present = size - body;
-    if (id == "data") {
-      if (chunkSize > present) {
-        char buf[96];
-        std::snprintf(buf, sizeof buf, "truncated data chunk (%u bytes declared, %zu present)",
-                      chunkSize, present);
-        SetError(error, where + buf);
-        return nullptr;
-      }
-      dataAt = body;
-      dataSize = chunkSize;
-      haveData = true;
-    } else if (id == "fmt ") {
-      if (chunkSize < 16 || chunkSize > present) {
-        SetError(error, where + "truncated fmt chunk");
-        return nullptr;
-      }
-      uint32_t tag = Le16(d + body);
-      channels = Le16(d + body + 2);
-      rate = Le32(d + body + 4);
-      blockAlign = Le16(d + body + 12);
-      bits = Le16(d + body + 14);
-      if (tag == 0xFFFE) {  // WAVE_FORMAT_EXTENSIBLE: the subformat GUID starts with the tag
-        if (chunkSize < 40) {
-          SetError(error, where + "truncated extensible fmt chunk");
-          return nullptr;
-        }
-        tag = Le16(d + body + 24);
-      }
-      if (tag != 1) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "format 0x%04x is not integer PCM", tag);
-        SetError(error, where + buf);
-        return nullptr;
-      }
-      haveFormat = true;
-    }
-    if (chunkSize > present) break;
-    at = body + chunkSize + (chunkSize & 1u);
-  }
-  if (!haveFormat) {
-    SetError(error, where + "no fmt chunk");
+bool WavSignal::Supported() { return true; }
+
+namespace {
+
+// What a folder, FIFO or device node is, for the one-line refusal.
+const char* NotRegular(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a folder, not a file";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
+  return "is not a regular file";
+}
+
+// The WAV containers libsndfile knows (WAVE_FORMAT_EXTENSIBLE reads as WAVEX,
+// RF64 is WAV past 4 GiB) and the sample encodings it reads as integer PCM or
+// float; companded and compressed encodings are no converter's codes.
+bool IsWavOfPcmOrFloat(int format) {
+  const int container = format & SF_FORMAT_TYPEMASK;
+  const int encoding = format & SF_FORMAT_SUBMASK;
+  const bool wav = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+  const bool pcm = encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8 || encoding == SF_FORMAT_PCM_16 ||
+                   encoding == SF_FORMAT_PCM_24 || encoding == SF_FORMAT_PCM_32 || encoding == SF_FORMAT_FLOAT ||
+                   encoding == SF_FORMAT_DOUBLE;
+  return wav && pcm;
+}
+
+// A float sample, full scale +-1.0 as libsndfile hands it over normalised, to
+// the nearest code. Beyond full scale it clips; NaN carries no value and is 0.
+// (sf_read_int would not serve here: it scales floats by 1, or by the file's
+// own peak, never to full-scale int32.)
+uint32_t FloatCode(double x) {
+  if (std::isnan(x)) return 0;
+  const double clipped = std::min(8388607.0, std::max(-8388608.0, x * 8388608.0));
+  return static_cast<uint32_t>(std::lrint(clipped)) & kCodeMask;
+}
+
+}  // namespace
+
+std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error,
+                                           size_t blockSamples) {
+  const std::string where = "wav:" + path + ": ";
+  // stat first so a device or FIFO is not even opened; then the descriptor
+  // itself is checked and handed to libsndfile, so the file checked is the
+  // file read. O_NONBLOCK: a FIFO swapped in between cannot block the open.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    SetError(error, where + "cannot open the file: " + std::strerror(errno));
     return nullptr;
   }
-  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    SetError(error, where + std::to_string(bits) + "-bit samples (8, 16, 24 or 32 only)");
+  if (!S_ISREG(st.st_mode)) {
+    SetError(error, where + NotRegular(st.st_mode));
     return nullptr;
   }
-  if (channels == 0 || blockAlign != channels * (bits / 8)) {
-    SetError(error, where + "inconsistent channel count and block size");
+  std::shared_ptr<WavSignal> wav(new WavSignal);
+  wav->fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (wav->fd_ < 0) {
+    SetError(error, where + "cannot open the file: " + std::strerror(errno));
     return nullptr;
   }
-  if (!haveData) {
-    SetError(error, where + "no data chunk");
+  if (fstat(wav->fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetError(error, where + NotRegular(st.st_mode));
     return nullptr;
   }
-  const size_t frames = dataSize / blockAlign;
-  if (frames == 0) {
-    SetError(error, where + "no samples in the data chunk");
+  SF_INFO info = {};
+  wav->file_ = sf_open_fd(wav->fd_, SFM_READ, &info, SF_FALSE);
+  if (wav->file_ == nullptr) {
+    SetError(error, where + "not a WAV file libsndfile reads (" + sf_strerror(nullptr) + ")");
     return nullptr;
   }
-  auto wav = std::make_shared<WavSignal>();
-  wav->fileRateHz_ = rate;
-  wav->samples_.reserve(frames);
-  for (size_t i = 0; i < frames; ++i)
-    wav->samples_.push_back(Sample24(d + dataAt + i * blockAlign, bits));
+  if (!IsWavOfPcmOrFloat(info.format)) {
+    SF_FORMAT_INFO format = {};
+    format.format = info.format & SF_FORMAT_SUBMASK;
+    sf_command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format);
+    SetError(error, where + "not a WAV file of integer PCM or float samples (libsndfile reads it as " +
+                        (format.name ? format.name : "an unknown encoding") + ")");
+    return nullptr;
+  }
+  if (info.frames <= 0) {
+    SetError(error, where + "no samples (0 frames)");
+    return nullptr;
+  }
+  const int encoding = info.format & SF_FORMAT_SUBMASK;
+  wav->floats_ = encoding == SF_FORMAT_FLOAT || encoding == SF_FORMAT_DOUBLE;
+  wav->fileRateHz_ = info.samplerate > 0 ? static_cast<uint32_t>(info.samplerate) : 0;
+  wav->channels_ = static_cast<uint32_t>(info.channels);
+  wav->frames_ = static_cast<uint64_t>(info.frames);
+  wav->capacityFrames_ = std::max<uint64_t>(1, std::max<size_t>(1, blockSamples) / wav->channels_);
+  wav->block_.resize(wav->capacityFrames_);
+  (wav->floats_ ? wav->doubles_.resize(wav->capacityFrames_ * wav->channels_)
+                : wav->ints_.resize(wav->capacityFrames_ * wav->channels_));
+  // A file that fits is read once and repeated to fill the block, so a short
+  // loop costs no reading at all.
+  if (wav->frames_ <= wav->capacityFrames_) {
+    wav->Refill(0);
+    const uint64_t copies = wav->capacityFrames_ / wav->frames_;
+    for (uint64_t c = 1; c < copies; ++c)
+      std::copy_n(wav->block_.begin(), wav->frames_, wav->block_.begin() + c * wav->frames_);
+    wav->blockFrames_ = copies * wav->frames_;
+    wav->resident_ = true;
+  }
   return wav;
 }
 
-uint32_t WavSignal::Code(uint64_t k) {
-  return static_cast<uint32_t>(samples_[k % samples_.size()]) & kCodeMask;
+WavSignal::~WavSignal() {
+  if (file_ != nullptr) sf_close(file_);
+  if (fd_ >= 0) close(fd_);
 }
+
+uint32_t WavSignal::Refill(uint64_t k) {
+  const uint64_t frame = k % frames_;
+  blockFirst_ = k - frame;
+  if (resident_) return block_[frame];  // blockFrames_ is a whole number of loops
+  blockFirst_ = k;
+  blockFrames_ = std::min(capacityFrames_, frames_ - frame);
+  const sf_count_t want = static_cast<sf_count_t>(blockFrames_);
+  sf_count_t got = -1;
+  if (frame == cursor_ || sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) >= 0)
+    got = floats_ ? sf_readf_double(file_, doubles_.data(), want) : sf_readf_int(file_, ints_.data(), want);
+  const uint64_t read = got > 0 ? static_cast<uint64_t>(got) : 0;
+  // A frame libsndfile cannot deliver (a file cut short while it runs) is
+  // silence; the next block seeks afresh.
+  cursor_ = read == blockFrames_ ? frame + read : frames_;
+  // Integer PCM comes as full-scale int32 (8-bit unsigned recentred, narrower
+  // samples shifted up): its top 24 bits are the code. Shifting the unsigned
+  // bit pattern and masking gives the same two's complement code as an
+  // arithmetic shift of the signed value would.
+  for (uint64_t i = 0; i < blockFrames_; ++i) {
+    const size_t first = i * channels_;
+    block_[i] = i >= read ? 0
+                : floats_ ? FloatCode(doubles_[first])
+                          : (static_cast<uint32_t>(ints_[first]) >> 8) & kCodeMask;
+  }
+  return block_[0];
+}
+
+#else  // no libsndfile in this build
+
+bool WavSignal::Supported() { return false; }
+
+std::shared_ptr<WavSignal> WavSignal::Load(const std::string&, std::string* error, size_t) {
+  SetError(error, "this build has no WAV support");
+  return nullptr;
+}
+
+WavSignal::~WavSignal() = default;
+
+uint32_t WavSignal::Refill(uint64_t) { return 0; }
+
+#endif
 
 std::shared_ptr<SignalSource> MakeSignal(const std::string& kind, uint32_t frameRateHz,
                                          std::string* error) {

@@ -1,10 +1,13 @@
 // What the converter behind SSP3 digitises: one 24-bit code a frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+struct sf_private_tag;  // libsndfile's SNDFILE, kept out of this header
 
 namespace sim {
 
@@ -56,19 +59,64 @@ class NoSignal : public SignalSource {
   bool Sends() const override { return false; }
 };
 
-// The first channel of a PCM WAV file, one frame a sample whatever the file's
-// own rate, scaled to 24 bits, looping at its end.
+// The first channel of a WAV file, one frame a sample whatever the file's own
+// rate, as a 24-bit code, looping at its end: frame k is sample k mod Frames().
+// Read through libsndfile in blocks as the converter walks forward, so memory
+// stays bounded whatever the file's size: kBlockSamples samples of all
+// channels (4 bytes each, 8 for float files) and a code for each of their
+// frames, at most 768 KiB (BufferBytes()), plus libsndfile's own state (tens
+// of KiB) and the open file.
+// A build without libsndfile has no WAV input: Load refuses every file.
 class WavSignal : public SignalSource {
  public:
-  // nullptr and a one-line reason for a file that cannot be used.
-  static std::shared_ptr<WavSignal> Load(const std::string& path, std::string* error);
-  uint32_t Code(uint64_t k) override;
-  const std::vector<int32_t>& Samples() const { return samples_; }
+  // The block holds this many samples of all channels together, so a file of
+  // many channels gets fewer frames a block, never more memory.
+  static constexpr size_t kBlockSamples = size_t{1} << 16;
+  static bool Supported();  // false in a build without libsndfile
+
+  // Only a regular file (no FIFO, device node or folder) that libsndfile
+  // reads as a WAV file of integer PCM or float samples, with at least one
+  // frame. nullptr and a one-line reason naming the path otherwise.
+  // `blockSamples` other than the default serves tests that walk block edges.
+  static std::shared_ptr<WavSignal> Load(const std::string& path, std::string* error,
+                                         size_t blockSamples = kBlockSamples);
+  ~WavSignal() override;
+  WavSignal(const WavSignal&) = delete;
+  WavSignal& operator=(const WavSignal&) = delete;
+
+  uint32_t Code(uint64_t k) override {
+    // Frames come in increasing k almost always: the block in hand serves them.
+    const uint64_t i = k - blockFirst_;
+    return i < blockFrames_ ? block_[i] : Refill(k);
+  }
   uint32_t FileRateHz() const { return fileRateHz_; }
+  uint64_t Frames() const { return frames_; }
+  size_t BufferBytes() const {
+    return block_.capacity() * sizeof block_[0] + ints_.capacity() * sizeof ints_[0] +
+           doubles_.capacity() * sizeof doubles_[0];
+  }
 
  private:
-  std::vector<int32_t> samples_;  // 24-bit values, sign-extended
+  WavSignal() = default;
+  uint32_t Refill(uint64_t k);
+
+  sf_private_tag* file_ = nullptr;
+  int fd_ = -1;
   uint32_t fileRateHz_ = 0;
+  uint32_t channels_ = 1;
+  bool floats_ = false;  // float or double samples, read as doubles
+  uint64_t frames_ = 0;
+  uint64_t capacityFrames_ = 0;  // frames of all channels the block holds
+  bool resident_ = false;         // the whole file is in the block, repeated
+  uint64_t cursor_ = 0;           // the file frame libsndfile reads next
+  // Codes of frames blockFirst_ .. blockFirst_ + blockFrames_ - 1 (of the
+  // converter's count k, not the file's): the first channel, compacted.
+  std::vector<uint32_t> block_;
+  uint64_t blockFirst_ = 0;
+  uint64_t blockFrames_ = 0;
+  // The frames as libsndfile reads them, all channels: one of the two is used.
+  std::vector<int> ints_;
+  std::vector<double> doubles_;
 };
 
 }  // namespace sim

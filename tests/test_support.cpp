@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,30 @@ std::vector<std::string> ScratchDir::List(const std::string& relative) const {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+void WriteSparseWav(const std::string& path, uint32_t dataBytes) {
+  auto le = [](std::string* s, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
+  };
+  std::string header = "RIFF";
+  le(&header, 36 + dataBytes, 4);
+  header += "WAVEfmt ";
+  le(&header, 16, 4);
+  le(&header, 1, 2);               // integer PCM
+  le(&header, 2, 2);               // channels
+  le(&header, 48000, 4);           // frames a second
+  le(&header, 48000 * 4, 4);       // bytes a second
+  le(&header, 4, 2);               // bytes a frame
+  le(&header, 16, 2);              // bits a sample
+  header += "data";
+  le(&header, dataBytes, 4);
+  ASSERT_EQ(header.size(), kSparseWavHeader);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(write(fd, header.data(), header.size()), static_cast<ssize_t>(header.size()));
+  EXPECT_EQ(ftruncate(fd, static_cast<off_t>(kSparseWavHeader + dataBytes)), 0);
+  close(fd);
 }
 
 FaultCatcher::FaultCatcher() {

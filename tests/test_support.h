@@ -33,6 +33,12 @@ class ScratchDir {
   std::string path_;
 };
 
+// A 16-bit stereo 48 kHz PCM WAV of `dataBytes` of samples, all zero and
+// sparse on disk (fast to make however large); the samples start at byte
+// kSparseWavHeader, for tests that write a few frames into it.
+constexpr size_t kSparseWavHeader = 44;
+void WriteSparseWav(const std::string& path, uint32_t dataBytes);
+
 // Every access in order.
 class RecordingTrace : public sim::TraceSink {
  public:
