@@ -61,7 +61,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                "(exit 0: all read as written, 1: warnings, 2: unreadable)");
   app.add_option("--signal", o.signal,
                  "what the converter sends: tone (default), counter,\n"
-                 "silence, none, or wav:FILE (first channel of a PCM WAV file)")
+                 "silence, none, or wav:FILE (first channel of a WAV file,\n"
+                 "integer PCM or float)")
       ->type_name("KIND");
   app.add_option("--frame-rate", o.frameRate, "converter frames per second (default 100000)")
       ->type_name("HZ")
