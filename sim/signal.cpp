@@ -1,13 +1,13 @@
 #include "sim/signal.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
+
+#include "sim/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
 #include <sndfile.h>
@@ -50,14 +50,6 @@ bool WavSignal::Supported() { return true; }
 
 namespace {
 
-// What a folder, FIFO or device node is, for the one-line refusal.
-const char* NotRegular(mode_t mode) {
-  if (S_ISDIR(mode)) return "is a folder, not a file";
-  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
-  return "is not a regular file";
-}
-
 // The WAV containers libsndfile knows (WAVE_FORMAT_EXTENSIBLE reads as WAVEX,
 // RF64 is WAV past 4 GiB) and the sample encodings it reads as integer PCM or
 // float; companded and compressed encodings are no converter's codes.
@@ -86,26 +78,12 @@ uint32_t FloatCode(double x) {
 std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error,
                                            size_t blockSamples) {
   const std::string where = "wav:" + path + ": ";
-  // stat first so a device or FIFO is not even opened; then the descriptor
-  // itself is checked and handed to libsndfile, so the file checked is the
-  // file read. O_NONBLOCK: a FIFO swapped in between cannot block the open.
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    SetError(error, where + "cannot open the file: " + std::strerror(errno));
-    return nullptr;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    SetError(error, where + NotRegular(st.st_mode));
-    return nullptr;
-  }
+  // libsndfile reads the descriptor checked to be a regular file's, so the
+  // file checked is the file read.
   std::shared_ptr<WavSignal> wav(new WavSignal);
-  wav->fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  wav->fd_ = OpenRegularFile(path, O_RDONLY);
   if (wav->fd_ < 0) {
-    SetError(error, where + "cannot open the file: " + std::strerror(errno));
-    return nullptr;
-  }
-  if (fstat(wav->fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    SetError(error, where + NotRegular(st.st_mode));
+    SetError(error, where + OpenErrorText(errno));
     return nullptr;
   }
   SF_INFO info = {};
