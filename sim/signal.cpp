@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 #include "sim/regular_file.h"
 
@@ -73,13 +74,38 @@ uint32_t FloatCode(double x) {
   return static_cast<uint32_t>(std::lrint(clipped)) & kCodeMask;
 }
 
+// libsndfile's MPEG decoder (libmpg123) writes notes on bytes it cannot
+// decode straight to standard error, which under pelmok-daq is the board's
+// console alone; they are held back while libsndfile looks at a file, its
+// verdict making the one-line refusal.
+class QuietStandardError {
+ public:
+  QuietStandardError() : saved_(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    std::fflush(stderr);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~QuietStandardError() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+  }
+  QuietStandardError(const QuietStandardError&) = delete;
+  QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+ private:
+  int saved_;
+};
+
 }  // namespace
 
 std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error,
                                            size_t blockSamples) {
   const std::string where = "wav:" + path + ": ";
   // libsndfile reads the descriptor checked to be a regular file's, so the
-  // file checked is the file read.
+  // file checked is the file read. Quiet until a refused file is closed too.
+  const QuietStandardError quiet;
   std::shared_ptr<WavSignal> wav(new WavSignal);
   wav->fd_ = OpenRegularFile(path, O_RDONLY);
   if (wav->fd_ < 0) {

@@ -81,6 +81,40 @@ TEST_F(PelmokDaqWavTest, WavThatIsNoRegularFileStopsBeforeAnythingRuns) {
   }
 }
 
+TEST_F(PelmokDaqWavTest, BytesLibsndfileTriesAsMpegGiveOneLine) {
+  if (!sim::WavSignal::Supported()) GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
+  // libsndfile hands MPEG-looking bytes to libmpg123, which writes its notes
+  // to standard error: a frame sync alone (found by the fuzz target), and a
+  // RIFF file declaring MPEG Layer III with a broken stream in it.
+  std::string mpegInWav = "RIFF";
+  auto le = [&mpegInWav](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) mpegInWav.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  le(130, 4);
+  mpegInWav += "WAVEfmt ";
+  le(30, 4);
+  for (uint32_t v : {0x55u, 1u}) le(v, 2);                        // MPEG Layer III, mono
+  for (uint32_t v : {8000u, 1000u}) le(v, 4);                     // rate, bytes a second
+  for (uint32_t v : {1u, 0u, 12u, 1u}) le(v, 2);                  // align, bits, extra, id
+  le(2, 4);                                                       // flags
+  for (uint32_t v : {104u, 1u, 1393u}) le(v, 2);                  // block, frames, delay
+  mpegInWav += "data";
+  le(80, 4);
+  mpegInWav += std::string("\xff\xfb\x90\x00", 4) + std::string(60, '\x11');
+  for (int i = 0; i < 4; ++i) mpegInWav += std::string("\xff\xff\x02\x00", 4);
+  scratch.WriteFile("sync.wav", std::string("\xff\xff\x41\x56\x45\x4d\x4d\xc0\xff\x7f\x00\x80", 12));
+  scratch.WriteFile("mpeg.wav", mpegInWav);
+  for (const char* name : {"sync.wav", "mpeg.wav"}) {
+    SCOPED_TRACE(name);
+    const std::string path = scratch.path() + "/" + name;
+    const Outcome o = Daq("--signal " + Quote("wav:" + path) + " --device-root " + Root(), 60);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(Lines(o.err), 1u) << o.err;
+    EXPECT_EQ(o.err.rfind("pelmok-daq: bad --signal 'wav:" + path + "': wav:" + path + ": not a WAV file", 0), 0u)
+        << o.err;
+  }
+}
+
 TEST_F(PelmokDaqWavTest, LargeWavReplaysInBoundedMemory) {
   if (!sim::WavSignal::Supported()) GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
   // 50 MB of 16-bit stereo at 48 kHz, sparse, its first frames marked; one
