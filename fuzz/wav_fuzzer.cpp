@@ -42,11 +42,13 @@ struct Bytes {
   sf_count_t at;
 };
 
+// The bytes as a file's descriptor shows them: a seek past the end succeeds
+// (libsndfile skips chunks that way) and reads nothing there.
 sf_count_t Length(void* user) { return static_cast<Bytes*>(user)->size; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
   Bytes* b = static_cast<Bytes*>(user);
   const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? b->at : b->size;
-  if (offset < -base || offset > b->size - base) return -1;
+  if (offset < -base || offset > INT64_MAX - base) return -1;
   b->at = base + offset;
   return b->at;
 }
