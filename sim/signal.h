@@ -64,8 +64,8 @@ class NoSignal : public SignalSource {
 // Read through libsndfile in blocks as the converter walks forward, so memory
 // stays bounded whatever the file's size: kBlockSamples samples of all
 // channels (4 bytes each, 8 for float files) and a code for each of their
-// frames, at most 768 KiB (BufferBytes()), plus libsndfile's own state (tens
-// of KiB) and the open file.
+// frames, at most 768 KiB (BufferBytes()), plus libsndfile's own state,
+// which does not grow with the file either.
 // A build without libsndfile has no WAV input: Load refuses every file.
 class WavSignal : public SignalSource {
  public:
@@ -110,7 +110,7 @@ class WavSignal : public SignalSource {
   bool resident_ = false;         // the whole file is in the block, repeated
   uint64_t cursor_ = 0;           // the file frame libsndfile reads next
   // Codes of frames blockFirst_ .. blockFirst_ + blockFrames_ - 1 (of the
-  // converter's count k, not the file's): the first channel, compacted.
+  // converter's count k, not the file's), from the first channel.
   std::vector<uint32_t> block_;
   uint64_t blockFirst_ = 0;
   uint64_t blockFrames_ = 0;

@@ -66,7 +66,7 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
                            "--signal wav:/nonexistent.wav", "--low-power", "--device-root",
                            "--stall-after -1", "--stall-after 3.5", "--stall-after many",
                            "--stall-after 18446744073709551616",
-                           // Read as a WAV file, a folder throws: caught, one line.
+                           // A folder as a WAV file: refused as no regular file.
                            "--signal wav:/"}) {
     const Outcome o = Daq(std::string(args) + " --device-root " + Root());
     EXPECT_EQ(o.status, 2) << args;
