@@ -6,15 +6,15 @@
 
 namespace sim {
 
-void Bus::Attach(uint32_t base, uint32_t size, Device* device) {
+void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
   for (const Region& r : regions_) {
     if (base < r.base + r.size && r.base < base + size) {
-      Fault("bus: %s at 0x%08x overlaps %s at 0x%08x", device->BlockName(), base,
-            r.device->BlockName(), r.base);
+      Fault("bus: %s at 0x%08x overlaps %s at 0x%08x", block->BlockName(), base,
+            r.block->BlockName(), r.base);
       return;
     }
   }
-  regions_.push_back(Region{base, size, device});
+  regions_.push_back(Region{base, size, block});
   last_ = nullptr;
 }
 
@@ -49,26 +49,27 @@ const Bus::Region* Bus::Decode(uint32_t address, const uint32_t* written) const 
 }
 
 uint32_t Bus::Refused(uint32_t address, const uint32_t* written) const {
+  const Region* r = Find(address);
+  const char* why = r->block->Refusal(address - r->base);
   if (written) {
-    Fault("bus: write of 0x%08x to %s (0x%08x) is not served by the device", *written,
-          Describe(address).c_str(), address);
+    Fault("bus: write of 0x%08x to %s (0x%08x) refused: %s", *written, Describe(address).c_str(),
+          address, why);
   } else {
-    Fault("bus: read of %s (0x%08x) is not served by the device", Describe(address).c_str(),
-          address);
+    Fault("bus: read of %s (0x%08x) refused: %s", Describe(address).c_str(), address, why);
   }
   return 0xFFFFFFFFu;
 }
 
 void Bus::Trace(bool write, uint32_t address, uint32_t value, const Region* r) const {
   trace_->Record(
-      TraceRecord{now_, write, address, value, r->device->RegisterName(address - r->base)});
+      TraceRecord{now_, write, address, value, r->block->RegisterName(address - r->base)});
 }
 
 std::string Bus::Describe(uint32_t address) const {
   const Region* r = Find(address);
   if (!r) return "unmapped";
-  std::string s = r->device->BlockName();
-  const char* name = r->device->RegisterName(address - r->base);
+  std::string s = r->block->BlockName();
+  const char* name = r->block->RegisterName(address - r->base);
   char buf[32];
   if (name) {
     s += ".";

@@ -11,29 +11,15 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+#include "sim/register_block.h"
+#include "sim/virtual_time.h"
 
-using Nanoseconds = uint64_t;
+namespace sim {
 
 // An uncached 32-bit access to a peripheral register on the real part takes
 // a few hundred nanoseconds; a round 500 ns keeps a 100 kHz converter and a
 // polling reader in the same proportion as on the board.
 constexpr Nanoseconds kDefaultAccessCost = 500;
-
-class Bus;
-
-// A register block. Offsets are from the block's base; accesses are aligned
-// 32-bit words (the bus checks alignment). Read/Write return false for an
-// offset that the block does not decode or an access the register refuses
-// (a read of a write-only register); the bus turns that into a fault.
-class Device {
- public:
-  virtual ~Device() = default;
-  virtual const char* BlockName() const = 0;
-  virtual const char* RegisterName(uint32_t offset) const = 0;  // nullptr if none
-  virtual bool Read(uint32_t offset, uint32_t* value) = 0;
-  virtual bool Write(uint32_t offset, uint32_t value) = 0;
-};
 
 struct TraceRecord {
   Nanoseconds time;
@@ -53,8 +39,8 @@ class Bus {
  public:
   explicit Bus(Nanoseconds accessCost = kDefaultAccessCost) : accessCost_(accessCost) {}
 
-  // Decodes [base, base + size) to the device; ranges must not overlap.
-  void Attach(uint32_t base, uint32_t size, Device* device);
+  // Decodes [base, base + size) to the block; ranges must not overlap.
+  void Attach(uint32_t base, uint32_t size, RegisterBlock* block);
 
   // The register hot path: inline, one compare to find the block when the
   // access falls in the same block as the last one.
@@ -64,7 +50,7 @@ class Bus {
     const Region* r = Hit(address, nullptr);
     if (!r) return 0xFFFFFFFFu;
     uint32_t value = 0;
-    if (!r->device->Read(address - r->base, &value)) return Refused(address, nullptr);
+    if (!r->block->Read(address - r->base, now_, &value)) return Refused(address, nullptr);
     if (trace_) Trace(false, address, value, r);
     return value;
   }
@@ -74,7 +60,7 @@ class Bus {
     const Region* r = Hit(address, &value);
     if (!r) return;
     if (trace_) Trace(true, address, value, r);
-    if (!r->device->Write(address - r->base, value)) Refused(address, &value);
+    if (!r->block->Write(address - r->base, now_, value)) Refused(address, &value);
   }
 
   Nanoseconds Now() const { return now_; }
@@ -92,7 +78,7 @@ class Bus {
   struct Region {
     uint32_t base;
     uint32_t size;
-    Device* device;
+    RegisterBlock* block;
   };
   const Region* Find(uint32_t address) const;
   const Region* Hit(uint32_t address, const uint32_t* written) const {

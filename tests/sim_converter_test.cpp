@@ -178,13 +178,13 @@ TEST_F(SimConverter, StallHoldsTheConverter) {
   Make(Options("counter"));
   Program(PortSetup());
   SssrAt(bus().Now() + 30000);
-  board->ssp3().Stall(true);
+  board->ssp3TestPort().Stall(true);
   const Nanoseconds stalledAt = bus().Now();
   // Stalled: the port is still set up, the converter makes nothing.
   SssrAt(stalledAt + 1000000);
   EXPECT_TRUE(board->ssp3().Running());
   EXPECT_EQ(board->ssp3().FramesMade(), 3u);
-  board->ssp3().Stall(false);
+  board->ssp3TestPort().Stall(false);
   const Nanoseconds t = bus().Now();
   SssrAt(t + 10000);
   EXPECT_EQ(board->ssp3().FramesMade(), 4u);
@@ -217,7 +217,7 @@ TEST_F(SimConverter, NoneSendsNothingOnAWorkingPort) {
 
 TEST_F(SimConverter, InjectAtPollLandsOnExactlyThatPoll) {
   Make(Options("counter"));
-  board->ssp3().InjectAtPoll(262144, 0x00ABCDEF);
+  board->ssp3TestPort().InjectAtPoll(262144, 0x00ABCDEF);
   // Polls 1..262143 see an empty FIFO; poll 262144 sees the word.
   uint32_t firstRne = 0;
   for (uint32_t poll = 1; poll <= 262144 && firstRne == 0; ++poll)
