@@ -9,7 +9,7 @@
 
 namespace sim {
 namespace {
-constexpr uint32_t kBlockSpan = 0x10000;  // each block decodes 64 KB
+constexpr uint32_t kBlockSpan = RegisterBlock::kSpan;  // each block decodes 64 KB
 }
 
 Board::Board(const BoardOptions& options)

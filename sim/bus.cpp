@@ -7,6 +7,11 @@
 namespace sim {
 
 void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
+  if (size == 0 || size > RegisterBlock::kSpan || base + (size - 1) < base) {
+    Fault("bus: %s at 0x%08x: a block spans 1 to 0x%x bytes", block->BlockName(), base,
+          RegisterBlock::kSpan);
+    return;
+  }
   for (const Region& r : regions_) {
     if (base < r.base + r.size && r.base < base + size) {
       Fault("bus: %s at 0x%08x overlaps %s at 0x%08x", block->BlockName(), base,
@@ -15,21 +20,66 @@ void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
     }
   }
   regions_.push_back(Region{base, size, block});
-  last_ = nullptr;
+  block->SetTraced(trace_ != nullptr);
 }
 
 const Bus::Region* Bus::Find(uint32_t address) const {
-  if (last_ && address - last_->base < last_->size) return last_;
-  for (const Region& r : regions_) {
-    if (address - r.base < r.size) {
-      last_ = &r;
-      return &r;
-    }
-  }
+  for (const Region& r : regions_)
+    if (address - r.base < r.size) return &r;
   return nullptr;
 }
 
-// The access's time and count are taken already: a fault is an access too.
+void Bus::SetTrace(TraceSink* sink) {
+  trace_ = sink;
+  for (const Region& r : regions_) r.block->SetTraced(sink != nullptr);
+}
+
+Bus::Span Bus::Resolve(uint32_t physical, uint32_t size) const {
+  Span span;
+  const Region* r = Find(physical);
+  if (!r || size == 0 || (physical & 3u) != 0) return span;
+  span.block = r->block;
+  span.physical = physical;
+  span.blockOffset = physical - r->base;
+  const uint32_t room = r->size - span.blockOffset;
+  span.size = size < room ? size : room;
+  span.decode = r->block->Decoding(span.blockOffset);
+  return span;
+}
+
+uint32_t Bus::Read32(uint32_t address) {
+  now_ += accessCost_;
+  ++accesses_;
+  return Serve32(address, nullptr);
+}
+
+void Bus::Write32(uint32_t address, uint32_t value) {
+  now_ += accessCost_;
+  ++accesses_;
+  Serve32(address, &value);
+}
+
+uint32_t Bus::ServeRead32(const Span& span, uint32_t offset) {
+  uint32_t value;
+  if (!trace_ && span.block->Read(span.blockOffset + offset, now_, &value)) return value;
+  return Serve32(span.physical + offset, nullptr);
+}
+
+uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
+  const Region* r = Decode(address, written);
+  if (!r) return 0xFFFFFFFFu;
+  const uint32_t offset = address - r->base;
+  if (!written) {
+    uint32_t value = 0;
+    if (!r->block->Read(offset, now_, &value)) return Refused(address, nullptr);
+    if (trace_) Trace(false, address, value, r);
+    return value;
+  }
+  if (trace_) Trace(true, address, *written, r);
+  if (!r->block->Write(offset, now_, *written)) Refused(address, written);
+  return 0;
+}
+
 const Bus::Region* Bus::Decode(uint32_t address, const uint32_t* written) const {
   const Region* r = Find(address);
   if (!r) {

@@ -42,25 +42,39 @@ class Bus {
   // Decodes [base, base + size) to the block; ranges must not overlap.
   void Attach(uint32_t base, uint32_t size, RegisterBlock* block);
 
-  // The register hot path: inline, one compare to find the block when the
-  // access falls in the same block as the last one.
-  uint32_t Read32(uint32_t address) {
+  // Any access by physical address, with its faults and trace.
+  uint32_t Read32(uint32_t address);
+  void Write32(uint32_t address, uint32_t value);
+
+  // A physical range inside one block, found once: what a host window is
+  // bound to. size 0: the range starts in no block or misaligned.
+  struct Span {
+    RegisterBlock* block = nullptr;
+    uint32_t physical = 0;     // the range's first address
+    uint32_t blockOffset = 0;  // its offset in the block
+    uint32_t size = 0;         // clipped to the block's end
+    Register* const* decode = nullptr;  // the block's decode table from the first word
+  };
+  Span Resolve(uint32_t physical, uint32_t size) const;
+
+  // The register hot path, inline: an access to the span's word `word`
+  // (below span.size / 4: the caller checks) goes straight to its block; a
+  // refusal or a trace takes the full path above.
+  // Only a plain read is served inline (no calls, so no frame to set up);
+  // a hook, a due event, a fault or a trace goes out of line.
+  uint32_t Read32(const Span& span, uintptr_t word) {
     now_ += accessCost_;
     ++accesses_;
-    const Region* r = Hit(address, nullptr);
-    if (!r) return 0xFFFFFFFFu;
-    uint32_t value = 0;
-    if (!r->block->Read(address - r->base, now_, &value)) return Refused(address, nullptr);
-    if (trace_) Trace(false, address, value, r);
-    return value;
+    uint32_t value;
+    if (span.block->ReadPlain(*span.decode[word], now_, &value)) return value;
+    return ServeRead32(span, static_cast<uint32_t>(4 * word));
   }
-  void Write32(uint32_t address, uint32_t value) {
+  void Write32(const Span& span, uintptr_t word, uint32_t value) {
     now_ += accessCost_;
     ++accesses_;
-    const Region* r = Hit(address, &value);
-    if (!r) return;
-    if (trace_) Trace(true, address, value, r);
-    if (!r->block->Write(address - r->base, now_, value)) Refused(address, &value);
+    const uint32_t offset = static_cast<uint32_t>(4 * word);
+    if (!trace_ && span.block->Write(span.blockOffset + offset, now_, value)) return;
+    Serve32(span.physical + offset, &value);
   }
 
   Nanoseconds Now() const { return now_; }
@@ -68,7 +82,7 @@ class Bus {
   // Lets virtual time pass with no access (tests, and the host's idle paths).
   void Advance(Nanoseconds span) { now_ += span; }
 
-  void SetTrace(TraceSink* sink) { trace_ = sink; }
+  void SetTrace(TraceSink* sink);
   uint64_t AccessCount() const { return accesses_; }
 
   // "GPIO.GPDR2"-style name of a physical address, for traces and faults.
@@ -81,19 +95,17 @@ class Bus {
     RegisterBlock* block;
   };
   const Region* Find(uint32_t address) const;
-  const Region* Hit(uint32_t address, const uint32_t* written) const {
-    const Region* r = last_;
-    if (r && address - r->base < r->size && (address & 3u) == 0) return r;
-    return Decode(address, written);
-  }
-  // Find with the faults of an unmapped or misaligned access (a write's value
-  // in `written`); nullptr then.
+  // An access whose time and count are taken already (a fault is an access
+  // too); a write's value in `written`. A block's refusal changed nothing, so
+  // this may ask it again.
+  uint32_t Serve32(uint32_t address, const uint32_t* written);
+  uint32_t ServeRead32(const Span& span, uint32_t offset);
+  // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
   uint32_t Refused(uint32_t address, const uint32_t* written) const;
   void Trace(bool write, uint32_t address, uint32_t value, const Region* r) const;
 
   std::vector<Region> regions_;
-  mutable const Region* last_ = nullptr;  // only ever a mapped region
   Nanoseconds now_ = 0;
   Nanoseconds accessCost_;
   uint64_t accesses_ = 0;

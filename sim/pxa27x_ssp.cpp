@@ -38,10 +38,14 @@ Pxa27xSsp::Pxa27xSsp(const Bus& bus, Converter& converter)
     : RegisterBlock("SSP3", {std::begin(kRows), std::end(kRows)}),
       bus_(bus),
       converter_(converter),
+      sscr0_(At(SSCR0)),
+      sscr1_(At(SSCR1)),
+      sssr_(At(SSSR)),
       unitClock_([this] { StartConditionsChanged(); }),
       pins_{InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); }),
             InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); })} {
   converter_.Connect(this);
+  Reconfigure();
   Update();
   FollowConverter();
 }
@@ -61,11 +65,13 @@ void Pxa27xSsp::CatchUp(Nanoseconds now) {
 void Pxa27xSsp::WriteSscr0(Register& sscr0, uint32_t before, uint32_t) {
   // Disabling the port empties both FIFOs, so a restart sees no stale words.
   if ((before & SSCR0_SSE) && !(sscr0.value & SSCR0_SSE)) rxCount_ = txCount_ = 0;
+  Reconfigure();
   Update();
   StartConditionsChanged();
 }
 
 void Pxa27xSsp::WriteSscr1(Register&, uint32_t, uint32_t) {
+  Reconfigure();
   Update();
   StartConditionsChanged();
 }
@@ -101,7 +107,7 @@ uint32_t Pxa27xSsp::ReadSssrCountingPolls(Register& sssr) {
 }
 
 bool Pxa27xSsp::ComputeRunning() const {
-  const uint32_t c0 = At(SSCR0).value, c1 = At(SSCR1).value;
+  const uint32_t c0 = sscr0_.value, c1 = sscr1_.value;
   if (!(c0 & SSCR0_SSE) || (c0 & SSCR0_FRF) != SSCR0_FRF_PSP) return false;
   // 24-bit words only: DSS = 7 with EDSS.
   if ((c0 & SSCR0_DSS) != 7 || !(c0 & SSCR0_EDSS)) return false;
@@ -126,7 +132,7 @@ void Pxa27xSsp::StartConditionsChanged() {
 void Pxa27xSsp::Push(uint32_t word) {
   if (rxCount_ == kFifoDepth) {
     ++lost_;
-    At(SSSR).value |= SSSR_ROR;
+    sssr_.value |= SSSR_ROR;
     return;
   }
   rx_[(rxHead_ + rxCount_) % kFifoDepth] = word;
@@ -141,24 +147,29 @@ void Pxa27xSsp::ReceiveFrame(uint32_t word) {
 
 void Pxa27xSsp::LoseFrames(uint64_t count) {
   lost_ += count;
-  At(SSSR).value |= SSSR_ROR;
+  sssr_.value |= SSSR_ROR;
   txCount_ = count >= txCount_ ? 0 : txCount_ - static_cast<unsigned>(count);
 }
 
+void Pxa27xSsp::Reconfigure() {
+  enabled_ = (sscr0_.value & SSCR0_SSE) != 0;
+  transmitLevel_ = (sscr1_.value & SSCR1_TFT) >> SSCR1_TFT_SHIFT;
+  receiveLevel_ = ((sscr1_.value & SSCR1_RFT) >> SSCR1_RFT_SHIFT) + 1u;
+}
+
+// Twice a frame (the frame in, the SSDR read out): from fields, not registers.
 void Pxa27xSsp::Update() {
-  const uint32_t c0 = At(SSCR0).value, c1 = At(SSCR1).value;
-  uint32_t& sssr = At(SSSR).value;
-  uint32_t v = sssr & SSSR_W1C;
-  if (txCount_ < kFifoDepth) v |= SSSR_TNF;
-  v |= (txCount_ & 0xFu) << SSSR_TFL_SHIFT;
-  if (rxCount_) v |= SSSR_RNE;
-  v |= ((rxCount_ - 1u) & 0xFu) << SSSR_RFL_SHIFT;
-  if (c0 & SSCR0_SSE) {
+  const unsigned tx = txCount_, rx = rxCount_;
+  uint32_t v = (sssr_.value & SSSR_W1C) | ((tx & 0xFu) << SSSR_TFL_SHIFT) |
+               (((rx - 1u) & 0xFu) << SSSR_RFL_SHIFT);
+  if (tx < kFifoDepth) v |= SSSR_TNF;
+  if (rx) v |= SSSR_RNE;
+  if (enabled_) {
     if (running_) v |= SSSR_BSY;
-    if (txCount_ <= ((c1 & SSCR1_TFT) >> SSCR1_TFT_SHIFT)) v |= SSSR_TFS;
-    if (rxCount_ >= ((c1 & SSCR1_RFT) >> SSCR1_RFT_SHIFT) + 1u) v |= SSSR_RFS;
+    if (tx <= transmitLevel_) v |= SSSR_TFS;
+    if (rx >= receiveLevel_) v |= SSSR_RFS;
   }
-  sssr = v;
+  sssr_.value = v;
 }
 
 void SspTestPort::Inject(uint32_t word) {
@@ -181,7 +192,7 @@ void SspTestPort::Stall(bool stalled) {
 
 void SspTestPort::ForceOverrun() {
   port_.CatchUp(port_.bus_.Now());
-  port_.At(SSSR).value |= SSSR_ROR;
+  port_.sssr_.value |= SSSR_ROR;
   port_.Update();
 }
 

@@ -138,11 +138,17 @@ class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
   void StartConditionsChanged();
   void Push(uint32_t word);
   bool ComputeRunning() const;
+  // Takes the FIFO thresholds and the enable from SSCR0/SSCR1, for Update.
+  void Reconfigure();
   // Recomputes every derived SSSR bit from the FIFOs and the control bits.
   void Update();
 
   const Bus& bus_;
   Converter& converter_;
+  // The registers the port's own logic works on, found once.
+  Register& sscr0_;
+  Register& sscr1_;
+  Register& sssr_;
   InputLine unitClock_;
   InputLine pins_[4];  // SSPSCLK3, SSPSFRM3, SSPRXD3, SSPTXD3
 
@@ -152,6 +158,9 @@ class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
   unsigned txCount_ = 0;  // transmit words are shifted out, never looked at
   uint32_t lastRead_ = 0;
   bool running_ = false;
+  bool enabled_ = false;         // SSCR0.SSE
+  unsigned transmitLevel_ = 0;   // TFS at or below this many entries (SSCR1.TFT)
+  unsigned receiveLevel_ = 1;    // RFS at or above this many entries (SSCR1.RFT + 1)
 
   uint64_t pollCountdown_ = 0;  // only while SSSR's read hook counts polls
   uint32_t pollWord_ = 0;

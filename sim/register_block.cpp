@@ -4,19 +4,19 @@
 
 namespace sim {
 
-RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows) : name_(blockName) {
+RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows)
+    : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, nullptr, false} {
+  decode_.assign(kSpan / 4, &undecoded_);
   registers_.reserve(rows.size());
   for (const RegisterRow& row : rows) {
-    const uint32_t i = row.offset >> 2;
-    if ((row.offset & 3u) != 0 || row.offset >= 0x10000 || (i < decode_.size() && decode_[i] != 0)) {
+    if ((row.offset & 3u) != 0 || row.offset >= kSpan || decode_[row.offset >> 2] != &undecoded_) {
       Fault("%s: register %s at offset 0x%x is misaligned, out of the block or a second one there",
             blockName, row.name, row.offset);
       continue;
     }
-    if (i >= decode_.size()) decode_.resize(i + 1, 0);
-    registers_.push_back(Register{row, row.reset, row.read});
-    decode_[i] = static_cast<uint16_t>(registers_.size());
+    registers_.push_back(Register{row, row.reset, row.read, (row.access & kReadable) && !row.read});
   }
+  for (Register& r : registers_) decode_[r.row.offset >> 2] = &r;
 }
 
 const char* RegisterBlock::Refusal(uint32_t offset) const {
@@ -38,6 +38,7 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   Register* r = Find(offset);
   if (!r) return;
   r->row.read = hook ? hook : r->tableRead;
+  r->plainRead = (r->row.access & kReadable) && !r->row.read;
 }
 
 }  // namespace sim

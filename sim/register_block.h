@@ -53,6 +53,7 @@ struct Register {
   RegisterRow row;
   uint32_t value;
   ReadHook tableRead;  // the row's own read hook while row.read is swapped
+  bool plainRead;      // readable, no read hook: a read is the stored value
 };
 
 // Turns a model's member function into a hook:
@@ -77,7 +78,10 @@ void WriteBy(RegisterBlock& block, Register& reg, uint32_t before, uint32_t writ
 
 class RegisterBlock {
  public:
-  // `rows` is copied; offsets must be distinct, aligned and below 64 KB.
+  // A block decodes at most 64 KB; the bus maps no more to it.
+  static constexpr uint32_t kSpan = 0x10000;
+
+  // `rows` is copied; offsets must be distinct, aligned and below kSpan.
   RegisterBlock(const char* blockName, std::vector<RegisterRow> rows);
   virtual ~RegisterBlock() = default;
   RegisterBlock(const RegisterBlock&) = delete;
@@ -90,19 +94,30 @@ class RegisterBlock {
     return r ? r->row.name : nullptr;
   }
 
-  // The bus's side, at virtual time `now`. False for an undecoded offset or
-  // an access the register refuses; the bus faults then and nothing changed.
+  // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
+  // False for an undecoded offset or an access the register refuses; the bus
+  // faults then and nothing changed.
+  // The hot path, for the poll loops: a read of `reg` (from Decoding) that
+  // is the stored value with no event due. False: nothing done, take Read.
+  bool ReadPlain(const Register& reg, Nanoseconds now, uint32_t* value) const {
+    if (now >= plainBefore_ || !reg.plainRead) return false;
+    *value = reg.value;
+    return true;
+  }
+  // The decode table from the aligned `offset` on, one entry a word: entry
+  // k is the register at offset + 4k (an undecoded one refuses everything).
+  Register* const* Decoding(uint32_t offset) const { return decode_.data() + (offset >> 2); }
   bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) {
     if (now >= dueAt_) CatchUp(now);
-    Register* r = Find(offset);
-    if (!r || !(r->row.access & kReadable)) return false;
+    Register* r = decode_[offset >> 2];
+    if (!(r->row.access & kReadable)) return false;
     *value = r->row.read ? r->row.read(*this, *r) : r->value;
     return true;
   }
   bool Write(uint32_t offset, Nanoseconds now, uint32_t value) {
     if (now >= dueAt_) CatchUp(now);
-    Register* r = Find(offset);
-    if (!r || !(r->row.access & kWritable)) return false;
+    Register* r = decode_[offset >> 2];
+    if (!(r->row.access & kWritable)) return false;
     const uint32_t before = r->value;
     r->value = ((before & ~r->row.writable) | (value & r->row.writable)) & ~(value & r->row.w1c);
     if (r->row.write) r->row.write(*this, *r, before, value);
@@ -111,6 +126,13 @@ class RegisterBlock {
   // Why an access was refused, for the fault: "write-only", "read-only" or
   // "not decoded".
   const char* Refusal(uint32_t offset) const;
+
+  // While the bus is traced no read is plain, so that every one reaches the
+  // bus's full path and its trace.
+  void SetTraced(bool traced) {
+    traced_ = traced;
+    plainBefore_ = traced ? 0 : dueAt_;
+  }
 
   // Test backdoor, no virtual time: stores `value` as given, past masks and
   // access, then runs the row's write hook as a bus write would (so wired
@@ -121,8 +143,11 @@ class RegisterBlock {
   // The model's own clock: CatchUp(now) runs before the first access at or
   // after `time`; kNever for no event pending. Never on a plain access.
   static constexpr Nanoseconds kNever = ~Nanoseconds{0};
-  void DueAt(Nanoseconds time) { dueAt_ = time; }
-  virtual void CatchUp(Nanoseconds /*now*/) { dueAt_ = kNever; }
+  void DueAt(Nanoseconds time) {
+    dueAt_ = time;
+    plainBefore_ = traced_ ? 0 : time;
+  }
+  virtual void CatchUp(Nanoseconds /*now*/) { DueAt(kNever); }
 
   // The running register at `offset` (a row's offset; the model's own use).
   Register& At(uint32_t offset) { return *Find(offset); }
@@ -133,17 +158,21 @@ class RegisterBlock {
 
  private:
   Register* Find(uint32_t offset) {
-    const uint32_t i = offset >> 2;
-    if (i >= decode_.size() || (offset & 3u) != 0) return nullptr;
-    const uint16_t k = decode_[i];
-    return k ? &registers_[k - 1] : nullptr;
+    if (offset >= kSpan || (offset & 3u) != 0) return nullptr;
+    Register* r = decode_[offset >> 2];
+    return r == &undecoded_ ? nullptr : r;
   }
   const Register* Find(uint32_t offset) const { return const_cast<RegisterBlock*>(this)->Find(offset); }
 
   const char* name_;
   Nanoseconds dueAt_ = kNever;
-  std::vector<Register> registers_;
-  std::vector<uint16_t> decode_;  // offset / 4 -> 1 + register index, 0: not decoded
+  Nanoseconds plainBefore_ = kNever;  // dueAt_, or 0 while traced
+  bool traced_ = false;
+  std::vector<Register> registers_;  // never resized after construction
+  Register undecoded_;               // neither readable nor writable
+  // offset / 4 -> its register or &undecoded_: the whole span, so the index
+  // needs no bound beyond the bus's own.
+  std::vector<Register*> decode_;
 };
 
 }  // namespace sim
