@@ -60,23 +60,31 @@ void Bus::Write32(uint32_t address, uint32_t value) {
 }
 
 uint32_t Bus::ServeRead32(const Span& span, uint32_t offset) {
-  uint32_t value;
-  if (!trace_ && span.block->Read(span.blockOffset + offset, now_, &value)) return value;
-  return Serve32(span.physical + offset, nullptr);
+  const uint32_t at = span.blockOffset + offset;
+  uint32_t value = 0;
+  if (!span.block->Read(at, now_, &value)) return Refused(span.physical + offset, nullptr);
+  if (trace_) Trace(false, span.physical + offset, value, span.block->RegisterName(at));
+  return value;
+}
+
+void Bus::ServeWrite32(const Span& span, uint32_t offset, uint32_t value) {
+  const uint32_t at = span.blockOffset + offset;
+  if (trace_) Trace(true, span.physical + offset, value, span.block->RegisterName(at));
+  if (!span.block->Write(at, now_, value)) Refused(span.physical + offset, &value);
 }
 
 uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
   const Region* r = Decode(address, written);
   if (!r) return 0xFFFFFFFFu;
-  const uint32_t offset = address - r->base;
+  const uint32_t at = address - r->base;
   if (!written) {
     uint32_t value = 0;
-    if (!r->block->Read(offset, now_, &value)) return Refused(address, nullptr);
-    if (trace_) Trace(false, address, value, r);
+    if (!r->block->Read(at, now_, &value)) return Refused(address, nullptr);
+    if (trace_) Trace(false, address, value, r->block->RegisterName(at));
     return value;
   }
-  if (trace_) Trace(true, address, *written, r);
-  if (!r->block->Write(offset, now_, *written)) Refused(address, written);
+  if (trace_) Trace(true, address, *written, r->block->RegisterName(at));
+  if (!r->block->Write(at, now_, *written)) Refused(address, written);
   return 0;
 }
 
@@ -108,11 +116,6 @@ uint32_t Bus::Refused(uint32_t address, const uint32_t* written) const {
     Fault("bus: read of %s (0x%08x) refused: %s", Describe(address).c_str(), address, why);
   }
   return 0xFFFFFFFFu;
-}
-
-void Bus::Trace(bool write, uint32_t address, uint32_t value, const Region* r) const {
-  trace_->Record(
-      TraceRecord{now_, write, address, value, r->block->RegisterName(address - r->base)});
 }
 
 std::string Bus::Describe(uint32_t address) const {

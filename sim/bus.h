@@ -72,9 +72,7 @@ class Bus {
   void Write32(const Span& span, uintptr_t word, uint32_t value) {
     now_ += accessCost_;
     ++accesses_;
-    const uint32_t offset = static_cast<uint32_t>(4 * word);
-    if (!trace_ && span.block->Write(span.blockOffset + offset, now_, value)) return;
-    Serve32(span.physical + offset, &value);
+    ServeWrite32(span, static_cast<uint32_t>(4 * word), value);
   }
 
   Nanoseconds Now() const { return now_; }
@@ -99,11 +97,15 @@ class Bus {
   // too); a write's value in `written`. A block's refusal changed nothing, so
   // this may ask it again.
   uint32_t Serve32(uint32_t address, const uint32_t* written);
+  // The same for an aligned offset into a span, with no decode.
   uint32_t ServeRead32(const Span& span, uint32_t offset);
+  void ServeWrite32(const Span& span, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
   uint32_t Refused(uint32_t address, const uint32_t* written) const;
-  void Trace(bool write, uint32_t address, uint32_t value, const Region* r) const;
+  void Trace(bool write, uint32_t address, uint32_t value, const char* name) const {
+    trace_->Record(TraceRecord{now_, write, address, value, name});
+  }
 
   std::vector<Region> regions_;
   Nanoseconds now_ = 0;
