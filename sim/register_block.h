@@ -134,11 +134,6 @@ class RegisterBlock {
     plainBefore_ = traced ? 0 : dueAt_;
   }
 
-  // Test backdoor, no virtual time: stores `value` as given, past masks and
-  // access, then runs the row's write hook as a bus write would (so wired
-  // lines follow). False for an undecoded offset.
-  bool Poke(uint32_t offset, uint32_t value);
-
  protected:
   // The model's own clock: CatchUp(now) runs before the first access at or
   // after `time`; kNever for no event pending. Never on a plain access.
@@ -157,6 +152,8 @@ class RegisterBlock {
   void SetReadHook(uint32_t offset, ReadHook hook);
 
  private:
+  friend class RegisterBackdoor;
+  bool Poke(uint32_t offset, uint32_t value);
   Register* Find(uint32_t offset) {
     if (offset >= kSpan || (offset & 3u) != 0) return nullptr;
     Register* r = decode_[offset >> 2];
@@ -173,6 +170,19 @@ class RegisterBlock {
   // offset / 4 -> its register or &undecoded_: the whole span, so the index
   // needs no bound beyond the bus's own.
   std::vector<Register*> decode_;
+};
+
+// The test backdoor of any register block, apart from its bus side. Poke
+// stores `value` as given, past masks and access, then runs the row's write
+// hook as a bus write would (so wired lines follow); no virtual time passes.
+// False for an undecoded offset.
+class RegisterBackdoor {
+ public:
+  explicit RegisterBackdoor(RegisterBlock& block) : block_(block) {}
+  bool Poke(uint32_t offset, uint32_t value) { return block_.Poke(offset, value); }
+
+ private:
+  RegisterBlock& block_;
 };
 
 }  // namespace sim

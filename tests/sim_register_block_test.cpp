@@ -189,12 +189,12 @@ TEST_F(RegisterBlockTest, AResolvedSpanServesLikeTheAddress) {
 }
 
 TEST_F(RegisterBlockTest, PokeStoresPastMasksAndRunsTheWriteHook) {
-  EXPECT_TRUE(block.Poke(ID, 0x55));
+  EXPECT_TRUE(RegisterBackdoor(block).Poke(ID, 0x55));
   EXPECT_EQ(Read(ID), 0x55u);
-  EXPECT_TRUE(block.Poke(CTRL, 0xFFFFFFFF));
+  EXPECT_TRUE(RegisterBackdoor(block).Poke(CTRL, 0xFFFFFFFF));
   EXPECT_EQ(Read(CTRL), 0xFFFFFFFFu);
   EXPECT_EQ(block.log, std::vector<std::string>{"CTRL a005 ffffffff ffffffff"});
-  EXPECT_FALSE(block.Poke(0x10, 1));
+  EXPECT_FALSE(RegisterBackdoor(block).Poke(0x10, 1));
   // No virtual time passed for either.
   EXPECT_EQ(bus.AccessCount(), 2u);
 }

@@ -123,7 +123,7 @@ TEST_F(SimRegisters, ClockManagerWrites) {
   EXPECT_EQ(Clk(clk::OSCC), clk::OSCC_OON | clk::OSCC_OOK);
   bus.Write32(kClockManagerBase + clk::OSCC, 0);
   EXPECT_EQ(Clk(clk::OSCC), clk::OSCC_OON | clk::OSCC_OOK);
-  EXPECT_TRUE(board.clocks().Poke(clk::CCSR, 0x1234));
+  EXPECT_TRUE(RegisterBackdoor(board.clocks()).Poke(clk::CCSR, 0x1234));
   EXPECT_EQ(Clk(clk::CCSR), 0x1234u);
 }
 
