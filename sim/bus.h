@@ -1,10 +1,11 @@
-// The simulated PXA27x physical bus: device models at fixed physical ranges,
-// deterministic virtual time, and an optional trace of every access.
+// The simulated PXA27x physical bus: register blocks at fixed physical
+// ranges, deterministic virtual time, and an optional trace of every access.
 //
 // Time advances only through register accesses: each one costs accessCost
-// nanoseconds of virtual time and the device sees it at the end of that span.
+// nanoseconds of virtual time and the block sees it at the end of that span.
 // A model that does things on its own clock (the converter behind SSP3, the
-// AC97 codec) catches up to Now() whenever it is accessed.
+// AC97 codec) catches up to Now() before the access that reaches its next
+// event (RegisterBlock::DueAt). Every access reaches its block, in order.
 #pragma once
 
 #include <cstdint>
@@ -58,10 +59,9 @@ class Bus {
   Span Resolve(uint32_t physical, uint32_t size) const;
 
   // The register hot path, inline: an access to the span's word `word`
-  // (below span.size / 4: the caller checks) goes straight to its block; a
-  // refusal or a trace takes the full path above.
-  // Only a plain read is served inline (no calls, so no frame to set up);
-  // a hook, a due event, a fault or a trace goes out of line.
+  // (below span.size / 4: the caller checks) goes straight to its block.
+  // Only a plain read is served here (no calls, so no frame to set up); a
+  // hook, a due event, a refusal or a trace goes out of line.
   uint32_t Read32(const Span& span, uintptr_t word) {
     now_ += accessCost_;
     ++accesses_;

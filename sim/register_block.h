@@ -94,9 +94,6 @@ class RegisterBlock {
     return r ? r->row.name : nullptr;
   }
 
-  // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
-  // False for an undecoded offset or an access the register refuses; the bus
-  // faults then and nothing changed.
   // The hot path, for the poll loops: a read of `reg` (from Decoding) that
   // is the stored value with no event due. False: nothing done, take Read.
   bool ReadPlain(const Register& reg, Nanoseconds now, uint32_t* value) const {
@@ -107,6 +104,10 @@ class RegisterBlock {
   // The decode table from the aligned `offset` on, one entry a word: entry
   // k is the register at offset + 4k (an undecoded one refuses everything).
   Register* const* Decoding(uint32_t offset) const { return decode_.data() + (offset >> 2); }
+
+  // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
+  // False for an undecoded offset or an access the register refuses; the bus
+  // faults then and nothing changed.
   bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) {
     if (now >= dueAt_) CatchUp(now);
     Register* r = decode_[offset >> 2];
