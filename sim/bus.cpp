@@ -60,6 +60,14 @@ void Bus::Write32(uint32_t address, uint32_t value) {
 }
 
 uint32_t Bus::ServeRead32(const Span& span, uint32_t offset) {
+  // Once a frame (a hook or an event): no trace or fault code in the way.
+  uint32_t value;
+  if (!trace_ && span.block->Read(span.blockOffset + offset, now_, &value)) return value;
+  return ServeTracedRead32(span, offset);
+}
+
+// Traced, or refused (which changed nothing, so the block is asked again).
+uint32_t Bus::ServeTracedRead32(const Span& span, uint32_t offset) {
   const uint32_t at = span.blockOffset + offset;
   uint32_t value = 0;
   if (!span.block->Read(at, now_, &value)) return Refused(span.physical + offset, nullptr);

@@ -99,6 +99,7 @@ class Bus {
   uint32_t Serve32(uint32_t address, const uint32_t* written);
   // The same for an aligned offset into a span, with no decode.
   uint32_t ServeRead32(const Span& span, uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, uint32_t offset);
   void ServeWrite32(const Span& span, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
