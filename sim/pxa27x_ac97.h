@@ -97,16 +97,13 @@ class Ac97Controller : public RegisterBlock {
 
   explicit Ac97Controller(const Bus& bus);
 
-  // Test backdoors, no virtual time.
-  // GSR bits in `mask` never read as set from now on (a codec or link that
-  // never answers); 0 releases them.
-  void HoldStatusLow(uint32_t mask) { held_ = mask; }
   // Primary codec register r (0x00..0x7E) as the codec holds it.
   uint16_t CodecRegister(uint32_t r) const;
   uint32_t Gcr() const { return At(ac97::GCR).value; }
   uint32_t Gsr();  // with every event due by the bus's Now()
 
  private:
+  friend class Ac97TestPort;
   static std::vector<RegisterRow> Rows();
 
   // The link's events are few and the controller's status follows from its
@@ -135,6 +132,18 @@ class Ac97Controller : public RegisterBlock {
   Nanoseconds linkOffAt_ = 0;
 
   uint16_t codec_[ac97::kCodecRegisters];
+};
+
+// The AC97 controller's test backdoor, apart from its bus side; no virtual
+// time passes. GSR bits in `mask` never read as set from now on (a codec or
+// link that never answers); 0 releases them.
+class Ac97TestPort {
+ public:
+  explicit Ac97TestPort(Ac97Controller& ac97) : ac97_(ac97) {}
+  void HoldStatusLow(uint32_t mask) { ac97_.held_ = mask; }
+
+ private:
+  Ac97Controller& ac97_;
 };
 
 }  // namespace sim

@@ -46,11 +46,9 @@ class Pxa27xGpio : public RegisterBlock {
   bool IsOutput(unsigned n) const;
   bool Level(unsigned n) const;
 
-  // Test backdoor, no bus traffic and no virtual time: the level driven onto
-  // input pin n from outside.
-  void SetInputLevel(unsigned n, bool high);
-
  private:
+  friend class GpioTestPort;
+  void SetInputLevel(unsigned n, bool high);
   static const RegisterRow kRows[];
   void WriteDirection(Register& gpdr, uint32_t before, uint32_t written);
   void WriteSet(Register& gpsr, uint32_t before, uint32_t written);
@@ -65,6 +63,17 @@ class Pxa27xGpio : public RegisterBlock {
   uint32_t external_[4] = {};  // level driven onto the pins from outside
   OutputLine pins_[gpio::kPins];
   OutputLine unknown_;
+};
+
+// The GPIO controller's test backdoor, apart from its bus side; no virtual
+// time passes: the level driven onto input pin n from outside.
+class GpioTestPort {
+ public:
+  explicit GpioTestPort(Pxa27xGpio& gpio) : gpio_(gpio) {}
+  void SetInputLevel(unsigned n, bool high) { gpio_.SetInputLevel(n, high); }
+
+ private:
+  Pxa27xGpio& gpio_;
 };
 
 }  // namespace sim

@@ -236,7 +236,7 @@ TEST_F(LowPowerTest, StatusThatNeverComesEndsEachWaitAndGoesOn) {
     bus().Write32(kGcr, GCR_COLD_RST | GCR_WARM_RST);
     bus().Advance(2 * sim::Ac97Controller::kCodecStatusNs);
     sim::RegisterBackdoor(board().clocks()).Poke(CKEN, kSeed);
-    board().ac97().HoldStatusLow(c.held);
+    sim::Ac97TestPort(board().ac97()).HoldStatusLow(c.held);
     const uint32_t stale = &c == cases ? 0 : 0x000F;
     trace.records.clear();
     at = 0;
@@ -250,7 +250,7 @@ TEST_F(LowPowerTest, StatusThatNeverComesEndsEachWaitAndGoesOn) {
     const std::string run = (c.pollLine ? Repeat(c.pollLine) : std::string()) + gaveUp;
     EXPECT_NE(lines.find(run), std::string::npos);
     ExpectPoweredDown();
-    board().ac97().HoldStatusLow(0);
+    sim::Ac97TestPort(board().ac97()).HoldStatusLow(0);
   }
 }
 

@@ -79,7 +79,7 @@ TEST_F(SimRegisters, GpioReadBackAndPins) {
   // An input shows the level driven from outside, the latch does not reach it.
   bus.Write32(kGpioBase + gpio::GPSR2, 1u << 18);
   EXPECT_EQ(Gpio(gpio::GPLR2), 0u);
-  board.gpio().SetInputLevel(82, true);
+  GpioTestPort(board.gpio()).SetInputLevel(82, true);
   EXPECT_EQ(Gpio(gpio::GPLR2), 1u << 18);
 }
 
