@@ -38,10 +38,14 @@ Bus::Span Bus::Resolve(uint32_t physical, uint32_t size) const {
   Span span;
   const Region* r = Find(physical);
   if (!r || size == 0 || (physical & 3u) != 0) return span;
+  // Past the block's last register nothing is decoded: the full path faults.
+  const uint32_t offset = physical - r->base;
+  const uint32_t extent = r->block->Extent() < r->size ? r->block->Extent() : r->size;
+  if (offset >= extent) return span;
   span.block = r->block;
   span.physical = physical;
-  span.blockOffset = physical - r->base;
-  const uint32_t room = r->size - span.blockOffset;
+  span.blockOffset = offset;
+  const uint32_t room = extent - offset;
   span.size = size < room ? size : room;
   span.decode = r->block->Decoding(span.blockOffset);
   return span;

@@ -47,13 +47,14 @@ class Bus {
   uint32_t Read32(uint32_t address);
   void Write32(uint32_t address, uint32_t value);
 
-  // A physical range inside one block, found once: what a host window is
-  // bound to. size 0: the range starts in no block or misaligned.
+  // A physical range inside one block's registers, found once: what a host
+  // window is bound to, clipped to the block's last register. size 0: the
+  // range starts misaligned or where no block decodes.
   struct Span {
     RegisterBlock* block = nullptr;
     uint32_t physical = 0;     // the range's first address
     uint32_t blockOffset = 0;  // its offset in the block
-    uint32_t size = 0;         // clipped to the block's end
+    uint32_t size = 0;         // clipped to the block's last register
     Register* const* decode = nullptr;  // the block's decode table from the first word
   };
   Span Resolve(uint32_t physical, uint32_t size) const;

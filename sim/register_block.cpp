@@ -6,7 +6,10 @@ namespace sim {
 
 RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows)
     : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, nullptr, false} {
-  decode_.assign(kSpan / 4, &undecoded_);
+  uint32_t end = 0;
+  for (const RegisterRow& row : rows)
+    if (row.offset < kSpan && row.offset / 4 + 1 > end) end = row.offset / 4 + 1;
+  decode_.assign(end, &undecoded_);
   registers_.reserve(rows.size());
   for (const RegisterRow& row : rows) {
     if ((row.offset & 3u) != 0 || row.offset >= kSpan || decode_[row.offset >> 2] != &undecoded_) {

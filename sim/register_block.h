@@ -101,23 +101,26 @@ class RegisterBlock {
     *value = reg.value;
     return true;
   }
-  // The decode table from the aligned `offset` on, one entry a word: entry
-  // k is the register at offset + 4k (an undecoded one refuses everything).
+  // The decode table from the aligned `offset` (below Extent()) on, one
+  // entry a word: entry k is the register at offset + 4k (an undecoded one
+  // refuses everything).
   Register* const* Decoding(uint32_t offset) const { return decode_.data() + (offset >> 2); }
+  // The bytes the table covers: up to the last register's end.
+  uint32_t Extent() const { return static_cast<uint32_t>(4 * decode_.size()); }
 
   // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
   // False for an undecoded offset or an access the register refuses; the bus
   // faults then and nothing changed.
   bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) {
     if (now >= dueAt_) CatchUp(now);
-    Register* r = decode_[offset >> 2];
+    Register* r = Slot(offset);
     if (!(r->row.access & kReadable)) return false;
     *value = r->row.read ? r->row.read(*this, *r) : r->value;
     return true;
   }
   bool Write(uint32_t offset, Nanoseconds now, uint32_t value) {
     if (now >= dueAt_) CatchUp(now);
-    Register* r = decode_[offset >> 2];
+    Register* r = Slot(offset);
     if (!(r->row.access & kWritable)) return false;
     const uint32_t before = r->value;
     r->value = ((before & ~r->row.writable) | (value & r->row.writable)) & ~(value & r->row.w1c);
@@ -155,9 +158,14 @@ class RegisterBlock {
  private:
   friend class RegisterBackdoor;
   bool Poke(uint32_t offset, uint32_t value);
+  // The entry of an aligned offset, &undecoded_ past the table.
+  Register* Slot(uint32_t offset) {
+    const uint32_t i = offset >> 2;
+    return i < decode_.size() ? decode_[i] : &undecoded_;
+  }
   Register* Find(uint32_t offset) {
-    if (offset >= kSpan || (offset & 3u) != 0) return nullptr;
-    Register* r = decode_[offset >> 2];
+    if ((offset & 3u) != 0) return nullptr;
+    Register* r = Slot(offset);
     return r == &undecoded_ ? nullptr : r;
   }
   const Register* Find(uint32_t offset) const { return const_cast<RegisterBlock*>(this)->Find(offset); }
@@ -168,8 +176,7 @@ class RegisterBlock {
   bool traced_ = false;
   std::vector<Register> registers_;  // never resized after construction
   Register undecoded_;               // neither readable nor writable
-  // offset / 4 -> its register or &undecoded_: the whole span, so the index
-  // needs no bound beyond the bus's own.
+  // offset / 4 -> its register or &undecoded_, up to the last register.
   std::vector<Register*> decode_;
 };
 
