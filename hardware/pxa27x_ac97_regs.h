@@ -1,5 +1,9 @@
 // PXA27x AC97 controller (physical 0x40500000) and the AC'97 codec register
 // the low-power routine uses.
+//
+// The simulated board defines these registers again in sim/pxa27x_ac97.h, read from
+// the manual on its own and not from this file, on purpose: a second,
+// independent entry, so that a slip in either shows against the other.
 #pragma once
 
 #include "platform/types.h"

@@ -1,4 +1,8 @@
 // PXA27x clock manager (physical 0x41300000).
+//
+// The simulated board defines these registers again in sim/pxa27x_clock.h, read from
+// the manual on its own and not from this file, on purpose: a second,
+// independent entry, so that a slip in either shows against the other.
 #pragma once
 
 #include "platform/types.h"

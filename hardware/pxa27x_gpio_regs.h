@@ -1,4 +1,8 @@
 // PXA27x GPIO controller (physical 0x40E00000): the registers the SSP3 pins use.
+//
+// The simulated board defines these registers again in sim/pxa27x_gpio.h, read from
+// the manual on its own and not from this file, on purpose: a second,
+// independent entry, so that a slip in either shows against the other.
 #pragma once
 
 #include "platform/types.h"

@@ -9,7 +9,7 @@
 
 namespace sim {
 namespace {
-constexpr uint32_t kBlockSpan = 0x10000;  // each block decodes 64 KB
+constexpr uint32_t kBlockSpan = RegisterBlock::kSpan;  // each block decodes 64 KB
 }
 
 Board::Board(const BoardOptions& options)
@@ -23,21 +23,23 @@ Board::Board(const BoardOptions& options)
   clocks_ = std::make_unique<Pxa27xClockManager>();
   converter_ = std::make_unique<Converter>(options.frameRateHz, std::move(signal));
   converter_->StopAfter(options.stallAfterFrames);
-  ssp3_ = std::make_unique<Pxa27xSsp>(bus_, *gpio_, *clocks_, *converter_);
+  ssp3_ = std::make_unique<Pxa27xSsp>(bus_, *converter_);
+  ac97_ = std::make_unique<Ac97Controller>(bus_);
+  ssp3TestPort_ = std::make_unique<SspTestPort>(*ssp3_);
 
   bus_.Attach(kGpioBase, kBlockSpan, gpio_.get());
   bus_.Attach(kClockManagerBase, kBlockSpan, clocks_.get());
   bus_.Attach(kSsp3Base, kBlockSpan, ssp3_.get());
-  ac97_ = std::make_unique<Ac97Controller>(bus_);
   bus_.Attach(kAc97Base, kBlockSpan, ac97_.get());
 
-  // The converter starts or stops the moment its pins or the SSP3 unit clock
-  // change, not at the port's next access, so the first frame is timed from
-  // the write that completed the set-up.
-  gpio_->SetPinFunctionObserver([this] { ssp3_->StartConditionsChanged(); });
-  clocks_->SetCkenObserver([this](uint32_t before, uint32_t after) {
-    if ((before ^ after) & clk::CKEN_SSP3) ssp3_->StartConditionsChanged();
-  });
+  // The board's wiring: SSP3's unit clock, and the converter's four signals
+  // on GPIO 81..84. The port reacts to a change the moment it is made, so
+  // the first frame is timed from the write that completed the set-up.
+  clocks_->UnitClock("SSP3").Connect(ssp3_->UnitClock());
+  gpio_->Pin(81).Connect(ssp3_->Pin("SSPSCLK3"));
+  gpio_->Pin(82).Connect(ssp3_->Pin("SSPSFRM3"));
+  gpio_->Pin(83).Connect(ssp3_->Pin("SSPRXD3"));
+  gpio_->Pin(84).Connect(ssp3_->Pin("SSPTXD3"));
 }
 
 Board::~Board() = default;

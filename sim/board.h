@@ -14,6 +14,7 @@ namespace sim {
 
 class Pxa27xGpio;
 class Pxa27xSsp;
+class SspTestPort;
 class Pxa27xClockManager;
 class Ac97Controller;
 class Converter;
@@ -48,6 +49,8 @@ class Board {
   Bus& bus() { return bus_; }
   Pxa27xGpio& gpio() { return *gpio_; }
   Pxa27xSsp& ssp3() { return *ssp3_; }
+  // SSP3's test backdoors (inject, stall, overrun), apart from its bus side.
+  SspTestPort& ssp3TestPort() { return *ssp3TestPort_; }
   Pxa27xClockManager& clocks() { return *clocks_; }
   Ac97Controller& ac97() { return *ac97_; }
   Converter& converter() { return *converter_; }
@@ -69,6 +72,7 @@ class Board {
   std::unique_ptr<Converter> converter_;
   std::unique_ptr<Pxa27xSsp> ssp3_;
   std::unique_ptr<Ac97Controller> ac97_;
+  std::unique_ptr<SspTestPort> ssp3TestPort_;
 };
 
 }  // namespace sim

@@ -6,30 +6,100 @@
 
 namespace sim {
 
-void Bus::Attach(uint32_t base, uint32_t size, Device* device) {
+void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
+  if (size == 0 || size > RegisterBlock::kSpan || base + (size - 1) < base) {
+    Fault("bus: %s at 0x%08x: a block spans 1 to 0x%x bytes", block->BlockName(), base,
+          RegisterBlock::kSpan);
+    return;
+  }
   for (const Region& r : regions_) {
     if (base < r.base + r.size && r.base < base + size) {
-      Fault("bus: %s at 0x%08x overlaps %s at 0x%08x", device->BlockName(), base,
-            r.device->BlockName(), r.base);
+      Fault("bus: %s at 0x%08x overlaps %s at 0x%08x", block->BlockName(), base,
+            r.block->BlockName(), r.base);
       return;
     }
   }
-  regions_.push_back(Region{base, size, device});
-  last_ = nullptr;
+  regions_.push_back(Region{base, size, block});
+  block->SetTraced(trace_ != nullptr);
 }
 
 const Bus::Region* Bus::Find(uint32_t address) const {
-  if (last_ && address - last_->base < last_->size) return last_;
-  for (const Region& r : regions_) {
-    if (address - r.base < r.size) {
-      last_ = &r;
-      return &r;
-    }
-  }
+  for (const Region& r : regions_)
+    if (address - r.base < r.size) return &r;
   return nullptr;
 }
 
-// The access's time and count are taken already: a fault is an access too.
+void Bus::SetTrace(TraceSink* sink) {
+  trace_ = sink;
+  for (const Region& r : regions_) r.block->SetTraced(sink != nullptr);
+}
+
+Bus::Span Bus::Resolve(uint32_t physical, uint32_t size) const {
+  Span span;
+  const Region* r = Find(physical);
+  if (!r || size == 0 || (physical & 3u) != 0) return span;
+  // Past the block's last register nothing is decoded: the full path faults.
+  const uint32_t offset = physical - r->base;
+  const uint32_t extent = r->block->Extent() < r->size ? r->block->Extent() : r->size;
+  if (offset >= extent) return span;
+  span.block = r->block;
+  span.physical = physical;
+  span.blockOffset = offset;
+  const uint32_t room = extent - offset;
+  span.size = size < room ? size : room;
+  span.decode = r->block->Decoding(span.blockOffset);
+  return span;
+}
+
+uint32_t Bus::Read32(uint32_t address) {
+  now_ += accessCost_;
+  ++accesses_;
+  return Serve32(address, nullptr);
+}
+
+void Bus::Write32(uint32_t address, uint32_t value) {
+  now_ += accessCost_;
+  ++accesses_;
+  Serve32(address, &value);
+}
+
+uint32_t Bus::ServeRead32(const Span& span, uint32_t offset) {
+  // Once a frame (a hook or an event): no trace or fault code in the way.
+  uint32_t value;
+  if (!trace_ && span.block->Read(span.blockOffset + offset, now_, &value)) return value;
+  return ServeTracedRead32(span, offset);
+}
+
+// Traced, or refused (which changed nothing, so the block is asked again).
+uint32_t Bus::ServeTracedRead32(const Span& span, uint32_t offset) {
+  const uint32_t at = span.blockOffset + offset;
+  uint32_t value = 0;
+  if (!span.block->Read(at, now_, &value)) return Refused(span.physical + offset, nullptr);
+  if (trace_) Trace(false, span.physical + offset, value, span.block->RegisterName(at));
+  return value;
+}
+
+void Bus::ServeWrite32(const Span& span, uint32_t offset, uint32_t value) {
+  const uint32_t at = span.blockOffset + offset;
+  if (trace_) Trace(true, span.physical + offset, value, span.block->RegisterName(at));
+  if (!span.block->Write(at, now_, value)) Refused(span.physical + offset, &value);
+}
+
+uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
+  const Region* r = Decode(address, written);
+  if (!r) return 0xFFFFFFFFu;
+  const uint32_t at = address - r->base;
+  if (!written) {
+    uint32_t value = 0;
+    if (!r->block->Read(at, now_, &value)) return Refused(address, nullptr);
+    if (trace_) Trace(false, address, value, r->block->RegisterName(at));
+    return value;
+  }
+  if (trace_) Trace(true, address, *written, r->block->RegisterName(at));
+  if (!r->block->Write(at, now_, *written)) Refused(address, written);
+  return 0;
+}
+
 const Bus::Region* Bus::Decode(uint32_t address, const uint32_t* written) const {
   const Region* r = Find(address);
   if (!r) {
@@ -49,26 +119,22 @@ const Bus::Region* Bus::Decode(uint32_t address, const uint32_t* written) const 
 }
 
 uint32_t Bus::Refused(uint32_t address, const uint32_t* written) const {
+  const Region* r = Find(address);
+  const char* why = r->block->Refusal(address - r->base);
   if (written) {
-    Fault("bus: write of 0x%08x to %s (0x%08x) is not served by the device", *written,
-          Describe(address).c_str(), address);
+    Fault("bus: write of 0x%08x to %s (0x%08x) refused: %s", *written, Describe(address).c_str(),
+          address, why);
   } else {
-    Fault("bus: read of %s (0x%08x) is not served by the device", Describe(address).c_str(),
-          address);
+    Fault("bus: read of %s (0x%08x) refused: %s", Describe(address).c_str(), address, why);
   }
   return 0xFFFFFFFFu;
-}
-
-void Bus::Trace(bool write, uint32_t address, uint32_t value, const Region* r) const {
-  trace_->Record(
-      TraceRecord{now_, write, address, value, r->device->RegisterName(address - r->base)});
 }
 
 std::string Bus::Describe(uint32_t address) const {
   const Region* r = Find(address);
   if (!r) return "unmapped";
-  std::string s = r->device->BlockName();
-  const char* name = r->device->RegisterName(address - r->base);
+  std::string s = r->block->BlockName();
+  const char* name = r->block->RegisterName(address - r->base);
   char buf[32];
   if (name) {
     s += ".";

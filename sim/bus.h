@@ -1,39 +1,26 @@
-// The simulated PXA27x physical bus: device models at fixed physical ranges,
-// deterministic virtual time, and an optional trace of every access.
+// The simulated PXA27x physical bus: register blocks at fixed physical
+// ranges, deterministic virtual time, and an optional trace of every access.
 //
 // Time advances only through register accesses: each one costs accessCost
-// nanoseconds of virtual time and the device sees it at the end of that span.
+// nanoseconds of virtual time and the block sees it at the end of that span.
 // A model that does things on its own clock (the converter behind SSP3, the
-// AC97 codec) catches up to Now() whenever it is accessed.
+// AC97 codec) catches up to Now() before the access that reaches its next
+// event (RegisterBlock::DueAt). Every access reaches its block, in order.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace sim {
+#include "sim/register_block.h"
+#include "sim/virtual_time.h"
 
-using Nanoseconds = uint64_t;
+namespace sim {
 
 // An uncached 32-bit access to a peripheral register on the real part takes
 // a few hundred nanoseconds; a round 500 ns keeps a 100 kHz converter and a
 // polling reader in the same proportion as on the board.
 constexpr Nanoseconds kDefaultAccessCost = 500;
-
-class Bus;
-
-// A register block. Offsets are from the block's base; accesses are aligned
-// 32-bit words (the bus checks alignment). Read/Write return false for an
-// offset that the block does not decode or an access the register refuses
-// (a read of a write-only register); the bus turns that into a fault.
-class Device {
- public:
-  virtual ~Device() = default;
-  virtual const char* BlockName() const = 0;
-  virtual const char* RegisterName(uint32_t offset) const = 0;  // nullptr if none
-  virtual bool Read(uint32_t offset, uint32_t* value) = 0;
-  virtual bool Write(uint32_t offset, uint32_t value) = 0;
-};
 
 struct TraceRecord {
   Nanoseconds time;
@@ -53,28 +40,40 @@ class Bus {
  public:
   explicit Bus(Nanoseconds accessCost = kDefaultAccessCost) : accessCost_(accessCost) {}
 
-  // Decodes [base, base + size) to the device; ranges must not overlap.
-  void Attach(uint32_t base, uint32_t size, Device* device);
+  // Decodes [base, base + size) to the block; ranges must not overlap.
+  void Attach(uint32_t base, uint32_t size, RegisterBlock* block);
 
-  // The register hot path: inline, one compare to find the block when the
-  // access falls in the same block as the last one.
-  uint32_t Read32(uint32_t address) {
+  // Any access by physical address, with its faults and trace.
+  uint32_t Read32(uint32_t address);
+  void Write32(uint32_t address, uint32_t value);
+
+  // A physical range inside one block's registers, found once: what a host
+  // window is bound to, clipped to the block's last register. size 0: the
+  // range starts misaligned or where no block decodes.
+  struct Span {
+    RegisterBlock* block = nullptr;
+    uint32_t physical = 0;     // the range's first address
+    uint32_t blockOffset = 0;  // its offset in the block
+    uint32_t size = 0;         // clipped to the block's last register
+    Register* const* decode = nullptr;  // the block's decode table from the first word
+  };
+  Span Resolve(uint32_t physical, uint32_t size) const;
+
+  // The register hot path, inline: an access to the span's word `word`
+  // (below span.size / 4: the caller checks) goes straight to its block.
+  // Only a plain read is served here (no calls, so no frame to set up); a
+  // hook, a due event, a refusal or a trace goes out of line.
+  uint32_t Read32(const Span& span, uintptr_t word) {
     now_ += accessCost_;
     ++accesses_;
-    const Region* r = Hit(address, nullptr);
-    if (!r) return 0xFFFFFFFFu;
-    uint32_t value = 0;
-    if (!r->device->Read(address - r->base, &value)) return Refused(address, nullptr);
-    if (trace_) Trace(false, address, value, r);
-    return value;
+    uint32_t value;
+    if (span.block->ReadPlain(*span.decode[word], now_, &value)) return value;
+    return ServeRead32(span, static_cast<uint32_t>(4 * word));
   }
-  void Write32(uint32_t address, uint32_t value) {
+  void Write32(const Span& span, uintptr_t word, uint32_t value) {
     now_ += accessCost_;
     ++accesses_;
-    const Region* r = Hit(address, &value);
-    if (!r) return;
-    if (trace_) Trace(true, address, value, r);
-    if (!r->device->Write(address - r->base, value)) Refused(address, &value);
+    ServeWrite32(span, static_cast<uint32_t>(4 * word), value);
   }
 
   Nanoseconds Now() const { return now_; }
@@ -82,7 +81,7 @@ class Bus {
   // Lets virtual time pass with no access (tests, and the host's idle paths).
   void Advance(Nanoseconds span) { now_ += span; }
 
-  void SetTrace(TraceSink* sink) { trace_ = sink; }
+  void SetTrace(TraceSink* sink);
   uint64_t AccessCount() const { return accesses_; }
 
   // "GPIO.GPDR2"-style name of a physical address, for traces and faults.
@@ -92,22 +91,25 @@ class Bus {
   struct Region {
     uint32_t base;
     uint32_t size;
-    Device* device;
+    RegisterBlock* block;
   };
   const Region* Find(uint32_t address) const;
-  const Region* Hit(uint32_t address, const uint32_t* written) const {
-    const Region* r = last_;
-    if (r && address - r->base < r->size && (address & 3u) == 0) return r;
-    return Decode(address, written);
-  }
-  // Find with the faults of an unmapped or misaligned access (a write's value
-  // in `written`); nullptr then.
+  // An access whose time and count are taken already (a fault is an access
+  // too); a write's value in `written`. A block's refusal changed nothing, so
+  // this may ask it again.
+  uint32_t Serve32(uint32_t address, const uint32_t* written);
+  // The same for an aligned offset into a span, with no decode.
+  uint32_t ServeRead32(const Span& span, uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, uint32_t offset);
+  void ServeWrite32(const Span& span, uint32_t offset, uint32_t value);
+  // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
   uint32_t Refused(uint32_t address, const uint32_t* written) const;
-  void Trace(bool write, uint32_t address, uint32_t value, const Region* r) const;
+  void Trace(bool write, uint32_t address, uint32_t value, const char* name) const {
+    trace_->Record(TraceRecord{now_, write, address, value, name});
+  }
 
   std::vector<Region> regions_;
-  mutable const Region* last_ = nullptr;  // only ever a mapped region
   Nanoseconds now_ = 0;
   Nanoseconds accessCost_;
   uint64_t accesses_ = 0;

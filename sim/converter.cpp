@@ -8,7 +8,12 @@ constexpr uint64_t kNanosecondsPerSecond = 1000000000;
 }
 
 Converter::Converter(uint32_t frameRateHz, std::shared_ptr<SignalSource> signal)
-    : frameRateHz_(frameRateHz), signal_(std::move(signal)) {}
+    : frameRateHz_(frameRateHz), signal_(std::move(signal)) {
+  if (frameRateHz_ != 0) {
+    periodWhole_ = kNanosecondsPerSecond / frameRateHz_;
+    periodPart_ = kNanosecondsPerSecond % frameRateHz_;
+  }
+}
 
 void Converter::SetClocked(bool clocked, Nanoseconds now) {
   if (clocked == clocked_) return;
@@ -32,7 +37,16 @@ void Converter::Restart(Nanoseconds now) {
   runFrames_ = 0;
   const bool making = clocked_ && !stalled_ && made_ < limit_ && frameRateHz_ != 0 && signal_ &&
                       signal_->Sends();
-  next_ = making ? FrameTime(0) : kNever;
+  if (making) {
+    SetNext();
+  } else {
+    next_ = kNever;
+  }
+}
+
+void Converter::SetNext() {
+  next_ = FrameTime(runFrames_);
+  nextCarry_ = (runFrames_ + 1) % frameRateHz_ * kNanosecondsPerSecond % frameRateHz_;
 }
 
 Nanoseconds Converter::FrameTime(uint64_t j) const {
@@ -43,6 +57,23 @@ Nanoseconds Converter::FrameTime(uint64_t j) const {
 }
 
 bool Converter::Deliver(Nanoseconds now) {
+  // A poller sees the frames one at a time: this one due, the next not yet.
+  const uint64_t carry = nextCarry_ + periodPart_;
+  const Nanoseconds following = next_ + periodWhole_ + (carry >= frameRateHz_ ? 1 : 0);
+  if (following > now) {
+    if (receiver_) {
+      if (receiver_->Room() != 0) {
+        receiver_->ReceiveFrame(signal_->Code(made_) & kCodeMask);
+      } else {
+        receiver_->LoseFrames(1);
+      }
+    }
+    ++made_;
+    ++runFrames_;
+    next_ = made_ < limit_ ? following : kNever;
+    nextCarry_ = carry >= frameRateHz_ ? carry - frameRateHz_ : carry;
+    return true;
+  }
   // Frames (j+1) with FrameTime(j) <= now, counted without walking them:
   // floor(n * 1e9 / rate) <= d  <=>  n <= ((d + 1) * rate - 1) / 1e9. Whole
   // seconds of d are split off first so the product stays within 64 bits on
@@ -64,7 +95,11 @@ bool Converter::Deliver(Nanoseconds now) {
   }
   made_ += due;
   runFrames_ += due;
-  next_ = made_ < limit_ ? FrameTime(runFrames_) : kNever;
+  if (made_ < limit_) {
+    SetNext();
+  } else {
+    next_ = kNever;
+  }
   return true;
 }
 

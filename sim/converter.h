@@ -59,6 +59,8 @@ class Converter {
   // Arrival of the (j+1)-th frame of the current run, from its start: exact
   // integer nanoseconds, so a long run does not drift.
   Nanoseconds FrameTime(uint64_t j) const;
+  // next_ = FrameTime(runFrames_), with the carry that steps it to the next.
+  void SetNext();
   bool Deliver(Nanoseconds now);
 
   uint32_t frameRateHz_;
@@ -71,6 +73,12 @@ class Converter {
   uint64_t made_ = 0;       // frames made since reset: the signal's frame number
   uint64_t limit_ = kForever;
   Nanoseconds next_ = kNever;
+  // A frame period is periodWhole_ + periodPart_ / frameRateHz_ ns; nextCarry_
+  // is next_'s fraction of a nanosecond, in 1 / frameRateHz_. Stepping next_
+  // by these is exactly FrameTime of the next frame, with no division.
+  uint64_t periodWhole_ = 0;
+  uint64_t periodPart_ = 0;
+  uint64_t nextCarry_ = 0;
 };
 
 }  // namespace sim

@@ -25,53 +25,102 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "sim/bus.h"
+#include "sim/register_block.h"
 
 namespace sim {
 
-class Ac97Controller : public Device {
+namespace ac97 {
+// Register offsets and bits, the manual's names. These definitions are the
+// simulator's own, read from the manual apart from the system's
+// hardware/pxa27x_ac97_regs.h on purpose: a second entry, so that a slip in
+// one shows against the other.
+constexpr uint32_t POCR = 0x00;  // PCM-out control
+constexpr uint32_t PICR = 0x04;  // PCM-in control
+constexpr uint32_t MCCR = 0x08;  // mic-in control
+constexpr uint32_t GCR = 0x0C;   // global control
+constexpr uint32_t POSR = 0x10;  // PCM-out status
+constexpr uint32_t PISR = 0x14;  // PCM-in status
+constexpr uint32_t MCSR = 0x18;  // mic-in status
+constexpr uint32_t GSR = 0x1C;   // global status
+constexpr uint32_t CAR = 0x20;   // codec access
+
+constexpr uint32_t GCR_GIE = 1u << 0;
+constexpr uint32_t GCR_COLD_RST = 1u << 1;  // 0 holds the link in cold reset
+constexpr uint32_t GCR_WARM_RST = 1u << 2;  // a command bit, not stored
+constexpr uint32_t GCR_ACLINK_OFF = 1u << 3;
+constexpr uint32_t GCR_PRIRES_IEN = 1u << 4;
+constexpr uint32_t GCR_SECRES_IEN = 1u << 5;
+constexpr uint32_t GCR_PRIRDY_IEN = 1u << 8;
+constexpr uint32_t GCR_SECRDY_IEN = 1u << 9;
+constexpr uint32_t GCR_SDONE_IE = 1u << 18;
+constexpr uint32_t GCR_CDONE_IE = 1u << 19;
+constexpr uint32_t GCR_nDMAEN = 1u << 24;
+constexpr uint32_t GCR_WRITABLE = GCR_GIE | GCR_COLD_RST | GCR_ACLINK_OFF | GCR_PRIRES_IEN |
+                                  GCR_SECRES_IEN | GCR_PRIRDY_IEN | GCR_SECRDY_IEN | GCR_SDONE_IE |
+                                  GCR_CDONE_IE | GCR_nDMAEN;
+
+constexpr uint32_t GSR_ACOFFD = 1u << 3;  // AC-link shut off
+constexpr uint32_t GSR_PCR = 1u << 8;     // primary codec ready
+constexpr uint32_t GSR_PRIRES = 1u << 10;
+constexpr uint32_t GSR_SECRES = 1u << 11;
+constexpr uint32_t GSR_RDCS = 1u << 15;   // a codec read timed out
+constexpr uint32_t GSR_SDONE = 1u << 18;  // codec status (read) done
+constexpr uint32_t GSR_CDONE = 1u << 19;  // codec command (write) done
+constexpr uint32_t GSR_W1C = GSR_PRIRES | GSR_SECRES | GSR_RDCS | GSR_SDONE | GSR_CDONE;
+
+constexpr uint32_t CAR_CAIP = 1u << 0;  // a codec access is in progress
+
+// Channel control: FIFO-service and error interrupt enables; status: the
+// FIFO error and service flags, cleared by writing 1.
+constexpr uint32_t xCR_WRITABLE = 0xA;
+constexpr uint32_t xSR_W1C = 0x1C;
+
+// The primary codec's register r (0x00..0x7E, even) at 0x200 + 2r.
+constexpr uint32_t kPrimaryCodec = 0x200;
+constexpr uint32_t kCodecRegisters = 64;
+constexpr uint32_t AC97_POWERDOWN = 0x26;  // codec powerdown control/status
+constexpr uint16_t AC97_PR0 = 1u << 8, AC97_PR1 = 1u << 9, AC97_PR2 = 1u << 10,
+                   AC97_PR3 = 1u << 11;
+constexpr uint16_t AC97_PR4 = 1u << 12;  // AC-link (BIT_CLK and SDATA_IN) powered down
+constexpr uint16_t AC97_POWERDOWN_WRITABLE = 0xFF00;  // PR0..PR7, EAPD; the low nibble reports
+}  // namespace ac97
+
+class Ac97Controller : public RegisterBlock {
  public:
   static constexpr Nanoseconds kFrameNs = 20833;
   static constexpr Nanoseconds kCodecCommandNs = kFrameNs;
   static constexpr Nanoseconds kCodecStatusNs = 2 * kFrameNs;
   static constexpr Nanoseconds kLinkOffNs = kFrameNs;
 
-  explicit Ac97Controller(Bus& bus);
+  explicit Ac97Controller(const Bus& bus);
 
-  const char* BlockName() const override { return "AC97"; }
-  const char* RegisterName(uint32_t offset) const override;
-  bool Read(uint32_t offset, uint32_t* value) override;
-  bool Write(uint32_t offset, uint32_t value) override;
-
-  // Test backdoors, no virtual time.
-  // GSR bits in `mask` never read as set from now on (a codec or link that
-  // never answers); 0 releases them.
-  void HoldStatusLow(uint32_t mask) { held_ = mask; }
   // Primary codec register r (0x00..0x7E) as the codec holds it.
   uint16_t CodecRegister(uint32_t r) const;
-  // Stores a controller register (GCR, GSR, CAR or a channel register) as
-  // given, with no side effects. False for an offset that is not one of them.
-  bool Poke(uint32_t offset, uint32_t value);
-  uint32_t Gcr() const { return gcr_; }
+  uint32_t Gcr() const { return At(ac97::GCR).value; }
   uint32_t Gsr();  // with every event due by the bus's Now()
 
  private:
-  static constexpr int kCodecRegisters = 64;
+  friend class Ac97TestPort;
+  static std::vector<RegisterRow> Rows();
 
-  // Brings the status bits up to the bus's time.
-  void CatchUp();
+  // The link's events are few and the controller's status follows from its
+  // state at each access: it catches up on every one.
+  void CatchUp(Nanoseconds now) override;
   bool LinkOff() const;
   void ResetCodec();
   void WriteCodec(uint32_t r, uint16_t value);
   uint16_t ReadCodec(uint32_t r) const;
 
-  Bus& bus_;
-  uint32_t channelControl_[3];  // POCR, PICR, MCCR
-  uint32_t channelStatus_[3];   // POSR, PISR, MCSR
-  uint32_t gcr_;
-  uint32_t gsr_;  // stored bits; ACOFFD follows from the link state
-  uint32_t car_;
+  void WriteGcr(Register& gcr, uint32_t before, uint32_t written);
+  uint32_t ReadGsr(Register& gsr);
+  uint32_t ReadCar(Register& car);
+  uint32_t ReadCodecRegister(Register& reg);
+  void WriteCodecRegister(Register& reg, uint32_t before, uint32_t written);
+
+  const Bus& bus_;
   uint32_t held_ = 0;
 
   bool commandPending_ = false;
@@ -82,7 +131,19 @@ class Ac97Controller : public Device {
   uint16_t readLatch_ = 0;    // what the next codec read returns
   Nanoseconds linkOffAt_ = 0;
 
-  uint16_t codec_[kCodecRegisters];
+  uint16_t codec_[ac97::kCodecRegisters];
+};
+
+// The AC97 controller's test backdoor, apart from its bus side; no virtual
+// time passes. GSR bits in `mask` never read as set from now on (a codec or
+// link that never answers); 0 releases them.
+class Ac97TestPort {
+ public:
+  explicit Ac97TestPort(Ac97Controller& ac97) : ac97_(ac97) {}
+  void HoldStatusLow(uint32_t mask) { ac97_.held_ = mask; }
+
+ private:
+  Ac97Controller& ac97_;
 };
 
 }  // namespace sim

@@ -1,75 +1,55 @@
 #include "sim/pxa27x_clock.h"
 
+#include <cstring>
+
+#include "sim/fault.h"
+
 namespace sim {
 
+using namespace clk;
+
+// CCSR follows CCCR only through a frequency change, which goes through CP14
+// and is not simulated: it keeps the reset configuration.
+const RegisterRow Pxa27xClockManager::kRows[] = {
+    {CCCR, "CCCR", kCccrReset, CCCR_WRITABLE, 0, kReadWrite},
+    {CKEN, "CKEN", kCkenReset, CKEN_WRITABLE, 0, kReadWrite, nullptr,
+     WriteBy<&Pxa27xClockManager::WriteCken>},
+    // OON is write-once; OOK is derived.
+    {OSCC, "OSCC", kOsccReset, OSCC_WRITABLE | OSCC_OON, 0, kReadWrite, nullptr,
+     WriteBy<&Pxa27xClockManager::WriteOscc>},
+    {CCSR, "CCSR", kCcsrReset, 0, 0, kReadOnly},
+};
+
 Pxa27xClockManager::Pxa27xClockManager()
-    : s_{clk::kCccrReset, clk::kCkenReset, clk::kOsccReset, clk::kCcsrReset} {
-  Update();
+    : RegisterBlock("CLKMGR", {std::begin(kRows), std::end(kRows)}),
+      // The unit clock enables, CKEN bit by bit as the manual lists them.
+      units_{{"PWM0", 0, {}},     {"PWM1", 1, {}},    {"AC97", 2, {}},     {"SSP2", 3, {}},
+             {"SSP3", 4, {}},     {"STUART", 5, {}},  {"FFUART", 6, {}},   {"BTUART", 7, {}},
+             {"I2S", 8, {}},      {"OST", 9, {}},     {"USBH", 10, {}},    {"USBC", 11, {}},
+             {"MMC", 12, {}},     {"FICP", 13, {}},   {"I2C", 14, {}},     {"PWRI2C", 15, {}},
+             {"LCD", 16, {}},     {"MSL", 17, {}},    {"USIM", 18, {}},    {"KEYPAD", 19, {}},
+             {"IMEM", 20, {}},    {"MEMSTK", 21, {}}, {"MEMC", 22, {}},    {"SSP1", 23, {}},
+             {"CAMERA", 24, {}},  {"AC97CONF", 31, {}}} {
+  for (UnitClockLine& u : units_) u.line.Drive((kCkenReset >> u.bit) & 1u);
 }
 
-const char* Pxa27xClockManager::RegisterName(uint32_t offset) const {
-  switch (offset) {
-    case clk::CCCR: return "CCCR";
-    case clk::CKEN: return "CKEN";
-    case clk::OSCC: return "OSCC";
-    case clk::CCSR: return "CCSR";
-    default: return nullptr;
-  }
+OutputLine& Pxa27xClockManager::UnitClock(const char* unit) {
+  for (UnitClockLine& u : units_)
+    if (std::strcmp(u.unit, unit) == 0) return u.line;
+  Fault("CLKMGR: no unit clock named %s", unit);
+  return unknown_;
 }
 
-bool Pxa27xClockManager::Read(uint32_t offset, uint32_t* value) {
-  switch (offset) {
-    case clk::CCCR: *value = s_.cccr; return true;
-    case clk::CKEN: *value = s_.cken; return true;
-    case clk::OSCC: *value = s_.oscc; return true;
-    // CCSR follows CCCR only through a frequency change, which goes through
-    // CP14 and is not simulated: it keeps the reset configuration.
-    case clk::CCSR: *value = s_.ccsr; return true;
-    default: return false;
-  }
+void Pxa27xClockManager::WriteCken(Register& cken, uint32_t, uint32_t) {
+  for (UnitClockLine& u : units_) u.line.Drive((cken.value >> u.bit) & 1u);
 }
 
-bool Pxa27xClockManager::Write(uint32_t offset, uint32_t value) {
-  switch (offset) {
-    case clk::CCCR:
-      s_.cccr = value & clk::CCCR_WRITABLE;
-      break;
-    case clk::CKEN:
-      SetCken(value & clk::CKEN_WRITABLE);
-      return true;
-    case clk::OSCC:
-      // OON can be set but not cleared again short of a reset.
-      s_.oscc = (s_.oscc & clk::OSCC_OON) | (value & (clk::OSCC_WRITABLE | clk::OSCC_OON));
-      break;
-    default:  // CCSR is read-only; the rest is not decoded
-      return false;
-  }
-  Update();
-  return true;
-}
-
-bool Pxa27xClockManager::Poke(uint32_t offset, uint32_t value) {
-  switch (offset) {
-    case clk::CCCR: s_.cccr = value; break;
-    case clk::CKEN: SetCken(value); return true;
-    case clk::OSCC: s_.oscc = value; break;
-    case clk::CCSR: s_.ccsr = value; break;
-    default: return false;
-  }
-  Update();
-  return true;
-}
-
-void Pxa27xClockManager::SetCken(uint32_t value) {
-  const uint32_t before = s_.cken;
-  s_.cken = value;
-  Update();
-  if (observer_) observer_(before, value);
-}
-
-void Pxa27xClockManager::Update() {
-  // The 32 kHz oscillator is taken as stable the moment it is switched on.
-  s_.oscc = (s_.oscc & ~clk::OSCC_OOK) | ((s_.oscc & clk::OSCC_OON) ? clk::OSCC_OOK : 0);
+void Pxa27xClockManager::WriteOscc(Register& oscc, uint32_t before, uint32_t) {
+  // OON cannot be cleared short of a reset; the 32 kHz oscillator is taken as
+  // stable (OOK) the moment it is on.
+  uint32_t v = (oscc.value & ~OSCC_OOK) | (before & OSCC_OON);
+  if (v & OSCC_OON) v |= OSCC_OOK;
+  oscc.value = v;
 }
 
 }  // namespace sim

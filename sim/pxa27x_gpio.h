@@ -3,14 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-
-#include "sim/bus.h"
+#include "sim/line.h"
+#include "sim/register_block.h"
 
 namespace sim {
 
 namespace gpio {
-// Register offsets, the manual's names. Bank 3 (GPIO 96..120) lies apart from
+// Register offsets, the manual's names. These definitions are the simulator's
+// own, read from the manual apart from hardware/pxa27x_gpio_regs.h on purpose:
+// a second entry, so that a slip in one shows against the other. Bank 3 (GPIO 96..120) lies apart from
 // the first three.
 constexpr uint32_t GPLR0 = 0x000, GPLR1 = 0x004, GPLR2 = 0x008, GPLR3 = 0x100;  // pin level (RO)
 constexpr uint32_t GPDR0 = 0x00C, GPDR1 = 0x010, GPDR2 = 0x014, GPDR3 = 0x10C;  // direction, 1 = out
@@ -29,55 +30,50 @@ constexpr uint32_t kBank3Mask = 0x01FFFFFF;    // GPIO 96..120; the rest are res
 constexpr uint32_t kGafr3UMask = 0x0003FFFF;   // GPIO 112..120
 }  // namespace gpio
 
-class Pxa27xGpio : public Device {
+// What a pin's line carries: its alternate function and direction.
+constexpr uint32_t PinMode(unsigned function, bool output) { return function | (output ? 4u : 0u); }
+
+class Pxa27xGpio : public RegisterBlock {
  public:
   Pxa27xGpio();
 
-  const char* BlockName() const override { return "GPIO"; }
-  const char* RegisterName(uint32_t offset) const override;
-  bool Read(uint32_t offset, uint32_t* value) override;
-  bool Write(uint32_t offset, uint32_t value) override;
+  // The line of GPIO n, carrying PinMode(function, direction); a fault and a
+  // dummy line for a pin the controller does not have.
+  OutputLine& Pin(unsigned n);
 
   // Alternate function (0..3) and direction (true = output) of GPIO n.
   unsigned AlternateFunction(unsigned n) const;
   bool IsOutput(unsigned n) const;
   bool Level(unsigned n) const;
 
-  // Called after any change of a direction or alternate-function register,
-  // by the bus or by Poke: the SSP's pins may have come or gone.
-  void SetPinFunctionObserver(std::function<void()> observer) { observer_ = std::move(observer); }
-
-  // Test backdoors, no bus traffic and no virtual time. Poke seeds the
-  // register at `offset` as a bus write would, except that GPLRn sets the
-  // level driven onto the input pins and GEDRn is stored as given. False for
-  // an offset the block does not decode.
-  bool Poke(uint32_t offset, uint32_t value);
+ private:
+  friend class GpioTestPort;
   void SetInputLevel(unsigned n, bool high);
+  static const RegisterRow kRows[];
+  void WriteDirection(Register& gpdr, uint32_t before, uint32_t written);
+  void WriteSet(Register& gpsr, uint32_t before, uint32_t written);
+  void WriteClear(Register& gpcr, uint32_t before, uint32_t written);
+  void WriteAltFunction(Register& gafr, uint32_t before, uint32_t written);
+  // Recomputes the pin levels (GPLRn) and latches the edges they made (GEDRn).
+  void Update();
+  // Drives the lines of GPIO first..last from GAFR and GPDR.
+  void DrivePins(unsigned first, unsigned last);
+
+  uint32_t latch_[4] = {};     // output latch, GPSR/GPCR; undefined at reset, 0 here
+  uint32_t external_[4] = {};  // level driven onto the pins from outside
+  OutputLine pins_[gpio::kPins];
+  OutputLine unknown_;
+};
+
+// The GPIO controller's test backdoor, apart from its bus side; no virtual
+// time passes: the level driven onto input pin n from outside.
+class GpioTestPort {
+ public:
+  explicit GpioTestPort(Pxa27xGpio& gpio) : gpio_(gpio) {}
+  void SetInputLevel(unsigned n, bool high) { gpio_.SetInputLevel(n, high); }
 
  private:
-  struct State {
-    uint32_t gpdr[4];
-    uint32_t latch[4];     // output latch, GPSR/GPCR
-    uint32_t external[4];  // level driven onto the pins from outside
-    uint32_t grer[4];
-    uint32_t gfer[4];
-    uint32_t gedr[4];
-    uint32_t gafr[8];      // GAFR0_L .. GAFR3_U
-    uint32_t gplr[4];      // derived
-  };
-  enum class Kind { kLevel, kDirection, kSet, kClear, kRising, kFalling, kEdge, kAltFunction, kNone };
-  struct Decoded {
-    Kind kind;
-    unsigned index;  // bank, or GAFR register 0..7
-  };
-  static Decoded Decode(uint32_t offset);
-  static uint32_t BankMask(unsigned bank) { return bank == 3 ? gpio::kBank3Mask : 0xFFFFFFFFu; }
-  bool Store(uint32_t offset, uint32_t value, bool backdoor);
-  // Recomputes the pin levels and latches the edges they made.
-  void Update();
-
-  State s_;
-  std::function<void()> observer_;
+  Pxa27xGpio& gpio_;
 };
 
 }  // namespace sim

@@ -1,140 +1,138 @@
 #include "sim/pxa27x_ssp.h"
 
-#include "sim/pxa27x_clock.h"
+#include <cstring>
+
+#include "sim/fault.h"
 #include "sim/pxa27x_gpio.h"
 
 namespace sim {
 
 using namespace ssp;
 
-Pxa27xSsp::Pxa27xSsp(const Bus& bus, const Pxa27xGpio& gpio, const Pxa27xClockManager& clocks,
-                     Converter& converter)
-    : bus_(bus), gpio_(gpio), clocks_(clocks), converter_(converter), s_{} {
-  // The manual's reset values: every register 0 but SSSR.
-  s_.sssr = kSssrReset;
+namespace {
+const char* const kSignals[4] = {"SSPSCLK3", "SSPSFRM3", "SSPRXD3", "SSPTXD3"};
+// The modes the converter needs: the port drives the serial clock and the
+// transmit line, the converter the frame and the receive line.
+const uint32_t kSignalModes[4] = {PinMode(kPinFunction, true), PinMode(kPinFunction, false),
+                                  PinMode(kPinFunction, false), PinMode(kPinFunction, true)};
+}  // namespace
+
+// The manual's reset values: every register 0 but SSSR. SSSR's status bits are
+// derived (Update), its sticky ones clear on 1.
+const RegisterRow Pxa27xSsp::kRows[] = {
+    {SSCR0, "SSCR0", 0, SSCR0_WRITABLE, 0, kReadWrite, nullptr, WriteBy<&Pxa27xSsp::WriteSscr0>},
+    {SSCR1, "SSCR1", 0, SSCR1_WRITABLE, 0, kReadWrite, nullptr, WriteBy<&Pxa27xSsp::WriteSscr1>},
+    {SSSR, "SSSR", kSssrReset, 0, SSSR_W1C, kReadWrite, nullptr, WriteBy<&Pxa27xSsp::WriteSssr>},
+    {SSITR, "SSITR", 0, SSITR_WRITABLE, 0, kReadWrite},
+    // Receive FIFO on read, transmit FIFO on write.
+    {SSDR, "SSDR", 0, 0, 0, kReadWrite, ReadBy<&Pxa27xSsp::ReadSsdr>, WriteBy<&Pxa27xSsp::WriteSsdr>},
+    {SSTO, "SSTO", 0, SSTO_WRITABLE, 0, kReadWrite},
+    {SSPSP, "SSPSP", 0, SSPSP_WRITABLE, 0, kReadWrite},
+    {SSTSA, "SSTSA", 0, SSTSA_WRITABLE, 0, kReadWrite},
+    {SSRSA, "SSRSA", 0, SSRSA_WRITABLE, 0, kReadWrite},
+    {SSTSS, "SSTSS", 0, 0, 0, kReadOnly},
+    {SSACD, "SSACD", 0, SSACD_WRITABLE, 0, kReadWrite},
+};
+
+Pxa27xSsp::Pxa27xSsp(const Bus& bus, Converter& converter)
+    : RegisterBlock("SSP3", {std::begin(kRows), std::end(kRows)}),
+      bus_(bus),
+      converter_(converter),
+      sscr0_(At(SSCR0)),
+      sscr1_(At(SSCR1)),
+      sssr_(At(SSSR)),
+      unitClock_([this] { StartConditionsChanged(); }),
+      pins_{InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); }),
+            InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); })} {
   converter_.Connect(this);
+  Reconfigure();
+  Update();
+  FollowConverter();
+}
+
+InputLine& Pxa27xSsp::Pin(const char* signal) {
+  for (unsigned i = 0; i < 4; ++i)
+    if (std::strcmp(signal, kSignals[i]) == 0) return pins_[i];
+  Fault("SSP3: no signal named %s", signal);
+  return pins_[0];
+}
+
+void Pxa27xSsp::CatchUp(Nanoseconds now) {
+  if (converter_.CatchUp(now)) Update();
+  FollowConverter();
+}
+
+void Pxa27xSsp::WriteSscr0(Register& sscr0, uint32_t before, uint32_t) {
+  // Disabling the port empties both FIFOs, so a restart sees no stale words.
+  if ((before & SSCR0_SSE) && !(sscr0.value & SSCR0_SSE)) rxCount_ = txCount_ = 0;
+  Reconfigure();
+  Update();
+  StartConditionsChanged();
+}
+
+void Pxa27xSsp::WriteSscr1(Register&, uint32_t, uint32_t) {
+  Reconfigure();
+  Update();
+  StartConditionsChanged();
+}
+
+void Pxa27xSsp::WriteSssr(Register&, uint32_t, uint32_t) { Update(); }
+
+uint32_t Pxa27xSsp::ReadSsdr(Register&) {
+  // The manual leaves an empty-FIFO read undefined; the port hands back the
+  // last word it delivered (0 after reset).
+  if (rxCount_ != 0) {
+    lastRead_ = rx_[rxHead_];
+    rxHead_ = (rxHead_ + 1) % kFifoDepth;
+    --rxCount_;
+    ++read_;
+    Update();
+  }
+  return lastRead_;
+}
+
+void Pxa27xSsp::WriteSsdr(Register&, uint32_t, uint32_t) {
+  // A full transmit FIFO drops the word, as the port does.
+  if (txCount_ < kFifoDepth) ++txCount_;
   Update();
 }
 
-const char* Pxa27xSsp::RegisterName(uint32_t offset) const {
-  switch (offset) {
-    case SSCR0: return "SSCR0";
-    case SSCR1: return "SSCR1";
-    case SSSR: return "SSSR";
-    case SSITR: return "SSITR";
-    case SSDR: return "SSDR";
-    case SSTO: return "SSTO";
-    case SSPSP: return "SSPSP";
-    case SSTSA: return "SSTSA";
-    case SSRSA: return "SSRSA";
-    case SSTSS: return "SSTSS";
-    case SSACD: return "SSACD";
-    default: return nullptr;
+uint32_t Pxa27xSsp::ReadSssrCountingPolls(Register& sssr) {
+  if (--pollCountdown_ == 0) {
+    Push(pollWord_);
+    Update();
+    SetReadHook(SSSR, nullptr);
   }
-}
-
-bool Pxa27xSsp::Read(uint32_t offset, uint32_t* value) {
-  CatchUp();
-  // The reader's poll loop lands here back to back: keep it to a compare.
-  if (offset == SSSR) {
-    if (pollCountdown_ != 0 && --pollCountdown_ == 0) {
-      Push(pollWord_);
-      Update();
-    }
-    *value = s_.sssr;
-    return true;
-  }
-  switch (offset) {
-    case SSCR0: *value = s_.sscr0; return true;
-    case SSCR1: *value = s_.sscr1; return true;
-    case SSITR: *value = s_.ssitr; return true;
-    case SSDR:
-      // The manual leaves an empty-FIFO read undefined; the port hands back
-      // the last word it delivered (0 after reset).
-      if (rxCount_ != 0) {
-        lastRead_ = rx_[rxHead_];
-        rxHead_ = (rxHead_ + 1) % kFifoDepth;
-        --rxCount_;
-        ++read_;
-        Update();
-      }
-      *value = lastRead_;
-      return true;
-    case SSTO: *value = s_.ssto; return true;
-    case SSPSP: *value = s_.sspsp; return true;
-    case SSTSA: *value = s_.sstsa; return true;
-    case SSRSA: *value = s_.ssrsa; return true;
-    case SSTSS: *value = s_.sstss; return true;
-    case SSACD: *value = s_.ssacd; return true;
-    default: return false;
-  }
-}
-
-bool Pxa27xSsp::Write(uint32_t offset, uint32_t value) {
-  CatchUp();
-  switch (offset) {
-    case SSCR0: {
-      const bool wasEnabled = s_.sscr0 & SSCR0_SSE;
-      s_.sscr0 = value & SSCR0_WRITABLE;
-      // Disabling the port empties both FIFOs, so a restart sees no stale words.
-      if (wasEnabled && !(s_.sscr0 & SSCR0_SSE)) rxCount_ = txCount_ = 0;
-      Update();
-      StartConditionsChanged();
-      return true;
-    }
-    case SSCR1:
-      s_.sscr1 = value & SSCR1_WRITABLE;
-      Update();
-      StartConditionsChanged();
-      return true;
-    case SSSR:
-      // Sticky bits clear on 1; the flags are the hardware's own.
-      s_.sssr &= ~(value & SSSR_W1C);
-      Update();
-      return true;
-    case SSITR: s_.ssitr = value & SSITR_WRITABLE; return true;
-    case SSDR:
-      // A full transmit FIFO drops the word, as the port does.
-      if (txCount_ < kFifoDepth) ++txCount_;
-      Update();
-      return true;
-    case SSTO: s_.ssto = value & SSTO_WRITABLE; return true;
-    case SSPSP: s_.sspsp = value & SSPSP_WRITABLE; return true;
-    case SSTSA: s_.sstsa = value & SSTSA_WRITABLE; return true;
-    case SSRSA: s_.ssrsa = value & SSRSA_WRITABLE; return true;
-    case SSACD: s_.ssacd = value & SSACD_WRITABLE; return true;
-    default:  // SSTSS is read-only; the rest is not decoded
-      return false;
-  }
+  return sssr.value;
 }
 
 bool Pxa27xSsp::ComputeRunning() const {
-  const uint32_t c0 = s_.sscr0, c1 = s_.sscr1;
+  const uint32_t c0 = sscr0_.value, c1 = sscr1_.value;
   if (!(c0 & SSCR0_SSE) || (c0 & SSCR0_FRF) != SSCR0_FRF_PSP) return false;
   // 24-bit words only: DSS = 7 with EDSS.
   if ((c0 & SSCR0_DSS) != 7 || !(c0 & SSCR0_EDSS)) return false;
   // The converter drives the frame, the port the serial clock.
   if (!(c1 & SSCR1_SFRMDIR) || (c1 & SSCR1_SCLKDIR)) return false;
-  if (!(clocks_.Cken() & clk::CKEN_SSP3)) return false;
-  for (unsigned pin = kPinClock; pin <= kPinTransmit; ++pin)
-    if (gpio_.AlternateFunction(pin) != kPinFunction) return false;
-  return gpio_.IsOutput(kPinClock) && !gpio_.IsOutput(kPinFrame) && !gpio_.IsOutput(kPinReceive) &&
-         gpio_.IsOutput(kPinTransmit);
+  if (!unitClock_.value()) return false;
+  for (unsigned i = 0; i < 4; ++i)
+    if (pins_[i].value() != kSignalModes[i]) return false;
+  return true;
 }
 
 void Pxa27xSsp::StartConditionsChanged() {
-  CatchUp();
+  CatchUp(bus_.Now());
   const bool running = ComputeRunning();
   if (running == running_) return;
   running_ = running;
   converter_.SetClocked(running, bus_.Now());
+  FollowConverter();
   Update();
 }
 
 void Pxa27xSsp::Push(uint32_t word) {
   if (rxCount_ == kFifoDepth) {
     ++lost_;
-    s_.sssr |= SSSR_ROR;
+    sssr_.value |= SSSR_ROR;
     return;
   }
   rx_[(rxHead_ + rxCount_) % kFifoDepth] = word;
@@ -149,44 +147,53 @@ void Pxa27xSsp::ReceiveFrame(uint32_t word) {
 
 void Pxa27xSsp::LoseFrames(uint64_t count) {
   lost_ += count;
-  s_.sssr |= SSSR_ROR;
+  sssr_.value |= SSSR_ROR;
   txCount_ = count >= txCount_ ? 0 : txCount_ - static_cast<unsigned>(count);
 }
 
+void Pxa27xSsp::Reconfigure() {
+  enabled_ = (sscr0_.value & SSCR0_SSE) != 0;
+  transmitLevel_ = (sscr1_.value & SSCR1_TFT) >> SSCR1_TFT_SHIFT;
+  receiveLevel_ = ((sscr1_.value & SSCR1_RFT) >> SSCR1_RFT_SHIFT) + 1u;
+}
+
+// Twice a frame (the frame in, the SSDR read out): from fields, not registers.
 void Pxa27xSsp::Update() {
-  uint32_t v = s_.sssr & SSSR_W1C;
-  if (txCount_ < kFifoDepth) v |= SSSR_TNF;
-  v |= (txCount_ & 0xFu) << SSSR_TFL_SHIFT;
-  if (rxCount_) v |= SSSR_RNE;
-  v |= ((rxCount_ - 1u) & 0xFu) << SSSR_RFL_SHIFT;
-  if (s_.sscr0 & SSCR0_SSE) {
+  const unsigned tx = txCount_, rx = rxCount_;
+  uint32_t v = (sssr_.value & SSSR_W1C) | ((tx & 0xFu) << SSSR_TFL_SHIFT) |
+               (((rx - 1u) & 0xFu) << SSSR_RFL_SHIFT);
+  if (tx < kFifoDepth) v |= SSSR_TNF;
+  if (rx) v |= SSSR_RNE;
+  if (enabled_) {
     if (running_) v |= SSSR_BSY;
-    if (txCount_ <= ((s_.sscr1 & SSCR1_TFT) >> SSCR1_TFT_SHIFT)) v |= SSSR_TFS;
-    if (rxCount_ >= ((s_.sscr1 & SSCR1_RFT) >> SSCR1_RFT_SHIFT) + 1u) v |= SSSR_RFS;
+    if (tx <= transmitLevel_) v |= SSSR_TFS;
+    if (rx >= receiveLevel_) v |= SSSR_RFS;
   }
-  s_.sssr = v;
+  sssr_.value = v;
 }
 
-void Pxa27xSsp::Inject(uint32_t word) {
-  CatchUp();
-  Push(word);
-  Update();
+void SspTestPort::Inject(uint32_t word) {
+  port_.CatchUp(port_.bus_.Now());
+  port_.Push(word);
+  port_.Update();
 }
 
-void Pxa27xSsp::InjectAtPoll(uint64_t n, uint32_t word) {
-  pollCountdown_ = n;
-  pollWord_ = word;
+void SspTestPort::InjectAtPoll(uint64_t n, uint32_t word) {
+  port_.pollCountdown_ = n;
+  port_.pollWord_ = word;
+  port_.SetReadHook(SSSR, n ? ReadBy<&Pxa27xSsp::ReadSssrCountingPolls> : nullptr);
 }
 
-void Pxa27xSsp::Stall(bool stalled) {
-  CatchUp();
-  converter_.Stall(stalled, bus_.Now());
+void SspTestPort::Stall(bool stalled) {
+  port_.CatchUp(port_.bus_.Now());
+  port_.converter_.Stall(stalled, port_.bus_.Now());
+  port_.FollowConverter();
 }
 
-void Pxa27xSsp::ForceOverrun() {
-  CatchUp();
-  s_.sssr |= SSSR_ROR;
-  Update();
+void SspTestPort::ForceOverrun() {
+  port_.CatchUp(port_.bus_.Now());
+  port_.sssr_.value |= SSSR_ROR;
+  port_.Update();
 }
 
 }  // namespace sim

@@ -7,14 +7,15 @@
 
 #include "sim/bus.h"
 #include "sim/converter.h"
+#include "sim/line.h"
+#include "sim/register_block.h"
 
 namespace sim {
 
-class Pxa27xGpio;
-class Pxa27xClockManager;
-
 namespace ssp {
-// Register offsets, the manual's names.
+// Register offsets, the manual's names. These definitions are the simulator's
+// own, read from the manual apart from hardware/pxa27x_ssp_regs.h on purpose:
+// a second entry, so that a slip in one shows against the other.
 constexpr uint32_t SSCR0 = 0x00;  // control 0
 constexpr uint32_t SSCR1 = 0x04;  // control 1
 constexpr uint32_t SSSR = 0x08;   // status
@@ -86,39 +87,27 @@ constexpr uint32_t SSRSA_WRITABLE = 0x000000FF;
 constexpr uint32_t SSACD_WRITABLE = 0x0000007F;
 
 constexpr unsigned kFifoDepth = 16;
-// The converter's pins: GPIO 81 SSPSCLK3 (out), 82 SSPSFRM3 (in), 83 SSPRXD3
-// (in), 84 SSPTXD3 (out), all in alternate function 1.
-constexpr unsigned kPinClock = 81, kPinFrame = 82, kPinReceive = 83, kPinTransmit = 84;
+// The port's signals reach its pins in alternate function 1 (the board says
+// which GPIO carries which); the converter is the frame master.
 constexpr unsigned kPinFunction = 1;
 }  // namespace ssp
 
-class Pxa27xSsp : public Device, private FrameReceiver {
+// The port reacts to its unit clock and its four pins as input lines; the
+// converter on its serial link is the one device it talks to directly.
+class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
  public:
-  Pxa27xSsp(const Bus& bus, const Pxa27xGpio& gpio, const Pxa27xClockManager& clocks,
-            Converter& converter);
+  Pxa27xSsp(const Bus& bus, Converter& converter);
 
-  const char* BlockName() const override { return "SSP3"; }
-  const char* RegisterName(uint32_t offset) const override;
-  bool Read(uint32_t offset, uint32_t* value) override;
-  bool Write(uint32_t offset, uint32_t value) override;
+  // CKEN's SSP3 enable, and the port's pins by signal name ("SSPSCLK3",
+  // "SSPSFRM3", "SSPRXD3", "SSPTXD3"), each carrying a PinMode. A change
+  // delivers the frames due so far under the old conditions, then starts or
+  // stops the converter at bus.Now().
+  InputLine& UnitClock() { return unitClock_; }
+  InputLine& Pin(const char* signal);
 
-  // The board calls this when the pins or CKEN change: frames due so far are
-  // delivered under the old conditions, then the converter is started or
-  // stopped at bus.Now().
-  void StartConditionsChanged();
   // SSE, the unit clock, the pins and the port format all as the converter
   // needs them.
   bool Running() const { return running_; }
-
-  // Test backdoors, no virtual time. Inject pushes a word as if it had just
-  // been received (a full FIFO drops it and sets ROR). InjectAtPoll makes the
-  // word arrive just before the n-th SSSR read from now (n >= 1); a second
-  // call replaces a pending one. ForceOverrun sets ROR as a dropped frame
-  // would, without touching the FIFO or the counters.
-  void Inject(uint32_t word);
-  void InjectAtPoll(uint64_t n, uint32_t word);
-  void Stall(bool stalled);
-  void ForceOverrun();
 
   uint64_t FramesMade() const { return converter_.FramesMade(); }
   uint64_t FramesPushed() const { return pushed_; }  // converter frames that entered the FIFO
@@ -127,51 +116,77 @@ class Pxa27xSsp : public Device, private FrameReceiver {
   unsigned FifoLevel() const { return rxCount_; }
 
  private:
-  struct State {
-    uint32_t sscr0;
-    uint32_t sscr1;
-    uint32_t sssr;   // sticky bits stored, the rest derived in Update()
-    uint32_t ssitr;
-    uint32_t ssto;
-    uint32_t sspsp;
-    uint32_t sstsa;
-    uint32_t ssrsa;
-    uint32_t sstss;
-    uint32_t ssacd;
-  };
+  friend class SspTestPort;
+  static const RegisterRow kRows[];
 
   // FrameReceiver
   unsigned Room() const override { return ssp::kFifoDepth - rxCount_; }
   void ReceiveFrame(uint32_t word) override;
   void LoseFrames(uint64_t count) override;
 
-  void CatchUp() {
-    if (converter_.CatchUp(bus_.Now())) Update();
-  }
+  // RegisterBlock: the converter's next frame is the block's next event.
+  void CatchUp(Nanoseconds now) override;
+  void FollowConverter() { DueAt(converter_.NextFrameAt()); }
+
+  void WriteSscr0(Register& sscr0, uint32_t before, uint32_t written);
+  void WriteSscr1(Register& sscr1, uint32_t before, uint32_t written);
+  void WriteSssr(Register& sssr, uint32_t before, uint32_t written);
+  uint32_t ReadSsdr(Register& ssdr);
+  void WriteSsdr(Register& ssdr, uint32_t before, uint32_t written);
+  uint32_t ReadSssrCountingPolls(Register& sssr);
+
+  void StartConditionsChanged();
   void Push(uint32_t word);
   bool ComputeRunning() const;
+  // Takes the FIFO thresholds and the enable from SSCR0/SSCR1, for Update.
+  void Reconfigure();
   // Recomputes every derived SSSR bit from the FIFOs and the control bits.
   void Update();
 
   const Bus& bus_;
-  const Pxa27xGpio& gpio_;
-  const Pxa27xClockManager& clocks_;
   Converter& converter_;
+  // The registers the port's own logic works on, found once.
+  Register& sscr0_;
+  Register& sscr1_;
+  Register& sssr_;
+  InputLine unitClock_;
+  InputLine pins_[4];  // SSPSCLK3, SSPSFRM3, SSPRXD3, SSPTXD3
 
-  State s_;
   uint32_t rx_[ssp::kFifoDepth];
   unsigned rxHead_ = 0;
   unsigned rxCount_ = 0;
   unsigned txCount_ = 0;  // transmit words are shifted out, never looked at
   uint32_t lastRead_ = 0;
   bool running_ = false;
+  bool enabled_ = false;         // SSCR0.SSE
+  unsigned transmitLevel_ = 0;   // TFS at or below this many entries (SSCR1.TFT)
+  unsigned receiveLevel_ = 1;    // RFS at or above this many entries (SSCR1.RFT + 1)
 
-  uint64_t pollCountdown_ = 0;
+  uint64_t pollCountdown_ = 0;  // only while SSSR's read hook counts polls
   uint32_t pollWord_ = 0;
 
   uint64_t pushed_ = 0;
   uint64_t read_ = 0;
   uint64_t lost_ = 0;
+};
+
+// Test backdoors of the SSP3 port, apart from its bus side; no virtual time
+// passes. Inject pushes a word as if it had just been received (a full FIFO
+// drops it and sets ROR). InjectAtPoll makes the word arrive just before the
+// n-th SSSR read from now (n >= 1; 0 disarms); a second call replaces a
+// pending one. Stall stops the converter making frames; released, it starts
+// afresh one period later. ForceOverrun sets ROR as a dropped frame would,
+// without touching the FIFO or the counters.
+class SspTestPort {
+ public:
+  explicit SspTestPort(Pxa27xSsp& port) : port_(port) {}
+  void Inject(uint32_t word);
+  void InjectAtPoll(uint64_t n, uint32_t word);
+  void Stall(bool stalled);
+  void ForceOverrun();
+
+ private:
+  Pxa27xSsp& port_;
 };
 
 }  // namespace sim

@@ -6,32 +6,46 @@ namespace sim {
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
-constexpr size_t kLongestLine = 20 + 3 + 11 + 1 + 256 + 12 + 1;  // with a generous name
+// A line with the longest name, and the bytes the fixed-size copies write past it.
+constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12;
 constexpr size_t kNameSlots = 4096;
 const char kHex[] = "0123456789abcdef";
+
+// "00" .. "ff", two characters a byte, and "0000" .. "9999".
+struct Tables {
+  char hex[256][2];
+  char decimal[10000][4];
+  Tables() {
+    for (unsigned b = 0; b < 256; ++b) {
+      hex[b][0] = kHex[b >> 4];
+      hex[b][1] = kHex[b & 0xF];
+    }
+    for (unsigned d = 0; d < 10000; ++d) {
+      decimal[d][0] = static_cast<char>('0' + d / 1000);
+      decimal[d][1] = static_cast<char>('0' + d / 100 % 10);
+      decimal[d][2] = static_cast<char>('0' + d / 10 % 10);
+      decimal[d][3] = static_cast<char>('0' + d % 10);
+    }
+  }
+};
+const Tables kTables;
 
 char* PutHex32(char* p, uint32_t v) {
   *p++ = '0';
   *p++ = 'x';
-  for (int shift = 28; shift >= 0; shift -= 4) *p++ = kHex[(v >> shift) & 0xFu];
-  return p;
-}
-
-char* PutDecimal(char* p, uint64_t v) {
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n > 0) *p++ = digits[--n];
-  return p;
+  std::memcpy(p, kTables.hex[v >> 24], 2);
+  std::memcpy(p + 2, kTables.hex[(v >> 16) & 0xFFu], 2);
+  std::memcpy(p + 4, kTables.hex[(v >> 8) & 0xFFu], 2);
+  std::memcpy(p + 6, kTables.hex[v & 0xFFu], 2);
+  return p + 8;
 }
 
 }  // namespace
 
 TextTrace::TextTrace(const Bus& bus, FILE* out)
-    : bus_(bus), out_(out), buffer_(kBufferSize), names_(kNameSlots) {}
+    : bus_(bus), out_(out), buffer_(kBufferSize), names_(kNameSlots) {
+  std::memset(time_, '0', sizeof time_);
+}
 
 TextTrace::~TextTrace() { Flush(); }
 
@@ -41,30 +55,63 @@ bool TextTrace::Flush() {
   return ok;
 }
 
-const std::string& TextTrace::NameOf(uint32_t address) {
+const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   // Blocks sit 64 KB apart or more: fold the block into the slot so that the
   // registers of one run's few blocks seldom share a slot.
   Name& slot = names_[((address >> 2) ^ (address >> 16)) % kNameSlots];
   if (slot.address != address) {
+    std::string text(10, ' ');
+    PutHex32(&text[0], address);
+    text += ' ';
+    text += bus_.Describe(address);
+    if (text.size() > kNameText) text.resize(kNameText);
     slot.address = address;
-    slot.text = bus_.Describe(address);
-    if (slot.text.size() > 256) slot.text.resize(256);
+    slot.size = text.size();
+    std::memset(slot.text, ' ', sizeof slot.text);
+    std::memcpy(slot.text, text.data(), text.size());
   }
-  return slot.text;
+  return slot;
+}
+
+void TextTrace::SetTime(uint64_t time) {
+  // Accesses are a few hundred ns apart: the digits above the last four
+  // change once in many lines and are formatted only then.
+  char* const end = time_ + kTimeEnd;
+  if (time < timeBase_ || time - timeBase_ >= 10000) {
+    timeBase_ = time - time % 10000;
+    char* p = end - 4;
+    highDigits_ = 0;
+    for (uint64_t v = time / 10000; v != 0; v /= 10) {
+      *--p = static_cast<char>('0' + v % 10);
+      ++highDigits_;
+    }
+  }
+  const unsigned low = static_cast<unsigned>(time - timeBase_);
+  std::memcpy(end - 4, kTables.decimal[low], 4);
+  if (highDigits_ != 0) {
+    timeDigits_ = highDigits_ + 4;
+  } else {
+    timeDigits_ = low >= 1000 ? 4 : low >= 100 ? 3 : low >= 10 ? 2 : 1;
+  }
+  lastTime_ = time;
 }
 
 void TextTrace::Record(const TraceRecord& access) {
   if (buffer_.size() - used_ < kLongestLine) Flush();
   char* p = buffer_.data() + used_;
-  p = PutDecimal(p, access.time);
+  if (access.time != lastTime_) SetTime(access.time);
+  std::memcpy(p, time_ + kTimeEnd - timeDigits_, kTimeEnd);
+  p += timeDigits_;
   *p++ = ' ';
   *p++ = access.write ? 'W' : 'R';
   *p++ = ' ';
-  p = PutHex32(p, access.address);
-  *p++ = ' ';
-  const std::string& name = NameOf(access.address);
-  std::memcpy(p, name.data(), name.size());
-  p += name.size();
+  const Name& name = NameOf(access.address);
+  if (name.size <= 32) {
+    std::memcpy(p, name.text, 32);
+  } else {
+    std::memcpy(p, name.text, name.size);
+  }
+  p += name.size;
   *p++ = ' ';
   p = PutHex32(p, access.value);
   *p++ = '\n';

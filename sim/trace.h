@@ -17,8 +17,9 @@
 namespace sim {
 
 // A traced run makes tens of millions of lines: each is put together by hand
-// in a large buffer, with the register's "BLOCK.REGISTER" text looked up in
-// a small cache by address rather than formatted afresh.
+// in a large buffer. The text of an address ("0x41900008 SSP3.SSSR") comes
+// from a small cache by address, the time's last four digits and the value's
+// hex digit pairs from tables.
 class TextTrace : public TraceSink {
  public:
   // Neither the bus nor the file is owned; both must outlive the trace.
@@ -33,17 +34,30 @@ class TextTrace : public TraceSink {
   bool Flush();
 
  private:
+  static constexpr size_t kNameText = 256;
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
-    std::string text;
+    size_t size = 0;
+    char text[kNameText + 32];  // room to copy 32 bytes at a time
   };
-  const std::string& NameOf(uint32_t address);
+  const Name& NameOf(uint32_t address);
+  // Brings time_ (the decimal digits of the last line's time, right-aligned)
+  // to `time`.
+  void SetTime(uint64_t time);
 
   const Bus& bus_;
   FILE* out_;
   std::vector<char> buffer_;
   size_t used_ = 0;
   std::vector<Name> names_;
+  uint64_t lastTime_ = 0;
+  // The digits end at time_ + kTimeEnd, zeros to their left; a line copies
+  // kTimeEnd bytes from the first digit on.
+  static constexpr size_t kTimeEnd = 24;
+  char time_[2 * kTimeEnd];
+  size_t timeDigits_ = 1;
+  uint64_t timeBase_ = 0;  // the time of the digits above the last four, times 10^4
+  size_t highDigits_ = 0;  // how many of those there are (0 below 10^4)
 };
 
 }  // namespace sim

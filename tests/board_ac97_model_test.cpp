@@ -76,11 +76,11 @@ TEST_F(Ac97ModelTest, LinkShutOffAndCommandsOverADeadLink) {
 }
 
 TEST_F(Ac97ModelTest, HeldStatusBitNeverRisesUntilReleased) {
-  ac97().HoldStatusLow(GSR_CDONE);
+  sim::Ac97TestPort(ac97()).HoldStatusLow(GSR_CDONE);
   bus().Write32(kMasterVolume, 0x0808);
   bus().Advance(100 * sim::Ac97Controller::kFrameNs);
   EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
-  ac97().HoldStatusLow(0);
+  sim::Ac97TestPort(ac97()).HoldStatusLow(0);
   EXPECT_NE(bus().Read32(kGsr) & GSR_CDONE, 0u);
 }
 

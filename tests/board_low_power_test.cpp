@@ -42,7 +42,7 @@ class LowPowerTest : public testsupport::BoardTest {
     keep_ = LoadLibraryW(L"SMARTIO.dll");
     ASSERT_NE(keep_, nullptr);
     light = testsupport::StandinStateOf(keep_);
-    board().clocks().Poke(CKEN, kSeed);
+    sim::RegisterBackdoor(board().clocks()).Poke(CKEN, kSeed);
     bus().SetTrace(&trace);
   }
   void TearDown() override {
@@ -185,7 +185,7 @@ TEST_F(LowPowerTest, StaleCodecDataAndStatusAreNotTrusted) {
   bus().Advance(sim::Ac97Controller::kCodecCommandNs);
   bus().Read32(kAc97Phys + PrimaryCodecRegister(0x02));
   bus().Advance(sim::Ac97Controller::kCodecStatusNs);
-  board().ac97().Poke(GSR, board().ac97().Gsr() | GSR_ACOFFD);
+  sim::RegisterBackdoor(board().ac97()).Poke(GSR, board().ac97().Gsr() | GSR_ACOFFD);
   trace.records.clear();
   EnterLowPower(1);
   // The stale 0x0808 is read and dropped; the codec write still has to be waited for.
@@ -201,7 +201,7 @@ TEST_F(LowPowerTest, SecondCallWaitsForItsOwnCodecWrite) {
   EnterLowPower(1);
   // A driver brings the link back (warm reset, link on) and the clocks up.
   bus().Write32(kGcr, GCR_COLD_RST | GCR_WARM_RST);
-  board().clocks().Poke(CKEN, kSeed);
+  sim::RegisterBackdoor(board().clocks()).Poke(CKEN, kSeed);
   trace.records.clear();
   at = 0;
   console.clear();
@@ -235,8 +235,8 @@ TEST_F(LowPowerTest, StatusThatNeverComesEndsEachWaitAndGoesOn) {
     // Each case on a link that is up again, as after a driver's warm reset.
     bus().Write32(kGcr, GCR_COLD_RST | GCR_WARM_RST);
     bus().Advance(2 * sim::Ac97Controller::kCodecStatusNs);
-    board().clocks().Poke(CKEN, kSeed);
-    board().ac97().HoldStatusLow(c.held);
+    sim::RegisterBackdoor(board().clocks()).Poke(CKEN, kSeed);
+    sim::Ac97TestPort(board().ac97()).HoldStatusLow(c.held);
     const uint32_t stale = &c == cases ? 0 : 0x000F;
     trace.records.clear();
     at = 0;
@@ -250,7 +250,7 @@ TEST_F(LowPowerTest, StatusThatNeverComesEndsEachWaitAndGoesOn) {
     const std::string run = (c.pollLine ? Repeat(c.pollLine) : std::string()) + gaveUp;
     EXPECT_NE(lines.find(run), std::string::npos);
     ExpectPoweredDown();
-    board().ac97().HoldStatusLow(0);
+    sim::Ac97TestPort(board().ac97()).HoldStatusLow(0);
   }
 }
 
@@ -288,10 +288,10 @@ TEST_F(LowPowerTest, WindowsThatFailToMapAreNeverTouched) {
        kSeed | 0x80000000u, 2},
   };
   // ACOFFD up from the start; the codec waits print what they print.
-  board().ac97().Poke(GSR, GSR_PCR | GSR_ACOFFD);
+  sim::RegisterBackdoor(board().ac97()).Poke(GSR, GSR_PCR | GSR_ACOFFD);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.messages);
-    board().clocks().Poke(CKEN, kSeed);
+    sim::RegisterBackdoor(board().clocks()).Poke(CKEN, kSeed);
     console.clear();
     trace.records.clear();
     c.fail(c.after);

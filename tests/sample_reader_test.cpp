@@ -45,7 +45,7 @@ TEST_F(SampleReaderTest, NoCountReadsNothing) {
 }
 
 TEST_F(SampleReaderTest, ReadyWordsTakeOnePollAndOneReadEach) {
-  for (uint32_t w : {0x00ABCDEFu, 0xFF000001u, 0x00000000u}) board().ssp3().Inject(w);
+  for (uint32_t w : {0x00ABCDEFu, 0xFF000001u, 0x00000000u}) board().ssp3TestPort().Inject(w);
   uint32_t buffer[3] = {};
   EXPECT_EQ(ReadSspSamples(buffer, 3), 3);
   // Words land unchanged and in FIFO order: no masking, no sign extension.
@@ -58,8 +58,8 @@ TEST_F(SampleReaderTest, ReadyWordsTakeOnePollAndOneReadEach) {
 
 TEST_F(SampleReaderTest, WordOnTheLastPollOfTheBudgetIsRead) {
   // RNE first seen on poll 262,144 of the second sample: it is read.
-  board().ssp3().Inject(1);
-  board().ssp3().InjectAtPoll(1 + 262144, 2);
+  board().ssp3TestPort().Inject(1);
+  board().ssp3TestPort().InjectAtPoll(1 + 262144, 2);
   uint32_t buffer[2] = {};
   EXPECT_EQ(ReadSspSamples(buffer, 2), 2);
   EXPECT_EQ(buffer[0], 1u);
@@ -71,8 +71,8 @@ TEST_F(SampleReaderTest, WordOnTheLastPollOfTheBudgetIsRead) {
 TEST_F(SampleReaderTest, TimeOutMidRecordKeepsWhatWasReadAndZeroesTheRest) {
   // Two words, then none: 262,144 polls for the third, the message, -1; the
   // words the read did not reach no longer hold the earlier record's.
-  board().ssp3().Inject(0x11);
-  board().ssp3().Inject(0x22);
+  board().ssp3TestPort().Inject(0x11);
+  board().ssp3TestPort().Inject(0x22);
   uint32_t buffer[4] = {9, 9, 9, 9};
   EXPECT_EQ(ReadSspSamples(buffer, 4), -1);
   EXPECT_EQ(std::vector<uint32_t>(buffer, buffer + 4), (std::vector<uint32_t>{0x11, 0x22, 0, 0}));
@@ -93,7 +93,7 @@ TEST_F(SampleReaderTest, TimeOutOnTheFirstSampleZeroesTheRecordOnly) {
 
 TEST_F(SampleReaderTest, OverrunIsClearedWhenSeenAndReportedOncePerCall) {
   // 17 words into a 16-entry FIFO: the last is dropped and ROR comes up.
-  for (uint32_t w = 1; w <= 17; ++w) board().ssp3().Inject(w);
+  for (uint32_t w = 1; w <= 17; ++w) board().ssp3TestPort().Inject(w);
   ASSERT_EQ(board().ssp3().FramesLost(), 1u);
   uint32_t buffer[16] = {};
   EXPECT_EQ(ReadSspSamples(buffer, 4), 4);
@@ -111,7 +111,7 @@ TEST_F(SampleReaderTest, OverrunIsClearedWhenSeenAndReportedOncePerCall) {
   // Cleared, so the next overrun shows again, in the next call.
   console.clear();
   trace.records.clear();
-  for (uint32_t w = 5; w <= 9; ++w) board().ssp3().Inject(w);  // 12 + 5: one dropped
+  for (uint32_t w = 5; w <= 9; ++w) board().ssp3TestPort().Inject(w);  // 12 + 5: one dropped
   EXPECT_EQ(ReadSspSamples(buffer, 16), 16);
   EXPECT_EQ(console, "Read SSP overrun: samples lost\n");
   EXPECT_EQ(trace.records.size(), 16u * 2u + 1u);
@@ -119,7 +119,7 @@ TEST_F(SampleReaderTest, OverrunIsClearedWhenSeenAndReportedOncePerCall) {
   // No overrun, no extra access: one SSSR read and one SSDR read a sample.
   console.clear();
   trace.records.clear();
-  for (uint32_t w = 0; w < 3; ++w) board().ssp3().Inject(w);
+  for (uint32_t w = 0; w < 3; ++w) board().ssp3TestPort().Inject(w);
   EXPECT_EQ(ReadSspSamples(buffer, 3), 3);
   EXPECT_EQ(trace.records.size(), 6u);
   EXPECT_TRUE(console.empty());

@@ -174,17 +174,56 @@ TEST_F(SimConverter, TakingAConditionAwayStopsFramesAndRestoringItRestartsThePer
   EXPECT_EQ(Ssdr(), 2u);
 }
 
+TEST_F(SimConverter, APinFunctionChangeStopsTheConverterAtThatWrite) {
+  Make(Options("counter"));
+  Program(PortSetup());
+  Nanoseconds t = bus().Now();
+  // GPIO 83 (SSPRXD3) leaves function 1 between frames 2 and 3: frame 2,
+  // due at the very access that moves it, is still made.
+  SssrAt(t + 25000);
+  bus().Advance(t + 30000 - bus().Now() - bus().AccessCost());
+  bus().Write32(kGpioBase + gpio::GAFR2_U, kAf1Pins81To84 & ~(3u << 6));
+  EXPECT_FALSE(board->ssp3().Running());
+  EXPECT_EQ(board->ssp3().FramesMade(), 3u);
+  SssrAt(bus().Now() + 1000000);
+  EXPECT_EQ(board->ssp3().FramesMade(), 3u);
+  // A change on a pin the port does not use is no change to it.
+  bus().Write32(kGpioBase + gpio::GAFR2_U, (kAf1Pins81To84 & ~(3u << 6)) | (2u << 12));
+  bus().Write32(kGpioBase + gpio::GAFR2_U, kAf1Pins81To84 | (2u << 12));
+  t = bus().Now();
+  EXPECT_TRUE(board->ssp3().Running());
+  SssrAt(t + 9999);
+  EXPECT_EQ(board->ssp3().FramesMade(), 3u);
+  SssrAt(t + 10000);
+  EXPECT_EQ(board->ssp3().FramesMade(), 4u);
+}
+
+TEST_F(SimConverter, CkenWritesThatLeaveTheSsp3BitAloneDoNotRestartThePeriod) {
+  Make(Options("counter"));
+  Program(PortSetup());
+  const Nanoseconds t0 = bus().Now();
+  // Other units' clocks come and go mid-period: frames stay on the grid
+  // from the write that first enabled SSP3.
+  bus().Advance(5000);
+  bus().Write32(kClockManagerBase + clk::CKEN, clk::kCkenReset | clk::CKEN_SSP3 | clk::CKEN_AC97);
+  bus().Write32(kClockManagerBase + clk::CKEN, clk::CKEN_SSP3);
+  SssrAt(t0 + 9999);
+  EXPECT_EQ(board->ssp3().FramesMade(), 0u);
+  SssrAt(t0 + 20000);
+  EXPECT_EQ(board->ssp3().FramesMade(), 2u);
+}
+
 TEST_F(SimConverter, StallHoldsTheConverter) {
   Make(Options("counter"));
   Program(PortSetup());
   SssrAt(bus().Now() + 30000);
-  board->ssp3().Stall(true);
+  board->ssp3TestPort().Stall(true);
   const Nanoseconds stalledAt = bus().Now();
   // Stalled: the port is still set up, the converter makes nothing.
   SssrAt(stalledAt + 1000000);
   EXPECT_TRUE(board->ssp3().Running());
   EXPECT_EQ(board->ssp3().FramesMade(), 3u);
-  board->ssp3().Stall(false);
+  board->ssp3TestPort().Stall(false);
   const Nanoseconds t = bus().Now();
   SssrAt(t + 10000);
   EXPECT_EQ(board->ssp3().FramesMade(), 4u);
@@ -217,13 +256,19 @@ TEST_F(SimConverter, NoneSendsNothingOnAWorkingPort) {
 
 TEST_F(SimConverter, InjectAtPollLandsOnExactlyThatPoll) {
   Make(Options("counter"));
-  board->ssp3().InjectAtPoll(262144, 0x00ABCDEF);
+  board->ssp3TestPort().InjectAtPoll(262144, 0x00ABCDEF);
   // Polls 1..262143 see an empty FIFO; poll 262144 sees the word.
   uint32_t firstRne = 0;
   for (uint32_t poll = 1; poll <= 262144 && firstRne == 0; ++poll)
     if (Sssr() & ssp::SSSR_RNE) firstRne = poll;
   EXPECT_EQ(firstRne, 262144u);
   EXPECT_EQ(Ssdr(), 0x00ABCDEFu);
+  // It fires once: the polls after it count nothing and bring nothing.
+  for (uint32_t poll = 0; poll < 300000; ++poll) ASSERT_EQ(Sssr() & ssp::SSSR_RNE, 0u);
+  // Re-armed, and disarmed again with 0 before it fires.
+  board->ssp3TestPort().InjectAtPoll(2, 0x1);
+  board->ssp3TestPort().InjectAtPoll(0, 0x2);
+  for (uint32_t poll = 0; poll < 4; ++poll) EXPECT_EQ(Sssr() & ssp::SSSR_RNE, 0u);
 }
 
 TEST_F(SimConverter, BoardClockAndTextTrace) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/line.h"
 #include "sim/pxa27x_clock.h"
 #include "sim/pxa27x_gpio.h"
 #include "sim/pxa27x_ssp.h"
@@ -78,7 +79,7 @@ TEST_F(SimRegisters, GpioReadBackAndPins) {
   // An input shows the level driven from outside, the latch does not reach it.
   bus.Write32(kGpioBase + gpio::GPSR2, 1u << 18);
   EXPECT_EQ(Gpio(gpio::GPLR2), 0u);
-  board.gpio().SetInputLevel(82, true);
+  GpioTestPort(board.gpio()).SetInputLevel(82, true);
   EXPECT_EQ(Gpio(gpio::GPLR2), 1u << 18);
 }
 
@@ -103,33 +104,41 @@ TEST_F(SimRegisters, RefusedAccessesFault) {
 
 TEST_F(SimRegisters, ClockManagerWrites) {
   Bus& bus = board.bus();
-  std::vector<uint32_t> seen;
-  board.clocks().SetCkenObserver([&](uint32_t, uint32_t after) { seen.push_back(after); });
-  // CKEN reserved bits 30:25 stay 0; every write reaches the observer at once.
+  // Each unit's enable is a line that changes at the CKEN write that changes it.
+  std::vector<std::string> seen;
+  InputLine ssp3([&] { seen.push_back("SSP3"); }), ac97([&] { seen.push_back("AC97"); });
+  board.clocks().UnitClock("SSP3").Connect(ssp3);
+  board.clocks().UnitClock("AC97").Connect(ac97);
+  // CKEN reserved bits 30:25 stay 0.
   bus.Write32(kClockManagerBase + clk::CKEN, 0xFFFFFFFF);
   EXPECT_EQ(Clk(clk::CKEN), 0x81FFFFFFu);
+  EXPECT_EQ(seen, (std::vector<std::string>{"AC97", "SSP3"}));
+  EXPECT_EQ(ssp3.value(), 1u);
   bus.Write32(kClockManagerBase + clk::CKEN, clk::CKEN_SSP3);
-  EXPECT_EQ(seen, (std::vector<uint32_t>{0x81FFFFFFu, clk::CKEN_SSP3}));
+  bus.Write32(kClockManagerBase + clk::CKEN, clk::CKEN_SSP3 | clk::CKEN_OST);
+  EXPECT_EQ(seen, (std::vector<std::string>{"AC97", "SSP3", "AC97"}));
+  EXPECT_EQ(ac97.value(), 0u);
   // OSCC: OON sets OOK and cannot be cleared again.
   bus.Write32(kClockManagerBase + clk::OSCC, clk::OSCC_OON);
   EXPECT_EQ(Clk(clk::OSCC), clk::OSCC_OON | clk::OSCC_OOK);
   bus.Write32(kClockManagerBase + clk::OSCC, 0);
   EXPECT_EQ(Clk(clk::OSCC), clk::OSCC_OON | clk::OSCC_OOK);
-  EXPECT_TRUE(board.clocks().Poke(clk::CCSR, 0x1234));
+  EXPECT_TRUE(RegisterBackdoor(board.clocks()).Poke(clk::CCSR, 0x1234));
   EXPECT_EQ(Clk(clk::CCSR), 0x1234u);
 }
 
 TEST_F(SimRegisters, ReceiveFifoStatus) {
   Pxa27xSsp& port = board.ssp3();
+  SspTestPort& backdoor = board.ssp3TestPort();
   // One entry: RNE, RFL 0; sixteen: RNE, RFL 0xF; each SSDR read takes the oldest.
-  port.Inject(0x100);
+  backdoor.Inject(0x100);
   EXPECT_EQ(Ssp(ssp::SSSR) & (ssp::SSSR_RNE | ssp::SSSR_RFL), ssp::SSSR_RNE);
-  for (uint32_t i = 1; i < 16; ++i) port.Inject(0x100 + i);
+  for (uint32_t i = 1; i < 16; ++i) backdoor.Inject(0x100 + i);
   EXPECT_EQ(Ssp(ssp::SSSR) & (ssp::SSSR_RNE | ssp::SSSR_RFL | ssp::SSSR_ROR),
             ssp::SSSR_RNE | ssp::SSSR_RFL);
   EXPECT_EQ(port.FifoLevel(), 16u);
   // A seventeenth word is dropped and raises ROR.
-  port.Inject(0xBAD);
+  backdoor.Inject(0xBAD);
   EXPECT_EQ(port.FramesLost(), 1u);
   EXPECT_TRUE(Ssp(ssp::SSSR) & ssp::SSSR_ROR);
   for (uint32_t i = 0; i < 16; ++i) {
@@ -147,14 +156,14 @@ TEST_F(SimRegisters, ReceiveFifoStatus) {
   EXPECT_EQ(Ssp(ssp::SSSR), 0x0000F004u | ssp::SSSR_ROR);
   board.bus().Write32(kSsp3Base + ssp::SSSR, ssp::SSSR_ROR);
   EXPECT_EQ(Ssp(ssp::SSSR), 0x0000F004u);
-  port.ForceOverrun();
+  backdoor.ForceOverrun();
   EXPECT_TRUE(Ssp(ssp::SSSR) & ssp::SSSR_ROR);
 }
 
 TEST_F(SimRegisters, DisablingThePortEmptiesItsFifos) {
   Bus& bus = board.bus();
   bus.Write32(kSsp3Base + ssp::SSCR0, ssp::SSCR0_SSE);
-  board.ssp3().Inject(1);
+  board.ssp3TestPort().Inject(1);
   bus.Write32(kSsp3Base + ssp::SSDR, 2);
   // Enabled: receive and transmit levels show, TFS with TFT 0 is off at one entry.
   EXPECT_EQ(Ssp(ssp::SSSR) & (ssp::SSSR_RNE | ssp::SSSR_TFL | ssp::SSSR_TFS),

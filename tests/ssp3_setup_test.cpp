@@ -72,7 +72,7 @@ TEST_F(RegisterWindowTest, PhysicalRangesBindWholePages) {
 
 TEST_F(RegisterWindowTest, RegisterPageReachesCkenItself) {
   // A window 4 bytes into a 64 KB reservation of the clock manager, on CKEN.
-  board().clocks().Poke(CKEN, 0x12345678);
+  sim::RegisterBackdoor(board().clocks()).Poke(CKEN, 0x12345678);
   RegisterWindow cken = MapRegisterPage(kCkenPhys);
   ASSERT_NE(cken, nullptr);
   auto held = host::Reservations();
@@ -106,8 +106,8 @@ TEST_F(RegisterWindowTest, MappingFailuresReleaseWhatTheyReserved) {
 class SspSetupTest : public testsupport::BoardTest {};
 
 TEST_F(SspSetupTest, DumpReadsFiveRegistersThroughTheLongLivedWindows) {
-  board().gpio().Poke(GAFR2_U, 0xA0000001);
-  board().gpio().Poke(GPDR2, 0x00000002);
+  sim::RegisterBackdoor(board().gpio()).Poke(GAFR2_U, 0xA0000001);
+  sim::RegisterBackdoor(board().gpio()).Poke(GPDR2, 0x00000002);
   bus().Write32(kSscr0, 0x00000033);
   bus().Write32(kSscr1, 0x00000044);
   bus().Write32(kSspsp, 0x00000055);
@@ -185,9 +185,9 @@ TEST_F(SspSetupTest, SetUpPrintsTheProgrammedValuesFromReset) {
 
 TEST_F(SspSetupTest, SetUpTraceKeepsForeignBitsAndFollowsTheOrder) {
   // Seeds with every pin in another function and bits set all around.
-  board().gpio().Poke(GAFR2_U, 0xAAAAAAAA);
-  board().gpio().Poke(GPDR2, 0x5555AAAA);
-  board().clocks().Poke(CKEN, 0x80000A25);
+  sim::RegisterBackdoor(board().gpio()).Poke(GAFR2_U, 0xAAAAAAAA);
+  sim::RegisterBackdoor(board().gpio()).Poke(GPDR2, 0x5555AAAA);
+  sim::RegisterBackdoor(board().clocks()).Poke(CKEN, 0x80000A25);
   bus().Write32(kSscr0, 0x0000FFFF);
   bus().Write32(kSscr1, 0xFFFFFFFF);
   RecordingTrace trace;

@@ -21,7 +21,21 @@ namespace {
 constexpr uintptr_t kPageSize = 0x1000;
 
 std::vector<host::Reservation> reservations;
-const host::Reservation* lastHit = nullptr;
+// The window of the last register access, straight to its bus: the
+// program's accesses come in long runs through one window. hitWords 0: none.
+// The span is the part of the window's binding inside one register block.
+uintptr_t hitStart = 0;
+uintptr_t hitWords = 0;  // the span's size in words
+sim::Bus::Span hitSpan;
+sim::Bus* hitBus = nullptr;
+
+void ForgetHit() { hitWords = 0; }
+
+// The word index of an offset into the hit window, rotated so that a
+// misaligned offset comes out huge: one compare checks bound and alignment.
+inline uintptr_t WordIndex(uintptr_t offset) {
+  return (offset >> 2) | (offset << (8 * sizeof offset - 2));
+}
 int allocSuccessesLeft = -1;
 int copySuccessesLeft = -1;
 sim::Board* board = nullptr;
@@ -42,8 +56,8 @@ host::Reservation* FindStart(uintptr_t start) {
   return nullptr;
 }
 
-// The reservation that holds a window address, or a fault. The last hit is
-// remembered: the program's accesses come in long runs through one window.
+// The reservation that holds a window address, or a fault; a bound one
+// becomes the hit window.
 const host::Reservation* Lookup(uintptr_t a) {
   for (const auto& candidate : reservations) {
     if (a - candidate.start < candidate.size) {
@@ -55,7 +69,11 @@ const host::Reservation* Lookup(uintptr_t a) {
         sim::Fault("register access with no simulated board attached");
         return nullptr;
       }
-      lastHit = &candidate;
+      hitBus = &board->bus();
+      // Reservations come from a DWORD size: the cast loses nothing.
+      hitSpan = hitBus->Resolve(candidate.physicalBase, static_cast<uint32_t>(candidate.size));
+      hitStart = candidate.start;
+      hitWords = hitSpan.size / 4;
       return &candidate;
     }
   }
@@ -63,17 +81,18 @@ const host::Reservation* Lookup(uintptr_t a) {
   return nullptr;
 }
 
-// lastHit is only ever a bound reservation with a board attached, so the
-// common case is one compare before the bus.
-inline const host::Reservation* Translate(volatile uint32_t* reg) {
-  const uintptr_t a = reinterpret_cast<uintptr_t>(reg);
-  const host::Reservation* r = lastHit;
-  if (r && a - r->start < r->size) return r;
-  return Lookup(a);
-}
-
 inline uint32_t PhysicalOf(const host::Reservation* r, volatile uint32_t* reg) {
   return r->physicalBase + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reg) - r->start);
+}
+
+__attribute__((noinline)) uint32_t SlowRead(volatile uint32_t* reg) {
+  const host::Reservation* r = Lookup(reinterpret_cast<uintptr_t>(reg));
+  return r ? board->bus().Read32(PhysicalOf(r, reg)) : 0xFFFFFFFFu;
+}
+
+__attribute__((noinline)) void SlowWrite(volatile uint32_t* reg, uint32_t value) {
+  if (const host::Reservation* r = Lookup(reinterpret_cast<uintptr_t>(reg)))
+    board->bus().Write32(PhysicalOf(r, reg), value);
 }
 
 }  // namespace
@@ -89,7 +108,7 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
   void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   reservations.push_back(host::Reservation{reinterpret_cast<uintptr_t>(p), bytes, false, 0});
-  lastHit = nullptr;
+  ForgetHit();
   return p;
 }
 
@@ -122,7 +141,7 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
     if (it->start == a) {
       munmap(address, it->size);
       reservations.erase(it);
-      lastHit = nullptr;
+      ForgetHit();
       return TRUE;
     }
   }
@@ -130,19 +149,25 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 }
 
 uint32_t ReadRegister32(volatile uint32_t* reg) {
-  const host::Reservation* r = Translate(reg);
-  return r ? board->bus().Read32(PhysicalOf(r, reg)) : 0xFFFFFFFFu;
+  const uintptr_t word = WordIndex(reinterpret_cast<uintptr_t>(reg) - hitStart);
+  if (word < hitWords) return hitBus->Read32(hitSpan, word);
+  return SlowRead(reg);
 }
 
 void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
-  if (const host::Reservation* r = Translate(reg)) board->bus().Write32(PhysicalOf(r, reg), value);
+  const uintptr_t word = WordIndex(reinterpret_cast<uintptr_t>(reg) - hitStart);
+  if (word < hitWords) {
+    hitBus->Write32(hitSpan, word, value);
+    return;
+  }
+  SlowWrite(reg, value);
 }
 
 namespace host {
 
 void AttachBoard(sim::Board* b) {
   board = b;
-  lastHit = nullptr;
+  ForgetHit();
 }
 sim::Board* AttachedBoard() { return board; }
 
@@ -154,7 +179,7 @@ std::vector<Reservation> Reservations() { return reservations; }
 void ResetKernel() {
   for (const auto& r : reservations) munmap(reinterpret_cast<void*>(r.start), r.size);
   reservations.clear();
-  lastHit = nullptr;
+  ForgetHit();
   allocSuccessesLeft = -1;
   copySuccessesLeft = -1;
   ClearFileFaults();
