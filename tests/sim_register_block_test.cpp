@@ -71,11 +71,7 @@ class RegisterBlockTest : public ::testing::Test {
  protected:
   RegisterBlockTest() { bus.Attach(kBase, RegisterBlock::kSpan, &block); }
   void TearDown() override { EXPECT_EQ(Faults(), std::vector<std::string>{}); }
-  std::vector<std::string> Faults() {
-    std::vector<std::string> f;
-    f.swap(testsupport::FaultCatcher::faults());
-    return f;
-  }
+  static std::vector<std::string> Faults() { return testsupport::FaultCatcher::Take(); }
   uint32_t Read(uint32_t offset) { return bus.Read32(kBase + offset); }
   void Write(uint32_t offset, uint32_t value) { bus.Write32(kBase + offset, value); }
 

@@ -19,12 +19,7 @@ using namespace sim;
 class SimRegisters : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(Faults(), std::vector<std::string>{}); }
-  // Faults so far, cleared.
-  std::vector<std::string> Faults() {
-    std::vector<std::string> f;
-    f.swap(testsupport::FaultCatcher::faults());
-    return f;
-  }
+  static std::vector<std::string> Faults() { return testsupport::FaultCatcher::Take(); }
   uint32_t Gpio(uint32_t offset) { return board.bus().Read32(kGpioBase + offset); }
   uint32_t Ssp(uint32_t offset) { return board.bus().Read32(kSsp3Base + offset); }
   uint32_t Clk(uint32_t offset) { return board.bus().Read32(kClockManagerBase + offset); }

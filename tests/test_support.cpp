@@ -121,6 +121,12 @@ std::vector<std::string>& FaultCatcher::faults() {
   return recorded;
 }
 
+std::vector<std::string> FaultCatcher::Take() {
+  std::vector<std::string> taken;
+  taken.swap(faults());
+  return taken;
+}
+
 sim::BoardOptions BoardTest::Options() const {
   sim::BoardOptions o;
   o.clockEpoch = 1237471509;  // 2009-03-19 14:05:09 UTC

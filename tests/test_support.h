@@ -52,6 +52,8 @@ class FaultCatcher {
   FaultCatcher();
   ~FaultCatcher();
   static std::vector<std::string>& faults();
+  // The faults so far, cleared.
+  static std::vector<std::string> Take();
 };
 
 // A board attached to the platform, console captured, faults fail the test,

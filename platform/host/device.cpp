@@ -1,6 +1,5 @@
 // The board's volumes as folders under the device root.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -182,9 +181,10 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
 
 bool TruncateDeviceFile(const char* devicePath, long size) {
   const std::string path = HostPathOf(devicePath);
-  struct stat st;
-  if (path.empty() || size < 0 || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return false;
+  if (path.empty() || size < 0) return false;
   if (faults.armed && !OperationSucceeds()) return false;
-  return truncate(path.c_str(), size) == 0;
+  const int fd = sim::OpenRegularFile(path, O_WRONLY);
+  if (fd < 0) return false;
+  const bool cut = ftruncate(fd, size) == 0;
+  return close(fd) == 0 && cut;
 }
