@@ -15,19 +15,21 @@ namespace {
 // are hundreds of frames. A codec that never answers must not hang the board.
 const int32_t kStatusPollBudget = 0x4000;
 
-// Polls GSR until `bit` is up or the budget is spent. Each poll that finds
-// the bit clear prints `pollLine` (when given) with a second, fresh reading,
-// as the board's console has always shown the codec and link waits.
-void WaitForStatus(RegisterWindow ac97, uint32_t bit, const wchar_t* pollLine,
+// Polls GSR until `bit` is up or the budget is spent; false if it never came.
+// Each poll that finds the bit clear prints `pollLine` (when given) with a
+// second, fresh reading, as the board's console has always shown the codec
+// and link waits.
+bool WaitForStatus(RegisterWindow ac97, uint32_t bit, const wchar_t* pollLine,
                    const wchar_t* gaveUpLine) {
   int32_t polls = 0;
   while ((RegRead(ac97, GSR) & bit) == 0) {
     if (polls++ == kStatusPollBudget) {
       NKDbgPrintfW(gaveUpLine, kStatusPollBudget);
-      return;
+      return false;
     }
     if (pollLine != NULL) NKDbgPrintfW(pollLine, static_cast<int>(RegRead(ac97, GSR) & bit));
   }
+  return true;
 }
 
 }  // namespace
@@ -58,17 +60,29 @@ void EnterLowPower(int32_t mode) {
 
   // A codec register read through the controller only starts an AC-link read
   // and returns the data of the previous one; the new data is there once
-  // SDONE rises. CDONE and SDONE are sticky, so each is cleared before the
-  // access whose completion it must report.
+  // SDONE rises. The link carries one codec access at a time and drops one
+  // that starts while another is on it, so the read that returns the data is
+  // waited for too before the write. CDONE and SDONE are sticky, so each is
+  // cleared before the access whose completion it must report.
+  const wchar_t* const sdoneGaveUp = L"AC97 GSR Register SDONE wait gave up after %d polls\r\n";
   RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
   RegRead(ac97, kPrimaryCodecPowerdown);
-  WaitForStatus(ac97, GSR_SDONE, NULL, L"AC97 GSR Register SDONE wait gave up after %d polls\r\n");
+  const bool fetched = WaitForStatus(ac97, GSR_SDONE, NULL, sdoneGaveUp);
   RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
   const uint32_t powerdown = RegRead(ac97, kPrimaryCodecPowerdown);
-  RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
-  RegWrite(ac97, kPrimaryCodecPowerdown, powerdown | AC97_PR4);
-  WaitForStatus(ac97, GSR_CDONE, L"AC97 GSR Register CDONE = %d\n",
-                L"AC97 GSR Register CDONE wait gave up after %d polls\r\n");
+  const bool linkFree = WaitForStatus(ac97, GSR_SDONE, NULL, sdoneGaveUp);
+  if (fetched && linkFree) {
+    RegWrite(ac97, GSR, GSR_CDONE | GSR_SDONE);
+    RegWrite(ac97, kPrimaryCodecPowerdown, powerdown | AC97_PR4);
+    WaitForStatus(ac97, GSR_CDONE, L"AC97 GSR Register CDONE = %d\n",
+                  L"AC97 GSR Register CDONE wait gave up after %d polls\r\n");
+  } else {
+    // Without the first read's SDONE the data is not the register's, and
+    // writing it back would set the codec's other power-down bits at random;
+    // without the second's, the write would be dropped. The controller's
+    // own shut-off below still stops the link.
+    NKDbgPrintfW(L"EnterLowPower: codec read not completed, codec power-down not written\r\n");
+  }
 
   RegSet(ac97, GCR, GCR_ACLINK_OFF);
 

@@ -49,14 +49,14 @@ void Ac97Controller::CatchUp(Nanoseconds now) {
   if (commandPending_ && now >= commandDoneAt_) {
     commandPending_ = false;
     gsr |= GSR_CDONE;
+    At(CAR).value &= ~CAR_CAIP;
   }
   if (statusPending_ && now >= statusDoneAt_) {
     statusPending_ = false;
     readLatch_ = statusData_;
     gsr |= GSR_SDONE;
+    At(CAR).value &= ~CAR_CAIP;
   }
-  // A command to a codec whose link is down leaves CAIP set for good.
-  if (!commandPending_ && !statusPending_ && !LinkOff()) At(CAR).value &= ~CAR_CAIP;
 }
 
 uint32_t Ac97Controller::Gsr() {
@@ -78,16 +78,20 @@ uint32_t Ac97Controller::ReadCar(Register& car) {
 
 void Ac97Controller::WriteGcr(Register& gcr, uint32_t before, uint32_t written) {
   uint32_t& gsr = At(GSR).value;
+  // A reset restarts the link: nothing is in flight after it. A command to a
+  // codec whose link was down left CAIP set until then.
   if ((before & GCR_COLD_RST) != 0 && (gcr.value & GCR_COLD_RST) == 0) {
     ResetCodec();
     gsr &= ~GSR_PCR;
     commandPending_ = statusPending_ = false;
+    At(CAR).value &= ~CAR_CAIP;
   } else if ((before & GCR_COLD_RST) == 0 && (gcr.value & GCR_COLD_RST) != 0) {
     gsr |= GSR_PCR;
   }
   if ((written & GCR_WARM_RST) != 0) {
     codec_[AC97_POWERDOWN / 2] &= ~AC97_PR4;
     gsr |= GSR_PCR;
+    if (!InFlight()) At(CAR).value &= ~CAR_CAIP;
   }
   if ((before & GCR_ACLINK_OFF) == 0 && (gcr.value & GCR_ACLINK_OFF) != 0) {
     linkOffAt_ = bus_.Now() + kLinkOffNs;
@@ -97,6 +101,10 @@ void Ac97Controller::WriteGcr(Register& gcr, uint32_t before, uint32_t written) 
 uint32_t Ac97Controller::ReadCodecRegister(Register& reg) {
   // The data of the previous read comes back; this one's arrives with SDONE.
   const uint32_t value = readLatch_;
+  if (InFlight()) {
+    ++lostAccesses_;
+    return value;
+  }
   statusData_ = ReadCodec(reg.row.index);
   At(CAR).value |= CAR_CAIP;
   statusPending_ = true;
@@ -110,6 +118,10 @@ uint32_t Ac97Controller::ReadCodecRegister(Register& reg) {
 }
 
 void Ac97Controller::WriteCodecRegister(Register& reg, uint32_t, uint32_t written) {
+  if (InFlight()) {
+    ++lostAccesses_;
+    return;
+  }
   At(CAR).value |= CAR_CAIP;
   if (LinkOff()) return;  // the codec never hears it; CDONE never comes
   WriteCodec(reg.row.index, static_cast<uint16_t>(written));

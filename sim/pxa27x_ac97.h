@@ -11,7 +11,13 @@
 //   GSR.CDONE rises and CAIP clears;
 // - a codec register read starts an AC-link read and returns the data of the
 //   previous read, as the manual warns; the new data is there when GSR.SDONE
-//   rises two frames later, for the next read to return;
+//   rises two frames later, for the next read to return, and CAIP clears;
+// - the link carries one codec access at a time: a codec read or write that
+//   arrives while another is in flight is lost, as on the part (nothing goes
+//   out, nothing completes; a lost read returns what the controller holds).
+//   Ac97TestPort counts them;
+// - reading CAR with CAIP clear claims the codec (the read sets CAIP); the
+//   claimant's access follows, or software writes CAR 0 to give it back;
 // - setting GCR.ACLINK_OFF raises GSR.ACOFFD one frame later; clearing it
 //   brings the link back and drops ACOFFD.
 // CDONE and SDONE are sticky, cleared only by writing 1 to them, as on the
@@ -114,6 +120,9 @@ class Ac97Controller : public RegisterBlock {
   void WriteCodec(uint32_t r, uint16_t value);
   uint16_t ReadCodec(uint32_t r) const;
 
+  // An AC-link access is on the link until its CDONE or SDONE.
+  bool InFlight() const { return commandPending_ || statusPending_; }
+
   void WriteGcr(Register& gcr, uint32_t before, uint32_t written);
   uint32_t ReadGsr(Register& gsr);
   uint32_t ReadCar(Register& car);
@@ -130,17 +139,21 @@ class Ac97Controller : public RegisterBlock {
   uint16_t statusData_ = 0;   // what the pending read brings back
   uint16_t readLatch_ = 0;    // what the next codec read returns
   Nanoseconds linkOffAt_ = 0;
+  uint32_t lostAccesses_ = 0;
 
   uint16_t codec_[ac97::kCodecRegisters];
 };
 
 // The AC97 controller's test backdoor, apart from its bus side; no virtual
 // time passes. GSR bits in `mask` never read as set from now on (a codec or
-// link that never answers); 0 releases them.
+// link that never answers); 0 releases them. LostAccesses: the codec reads
+// and writes that arrived while another access was on the link, since the
+// board was made.
 class Ac97TestPort {
  public:
   explicit Ac97TestPort(Ac97Controller& ac97) : ac97_(ac97) {}
   void HoldStatusLow(uint32_t mask) { ac97_.held_ = mask; }
+  uint32_t LostAccesses() const { return ac97_.lostAccesses_; }
 
  private:
   Ac97Controller& ac97_;

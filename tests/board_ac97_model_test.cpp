@@ -84,4 +84,49 @@ TEST_F(Ac97ModelTest, HeldStatusBitNeverRisesUntilReleased) {
   EXPECT_NE(bus().Read32(kGsr) & GSR_CDONE, 0u);
 }
 
+TEST_F(Ac97ModelTest, OneCodecAccessOnTheLinkAtATime) {
+  sim::Ac97TestPort port(ac97());
+  // A write 1 us after a read, while the read is still on the link, is lost:
+  // it never reaches the codec and no CDONE comes for it.
+  bus().Read32(kPowerdown);
+  const sim::Nanoseconds readAt = bus().Now();
+  bus().Advance(1000);
+  bus().Write32(kPowerdown, 0x0100);
+  EXPECT_EQ(port.LostAccesses(), 1u);
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, CAR_CAIP);
+  EXPECT_GE(PollGsr(GSR_SDONE), readAt + sim::Ac97Controller::kCodecStatusNs);
+  bus().Advance(10 * sim::Ac97Controller::kFrameNs);
+  EXPECT_EQ(bus().Read32(kGsr) & GSR_CDONE, 0u);
+  EXPECT_EQ(ac97().CodecRegister(AC97_POWERDOWN), 0x000F);
+  // Once SDONE is up the link is free: CAIP is clear and the write goes out.
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, 0u);
+  bus().Write32(kAc97Phys + CAR, 0);  // give back the claim that read made
+  bus().Write32(kPowerdown, 0x0100);
+  EXPECT_NE(PollGsr(GSR_CDONE), 0);
+  // ADC powered down (PR0), its ready flag gone.
+  EXPECT_EQ(ac97().CodecRegister(AC97_POWERDOWN), 0x010E);
+  // A read during a write is lost too: it returns what the controller holds
+  // (the first read's data, 0x000F) and brings no SDONE.
+  bus().Write32(kGsr, GSR_CDONE | GSR_SDONE);
+  bus().Write32(kMasterVolume, 0x0808);
+  EXPECT_EQ(bus().Read32(kPowerdown), 0x000Fu);
+  EXPECT_EQ(port.LostAccesses(), 2u);
+  bus().Advance(10 * sim::Ac97Controller::kFrameNs);
+  EXPECT_EQ(bus().Read32(kGsr) & (GSR_CDONE | GSR_SDONE), GSR_CDONE);
+  EXPECT_EQ(ac97().CodecRegister(0x02), 0x0808);
+}
+
+TEST_F(Ac97ModelTest, CarReadClaimsTheCodecUntilGivenBack) {
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, 0u);
+  bus().Advance(10 * sim::Ac97Controller::kFrameNs);
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, CAR_CAIP);
+  bus().Write32(kAc97Phys + CAR, 0);
+  EXPECT_EQ(bus().Read32(kAc97Phys + CAR) & CAR_CAIP, 0u);
+  // The claimant's own access is no second access: it goes out.
+  bus().Write32(kMasterVolume, 0x0404);
+  EXPECT_NE(PollGsr(GSR_CDONE), 0);
+  EXPECT_EQ(ac97().CodecRegister(0x02), 0x0404);
+  EXPECT_EQ(sim::Ac97TestPort(ac97()).LostAccesses(), 0u);
+}
+
 }  // namespace
