@@ -1,5 +1,7 @@
 // The board's volumes as folders under the device root.
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,14 +16,53 @@ namespace {
 
 std::string root = ".";
 
-// "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x". Only
-// absolute device paths name a volume; anything else is refused.
-std::string HostPathOf(const char* devicePath) {
+// The entry of `folder` that a FAT volume would take `name` for: names match
+// without regard to case (ASCII letters, as the board's volumes fold them).
+// The name as written when it exists, or when nothing matches (a file about
+// to be made); empty when several entries match and none exactly, which a
+// FAT volume could not hold.
+std::string EntryNamed(const std::string& folder, const std::string& name) {
+  if (access((folder + '/' + name).c_str(), F_OK) == 0) return name;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return name;
+  std::string found;
+  int matches = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+      found = entry->d_name;
+      ++matches;
+    }
+  }
+  closedir(dir);
+  return matches == 0 ? name : matches == 1 ? found : std::string();
+}
+
+}  // namespace
+
+// "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x", each part
+// matched as the board's FAT volumes match it ("\FLASHFX DISK\PELMOK\x" is
+// the same file). Only absolute device paths name a volume; anything else,
+// and a name that matches several entries, is refused.
+std::string host::HostPathOf(const char* devicePath) {
   if (devicePath == nullptr || devicePath[0] != '\\') return std::string();
   std::string path = root;
-  for (const char* p = devicePath; *p; ++p) path.push_back(*p == '\\' ? '/' : *p);
+  const char* part = devicePath + 1;
+  for (;;) {
+    const char* end = std::strchr(part, '\\');
+    const std::string name(part, end ? static_cast<size_t>(end - part) : std::strlen(part));
+    if (!name.empty()) {
+      const std::string entry = EntryNamed(path, name);
+      if (entry.empty()) return std::string();
+      path += '/' + entry;
+    }
+    if (end == nullptr) break;
+    part = end + 1;
+  }
+  if (devicePath[std::strlen(devicePath) - 1] == '\\') path += '/';
   return path;
 }
+
+namespace {
 
 // Injected faults. While any is armed, files open as counting streams over
 // the real file, so the faults strike inside the stdio calls the system makes.
@@ -160,7 +201,7 @@ void ClearFileFaults() { faults = FileFaults(); }
 }  // namespace host
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
-  const std::string path = HostPathOf(devicePath);
+  const std::string path = host::HostPathOf(devicePath);
   if (path.empty()) {
     errno = ENOENT;
     return nullptr;
@@ -180,7 +221,7 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
 }
 
 bool TruncateDeviceFile(const char* devicePath, long size) {
-  const std::string path = HostPathOf(devicePath);
+  const std::string path = host::HostPathOf(devicePath);
   if (path.empty() || size < 0) return false;
   if (faults.armed && !OperationSucceeds()) return false;
   const int fd = sim::OpenRegularFile(path, O_WRONLY);

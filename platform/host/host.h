@@ -23,6 +23,11 @@ sim::Board* AttachedBoard();
 // "<root>/Hard Disk/x".
 void SetDeviceRoot(const std::string& root);
 const std::string& DeviceRoot();
+// The host path a device path ("\\FlashFX Disk\\Pelmok\\PelmokConfig.txt")
+// opens: each part matched without regard to case, as on the board's FAT
+// volumes. Empty for a path that is not absolute or that matches several
+// entries of a folder.
+std::string HostPathOf(const char* devicePath);
 
 // File faults, for tests of what the system reports after a failed write.
 // While any is set, device files open as streams that count each operation

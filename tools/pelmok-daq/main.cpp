@@ -22,6 +22,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "board/low_power.h"
+#include "platform/host/host.h"
 #include "platform/host/session.h"
 #include "sim/board.h"
 #include "sim/fault.h"
@@ -68,8 +69,14 @@ bool LayOutDevice(const std::string& root) {
   bool ok = MakeDirectories(root + "/FlashFX Disk/Pelmok") &&
             MakeDirectories(root + "/Hard Disk/Pelmok/Data") &&
             MakeDirectories(root + "/Storage Card/Pelmok/Data");
+  // The board's volume matches names without regard to case: a
+  // PELMOKCONFIG.TXT there is the configuration already.
+  const std::string oldRoot = host::DeviceRoot();
+  host::SetDeviceRoot(root);
+  const std::string existing = host::HostPathOf("\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
+  host::SetDeviceRoot(oldRoot);
   struct stat st;
-  if (ok && stat(config.c_str(), &st) != 0) {
+  if (ok && stat(existing.empty() ? config.c_str() : existing.c_str(), &st) != 0) {
     FILE* f = std::fopen(config.c_str(), "wb");
     ok = f != nullptr && std::fputs(kDefaultConfiguration, f) >= 0;
     if (f != nullptr && std::fclose(f) != 0) ok = false;
