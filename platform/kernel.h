@@ -8,8 +8,11 @@
 
 #if defined(UNDER_CE)
 
+// Only what a CE 5.0 application SDK ships; VirtualCopy's prototype is
+// Platform Builder's, so platform/wince declares it.
 #include <windows.h>
-#include <pkfuncs.h>  // VirtualCopy, NKDbgPrintfW
+#include <dbgapi.h>  // NKDbgPrintfW
+#include "platform/wince/kernel_calls.h"
 
 #else
 
