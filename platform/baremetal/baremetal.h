@@ -12,6 +12,9 @@ void ConsoleWrite(const char* text, size_t length);
 // Standard output is flushed first.
 void SemihostExit(bool ok);
 
+// What GetLastError reports next.
+void SetKernelError(uint32_t error);
+
 // A fault the board would not survive: the line on the console, then the run
 // ends as failed.
 void Halt(const char* line);

@@ -38,7 +38,6 @@ struct Reservation {
   uint32_t size;  // 0: slot free
 };
 Reservation reservations[64];
-DWORD lastError = 0;
 
 uint32_t* PageEntry(uint32_t address) {
   const uint32_t offset = address - kWindowBase;
@@ -109,7 +108,7 @@ extern "C" void PelmokStartMmu() {
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
   if (address != NULL || allocationType != MEM_RESERVE || protect != PAGE_NOACCESS || size == 0 ||
       size > kWindowSections * kSection) {
-    lastError = 87;  // ERROR_INVALID_PARAMETER
+    SetKernelError(87);  // ERROR_INVALID_PARAMETER
     return NULL;
   }
   const uint32_t rounded = (size + kPage - 1) & ~(kPage - 1);
@@ -125,7 +124,7 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD prot
     }
     break;
   }
-  lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+  SetKernelError(8);  // ERROR_NOT_ENOUGH_MEMORY
   return NULL;
 }
 
@@ -141,7 +140,7 @@ BOOL VirtualCopy(LPVOID dest, LPVOID source, DWORD size, DWORD protect) {
     if (r.size != 0 && start >= r.start && start + size <= r.start + r.size) inside = true;
   }
   if (!inside || protect != required || (start | physical | size) % kPage != 0 || size == 0) {
-    lastError = 87;
+    SetKernelError(87);
     return FALSE;
   }
   for (uint32_t offset = 0; offset < size; offset += kPage)
@@ -153,7 +152,7 @@ BOOL VirtualCopy(LPVOID dest, LPVOID source, DWORD size, DWORD protect) {
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
   Reservation* r = ReservationAt(reinterpret_cast<uint32_t>(address));
   if (r == NULL || size != 0 || freeType != MEM_RELEASE) {
-    lastError = 87;
+    SetKernelError(87);
     return FALSE;
   }
   for (uint32_t offset = 0; offset < r->size; offset += kPage) *PageEntry(r->start + offset) = 0;
@@ -161,17 +160,3 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
   r->size = 0;
   return TRUE;
 }
-
-DWORD GetLastError() { return lastError; }
-
-// No DLL can be loaded here: the vendor library is absent, as on a board
-// without it.
-HMODULE LoadLibraryW(LPCWSTR) {
-  lastError = ERROR_MOD_NOT_FOUND;
-  return NULL;
-}
-FARPROC GetProcAddressW(HMODULE, LPCWSTR) {
-  lastError = ERROR_PROC_NOT_FOUND;
-  return NULL;
-}
-BOOL FreeLibrary(HMODULE) { return FALSE; }
