@@ -216,6 +216,42 @@ TEST_F(PelmokDaqTest, LayoutThatFailsLeavesTheTraceAsItWas) {
   EXPECT_EQ(scratch.List(""), (std::vector<std::string>{"device", "stderr", "stdout", "trace.txt"}));
 }
 
+TEST_F(PelmokDaqTest, AppendingToATornFileStaysInStep) {
+  // A power cut left 1 to 3 bytes of a word; two runs with the clock set the
+  // same (as after a clock reset) append to that name. Every word read back
+  // is a converter word, both records whole.
+  scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+  scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                    "Number of samples per record:1000\nNumber of records per Flash Disk file:1\n"
+                    "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+  const std::string run = "--signal counter --start-time 2009-03-19T14:05:08Z --device-root " + Root();
+  ASSERT_EQ(Daq(run).status, 0);
+  const auto names = scratch.List("device/Hard Disk/Pelmok/Data");
+  ASSERT_EQ(names.size(), 1u);
+  const std::string file = "device/Hard Disk/Pelmok/Data/" + names[0];
+  const std::string record = scratch.ReadFile(file);
+  ASSERT_EQ(record.size(), 4000u);
+  for (const std::string torn : {"\x01", "\x01\x02", "\x01\x02\x03"}) {
+    scratch.WriteFile(file, torn);
+    Outcome o = Daq(run);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.err.find("Data file \\Hard Disk\\Pelmok\\Data\\" + names[0] + " ended in " +
+                         std::to_string(torn.size()) + " bytes of a torn word: cut to 0 bytes\n"),
+              std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("Wrote 1000 samples to flash"), std::string::npos) << o.err;
+    o = Daq(run);
+    EXPECT_EQ(o.err.find("torn"), std::string::npos) << o.err;
+    const std::string bytes = scratch.ReadFile(file);
+    ASSERT_EQ(bytes.size(), 8000u) << torn.size();
+    std::vector<uint32_t> words(2000);
+    std::memcpy(words.data(), bytes.data(), bytes.size());
+    size_t high = 0;
+    for (uint32_t w : words) high += (w >> 24) != 0;
+    EXPECT_EQ(high, 0u) << torn.size() << " torn bytes";
+    EXPECT_EQ(bytes, record + record);
+  }
+}
+
 TEST_F(PelmokDaqTest, AClosedTracePipeEndsTheTraceNotTheRun) {
   // The reader takes 100 bytes and goes; the run goes on to its data files
   // and says the trace is incomplete. The status is pelmok-daq's own.
