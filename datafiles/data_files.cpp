@@ -50,6 +50,23 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
   char path[kDataPathBuffer];
   MakeDataFileName(path, destination);
 
+  // A write cut short by a power failure can leave 1 to 3 bytes of a word at
+  // the end; a later write in the same second of the clock (a clock reset
+  // after the failure gives the same names) would put every word behind them
+  // out of step. Those bytes are no sample: the file is cut back to its last
+  // whole word first, before the file is opened to append, as the board's file
+  // API cannot cut a file the C runtime holds open.
+  const long existing = FileSize(path);
+  if (existing > 0 && existing % 4 != 0) {
+    const long whole = existing - existing % 4;
+    if (!TruncateDeviceFile(path, whole)) {
+      NKDbgPrintfW(L"Cannot cut the torn word at the end of %s: record not written\n", WidePath(path).text);
+      return 0;
+    }
+    NKDbgPrintfW(L"Data file %s ended in %d bytes of a torn word: cut to %d bytes\n",
+                 WidePath(path).text, static_cast<int>(existing % 4), static_cast<int>(whole));
+  }
+
   FILE* file = OpenDeviceFile(path, "ab");
   if (file == NULL) {
     NKDbgPrintfW(L"Cannot open data file %s: record not written\n", WidePath(path).text);

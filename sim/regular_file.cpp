@@ -47,17 +47,26 @@ std::string OpenErrorText(int error) {
   return std::strerror(error);
 }
 
-bool ReadRegularFile(const std::string& path, std::string* content, std::string* error) {
+bool ReadRegularFile(const std::string& path, std::string* content, std::string* error,
+                     uint64_t limit) {
   const int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) {
     *error = path + ": " + OpenErrorText(errno);
     return false;
   }
   content->clear();
+  const auto tooLarge = [&](uint64_t bytes) {
+    *error = path + ": " + std::to_string(bytes) + " bytes, more than " + std::to_string(limit);
+    close(fd);
+    return false;
+  };
+  struct stat st;
+  if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > limit) return tooLarge(st.st_size);
   char buffer[65536];
   for (;;) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got > 0) {
+      if (content->size() + static_cast<uint64_t>(got) > limit) return tooLarge(content->size() + got);
       content->append(buffer, static_cast<size_t>(got));
     } else if (got == 0) {
       break;

@@ -5,6 +5,7 @@
 // read, so a name swapped in between changes nothing.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sim {
@@ -20,7 +21,10 @@ int OpenRegularFile(const std::string& path, int flags);
 // as OpenRegularFile leaves it.
 std::string OpenErrorText(int error);
 
-// The whole of a regular file; false with "PATH: reason" in *error.
-bool ReadRegularFile(const std::string& path, std::string* content, std::string* error);
+// The whole of a regular file; false with "PATH: reason" in *error. A file
+// of more than `limit` bytes is refused before any of it is read ("PATH: N
+// bytes, more than LIMIT"), or once the read passes the limit as it grows.
+bool ReadRegularFile(const std::string& path, std::string* content, std::string* error,
+                     uint64_t limit = UINT64_MAX);
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // The host's readers of the board's clock and zone setting (ISO 8601 times,
 // POSIX TZ rules, zoneinfo files), and the kernel calls that report them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -72,6 +74,7 @@ TEST(TimeSettingTest, RulesTheBoardCannotHoldAreRefused) {
       {"LMT-0:17:30", "seconds"},
       {"XXX25", "24 hours"},
       {"CET-1CEST-25,M3.5.0,M10.5.0", "24 hours"},
+      {"XXX-24YYY,M3.5.0,M10.5.0", "daylight time, one hour ahead"},  // would be 25 h ahead
       {"CET", "offset"},
       {"CE-1", "name"},
       {"<+05>-5x", "daylight name at 'x'"},
@@ -158,6 +161,40 @@ TEST_F(ZoneinfoTest, ZonesTheBoardCannotHoldAreRefused) {
     EXPECT_NE(error.find(file), std::string::npos) << error;
   }
   EXPECT_FALSE(host::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo", scratch.path() + "/v1"));
+}
+
+TEST_F(ZoneinfoTest, HostileZoneFilesAreRefusedWithTheirReason) {
+  // Each once exhausted memory (a device, a sparse file of 2 GiB), hung (a
+  // FIFO) or put a file's bytes on the terminal raw. Every refusal says what
+  // was wrong, in printable text.
+  ASSERT_EQ(mkfifo((scratch.path() + "/fifo").c_str(), 0600), 0);
+  scratch.MakeDirs("folder");
+  scratch.WriteFile("sparse", "");
+  ASSERT_EQ(truncate((scratch.path() + "/sparse").c_str(), INT64_C(2) << 30), 0);
+  scratch.WriteFile("big", "TZif2" + std::string((1 << 20) + 1, '\0'));
+  scratch.WriteFile("escape", "TZif2" + std::string(60, '\0') + "\n\x1b]0;owned\x07\x1b[31mEVIL\x9b" "0\n");
+  const struct {
+    std::string tz, reason;
+  } cases[] = {
+      {"/dev/zero", "/dev/zero: is not a regular file"},
+      {":/dev/urandom", "/dev/urandom: is not a regular file"},
+      {":" + scratch.path() + "/fifo", "/fifo: is not a regular file"},
+      {":" + scratch.path() + "/folder", "/folder: is a folder"},
+      {":" + scratch.path() + "/sparse", "/sparse: 2147483648 bytes, more than 1048576"},
+      {":" + scratch.path() + "/big", "/big: 1048582 bytes, more than 1048576"},
+      {":" + scratch.path() + "/escape", "'\\x1b]0;owned\\x07\\x1b[31mEVIL\\x9b0'"},
+      {":", "TZ ':' names no zone"},
+      {":../x", "'..'"},
+      {":No/Such_Zone", "no zone /usr/share/zoneinfo/No/Such_Zone"},
+  };
+  for (const auto& c : cases) {
+    sim::TimeZoneSetting zone;
+    std::string error;
+    EXPECT_FALSE(host::ZoneFromTz(c.tz.c_str(), &zone, &error)) << c.tz;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.tz << ": " << error;
+    for (unsigned char ch : error) EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << c.tz << ": " << error;
+    EXPECT_NE(error.back(), ' ') << c.tz << ": " << error;
+  }
 }
 
 class BoardClockTest : public testsupport::BoardTest {

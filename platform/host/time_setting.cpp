@@ -1,10 +1,13 @@
 #include "platform/host/time_setting.h"
 
+#include <unistd.h>
+
 #include <cctype>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstdio>
 
 #include "platform/calendar.h"
+#include "sim/regular_file.h"
 
 namespace host {
 namespace {
@@ -32,8 +35,29 @@ struct Reader {
   }
 };
 
+// A zoneinfo file is a few KB; anything near this is no zone.
+constexpr uint64_t kZoneinfoLimit = 1 << 20;
+
+// Text from a file or the environment goes to a terminal: control bytes and
+// bytes above ASCII are shown as \xNN, and a long message is cut.
+std::string Printable(const std::string& text) {
+  constexpr size_t kLongest = 400;
+  std::string out;
+  for (unsigned char c : text) {
+    if (out.size() >= kLongest) return out + "...";
+    if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 bool Fail(std::string* error, const std::string& message) {
-  *error = message;
+  *error = Printable(message);
   return false;
 }
 
@@ -111,13 +135,6 @@ bool Change(Reader& r, const std::string& text, sim::ZoneChange* change, std::st
   return true;
 }
 
-bool ReadFile(const std::string& path, std::string* content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  content->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
 }  // namespace
 
 bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error) {
@@ -147,7 +164,13 @@ bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::str
     if (!Name(r, &z.daylightName))
       return Fail(error, "bad daylight name at '" + rule.substr(nameAt) + "'");
     int32_t daylight = z.bias - 60;  // one hour ahead unless written
-    if (!r.Done() && r.Peek() != ',' && !Offset(r, rule, &daylight, error)) return false;
+    if (!r.Done() && r.Peek() != ',') {
+      if (!Offset(r, rule, &daylight, error)) return false;
+    } else if (daylight < -24 * 60) {
+      // The same bound as a written one: -24 plus the hour is 25 hours ahead.
+      return Fail(error, "'" + rule + "': daylight time, one hour ahead of standard time when its offset"
+                             " is not written, is beyond 24 hours");
+    }
     z.daylightBias = daylight - z.bias;
     if (r.Done()) return Fail(error, "'" + rule + "': daylight time without its dates (,start,end)");
     if (!r.Take(',')) return Fail(error, "unexpected '" + rule.substr(r.at) + "' in '" + rule + "'");
@@ -161,8 +184,9 @@ bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::str
 }
 
 bool ReadZoneinfoRule(const std::string& path, std::string* rule, std::string* error) {
-  std::string content;
-  if (!ReadFile(path, &content)) return Fail(error, "cannot read zoneinfo file " + path);
+  std::string content, reason;
+  if (!sim::ReadRegularFile(path, &content, &reason, kZoneinfoLimit))
+    return Fail(error, "cannot read zoneinfo file " + reason);
   // Version 2+ files end with "\n<rule>\n" after the 64-bit data.
   if (content.compare(0, 4, "TZif") != 0 || content.size() < 6 || content[4] < '2')
     return Fail(error, path + " is not a zoneinfo file of version 2 or later");
@@ -185,12 +209,16 @@ bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
     if (value.empty()) value = "UTC0";  // POSIX: an empty TZ is UTC
     if (value[0] != ':' && ParseZoneRule(value, zone, &ruleError)) return true;
     const std::string name = value[0] == ':' ? value.substr(1) : value;
-    if (name.empty() || name.find("..") != std::string::npos)
-      return Fail(error, "TZ '" + value + "': " + ruleError);
+    if (name.empty()) return Fail(error, "TZ '" + value + "' names no zone");
+    if (name.find("..") != std::string::npos)
+      return Fail(error, "TZ '" + value + "': a zone name with '..' is refused" +
+                             (ruleError.empty() ? "" : ", and it is no rule the board holds (" + ruleError + ")"));
     path = name[0] == '/' ? name : zoneinfoDir + "/" + name;
-    std::ifstream probe(path);
-    if (!probe) return Fail(error, "TZ '" + value + "' is neither a rule the board holds (" + ruleError +
-                                       ") nor a zone in " + zoneinfoDir);
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+      if (value[0] == ':') return Fail(error, "TZ '" + value + "': no zone " + path);
+      return Fail(error, "TZ '" + value + "' is neither a rule the board holds (" + ruleError +
+                             ") nor a zone in " + zoneinfoDir);
+    }
   }
   std::string rule;
   if (!ReadZoneinfoRule(path, &rule, error)) return false;

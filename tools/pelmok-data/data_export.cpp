@@ -1,6 +1,8 @@
 #include "tools/pelmok-data/data_export.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -48,14 +50,31 @@ std::string Description(const std::string& name, const FileTime* time, uint64_t 
   return text;
 }
 
-bool WriteAudio(WordReader& reader, const std::string& output, ExportFormat format, uint32_t rateHz,
+bool WriteAudio(WordReader& reader, OutputFile& file, ExportFormat format, uint32_t rateHz,
                 const std::string& name, const FileTime* time, std::string* error) {
+  const std::string& output = file.Path();
   SF_INFO info;
   std::memset(&info, 0, sizeof info);
   info.samplerate = static_cast<int>(rateHz);
   info.channels = 1;
   info.format = (format == ExportFormat::kWav ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_24;
-  SNDFILE* out = sf_open(output.c_str(), SFM_WRITE, &info);
+  SF_VIRTUAL_IO io;
+  io.get_filelen = [](void* f) -> sf_count_t {
+    struct stat st;
+    return fstat(static_cast<OutputFile*>(f)->Descriptor(), &st) == 0 ? st.st_size : -1;
+  };
+  io.seek = [](sf_count_t offset, int whence, void* f) -> sf_count_t {
+    return lseek(static_cast<OutputFile*>(f)->Descriptor(), offset, whence);
+  };
+  io.read = [](void* data, sf_count_t size, void* f) -> sf_count_t {
+    return read(static_cast<OutputFile*>(f)->Descriptor(), data, static_cast<size_t>(size));
+  };
+  io.write = [](const void* data, sf_count_t size, void* f) -> sf_count_t {
+    return static_cast<OutputFile*>(f)->RawWrite(data, static_cast<size_t>(size));
+  };
+  io.tell = [](void* f) -> sf_count_t { return lseek(static_cast<OutputFile*>(f)->Descriptor(), 0, SEEK_CUR); };
+  // Every write goes through the output, which keeps the first failure.
+  SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &file);
   if (out == nullptr) {
     *error = output + ": " + sf_strerror(nullptr);
     return false;
@@ -118,12 +137,8 @@ bool WriteAudio(WordReader& reader, const std::string& output, ExportFormat form
   return written;
 }
 
-bool WriteCsv(WordReader& reader, const std::string& output, uint32_t rateHz, std::string* error) {
-  FILE* out = std::fopen(output.c_str(), "w");
-  if (out == nullptr) {
-    *error = output + ": " + std::strerror(errno);
-    return false;
-  }
+bool WriteCsv(WordReader& reader, OutputFile& file, uint32_t rateHz, std::string* error) {
+  FILE* out = file.Stream();
   std::fputs("index,time_s,code,volts\n", out);
   uint64_t index = 0;
   const bool read = reader.ForEachBlock([&](const std::vector<uint32_t>& block) {
@@ -134,11 +149,7 @@ bool WriteCsv(WordReader& reader, const std::string& output, uint32_t rateHz, st
       ++index;
     }
   });
-  const bool written = !std::ferror(out);
-  if (std::fclose(out) != 0 || !written) {
-    *error = output + ": write error";
-    return false;
-  }
+  // A failed write shows when the file is committed.
   if (!read) *error = "read error";
   return read;
 }
@@ -159,18 +170,25 @@ bool ParseExportFormat(const std::string& text, ExportFormat* format) {
 }
 
 bool ExportDataFile(const std::string& input, const std::string& output, ExportFormat format,
-                    uint32_t rateHz, std::string* error) {
+                    uint32_t rateHz, const OutputPolicy& policy, std::string* error) {
   WordReader reader;
   if (!reader.Open(input, error)) return false;
+  OutputPolicy withInput = policy;
+  withInput.inputs.push_back(input);
+  OutputFile file;
+  if (!file.Open(output, withInput, error)) return false;
   const std::string name = BaseName(input);
   FileTime time;
   const bool named = ParseFileName(name, &time);
   std::string reason;
   const bool ok = format == ExportFormat::kCsv
-                      ? WriteCsv(reader, output, rateHz, &reason)
-                      : WriteAudio(reader, output, format, rateHz, name, named ? &time : nullptr, &reason);
-  if (!ok) *error = reason == "read error" ? input + ": read error" : reason;
-  return ok;
+                      ? WriteCsv(reader, file, rateHz, &reason)
+                      : WriteAudio(reader, file, format, rateHz, name, named ? &time : nullptr, &reason);
+  if (!ok) {
+    *error = (reason == "read error" ? input + ": read error" : reason) + "; " + file.NotWritten();
+    return false;
+  }
+  return file.Commit(error);
 }
 
 }  // namespace datatools

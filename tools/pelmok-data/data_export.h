@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/common/output_file.h"
+
 namespace datatools {
 
 enum class ExportFormat { kWav, kFlac, kCsv };
@@ -14,8 +16,10 @@ bool ParseExportFormat(const std::string& text, ExportFormat* format);
 // WAV (with a broadcast-WAV bext chunk) or FLAC (with Vorbis comments) holding
 // exactly the converter codes as 24-bit PCM, or CSV of index, time, code and
 // volts. The time in the input's name, when it has one, goes into the file.
+// The output is written as `policy` allows (the input is always one of its
+// inputs); a failure leaves none.
 bool ExportDataFile(const std::string& input, const std::string& output, ExportFormat format,
-                    uint32_t rateHz, std::string* error);
+                    uint32_t rateHz, const OutputPolicy& policy, std::string* error);
 
 struct PlotSize {
   int width = 1200;
@@ -24,7 +28,8 @@ struct PlotSize {
 
 // A file: its waveform in volts above its spectrogram. A folder: a long-term
 // spectrogram, one column per data file, on the files' real time axis.
+// The PNG is written as ExportDataFile writes its output.
 bool PlotData(const std::string& input, const std::string& output, uint32_t rateHz,
-              PlotSize size, std::string* error);
+              PlotSize size, const OutputPolicy& policy, std::string* error);
 
 }  // namespace datatools

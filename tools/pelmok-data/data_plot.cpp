@@ -286,11 +286,17 @@ class Canvas {
     }
     Text("level (dBFS)", r.x + r.w + 48, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
   }
-  bool Save(const std::string& path, std::string* error) {
+  bool Save(OutputFile& file, std::string* error) {
     cairo_surface_flush(surface_);
-    const cairo_status_t status = cairo_surface_write_to_png(surface_, path.c_str());
+    const cairo_status_t status = cairo_surface_write_to_png_stream(
+        surface_,
+        [](void* out, const unsigned char* data, unsigned int size) {
+          return static_cast<OutputFile*>(out)->Write(data, size) ? CAIRO_STATUS_SUCCESS
+                                                                  : CAIRO_STATUS_WRITE_ERROR;
+        },
+        &file);
     if (status != CAIRO_STATUS_SUCCESS) {
-      *error = path + ": " + cairo_status_to_string(status);
+      *error = file.Path() + ": " + cairo_status_to_string(status);
       return false;
     }
     return true;
@@ -312,7 +318,7 @@ bool CheckSize(const PlotSize& size, std::string* error) {
   return true;
 }
 
-bool PlotFile(const std::string& input, const std::string& output, uint32_t rateHz, PlotSize size,
+bool PlotFile(const std::string& input, OutputFile& output, uint32_t rateHz, PlotSize size,
               std::string* error) {
   WordReader reader;
   if (!reader.Open(input, error)) return false;
@@ -411,7 +417,7 @@ bool PlotFile(const std::string& input, const std::string& output, uint32_t rate
   return canvas.Save(output, error);
 }
 
-bool PlotFolder(const std::string& input, const std::string& output, uint32_t rateHz, PlotSize size,
+bool PlotFolder(const std::string& input, OutputFile& output, uint32_t rateHz, PlotSize size,
                 std::string* error) {
   std::vector<FolderEntry> files;
   if (!ListDataFolder(input, &files, error)) return false;
@@ -476,10 +482,19 @@ bool PlotFolder(const std::string& input, const std::string& output, uint32_t ra
 }  // namespace
 
 bool PlotData(const std::string& input, const std::string& output, uint32_t rateHz, PlotSize size,
-              std::string* error) {
-  if (!CheckSize(size, error)) return false;
-  return IsFolder(input) ? PlotFolder(input, output, rateHz, size, error)
-                         : PlotFile(input, output, rateHz, size, error);
+              const OutputPolicy& policy, std::string* error) {
+  if (!CheckSize(size, error) || !CheckOutputExtension(output, "png", error)) return false;
+  OutputPolicy withInput = policy;
+  withInput.inputs.push_back(input);
+  OutputFile file;
+  if (!file.Open(output, withInput, error)) return false;
+  const bool drawn = IsFolder(input) ? PlotFolder(input, file, rateHz, size, error)
+                                     : PlotFile(input, file, rateHz, size, error);
+  if (!drawn) {
+    *error += "; " + file.NotWritten();
+    return false;
+  }
+  return file.Commit(error);
 }
 
 }  // namespace datatools
