@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "hardware/sample_values.h"
-#include "tools/pelmok-data/data_export.h"
-#include "tools/pelmok-data/data_file.h"
+#include "tools/pelmok-data/export_plot.h"
+#include "tools/formats/data_file.h"
 #include "tools/common/device_configuration.h"
 
 namespace {

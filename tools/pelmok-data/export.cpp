@@ -1,4 +1,4 @@
-#include "tools/pelmok-data/data_export.h"
+#include "tools/pelmok-data/export_plot.h"
 
 #include <sndfile.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hardware/sample_values.h"
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 namespace datatools {
 namespace {
