@@ -1,7 +1,9 @@
 // The audio writer's metadata read back by readers made from the formats'
 // descriptions, by libsndfile and by metaflac; the level arithmetic on tones
 // of known amplitude; the page writer's encoding.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sndfile.h>
 
 #include <cmath>
@@ -14,10 +16,10 @@
 #include "tests/test_support.h"
 #include "tests/tools/media_formats_test.h"
 #include "tests/tools/tool_process.h"
-#include "tools/pelmok-data/audio_file.h"
-#include "tools/pelmok-data/data_file.h"
-#include "tools/pelmok-data/html_page.h"
-#include "tools/pelmok-data/levels.h"
+#include "tools/formats/audio_file.h"
+#include "tools/formats/data_file.h"
+#include "tools/formats/html_page.h"
+#include "tools/common/levels.h"
 
 namespace {
 
@@ -31,14 +33,28 @@ AudioProvenance Provenance(uint64_t samples) {
   AudioProvenance p;
   p.rateHz = 1000;
   p.startSample = 1792889979LL * 1000 + 250;
-  p.offsetSeconds = 7200;
+  p.offsetMinutes = 120;
   p.sourceFile = "126-297-2-59-40";
   p.sourceRecord = 1;
   p.samples = samples;
-  p.writeUtc = "2026-10-25T00:59:40Z";
+  p.timed = true;
+  p.writeUtc = 1792889980;
   p.timing = "by the cadence";
   return p;
 }
+
+// A file to write to, as OutputFile hands its descriptor over.
+class Target {
+ public:
+  explicit Target(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644)) {}
+  ~Target() { close(fd_); }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_;
+};
 
 std::vector<int32_t> Codes(size_t n) {
   std::vector<int32_t> codes = {0, 8388607, -8388608, -1, 1};
@@ -59,20 +75,19 @@ std::vector<int32_t> ReadCodes(const std::string& path, SF_INFO* info) {
   return v;
 }
 
-TEST(AudioMetadata, TimesAsUtcLocalWithOffsetAndBasicForm) {
-  EXPECT_EQ(datatools::UtcText(1792889979), "2026-10-25T00:59:39Z");
-  EXPECT_EQ(datatools::UtcText(1792889979, 250000), "2026-10-25T00:59:39.250000Z");
-  EXPECT_EQ(datatools::UtcBasicText(1792889979), "20261025T005939Z");
-  EXPECT_EQ(datatools::LocalOffsetText({1792889979, 7200}), "2026-10-25T02:59:39+02:00");
-  EXPECT_EQ(datatools::LocalOffsetText({1792890000, -12600}), "2026-10-24T21:30:00-03:30");
-  EXPECT_EQ(datatools::OffsetText(0), "+00:00");
-  EXPECT_EQ(datatools::OffsetText(20700), "+05:45");
+TEST(AudioMetadata, StartTimesAsUtcAndLocalWithOffset) {
+  AudioProvenance p = Provenance(1);
+  EXPECT_EQ(p.StartUtcText(), "2026-10-25T00:59:39.250000Z");
+  EXPECT_EQ(p.StartLocalText(), "2026-10-25T02:59:39.250000+02:00");
+  p.startSample -= 250;
+  p.offsetMinutes = -210;
+  EXPECT_EQ(p.StartUtcText(), "2026-10-25T00:59:39Z");
+  EXPECT_EQ(p.StartLocalText(), "2026-10-24T21:29:39-03:30");
   // Before 1970 the second still floors.
-  AudioProvenance p;
   p.rateHz = 4;
   p.startSample = -1;
   EXPECT_EQ(p.StartSecond(), -1);
-  EXPECT_EQ(p.StartMicros(), 750000);
+  EXPECT_EQ(p.StartUtcText(), "1969-12-31T23:59:59.750000Z");
 }
 
 TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
@@ -83,7 +98,8 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   AudioWriter w;
   std::string error;
   const std::string path = scratch.path() + "/a.wav";
-  ASSERT_TRUE(w.Open(path, AudioFormat::kWav, p, {}, &error)) << error;
+  Target target(path);
+  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kWav, p, {}, &error)) << error;
   ASSERT_TRUE(w.Append(codes.data(), 1000, &error)) << error;
   ASSERT_TRUE(w.Append(codes.data() + 1000, codes.size() - 1000, &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
@@ -139,7 +155,8 @@ TEST(AudioMetadata, CuePointsReadBackByLibsndfileWithTheirLabels) {
   AudioWriter w;
   std::string error;
   const std::string path = scratch.path() + "/joined.wav";
-  ASSERT_TRUE(w.Open(path, AudioFormat::kWav, Provenance(150 * 97), cues, &error)) << error;
+  Target target(path);
+  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kWav, Provenance(150 * 97), cues, &error)) << error;
   ASSERT_TRUE(w.AppendSilence(150 * 97, &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
 
@@ -175,7 +192,8 @@ TEST(AudioMetadata, FlacCarriesTheSameFieldsAsVorbisComments) {
   AudioWriter w;
   std::string error;
   const std::string path = scratch.path() + "/a.flac";
-  ASSERT_TRUE(w.Open(path, AudioFormat::kFlac, Provenance(codes.size()), {}, &error)) << error;
+  Target target(path);
+  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kFlac, Provenance(codes.size()), {}, &error)) << error;
   ASSERT_TRUE(w.Append(codes.data(), codes.size(), &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
   SF_INFO info;
@@ -192,7 +210,8 @@ TEST(AudioMetadata, FlacCarriesTheSameFieldsAsVorbisComments) {
 
   // Cue points are WAV's.
   AudioWriter refused;
-  EXPECT_FALSE(refused.Open(scratch.path() + "/b.flac", AudioFormat::kFlac, Provenance(1), {{0, "x"}}, &error));
+  Target other(scratch.path() + "/b.flac");
+  EXPECT_FALSE(refused.Open(other.fd(), other.path(), AudioFormat::kFlac, Provenance(1), {{0, "x"}}, &error));
   EXPECT_NE(error.find("b.flac"), std::string::npos) << error;
 }
 

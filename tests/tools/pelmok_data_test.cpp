@@ -14,7 +14,7 @@
 #include "hardware/sample_values.h"
 #include "tests/test_support.h"
 #include "tests/tools/tool_process.h"
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "tools/pelmok-data/levels.h"
+#include "tools/common/levels.h"
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "hardware/sample_values.h"
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 namespace datatools {
 namespace {

@@ -1,16 +1,20 @@
-#include "tools/pelmok-data/audio_file.h"
+#include "tools/formats/audio_file.h"
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 #include <sndfile.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
+
+#include "tools/common/board_time.h"
 
 namespace datatools {
 namespace {
@@ -24,15 +28,6 @@ std::string Printf(const char* format, ...) {
   va_end(args);
   return text;
 }
-
-std::tm CivilUtc(int64_t seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  return tm;
-}
-
-std::string Fraction(int micros) { return micros ? Printf(".%06d", micros) : std::string(); }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -83,8 +78,9 @@ bool SetChunk(SNDFILE* file, const char* id, const std::string& data) {
 // same as Vorbis comments.
 std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProvenance& p) {
   const double length = static_cast<double>(p.samples) / p.rateHz;
-  std::vector<std::pair<std::string, std::string>> fields = {
-      {"Timestamp", LocalOffsetText(p.Start(), p.StartMicros())},
+  std::vector<std::pair<std::string, std::string>> fields;
+  if (p.timed) fields.push_back({"Timestamp", p.StartLocalText()});
+  const std::vector<std::pair<std::string, std::string>> common = {
       {"Samplerate", std::to_string(p.rateHz)},
       {"Length", Printf("%.6f", length)},
       {"Original Filename", p.sourceFile},
@@ -92,9 +88,12 @@ std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProve
       {"Model", "Pelmok prototype hydrophone receiver (PXA27x, 24-bit converter on SSP3)"},
       {"Note", BextDescription(p)},
       {"Pelmok|Record", std::to_string(p.sourceRecord)},
-      {"Pelmok|Start UTC", UtcText(p.StartSecond(), p.StartMicros())},
   };
-  if (!p.writeUtc.empty()) fields.push_back({"Pelmok|Write UTC", p.writeUtc});
+  fields.insert(fields.end(), common.begin(), common.end());
+  if (p.timed) {
+    fields.push_back({"Pelmok|Start UTC", p.StartUtcText()});
+    fields.push_back({"Pelmok|Write UTC", UtcText(p.writeUtc)});
+  }
   if (!p.timing.empty()) fields.push_back({"Pelmok|Timing", p.timing});
   fields.push_back({"Pelmok|Scale", "2.5 V = 8388607 codes"});
   for (const auto& f : p.extra) fields.push_back(f);
@@ -110,38 +109,52 @@ std::string OneLine(std::string text) {
 
 FLAC__StreamEncoder* Encoder(void* file) { return static_cast<FLAC__StreamEncoder*>(file); }
 
+// libFLAC's output on a descriptor: it seeks back at the end to fill in the
+// stream's length and checksum.
+FLAC__StreamEncoderWriteStatus FlacWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
+                                         uint32_t, uint32_t, void* context) {
+  const int fd = *static_cast<int*>(context);
+  while (bytes > 0) {
+    const ssize_t n = write(fd, buffer, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    buffer += n;
+    bytes -= static_cast<size_t>(n);
+  }
+  return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+FLAC__StreamEncoderSeekStatus FlacSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* context) {
+  return lseek(*static_cast<int*>(context), static_cast<off_t>(offset), SEEK_SET) < 0
+             ? FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR
+             : FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamEncoderTellStatus FlacTell(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* context) {
+  const off_t at = lseek(*static_cast<int*>(context), 0, SEEK_CUR);
+  if (at < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+  *offset = static_cast<FLAC__uint64>(at);
+  return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
 }  // namespace
-
-std::string UtcText(int64_t utcSeconds, int micros) {
-  const std::tm tm = CivilUtc(utcSeconds);
-  return Printf("%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec) +
-         Fraction(micros) + "Z";
-}
-
-std::string UtcBasicText(int64_t utcSeconds) {
-  const std::tm tm = CivilUtc(utcSeconds);
-  return Printf("%04d%02d%02dT%02d%02d%02dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                tm.tm_min, tm.tm_sec);
-}
-
-std::string OffsetText(int offsetSeconds) {
-  const int magnitude = offsetSeconds < 0 ? -offsetSeconds : offsetSeconds;
-  return Printf("%c%02d:%02d", offsetSeconds < 0 ? '-' : '+', magnitude / 3600, magnitude / 60 % 60);
-}
-
-std::string LocalOffsetText(const ZonedTime& t, int micros) {
-  const std::tm tm = CivilUtc(t.utcSeconds + t.offsetSeconds);
-  return Printf("%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec) +
-         Fraction(micros) + OffsetText(t.offsetSeconds);
-}
 
 int64_t AudioProvenance::StartSecond() const { return FloorDiv(startSample, rateHz); }
 
-int AudioProvenance::StartMicros() const {
-  const int64_t within = startSample - StartSecond() * rateHz;
-  return static_cast<int>(within * 1000000 / rateHz);
+double AudioProvenance::StartUtc() const { return static_cast<double>(startSample) / rateHz; }
+
+bool AudioProvenance::StartIsWhole() const { return startSample % rateHz == 0; }
+
+std::string AudioProvenance::StartUtcText() const {
+  return StartIsWhole() ? UtcText(StartSecond()) : UtcText(StartUtc(), 6);
+}
+
+std::string AudioProvenance::StartLocalText() const {
+  // The local clock reads the UTC time moved by the offset; the text keeps the offset.
+  const double local = StartUtc() + offsetMinutes * 60.0;
+  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60) : UtcText(local, 6);
+  text.pop_back();  // the "Z"
+  return text + OffsetText(offsetMinutes);
 }
 
 uint64_t TimeReference(const AudioProvenance& p) {
@@ -150,10 +163,13 @@ uint64_t TimeReference(const AudioProvenance& p) {
 }
 
 std::string BextDescription(const AudioProvenance& p) {
-  return "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord) + ": starts " +
-         UtcText(p.StartSecond(), p.StartMicros()) + " (local " +
-         LocalOffsetText(p.Start(), p.StartMicros()) + "); times are UTC. " +
-         std::to_string(p.samples) + " codes at " + std::to_string(p.rateHz) +
+  const std::string what = p.summary.empty()
+                               ? "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord)
+                               : p.summary;
+  const std::string when = p.timed ? ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() +
+                                         "); times are UTC. "
+                                   : ": no time known. ";
+  return what + when + std::to_string(p.samples) + " codes at " + std::to_string(p.rateHz) +
          " Hz, 2.5 V = 8388607." + (p.timing.empty() ? "" : " Time: " + p.timing + ".");
 }
 
@@ -184,9 +200,10 @@ bool AudioWriter::Fail(const std::string& reason, std::string* error) {
   return false;
 }
 
-bool AudioWriter::Open(const std::string& path, AudioFormat format, const AudioProvenance& provenance,
-                       const std::vector<CueMark>& cues, std::string* error) {
+bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat format,
+                       const AudioProvenance& provenance, const std::vector<CueMark>& cues, std::string* error) {
   path_ = path;
+  descriptor_ = descriptor;
   format_ = format;
   provenance_ = provenance;
   if (format == AudioFormat::kWav) {
@@ -200,7 +217,7 @@ bool AudioWriter::Open(const std::string& path, AudioFormat format, const AudioP
     info.samplerate = static_cast<int>(provenance.rateHz);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* out = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* out = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
     if (out == nullptr) return Fail(sf_strerror(nullptr), error);
     file_ = out;
 
@@ -209,11 +226,13 @@ bool AudioWriter::Open(const std::string& path, AudioFormat format, const AudioP
     SetField(bext.description, BextDescription(provenance));
     SetField(bext.originator, "pelmok-data");
     SetField(bext.originator_reference, provenance.sourceFile + "#" + std::to_string(provenance.sourceRecord));
-    const std::tm start = CivilUtc(provenance.StartSecond());
-    SetField(bext.origination_date,
-             Printf("%04d-%02d-%02d", start.tm_year + 1900, start.tm_mon + 1, start.tm_mday));
-    SetField(bext.origination_time, Printf("%02d:%02d:%02d", start.tm_hour, start.tm_min, start.tm_sec));
-    const uint64_t reference = TimeReference(provenance);
+    // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time.
+    const std::string start = provenance.timed ? UtcText(provenance.StartSecond()) : std::string();
+    if (provenance.timed) {
+      SetField(bext.origination_date, start.substr(0, 10));
+      SetField(bext.origination_time, start.substr(11, 8));
+    }
+    const uint64_t reference = provenance.timed ? TimeReference(provenance) : 0;
     bext.time_reference_low = static_cast<uint32_t>(reference);
     bext.time_reference_high = static_cast<uint32_t>(reference >> 32);
     bext.version = 2;
@@ -261,11 +280,11 @@ bool AudioWriter::Open(const std::string& path, AudioFormat format, const AudioP
   if (comments == nullptr) return Fail("out of memory", error);
   comments_ = comments;
   std::vector<std::pair<std::string, std::string>> tags = {
-      {"TITLE", UtcBasicText(provenance.StartSecond())},
-      {"DATE", LocalOffsetText(provenance.Start(), provenance.StartMicros())},
+      {"TITLE", provenance.timed ? UtcBasicText(provenance.StartSecond()) : provenance.sourceFile},
       {"COMMENT", BextDescription(provenance)},
       {"ENCODER", "pelmok-data"},
       {"GUANO|Version", "1.0"}};
+  if (provenance.timed) tags.push_back({"DATE", provenance.StartLocalText()});
   for (const auto& f : MetadataFields(provenance)) tags.push_back(f);
   for (const auto& [name, value] : tags) {
     FLAC__StreamMetadata_VorbisComment_Entry entry;
@@ -277,7 +296,7 @@ bool AudioWriter::Open(const std::string& path, AudioFormat format, const AudioP
   FLAC__StreamMetadata* blocks[] = {comments.get()};
   FLAC__stream_encoder_set_metadata(encoder, blocks, 1);
   const FLAC__StreamEncoderInitStatus status =
-      FLAC__stream_encoder_init_file(encoder, path.c_str(), nullptr, nullptr);
+      FLAC__stream_encoder_init_stream(encoder, FlacWrite, FlacSeek, FlacTell, nullptr, &descriptor_);
   if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
     const std::string reason = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
                                    ? FLAC__stream_encoder_get_resolved_state_string(encoder)

@@ -17,39 +17,29 @@ namespace datatools {
 
 enum class AudioFormat { kWav, kFlac };
 
-// A moment as UTC seconds since 1970 and the local offset in force then.
-struct ZonedTime {
-  int64_t utcSeconds = 0;
-  int offsetSeconds = 0;  // east of Greenwich positive: +7200 for CEST
-};
-
-// "2026-10-25T00:59:39Z"; with six digits after the second when `micros`
-// (0..999999) is not 0.
-std::string UtcText(int64_t utcSeconds, int micros = 0);
-// "20261025T005939Z": ISO 8601 basic form, for file names.
-std::string UtcBasicText(int64_t utcSeconds);
-// "2026-10-25T02:59:39+02:00": the local time with its offset.
-std::string LocalOffsetText(const ZonedTime& t, int micros = 0);
-// "+02:00", "-03:30", "+00:00".
-std::string OffsetText(int offsetSeconds);
-
 // Where an exported stretch of samples came from and when it was recorded.
 struct AudioProvenance {
   uint32_t rateHz = 0;
   // The first sample's instant in samples since 1970 UTC at rateHz: exact
   // where the start is not a whole second.
   int64_t startSample = 0;
-  int offsetSeconds = 0;       // local offset in force at the start
+  int32_t offsetMinutes = 0;   // local offset in force at the start, minutes east of UTC
   std::string sourceFile;      // the data file's name as the board wrote it
   uint64_t sourceRecord = 0;   // the record's index in that file, from 0
   uint64_t samples = 0;
-  std::string writeUtc;        // the write as UTC text (end of the record)
+  bool timed = false;          // false: no time known (a file without a data file name)
+  int64_t writeUtc = 0;        // the write (end of the record), when timed
   std::string timing;          // how the time was found, in a few words
+  std::string summary;         // for a joined file: what it holds, instead of the source record
   std::vector<std::pair<std::string, std::string>> extra;  // further GUANO fields
 
   int64_t StartSecond() const;  // floor of the start in whole seconds
-  int StartMicros() const;      // the part of a second, in microseconds
-  ZonedTime Start() const { return {StartSecond(), offsetSeconds}; }
+  double StartUtc() const;      // the start in UTC seconds
+  bool StartIsWhole() const;    // on a whole second
+  // "2026-10-25T00:59:39Z", or with microseconds when the start is not whole.
+  std::string StartUtcText() const;
+  // "2026-10-25T02:59:39+02:00": local time of the start with its offset.
+  std::string StartLocalText() const;
 };
 
 // A labelled point in a file: a record's start, or where a gap was closed.
@@ -66,9 +56,11 @@ std::string BextDescription(const AudioProvenance& p);
 // Samples from UTC midnight of the start's day to the first sample.
 uint64_t TimeReference(const AudioProvenance& p);
 
-// Writes one audio file of 24-bit codes. Open, then Append blocks of codes
-// (sign-extended 24-bit), then Close; the metadata goes in at Open, cue
-// marks (WAV only) too. Any failure leaves a one-line reason naming `path`.
+// Writes one audio file of 24-bit codes to a descriptor open for writing on
+// a regular file (an OutputFile's), which it does not close. Open, then
+// Append blocks of codes (sign-extended 24-bit), then Close; the metadata
+// goes in at Open, cue marks (WAV only) too. Any failure leaves a one-line
+// reason naming `path`, the name the file is known by.
 class AudioWriter {
  public:
   AudioWriter() = default;
@@ -76,7 +68,7 @@ class AudioWriter {
   AudioWriter& operator=(const AudioWriter&) = delete;
   ~AudioWriter();
 
-  bool Open(const std::string& path, AudioFormat format, const AudioProvenance& provenance,
+  bool Open(int descriptor, const std::string& path, AudioFormat format, const AudioProvenance& provenance,
             const std::vector<CueMark>& cues, std::string* error);
   bool Append(const int32_t* codes, size_t count, std::string* error);
   bool AppendSilence(uint64_t count, std::string* error);
@@ -89,7 +81,8 @@ class AudioWriter {
  private:
   bool Fail(const std::string& reason, std::string* error);
 
-  void* file_ = nullptr;  // SNDFILE*
+  void* file_ = nullptr;  // SNDFILE* or FLAC__StreamEncoder*
+  int descriptor_ = -1;
   std::string path_;
   AudioFormat format_ = AudioFormat::kWav;
   AudioProvenance provenance_;

@@ -1,4 +1,4 @@
-#include "tools/pelmok-data/html_page.h"
+#include "tools/formats/html_page.h"
 
 #include <cstdint>
 
