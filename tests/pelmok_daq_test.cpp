@@ -205,7 +205,7 @@ TEST_F(PelmokDaqTest, LayoutThatFailsLeavesTheTraceAsItWas) {
   scratch.MakeDirs("device");
   scratch.WriteFile("device/Storage Card", "");
   scratch.WriteFile("trace.txt", "kept\n");
-  Outcome o = Daq("--signal none --device-root " + Root() + " --trace '" + scratch.path() + "/trace.txt'");
+  Outcome o = Daq("--signal none --force --device-root " + Root() + " --trace '" + scratch.path() + "/trace.txt'");
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(Lines(o.err), 1u) << o.err;
   EXPECT_EQ(scratch.ReadFile("trace.txt"), "kept\n");
@@ -213,6 +213,74 @@ TEST_F(PelmokDaqTest, LayoutThatFailsLeavesTheTraceAsItWas) {
   EXPECT_EQ(o.status, 2);
   struct stat st;
   EXPECT_NE(stat((scratch.path() + "/new-trace.txt").c_str(), &st), 0);
+  EXPECT_EQ(scratch.List(""), (std::vector<std::string>{"device", "stderr", "stdout", "trace.txt"}));
+}
+
+TEST_F(PelmokDaqTest, AClosedTracePipeEndsTheTraceNotTheRun) {
+  // The reader takes 100 bytes and goes; the run goes on to its data files
+  // and says the trace is incomplete. The status is pelmok-daq's own.
+  const std::string command = "{ TZ=UTC0 " + std::string(PELMOK_DAQ_LAUNCHER) + " '" PELMOK_DAQ_PATH
+                              "' --device-root " + Root() + " --trace /dev/fd/3 3>&1 >'" + scratch.path() +
+                              "/stdout' 2>/dev/null </dev/null; echo $? >'" + scratch.path() +
+                              "/status'; } | head -c 100 >/dev/null";
+  std::system(command.c_str());
+  EXPECT_EQ(scratch.ReadFile("status"), "0\n");
+  const std::string out = scratch.ReadFile("stdout");
+  EXPECT_NE(out.find("pelmok-daq: the register trace is incomplete: /dev/fd/3: Broken pipe\n"),
+            std::string::npos) << out;
+  EXPECT_EQ(out.find("register trace in"), std::string::npos) << out;
+  EXPECT_EQ(scratch.List("device/Hard Disk/Pelmok/Data").size(), 3u) << out;
+
+  // A device that refuses the bytes is reported the same way.
+  const Outcome o = Daq("--bare --signal none --device-root " + Root() + " --trace /dev/full");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("the register trace is incomplete: /dev/full: No space left on device"),
+            std::string::npos) << o.out;
+}
+
+TEST_F(PelmokDaqTest, AnExistingTraceIsReplacedOnlyWithForceAndNeverAnInput) {
+  scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
+  scratch.WriteFile("device/Hard Disk/Pelmok/Data/109-77-14-5-9", "data");
+  scratch.WriteFile("trace.txt", "an earlier trace\n");
+  const std::string trace = " --trace '" + scratch.path() + "/trace.txt'";
+  Outcome o = Daq("--signal none --device-root " + Root() + trace);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Lines(o.err), 1u) << o.err;
+  EXPECT_NE(o.err.find("trace.txt: exists (give --force to replace it)"), std::string::npos) << o.err;
+  EXPECT_EQ(scratch.ReadFile("trace.txt"), "an earlier trace\n");
+  o = Daq("--signal none --force --device-root " + Root() + trace);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(scratch.ReadFile("trace.txt").find("SSP3.SSCR0"), std::string::npos);
+  EXPECT_NE(o.out.find("register trace in"), std::string::npos);
+
+  ASSERT_EQ(link((scratch.path() + "/device/Hard Disk/Pelmok/Data/109-77-14-5-9").c_str(),
+                 (scratch.path() + "/data-link").c_str()), 0);
+  for (const std::string input : {"device/FlashFX Disk/Pelmok/PelmokConfig.txt", "data-link"}) {
+    const std::string before = scratch.ReadFile(input);
+    o = Daq("--signal none --force --device-root " + Root() + " --trace '" + scratch.path() + "/" + input + "'");
+    EXPECT_EQ(o.status, 2) << input;
+    EXPECT_NE(o.err.find("is an input of this command"), std::string::npos) << o.err;
+    EXPECT_EQ(scratch.ReadFile(input), before);
+  }
+}
+
+TEST_F(PelmokDaqTest, AFullVolumeAtTheLayoutLeavesNoConfigurationAndTheNextRunWritesIt) {
+  // No byte fits in a file (the shell ignores SIGXFSZ, so the writes fail
+  // with EFBIG); standard error goes through a pipe, which the limit spares.
+  const std::string command = "{ (trap '' XFSZ; ulimit -f 0; exec env TZ=UTC0 " + std::string(PELMOK_DAQ_LAUNCHER) +
+                              " '" PELMOK_DAQ_PATH "' --signal none --device-root " + Root() +
+                              " </dev/null 2>&1 >/dev/null); echo \"status $?\"; } | cat >'" + scratch.path() +
+                              "/full-volume'";
+  std::system(command.c_str());
+  const std::string said = scratch.ReadFile("full-volume");
+  EXPECT_EQ(Lines(said), 2u) << said;
+  EXPECT_NE(said.find("PelmokConfig.txt: File too large (nothing written)\nstatus 2\n"), std::string::npos) << said;
+  EXPECT_EQ(scratch.List("device/FlashFX Disk/Pelmok"), std::vector<std::string>{});
+  const Outcome o = Daq("--signal counter --device-root " + Root());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(scratch.ReadFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt").find("Number of samples per record:100000"),
+            std::string::npos);
+  EXPECT_EQ(scratch.List("device/Hard Disk/Pelmok/Data").size(), 3u) << o.out;
 }
 
 }  // namespace

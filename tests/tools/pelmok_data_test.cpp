@@ -363,4 +363,87 @@ TEST_F(PelmokDataTest, PlotWritesPngsOfTheRequestedSize) {
   EXPECT_EQ(o.status, 0) << o.err;
 }
 
+TEST_F(PelmokDataTest, NoOutputReplacesARecordingAnInputOrAnExistingFile) {
+  // Each of these once replaced a data file or an export without a word.
+  scratch.MakeDirs("data");
+  const std::vector<uint32_t> words = KnownWords();
+  WriteWords("data/109-77-14-5-9", words);
+  WriteWords("data/109-77-14-5-10", words);
+  const std::string recording = LittleEndian(words);
+  ASSERT_EQ(symlink("data/109-77-14-5-9", Path("input-link.wav").c_str()), 0);
+  ASSERT_EQ(link(Path("data/109-77-14-5-9").c_str(), Path("input-hard.csv").c_str()), 0);
+  const std::string in = Quote(Path("data/109-77-14-5-9"));
+  for (const char* force : {"", "--force "}) {
+    const std::vector<std::string> cases = {
+        std::string("plot ") + force + "--rate 100 -o " + Quote(Path("data/109-77-14-5-10")) + " " + in,
+        std::string("plot ") + force + "--rate 100 -o " + Quote(Path("data/109-77-14-5-10")) + " " +
+            Quote(Path("data")),
+        std::string("export ") + force + "--rate 100 --format csv -o " + in + " " + in,
+        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-link.wav")) + " " + in,
+        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-hard.csv")) + " " + in,
+        std::string("export ") + force + "--rate 100 --format flac -o " + Quote(Path("data/1-2-3-4-5")) + " " + in};
+    for (const std::string& args : cases) {
+      const Outcome o = Data(args);
+      EXPECT_EQ(o.status, 2) << args;
+      EXPECT_EQ(toolprocess::Lines(o.err), 1u) << args << ": " << o.err;
+    }
+  }
+  EXPECT_EQ(scratch.ReadFile("data/109-77-14-5-9"), recording);
+  EXPECT_EQ(scratch.ReadFile("data/109-77-14-5-10"), recording);
+  EXPECT_EQ(scratch.List("data"), (std::vector<std::string>{"109-77-14-5-10", "109-77-14-5-9"}));
+
+  // An earlier export or picture is kept unless --force says otherwise.
+  for (const char* name : {"a.wav", "a.flac", "a.csv", "a.png"}) {
+    scratch.WriteFile(name, "earlier");
+    const std::string command = std::string(name).substr(2) == "png" ? "plot" : "export";
+    Outcome o = Data(command + " --rate 100 -o " + Quote(Path(name)) + " " + in);
+    EXPECT_EQ(o.status, 2) << name;
+    EXPECT_NE(o.err.find("exists (give --force to replace it)"), std::string::npos) << o.err;
+    EXPECT_EQ(scratch.ReadFile(name), "earlier");
+    o = Data(command + " --force --rate 100 -o " + Quote(Path(name)) + " " + in);
+    EXPECT_EQ(o.status, 0) << name << ": " << o.err;
+    EXPECT_GT(scratch.ReadFile(name).size(), 100u) << name;
+  }
+  // An extension that says another format than --format is an error.
+  const Outcome o = Data("export --rate 100 --format flac -o " + Quote(Path("b.wav")) + " " + in);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("a .wav name for flac output"), std::string::npos) << o.err;
+}
+
+TEST_F(PelmokDataTest, AFailedExportOrPlotLeavesNoOutputAndSaysSo) {
+  // A file size limit below the output's size stands for a volume that fills
+  // part-way; the shell ignores SIGXFSZ so the writes fail (EFBIG).
+  WriteWords("109-77-14-5-9", KnownWords());
+  const std::string in = Quote(Path("109-77-14-5-9"));
+  for (const char* name : {"a.wav", "a.flac", "a.csv", "a.png"}) {
+    const std::string command = std::string(name).substr(2) == "png" ? "plot" : "export";
+    const Outcome o = toolprocess::Run("trap '' XFSZ; ulimit -f 4; " + Quote(PELMOK_DATA_PATH) + " " +
+                                           command + " --rate 100 -o " + Quote(Path(name)) + " " + in,
+                                       scratch.path());
+    EXPECT_EQ(o.status, 2) << name;
+    EXPECT_EQ(toolprocess::Lines(o.err), 1u) << name << ": " << o.err;
+    EXPECT_NE(o.err.find(Path(name)), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("nothing written"), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(scratch.List(""), (std::vector<std::string>{"109-77-14-5-9", "tool.stderr", "tool.stdout"}));
+}
+
+TEST_F(PelmokDataTest, AnOutputThatIsAFifoDeviceOrFolderIsRefusedWithoutHanging) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  scratch.MakeDirs("folder");
+  WriteWords("109-77-14-5-9", {1, 2, 3});
+  const std::string in = Quote(Path("109-77-14-5-9"));
+  for (const std::string& out : {Path("fifo"), std::string("/dev/null"), Path("folder")}) {
+    for (const std::string command : {"export --format csv", "plot"}) {
+      const Outcome o = toolprocess::Run("timeout 20 " + Quote(PELMOK_DATA_PATH) + " " + command +
+                                             " --force --rate 100 -o " + Quote(out) + " " + in,
+                                         scratch.path());
+      EXPECT_EQ(o.status, 2) << command << " " << out << ": " << o.err;
+      EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
+      EXPECT_NE(o.err.find(out + ": is a"), std::string::npos) << o.err;
+    }
+  }
+  EXPECT_TRUE(scratch.List("folder").empty());
+}
+
 }  // namespace

@@ -6,7 +6,6 @@
 // Standard error carries exactly the debug console; standard output carries
 // the program's banner and, after the run, this tool's own report.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +28,7 @@
 #include "sim/signal.h"
 #include "sim/trace.h"
 #include "tools/common/device_configuration.h"
+#include "tools/common/output_file.h"
 #include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/options.h"
 
@@ -68,16 +68,15 @@ bool LayOutDevice(const std::string& root) {
   bool ok = MakeDirectories(root + "/FlashFX Disk/Pelmok") &&
             MakeDirectories(root + "/Hard Disk/Pelmok/Data") &&
             MakeDirectories(root + "/Storage Card/Pelmok/Data");
+  std::string reason = ok ? "" : std::strerror(errno);
   struct stat st;
   if (ok && stat(config.c_str(), &st) != 0) {
-    FILE* f = std::fopen(config.c_str(), "wb");
-    ok = f != nullptr && std::fputs(kDefaultConfiguration, f) >= 0;
-    if (f != nullptr && std::fclose(f) != 0) ok = false;
+    // Whole or not at all: a full volume leaves no file, and the next run writes it.
+    datatools::OutputFile file;
+    ok = file.Open(config, datatools::OutputPolicy{}, &reason) &&
+         file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason);
   }
-  if (!ok) {
-    std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(),
-                 std::strerror(errno));
-  }
+  if (!ok) std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(), reason.c_str());
   return ok;
 }
 
@@ -181,15 +180,23 @@ double RunSeconds(const std::string& root, uint32_t frameRate) {
 // Standard error stays the console alone, so the tool's word on a fault goes
 // to standard output, and the run ends there with status 3.
 sim::TextTrace* runTrace = nullptr;
-FILE* runTraceFile = nullptr;
+// At namespace scope, so an exit before the run discards what was begun.
+datatools::OutputFile traceOutput;
+
+// The trace goes into place (or, streamed, is closed); false, said on
+// standard output, when any of it failed to go out.
+bool FinishTrace(bool written) {
+  std::string error;
+  if (traceOutput.Commit(&error) && written) return true;
+  if (error.empty()) error = traceOutput.Path() + ": a write failed";
+  std::printf("pelmok-daq: the register trace is incomplete: %s\n", error.c_str());
+  return false;
+}
 
 void StopRun(const char* why, const std::string& message) {
   std::fflush(stderr);
   // The accesses that led to the fault are the trace's most useful lines.
-  if (runTrace != nullptr) {
-    runTrace->Flush();
-    std::fflush(runTraceFile);
-  }
+  if (runTrace != nullptr) FinishTrace(runTrace->Flush());
   std::printf("\npelmok-daq: %s, run stopped: %s\n", why, message.c_str());
   std::fflush(stdout);
   std::_Exit(3);
@@ -218,32 +225,21 @@ int Run(int argc, char** argv) {
   }
   if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
 
-  // Nothing is created or truncated until every check has passed: the data
-  // folder first, then the trace file is opened (kept as it is), the device
-  // laid out, and only then the trace emptied.
+  // Nothing is created or replaced until every check has passed: the data
+  // folder first, then the trace is begun beside its destination, the device
+  // laid out; the trace takes its name only when the run is over.
   const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
   CheckDataFolder(dataDir);
-  int traceFd = -1;
-  bool traceCreated = false;
   if (!options.tracePath.empty()) {
-    struct stat st;
-    traceCreated = stat(options.tracePath.c_str(), &st) != 0;
-    traceFd = open(options.tracePath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (traceFd < 0)
-      daq::UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
+    datatools::OutputPolicy policy;
+    policy.force = options.force;
+    policy.stream = true;  // a pipe or a device is written as the run goes
+    policy.inputs = {datatools::ConfigurationFilePath(options.deviceRoot), dataDir};
+    if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
+    if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
-  if (!options.bare && !LayOutDevice(options.deviceRoot)) {
-    if (traceCreated) unlink(options.tracePath.c_str());
-    std::exit(2);
-  }
-  FILE* traceFile = nullptr;
-  if (traceFd >= 0) {
-    // A FIFO or a terminal cannot be truncated and need not be.
-    struct stat st;
-    if ((fstat(traceFd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(traceFd, 0) != 0) ||
-        (traceFile = fdopen(traceFd, "w")) == nullptr)
-      daq::UsageError("cannot write --trace file '" + options.tracePath + "': " + std::strerror(errno));
-  }
+  if (!options.bare && !LayOutDevice(options.deviceRoot)) std::exit(2);
+  FILE* traceFile = traceOutput.Stream();
 
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
@@ -257,7 +253,6 @@ int Run(int argc, char** argv) {
     trace = std::make_unique<sim::TextTrace>(board.bus(), traceFile);
     board.bus().SetTrace(trace.get());
     runTrace = trace.get();
-    runTraceFile = traceFile;
   }
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO)) {
@@ -285,11 +280,11 @@ int Run(int argc, char** argv) {
   session.reset();
   board.bus().SetTrace(nullptr);
   runTrace = nullptr;
+  bool traceWhole = true;
   if (traceFile != nullptr) {
     const bool written = trace->Flush();
     trace.reset();
-    if (std::fclose(traceFile) != 0 || !written)
-      std::printf("pelmok-daq: the trace file %s is incomplete\n", options.tracePath.c_str());
+    traceWhole = FinishTrace(written);
   }
 
   // The tool's own report, after the run.
@@ -320,7 +315,7 @@ int Run(int argc, char** argv) {
     }
     if (written == 0) std::printf("pelmok-daq: no data file written in %s\n", dataDir.c_str());
   }
-  if (!options.tracePath.empty())
+  if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   return result;
 }

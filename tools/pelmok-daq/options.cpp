@@ -76,6 +76,9 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE")
       ->type_name("FILE");
+  app.add_flag("--force", o.force,
+               "replace an existing --trace file (never the configuration,\n"
+               "a data file or the WAV signal)");
   app.add_option("--low-power", o.lowPowerMode,
                  "call EnterLowPower(MODE) instead of the acquisition run")
       ->type_name("MODE");

@@ -205,7 +205,9 @@ static int Run(int argc, char** argv) {
   rateOptions(exportCommand);
   exportCommand->add_option("--format", format, "wav, flac or csv (default: from the output's name)")
       ->check(CLI::IsMember({"wav", "flac", "csv"}));
+  bool force = false;
   exportCommand->add_option("-o,--output", output, "output file")->required();
+  exportCommand->add_flag("--force", force, "replace an existing output (never an input or a data file)");
   exportCommand->add_option("FILE", input, "data file")->required();
 
   PlotSize size;
@@ -213,6 +215,7 @@ static int Run(int argc, char** argv) {
       "plot", "a PNG: a file's waveform and spectrogram, or a folder's long-term spectrogram");
   rateOptions(plot);
   plot->add_option("-o,--output", output, "PNG file")->required();
+  plot->add_flag("--force", force, "replace an existing output (never an input or a data file)");
   plot->add_option("--width", size.width, "picture width in pixels (default 1200)");
   plot->add_option("--height", size.height, "picture height in pixels (default 800)");
   plot->add_option("PATH", input, "data file or folder")->required();
@@ -253,18 +256,23 @@ static int Run(int argc, char** argv) {
     return 0;
   }
   if (layout.rate == 0) Fail("the sample rate is not in the data file: give --rate HZ or --config FILE");
+  OutputPolicy policy;
+  policy.force = force;
+  if (!config.empty()) policy.inputs.push_back(config);
   if (exportCommand->parsed()) {
     ExportFormat f;
     if (format.empty()) {
       for (const char* ext : {"wav", "flac", "csv"})
         if (EndsWith(output, std::string(".") + ext)) format = ext;
       if (format.empty()) Fail("cannot tell the format from '" + output + "': give --format wav|flac|csv");
+    } else if (!CheckOutputExtension(output, format, &error)) {
+      Fail(error);
     }
     ParseExportFormat(format, &f);
-    if (!ExportDataFile(input, output, f, layout.rate, &error)) Fail(error);
+    if (!ExportDataFile(input, output, f, layout.rate, policy, &error)) Fail(error);
     return 0;
   }
-  if (!PlotData(input, output, layout.rate, size, &error)) Fail(error);
+  if (!PlotData(input, output, layout.rate, size, policy, &error)) Fail(error);
   return 0;
 }
 
