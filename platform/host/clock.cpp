@@ -4,31 +4,10 @@
 
 #include "platform/calendar.h"
 #include "platform/host/host.h"
+#include "platform/host/time_setting.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 #include "sim/fault.h"
-
-namespace {
-
-SYSTEMTIME ChangeDate(const sim::ZoneChange& c) {
-  SYSTEMTIME d = {};
-  d.wMonth = c.month;
-  d.wDayOfWeek = c.weekday;
-  d.wDay = c.week;
-  d.wHour = c.hour;
-  d.wMinute = c.minute;
-  d.wSecond = c.second;
-  return d;
-}
-
-// Names are ASCII; the kernel keeps 31 characters and the terminator.
-void CopyName(const std::string& name, WCHAR (&to)[32]) {
-  size_t i = 0;
-  for (; i < name.size() && i < 31; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
-  to[i] = 0;
-}
-
-}  // namespace
 
 void GetSystemTime(LPSYSTEMTIME systemTime) {
   std::memset(systemTime, 0, sizeof *systemTime);
@@ -64,12 +43,6 @@ DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
     return TIME_ZONE_ID_INVALID;
   }
   const sim::TimeZoneSetting& zone = board->timeZone();
-  info->Bias = zone.bias;
-  CopyName(zone.standardName, info->StandardName);
-  info->StandardDate = ChangeDate(zone.standardStart);
-  info->StandardBias = zone.standardBias;
-  CopyName(zone.daylightName, info->DaylightName);
-  info->DaylightDate = ChangeDate(zone.daylightStart);
-  info->DaylightBias = zone.daylightBias;
+  *info = host::ZoneInformation(zone);
   return zone.daylightStart.month == 0 ? TIME_ZONE_ID_UNKNOWN : TIME_ZONE_ID_STANDARD;
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/calendar.h"
 #include "sim/regular_file.h"
@@ -135,6 +136,24 @@ bool Change(Reader& r, const std::string& text, sim::ZoneChange* change, std::st
   return true;
 }
 
+SYSTEMTIME ChangeDate(const sim::ZoneChange& c) {
+  SYSTEMTIME d = {};
+  d.wMonth = c.month;
+  d.wDayOfWeek = c.weekday;
+  d.wDay = c.week;
+  d.wHour = c.hour;
+  d.wMinute = c.minute;
+  d.wSecond = c.second;
+  return d;
+}
+
+// Names are ASCII; the kernel keeps 31 characters and the terminator.
+void CopyName(const std::string& name, WCHAR (&to)[32]) {
+  size_t i = 0;
+  for (; i < name.size() && i < 31; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
+  to[i] = 0;
+}
+
 }  // namespace
 
 bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error) {
@@ -226,6 +245,19 @@ bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
   if (!ParseZoneRule(rule, zone, &ruleError))
     return Fail(error, "the rule '" + rule + "' of " + path + ": " + ruleError);
   return true;
+}
+
+TIME_ZONE_INFORMATION ZoneInformation(const sim::TimeZoneSetting& zone) {
+  TIME_ZONE_INFORMATION info;
+  std::memset(&info, 0, sizeof info);
+  info.Bias = zone.bias;
+  CopyName(zone.standardName, info.StandardName);
+  info.StandardDate = ChangeDate(zone.standardStart);
+  info.StandardBias = zone.standardBias;
+  CopyName(zone.daylightName, info.DaylightName);
+  info.DaylightDate = ChangeDate(zone.daylightStart);
+  info.DaylightBias = zone.daylightBias;
+  return info;
 }
 
 }  // namespace host

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/kernel.h"
 #include "sim/board_clock.h"
 
 namespace host {
@@ -29,5 +30,8 @@ bool ReadZoneinfoRule(const std::string& path, std::string* rule, std::string* e
 bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
                 const std::string& zoneinfoDir = "/usr/share/zoneinfo",
                 const std::string& localtimePath = "/etc/localtime");
+
+// The setting as the board's kernel reports it (GetTimeZoneInformation).
+TIME_ZONE_INFORMATION ZoneInformation(const sim::TimeZoneSetting& zone);
 
 }  // namespace host

@@ -14,7 +14,7 @@
 #include "hardware/sample_values.h"
 #include "tests/test_support.h"
 #include "tests/tools/tool_process.h"
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 namespace {
 
@@ -271,8 +271,9 @@ TEST_F(PelmokDataTest, ExportedWavAndFlacHoldExactlyTheCodesAndTheTime) {
   for (uint32_t w : words) codes.push_back(datatools::CodeOf(w));
   WriteWords("109-77-14-5-9", words);
   const std::string input = Quote(Path("109-77-14-5-9"));
-  ASSERT_EQ(Data("export --rate 48000 -o " + Quote(Path("a.wav")) + " " + input).status, 0);
-  ASSERT_EQ(Data("export --rate 48000 --format flac -o " + Quote(Path("a.audio")) + " " + input).status, 0);
+  ASSERT_EQ(Data("export --rate 48000 --time-zone UTC0 -o " + Quote(Path("a.wav")) + " " + input).status, 0);
+  ASSERT_EQ(Data("export --rate 48000 --time-zone UTC0 --format flac -o " + Quote(Path("a.audio")) + " " + input).status,
+            0);
 
   for (const char* name : {"a.wav", "a.audio"}) {
     SF_INFO info;
@@ -295,20 +296,21 @@ TEST_F(PelmokDataTest, ExportedWavAndFlacHoldExactlyTheCodesAndTheTime) {
   ASSERT_EQ(sf_command(f, SFC_GET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
   sf_close(f);
   EXPECT_EQ(std::string(bext.origination_date, 10), "2009-03-19");
-  EXPECT_EQ(std::string(bext.origination_time, 8), "14:05:09");
-  // Samples since midnight to the estimated start: the write less the record's length.
+  // The UTC start, the write less the record's length, to the second.
+  EXPECT_EQ(std::string(bext.origination_time, 8), "14:05:08");
+  // Samples since UTC midnight to the start.
   const uint64_t reference = (static_cast<uint64_t>(bext.time_reference_high) << 32) | bext.time_reference_low;
   EXPECT_EQ(reference, (14 * 3600 + 5 * 60 + 9) * 48000ull - words.size());
   const std::string description(bext.description);
-  EXPECT_NE(description.find("end of the record"), std::string::npos) << description;
+  EXPECT_NE(description.find("times are UTC"), std::string::npos) << description;
   const std::string chunk = BextChunk(scratch.ReadFile("a.wav"));
   ASSERT_GE(chunk.size(), 338u);
-  EXPECT_EQ(chunk.substr(320, 18), "2009-03-1914:05:09");
+  EXPECT_EQ(chunk.substr(320, 18), "2009-03-1914:05:08");
 
   // FLAC: the Vorbis comments, as sox shows them.
   const Outcome tags = toolprocess::Run("sox --i -a " + Quote(Path("a.audio")), scratch.path());
-  EXPECT_NE(tags.out.find("date=2009-03-19T14:05:09"), std::string::npos) << tags.out;
-  EXPECT_NE(tags.out.find("end of the record"), std::string::npos) << tags.out;
+  EXPECT_NE(tags.out.find("date=2009-03-19T14:05:08."), std::string::npos) << tags.out;
+  EXPECT_NE(tags.out.find("times are UTC"), std::string::npos) << tags.out;
 }
 
 TEST_F(PelmokDataTest, CsvHoldsIndexTimeCodeAndVolts) {

@@ -1,4 +1,4 @@
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

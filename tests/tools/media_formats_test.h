@@ -1,0 +1,131 @@
+// Readers of the metadata the data tools write, made here from the formats'
+// published descriptions and not from the writer's code: a RIFF chunk walk,
+// the broadcast-WAV `bext` chunk as EBU Tech 3285 lays it out, GUANO text as
+// its specification defines it, `LIST`/`adtl` labels as RIFF defines them.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mediaformats {
+
+struct Chunk {
+  std::string id;
+  std::string data;
+};
+
+inline uint32_t Le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<uint8_t>(s[at + b]);
+  return v;
+}
+
+// The top-level chunks of a RIFF/WAVE file, in order; empty when it is none.
+inline std::vector<Chunk> RiffChunks(const std::string& wav) {
+  std::vector<Chunk> chunks;
+  if (wav.size() < 12 || wav.compare(0, 4, "RIFF") != 0 || wav.compare(8, 4, "WAVE") != 0) return chunks;
+  for (size_t at = 12; at + 8 <= wav.size();) {
+    const uint32_t size = Le32(wav, at + 4);
+    if (at + 8 + size > wav.size()) break;
+    chunks.push_back({wav.substr(at, 4), wav.substr(at + 8, size)});
+    at += 8 + size + (size & 1);  // chunks start on even offsets
+  }
+  return chunks;
+}
+
+inline std::string FirstChunk(const std::vector<Chunk>& chunks, const std::string& id) {
+  for (const Chunk& c : chunks)
+    if (c.id == id) return c.data;
+  return "";
+}
+
+// A fixed ASCII field: up to its first NUL.
+inline std::string Field(const std::string& data, size_t at, size_t size) {
+  const std::string f = data.substr(at, size);
+  return f.substr(0, f.find('\0'));
+}
+
+// EBU Tech 3285: Description 256, Originator 32, OriginatorReference 32,
+// OriginationDate 10, OriginationTime 8, TimeReferenceLow/High 4+4,
+// Version 2, UMID 64, loudness 5x2, reserved 180: 602 bytes, then the
+// coding history.
+struct Bext {
+  bool valid = false;
+  std::string description, originator, originatorReference, date, time, codingHistory;
+  uint64_t timeReference = 0;
+  uint16_t version = 0;
+};
+
+inline Bext ReadBext(const std::string& data) {
+  Bext b;
+  if (data.size() < 602) return b;
+  b.valid = true;
+  b.description = Field(data, 0, 256);
+  b.originator = Field(data, 256, 32);
+  b.originatorReference = Field(data, 288, 32);
+  b.date = Field(data, 320, 10);
+  b.time = Field(data, 330, 8);
+  b.timeReference = Le32(data, 338) | (static_cast<uint64_t>(Le32(data, 342)) << 32);
+  b.version = static_cast<uint16_t>(static_cast<uint8_t>(data[346]) | (static_cast<uint8_t>(data[347]) << 8));
+  b.codingHistory = Field(data, 602, data.size() - 602);
+  return b;
+}
+
+// GUANO: UTF-8 lines of "key: value", key up to the first ':', both trimmed
+// of whitespace (NUL included); GUANO|Version must come first.
+struct Guano {
+  bool versionFirst = false;
+  std::map<std::string, std::string> fields;
+  std::vector<std::string> duplicates;
+};
+
+inline std::string Trim(const std::string& s) {
+  const char* space = " \t\r\n\v\f";
+  std::string t = s;
+  while (!t.empty() && (std::strchr(space, t.back()) || t.back() == '\0')) t.pop_back();
+  size_t start = 0;
+  while (start < t.size() && (std::strchr(space, t[start]) || t[start] == '\0')) ++start;
+  return t.substr(start);
+}
+
+inline Guano ReadGuano(const std::string& text) {
+  Guano g;
+  size_t at = 0;
+  bool first = true;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (Trim(line).empty()) continue;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string key = Trim(line.substr(0, colon)), value = Trim(line.substr(colon + 1));
+    if (first) g.versionFirst = key == "GUANO|Version";
+    first = false;
+    if (g.fields.count(key)) g.duplicates.push_back(key);
+    g.fields[key] = value;
+  }
+  return g;
+}
+
+// The labels of a LIST/adtl chunk: cue point id to text.
+inline std::map<uint32_t, std::string> ReadLabels(const std::vector<Chunk>& chunks) {
+  std::map<uint32_t, std::string> labels;
+  for (const Chunk& c : chunks) {
+    if (c.id != "LIST" || c.data.compare(0, 4, "adtl") != 0) continue;
+    for (size_t at = 4; at + 8 <= c.data.size();) {
+      const uint32_t size = Le32(c.data, at + 4);
+      if (at + 8 + size > c.data.size()) break;
+      if (c.data.compare(at, 4, "labl") == 0 && size >= 4)
+        labels[Le32(c.data, at + 8)] = Field(c.data, at + 12, size - 4);
+      at += 8 + size + (size & 1);
+    }
+  }
+  return labels;
+}
+
+}  // namespace mediaformats

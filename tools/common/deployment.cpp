@@ -1,0 +1,559 @@
+#include "tools/common/deployment.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "tools/common/device_configuration.h"
+
+namespace datatools {
+namespace {
+
+// ---- Settings ------------------------------------------------------------
+
+bool Contradicts(const char* flag, uint64_t given, const char* key, int32_t inFile, const std::string& path,
+                 std::string* error) {
+  if (inFile <= 0 || given == static_cast<uint64_t>(inFile)) return false;
+  *error = std::string(flag) + " " + std::to_string(given) + " says otherwise than \"" + key + "\" " +
+           std::to_string(inFile) + " in " + path + " (give one or the other)";
+  return true;
+}
+
+// ---- Resolving repeated-hour names -----------------------------------------
+
+// One record whose name stands for two UTC seconds: `a` in the first pass of
+// the repeated hour (daylight time), `b` = a + the shift in the second.
+struct Element {
+  size_t record;
+  double a, b;
+  bool sameFileAsNext;  // the next element is the next record of the same file
+};
+
+constexpr int kNone = -1;  // the other side holds nothing yet
+constexpr int kFar = -2;   // the other side's last is too far back to keep the cadence with anything to come
+
+// Finds, for each element, the cheapest way (fewest breaks in the cadence)
+// to put all elements into the two passes with it in the first pass and with
+// it in the second. The writes in UTC order are the first pass's elements in
+// name order, then the second pass's, between the fixed neighbours `before`
+// and `after` (NaN: none).
+class PassSplit {
+ public:
+  PassSplit(const std::vector<Element>& e, double cadence, double tolerance, double before, double after,
+            double change)
+      : e_(e), c_(cadence), tol_(tolerance), before_(before), after_(after), change_(change) {}
+
+  // best[i][side] = fewest breaks of any split with element i on `side` (0: first pass).
+  void Solve(std::vector<std::array<int, 2>>* best) {
+    best->assign(e_.size(), {INT_MAX, INT_MAX});
+    Run(-1, best);
+    // A split whose second pass starts within a cadence of the change may
+    // keep the cadence across it; those are solved with that start fixed.
+    for (size_t k = 0; k < e_.size(); ++k)
+      if (e_[k].b - change_ <= c_ + tol_) Run(static_cast<int>(k), best);
+  }
+
+ private:
+  struct State {
+    int side;  // of element i
+    int other; // last element of the other side, kNone or kFar
+    int cost = INT_MAX / 2;    // breaks up to here
+    int rest = INT_MAX / 2;    // breaks from here to the end
+  };
+
+  int Break(double interval) const { return std::fabs(interval - c_) > tol_ ? 1 : 0; }
+  double At(size_t i, int side) const { return side == 0 ? e_[i].a : e_[i].b; }
+  int Start(double first) const { return std::isnan(before_) ? 0 : Break(first - before_); }
+  int End(double last) const { return std::isnan(after_) ? 0 : Break(after_ - last); }
+  int Collapse(int j, size_t i) const {
+    return j >= 0 && e_[static_cast<size_t>(j)].a < e_[i].a - (c_ + tol_) ? kFar : j;
+  }
+
+  // firstSecond >= 0: the second pass starts with that element, exactly;
+  // -1: any start, a break assumed at the change.
+  void Run(int firstSecond, std::vector<std::array<int, 2>>* best) {
+    const size_t n = e_.size();
+    std::vector<std::vector<State>> states(n);
+    auto allowed = [&](size_t i, int side) {
+      if (firstSecond < 0) return true;
+      const size_t k = static_cast<size_t>(firstSecond);
+      return i < k ? side == 0 : i == k ? side == 1 : true;
+    };
+    auto find = [&](size_t i, int side, int other) -> State& {
+      for (State& s : states[i])
+        if (s.side == side && s.other == other) return s;
+      states[i].push_back(State{side, other});
+      return states[i].back();
+    };
+    // Moves from a state at i to i + 1: (side, other, added cost).
+    auto moves = [&](size_t i, const State& s, auto&& f) {
+      const size_t next = i + 1;
+      for (int side = 0; side < 2; ++side) {
+        if (!allowed(next, side)) continue;
+        // Records of one file were written in order: first pass, then second.
+        if (e_[i].sameFileAsNext && s.side == 1 && side == 0) continue;
+        if (side == s.side) {
+          f(side, Collapse(s.other, next), Break(At(next, side) - At(i, side)));
+        } else {
+          int cost;
+          if (s.other == kNone) {
+            cost = side == 0 ? Start(e_[next].a) : 0;
+          } else if (s.other == kFar) {
+            cost = 1;
+          } else {
+            cost = Break(At(next, side) - At(static_cast<size_t>(s.other), side));
+          }
+          f(side, Collapse(static_cast<int>(i), next), cost);
+        }
+      }
+    };
+    auto final = [&](const State& s) {
+      const size_t last = n - 1;
+      // Last of each pass: element `last`, the other side's, or none.
+      const int lastFirst = s.side == 0 ? static_cast<int>(last) : s.other;
+      const int lastSecond = s.side == 1 ? static_cast<int>(last) : s.other;
+      int cost = 0;
+      if (lastFirst == kNone) {
+        cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
+      } else if (lastSecond != kNone) {
+        if (firstSecond < 0 || lastFirst == kFar) {
+          cost += 1;
+        } else {
+          cost += Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
+        }
+      }
+      if (lastSecond == kNone) {
+        cost += End(e_[last].a);
+      } else {
+        cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1) : End(e_[static_cast<size_t>(lastSecond)].b);
+      }
+      return cost;
+    };
+
+    for (int side = 0; side < 2; ++side)
+      if (allowed(0, side)) find(0, side, kNone).cost = side == 0 ? Start(e_[0].a) : 0;
+    for (size_t i = 0; i + 1 < n; ++i) {
+      for (size_t k = 0; k < states[i].size(); ++k) {
+        const State s = states[i][k];
+        moves(i, s, [&](int side, int other, int cost) {
+          State& t = find(i + 1, side, other);
+          t.cost = std::min(t.cost, s.cost + cost);
+        });
+      }
+    }
+    for (State& s : states[n - 1]) s.rest = final(s);
+    for (size_t i = n - 1; i-- > 0;) {
+      for (State& s : states[i]) {
+        moves(i, s, [&](int side, int other, int cost) {
+          for (const State& t : states[i + 1])
+            if (t.side == side && t.other == other) s.rest = std::min(s.rest, cost + t.rest);
+        });
+      }
+    }
+    for (size_t i = 0; i < n; ++i)
+      for (const State& s : states[i])
+        (*best)[i][static_cast<size_t>(s.side)] = std::min((*best)[i][static_cast<size_t>(s.side)], s.cost + s.rest);
+  }
+
+  const std::vector<Element>& e_;
+  double c_, tol_, before_, after_, change_;
+};
+
+// ---- Building ---------------------------------------------------------------
+
+struct Prepared {
+  std::string path, name;
+  uint64_t bytes;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The median interval between neighbours, refined to the mean of the
+// intervals within 1.5 s of it: names are whole seconds, so a cadence of 2.5 s
+// shows as intervals of 2 and 3.
+double MeasuredCadence(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  std::vector<double> intervals;
+  for (size_t i = 1; i < times.size(); ++i) intervals.push_back(times[i] - times[i - 1]);
+  if (intervals.empty()) return 0;
+  const double median = Median(intervals);
+  double sum = 0;
+  size_t n = 0;
+  for (double d : intervals) {
+    if (std::fabs(d - median) <= 1.5) {
+      sum += d;
+      ++n;
+    }
+  }
+  return n ? sum / n : median;
+}
+
+void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settings, Deployment* d) {
+  *d = Deployment{};
+  d->settings = settings;
+  const BoardZone& zone = settings.zone;
+  const uint64_t length = settings.samplesPerRecord;
+
+  // Files: data file names in local-time order, then the rest as given.
+  std::vector<DeploymentFile> named, unnamed;
+  for (const Prepared& p : inputs) {
+    DeploymentFile f;
+    f.path = p.path;
+    f.name = p.name;
+    f.bytes = p.bytes;
+    f.tornBytes = static_cast<uint32_t>(p.bytes % 4);
+    f.named = ParseFileName(p.name, &f.local);
+    (f.named ? named : unnamed).push_back(f);
+  }
+  std::stable_sort(named.begin(), named.end(), [](const DeploymentFile& a, const DeploymentFile& b) {
+    return a.local.LocalSeconds() < b.local.LocalSeconds();
+  });
+  d->files = named;
+  d->files.insert(d->files.end(), unnamed.begin(), unnamed.end());
+
+  // Records, in file order for now.
+  std::vector<Record> records;
+  for (size_t fi = 0; fi < d->files.size(); ++fi) {
+    DeploymentFile& f = d->files[fi];
+    const uint64_t words = f.bytes / 4;
+    const uint64_t count = length ? std::max<uint64_t>(1, (words + length - 1) / length) : 1;
+    std::vector<Candidate> candidates;
+    if (f.named) {
+      for (int64_t utc : zone.UtcOf(f.local.LocalSeconds()))
+        candidates.push_back(Candidate{utc, zone.OffsetAt(utc)});
+    }
+    for (uint64_t k = 0; k < count; ++k) {
+      Record r;
+      r.file = fi;
+      r.index = static_cast<uint32_t>(k);
+      r.firstWord = length ? k * length : 0;
+      r.words = length ? std::min(length, words - r.firstWord) : words;
+      r.candidates = candidates;
+      if (!f.named) r.flags |= kNotDataName;
+      if (f.named && candidates.empty()) r.flags |= kSkippedHour;
+      if (k > 0) r.flags |= kAppended;
+      if (count > 1) r.flags |= kSharedName;
+      if (length && r.words < length) r.flags |= kShortRecord;
+      if (k + 1 == count && f.tornBytes) r.flags |= kTornTail;
+      if (candidates.size() == 1) {
+        r.source = TimeSource::kName;
+        r.writeUtc = candidates[0].utc;
+        r.offsetMinutes = candidates[0].offsetMinutes;
+      } else if (candidates.size() == 2) {
+        r.source = TimeSource::kAmbiguous;
+        r.writeUtc = candidates[0].utc;
+        r.offsetMinutes = candidates[0].offsetMinutes;
+      }
+      records.push_back(r);
+    }
+  }
+
+  // The cadence: what the configuration implies, else measured between
+  // unambiguous writes (or between all names when too few are unambiguous).
+  Cadence& cadence = d->cadence;
+  if (settings.rate && length && settings.recordsPerFile > 0) {
+    cadence.seconds = static_cast<double>(settings.recordsPerFile) * static_cast<double>(length) / settings.rate;
+    cadence.source = CadenceSource::kConfiguration;
+  } else {
+    std::vector<double> single, all;
+    for (const Record& r : records) {
+      if (r.source == TimeSource::kName) single.push_back(static_cast<double>(r.writeUtc));
+      if (r.source != TimeSource::kNone)
+        all.push_back(static_cast<double>(d->files[r.file].local.LocalSeconds()));
+    }
+    const double measured = MeasuredCadence(single.size() >= 3 ? single : all);
+    if (measured > 0 || (single.size() >= 3 ? single : all).size() >= 2) {
+      cadence.seconds = measured;
+      cadence.source = CadenceSource::kMeasured;
+    }
+  }
+  if (cadence.source != CadenceSource::kNone) cadence.tolerance = CadenceTolerance(cadence.seconds);
+
+  // Repeated-hour names, one change at a time.
+  std::map<int64_t, std::vector<size_t>> byChange;  // the change's UTC second -> records
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record& r = records[i];
+    if (r.source != TimeSource::kAmbiguous) continue;
+    const auto changes = zone.ChangesBetween(r.candidates[0].utc, r.candidates[1].utc + 1);
+    byChange[changes.empty() ? r.candidates[1].utc : changes.front().utc].push_back(i);
+  }
+  if (cadence.source != CadenceSource::kNone && cadence.seconds > 0) {
+    for (const auto& [change, members] : byChange) {
+      std::vector<Element> elements;
+      double low = INFINITY, high = -INFINITY;
+      for (size_t m = 0; m < members.size(); ++m) {
+        const Record& r = records[members[m]];
+        const bool sameFile = m + 1 < members.size() && records[members[m + 1]].file == r.file;
+        elements.push_back(Element{members[m], static_cast<double>(r.candidates[0].utc),
+                                   static_cast<double>(r.candidates[1].utc), sameFile});
+        low = std::min(low, elements.back().a);
+        high = std::max(high, elements.back().b);
+      }
+      double before = NAN, after = NAN;
+      for (const Record& r : records) {
+        if (r.source != TimeSource::kName) continue;
+        const double t = static_cast<double>(r.writeUtc);
+        if (t < low && (std::isnan(before) || t > before)) before = t;
+        if (t > high && (std::isnan(after) || t < after)) after = t;
+      }
+      std::vector<std::array<int, 2>> best;
+      PassSplit(elements, cadence.seconds, cadence.tolerance, before, after, static_cast<double>(change))
+          .Solve(&best);
+      for (size_t k = 0; k < elements.size(); ++k) {
+        if (best[k][0] == best[k][1]) continue;  // the cadence cannot tell
+        Record& r = records[elements[k].record];
+        const Candidate& chosen = r.candidates[best[k][0] < best[k][1] ? 0 : 1];
+        r.source = TimeSource::kCadence;
+        r.writeUtc = chosen.utc;
+        r.offsetMinutes = chosen.offsetMinutes;
+      }
+    }
+  }
+
+  // Timed records in UTC order; a file's records keep their order.
+  std::stable_sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+    if (a.HasTime() != b.HasTime()) return a.HasTime();
+    if (!a.HasTime()) return false;
+    return a.writeUtc < b.writeUtc;
+  });
+  d->records = records;
+  for (size_t i = 0; i < d->records.size(); ++i) d->files[d->records[i].file].records.push_back(i);
+  for (DeploymentFile& f : d->files)
+    std::sort(f.records.begin(), f.records.end(),
+              [&](size_t a, size_t b) { return d->records[a].index < d->records[b].index; });
+
+  // Gaps and runs, between writes whose time is known for sure.
+  std::vector<size_t> sure;
+  for (size_t i = 0; i < d->records.size(); ++i)
+    if (d->records[i].source == TimeSource::kName || d->records[i].source == TimeSource::kCadence)
+      sure.push_back(i);
+  const uint32_t rate = settings.rate;
+  size_t runStart = sure.empty() ? 0 : sure.front();
+  std::vector<std::pair<size_t, size_t>> runBounds;  // first, last sure record of each run
+  for (size_t k = 1; k < sure.size() && cadence.source != CadenceSource::kNone; ++k) {
+    const Record& p = d->records[sure[k - 1]];
+    const Record& q = d->records[sure[k]];
+    const double interval = static_cast<double>(q.writeUtc - p.writeUtc);
+    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) continue;
+    Gap g;
+    g.after = sure[k - 1];
+    g.before = sure[k];
+    g.interval = interval;
+    g.silence = rate ? interval - static_cast<double>(q.words) / rate : interval;
+    const double steps = cadence.seconds > 0 ? std::round(interval / cadence.seconds) : 0;
+    if (interval < cadence.seconds - cadence.tolerance) {
+      g.kind = GapKind::kTooClose;
+    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance) {
+      g.kind = GapKind::kMissingWrites;
+      g.missingWrites = static_cast<int64_t>(steps) - 1;
+    } else {
+      g.kind = GapKind::kRestart;
+    }
+    d->gaps.push_back(g);
+    if (g.kind != GapKind::kMissingWrites) {
+      runBounds.push_back({runStart, sure[k - 1]});
+      runStart = sure[k];
+    }
+  }
+  if (!sure.empty()) runBounds.push_back({runStart, sure.back()});
+  // Ambiguous records belong to the run they sort into.
+  for (size_t r = 0; r < runBounds.size(); ++r) {
+    Run run;
+    run.first = r == 0 ? 0 : runBounds[r].first;
+    const size_t end = r + 1 < runBounds.size() ? runBounds[r + 1].first : d->records.size();
+    run.count = 0;
+    for (size_t i = run.first; i < end && d->records[i].HasTime(); ++i) {
+      d->records[i].run = d->runs.size();
+      ++run.count;
+    }
+    d->runs.push_back(run);
+  }
+  for (const Gap& g : d->gaps) d->records[g.before].flags |= kAfterGap;
+  for (Run& run : d->runs) {
+    if (run.count == 0) continue;
+    d->records[run.first].flags |= kRunStart;
+    if (settings.filesPerRun > 0) {
+      int64_t writes = static_cast<int64_t>(run.count);  // a record is a write
+      for (const Gap& g : d->gaps)
+        if (g.kind == GapKind::kMissingWrites && g.before > run.first && g.before < run.first + run.count)
+          writes += g.missingWrites;
+      run.stoppedEarly = writes < settings.filesPerRun;
+    }
+  }
+  for (Record& r : d->records) {
+    if (!(r.flags & kAppended) || !r.HasTime()) continue;
+    const DeploymentFile& f = d->files[r.file];
+    const Record& first = d->records[f.records.front()];
+    if (first.HasTime() && first.run != r.run) r.flags |= kEarlierRunFile;
+  }
+
+  // Clock changes over the span, and records that straddle one.
+  bool any = false;
+  double from = 0, to = 0;
+  for (const Record& r : d->records) {
+    if (!r.HasTime()) continue;
+    const double start = r.StartUtc(rate);
+    if (!any || start < from) from = start;
+    if (!any || r.writeUtc + 1 > to) to = static_cast<double>(r.writeUtc + 1);
+    any = true;
+  }
+  if (any) d->changes = zone.ChangesBetween(static_cast<int64_t>(std::floor(from)), static_cast<int64_t>(to));
+  for (Record& r : d->records) {
+    if (!r.HasTime()) continue;
+    for (const ClockChange& c : d->changes)
+      if (r.StartUtc(rate) < static_cast<double>(c.utc) && static_cast<double>(c.utc) <= static_cast<double>(r.writeUtc))
+        r.flags |= kCrossesChange;
+  }
+
+  for (const DeploymentFile& f : d->files) {
+    d->bytes += f.bytes;
+    d->words += f.bytes / 4;
+    d->tornFiles += f.tornBytes != 0;
+    d->sharedFiles += f.records.size() > 1;
+  }
+  for (const Record& r : d->records) {
+    d->ambiguous += r.source == TimeSource::kAmbiguous;
+    d->resolvedByCadence += r.source == TimeSource::kCadence;
+    d->untimed += r.source == TimeSource::kNone;
+  }
+}
+
+}  // namespace
+
+bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error) {
+  DeploymentSettings s;
+  if (flags.timeZone) {
+    if (!BoardZone::FromRule(*flags.timeZone, &s.zone, error)) {
+      *error = "bad --time-zone: " + *error;
+      return false;
+    }
+  } else if (!BoardZone::FromEnvironment(&s.zone, error)) {
+    *error = "time zone for the board: " + *error + " (give --time-zone RULE)";
+    return false;
+  }
+  if (flags.rate) s.rate = *flags.rate;
+  if (flags.samplesPerRecord) s.samplesPerRecord = *flags.samplesPerRecord;
+  if (!flags.configPath.empty()) {
+    s.configPath = flags.configPath;
+    if (!ReadConfigurationFile(flags.configPath, &s.config, error)) return false;
+    const AcquisitionConfig& c = s.config;
+    if (flags.rate && Contradicts("--rate", *flags.rate, "Sample rate", c.sampleRate, flags.configPath, error))
+      return false;
+    if (flags.samplesPerRecord && Contradicts("--samples-per-record", *flags.samplesPerRecord,
+                                              "Number of samples per record", c.samplesPerRecord,
+                                              flags.configPath, error))
+      return false;
+    if (!flags.rate && c.sampleRate > 0) s.rate = static_cast<uint32_t>(c.sampleRate);
+    if (!flags.samplesPerRecord && c.samplesPerRecord > 0) s.samplesPerRecord = static_cast<uint64_t>(c.samplesPerRecord);
+    if (c.recordsPerFile > 0) s.recordsPerFile = c.recordsPerFile;
+    if (c.filesPerUsbWrite > 0) s.filesPerRun = c.filesPerUsbWrite;
+  }
+  *settings = s;
+  return true;
+}
+
+const char* TimeSourceText(TimeSource source) {
+  switch (source) {
+    case TimeSource::kName: return "name";
+    case TimeSource::kCadence: return "cadence";
+    case TimeSource::kAmbiguous: return "ambiguous";
+    case TimeSource::kNone: break;
+  }
+  return "none";
+}
+
+std::string RecordFlagsText(uint32_t flags) {
+  static const std::pair<uint32_t, const char*> kNames[] = {
+      {kAppended, "appended"},       {kSharedName, "shared-name"},   {kEarlierRunFile, "earlier-run-file"},
+      {kShortRecord, "short-record"}, {kTornTail, "torn-tail"},       {kSkippedHour, "skipped-hour"},
+      {kNotDataName, "not-a-data-name"}, {kRunStart, "run-start"},   {kAfterGap, "after-gap"},
+      {kCrossesChange, "crosses-clock-change"},
+  };
+  std::string text;
+  for (const auto& [bit, name] : kNames) {
+    if (!(flags & bit)) continue;
+    if (!text.empty()) text += ",";
+    text += name;
+  }
+  return text;
+}
+
+const char* CadenceSourceText(CadenceSource source) {
+  switch (source) {
+    case CadenceSource::kConfiguration: return "from the configuration";
+    case CadenceSource::kMeasured: return "measured between writes";
+    case CadenceSource::kNone: break;
+  }
+  return "not known";
+}
+
+double CadenceTolerance(double cadenceSeconds) { return 1.0 + 0.01 * cadenceSeconds; }
+
+const char* GapKindText(GapKind kind) {
+  switch (kind) {
+    case GapKind::kMissingWrites: return "missing writes";
+    case GapKind::kRestart: return "restart";
+    case GapKind::kTooClose: break;
+  }
+  return "too close";
+}
+
+double Deployment::SpanSeconds() const {
+  bool any = false;
+  double first = 0, last = 0;
+  for (const Record& r : records) {
+    if (!r.HasTime()) continue;
+    const double start = r.StartUtc(settings.rate);
+    if (!any || start < first) first = start;
+    if (!any || r.writeUtc > last) last = static_cast<double>(r.writeUtc);
+    any = true;
+  }
+  return any ? last - first : 0;
+}
+
+double Deployment::RecordedSeconds() const {
+  return settings.rate ? static_cast<double>(words) / settings.rate : 0;
+}
+
+bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
+                    Deployment* deployment, std::string* error) {
+  std::vector<Prepared> inputs;
+  for (const std::string& path : paths) {
+    if (IsFolder(path)) {
+      std::vector<FolderEntry> entries;
+      if (!ListDataFolder(path, &entries, error)) return false;
+      for (const FolderEntry& e : entries) inputs.push_back(Prepared{e.path, BaseName(e.path), e.bytes});
+      continue;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      *error = path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      *error = path + ": not a data file or folder";
+      return false;
+    }
+    inputs.push_back(Prepared{path, BaseName(path), static_cast<uint64_t>(st.st_size)});
+  }
+  Build(inputs, settings, deployment);
+  return true;
+}
+
+void BuildDeployment(const std::vector<NamedSize>& files, const DeploymentSettings& settings,
+                     Deployment* deployment) {
+  std::vector<Prepared> inputs;
+  for (const NamedSize& f : files) inputs.push_back(Prepared{f.name, f.name, f.bytes});
+  Build(inputs, settings, deployment);
+}
+
+}  // namespace datatools

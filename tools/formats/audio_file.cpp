@@ -1,0 +1,355 @@
+#include "tools/formats/audio_file.h"
+
+#include <FLAC/metadata.h>
+#include <FLAC/stream_encoder.h>
+#include <sndfile.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "tools/common/board_time.h"
+
+namespace datatools {
+namespace {
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Copies into a fixed field of a bext record, not necessarily terminated.
+template <size_t N>
+void SetField(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  std::memcpy(field, text.data(), std::min(N, text.size()));
+}
+
+// A RIFF sub-chunk: id, little-endian size, data, padded to an even size.
+void AppendSubChunk(std::string* out, const char* id, const std::string& data) {
+  out->append(id, 4);
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  for (int b = 0; b < 4; ++b) out->push_back(static_cast<char>(size >> (8 * b)));
+  *out += data;
+  if (data.size() & 1) out->push_back('\0');
+}
+
+// The `adtl` list: a `labl` per cue point, its text NUL-terminated and padded
+// with NULs to whole 32-bit words, so the list is too and libsndfile, which
+// rounds a chunk it is given up to 4 bytes, adds nothing after the last label.
+std::string AdtlList(const std::vector<CueMark>& cues) {
+  std::string list = "adtl";
+  for (size_t i = 0; i < cues.size(); ++i) {
+    std::string data;
+    const uint32_t id = static_cast<uint32_t>(i + 1);
+    for (int b = 0; b < 4; ++b) data.push_back(static_cast<char>(id >> (8 * b)));
+    data += cues[i].label;
+    data.push_back('\0');
+    while (data.size() % 4) data.push_back('\0');
+    AppendSubChunk(&list, "labl", data);
+  }
+  return list;
+}
+
+bool SetChunk(SNDFILE* file, const char* id, const std::string& data) {
+  SF_CHUNK_INFO chunk;
+  std::memset(&chunk, 0, sizeof chunk);
+  std::memcpy(chunk.id, id, 4);
+  chunk.id_size = 4;
+  chunk.data = const_cast<char*>(data.data());
+  chunk.datalen = static_cast<unsigned>(data.size());
+  return sf_set_chunk(file, &chunk) == SF_ERR_NO_ERROR;
+}
+
+// The fields every exported file carries, in GUANO's names; FLAC carries the
+// same as Vorbis comments.
+std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProvenance& p) {
+  const double length = static_cast<double>(p.samples) / p.rateHz;
+  std::vector<std::pair<std::string, std::string>> fields;
+  if (p.timed) fields.push_back({"Timestamp", p.StartLocalText()});
+  const std::vector<std::pair<std::string, std::string>> common = {
+      {"Samplerate", std::to_string(p.rateHz)},
+      {"Length", Printf("%.6f", length)},
+      {"Original Filename", p.sourceFile},
+      {"Make", "Pelmok"},
+      {"Model", "Pelmok prototype hydrophone receiver (PXA27x, 24-bit converter on SSP3)"},
+      {"Note", BextDescription(p)},
+      {"Pelmok|Record", std::to_string(p.sourceRecord)},
+  };
+  fields.insert(fields.end(), common.begin(), common.end());
+  if (p.timed) {
+    fields.push_back({"Pelmok|Start UTC", p.StartUtcText()});
+    fields.push_back({"Pelmok|Write UTC", UtcText(p.writeUtc)});
+  }
+  if (!p.timing.empty()) fields.push_back({"Pelmok|Timing", p.timing});
+  fields.push_back({"Pelmok|Scale", "2.5 V = 8388607 codes"});
+  for (const auto& f : p.extra) fields.push_back(f);
+  return fields;
+}
+
+// GUANO and Vorbis comment values are single lines.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+FLAC__StreamEncoder* Encoder(void* file) { return static_cast<FLAC__StreamEncoder*>(file); }
+
+// libFLAC's output on a descriptor: it seeks back at the end to fill in the
+// stream's length and checksum.
+FLAC__StreamEncoderWriteStatus FlacWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
+                                         uint32_t, uint32_t, void* context) {
+  const int fd = *static_cast<int*>(context);
+  while (bytes > 0) {
+    const ssize_t n = write(fd, buffer, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    buffer += n;
+    bytes -= static_cast<size_t>(n);
+  }
+  return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+FLAC__StreamEncoderSeekStatus FlacSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* context) {
+  return lseek(*static_cast<int*>(context), static_cast<off_t>(offset), SEEK_SET) < 0
+             ? FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR
+             : FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamEncoderTellStatus FlacTell(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* context) {
+  const off_t at = lseek(*static_cast<int*>(context), 0, SEEK_CUR);
+  if (at < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+  *offset = static_cast<FLAC__uint64>(at);
+  return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+}  // namespace
+
+int64_t AudioProvenance::StartSecond() const { return FloorDiv(startSample, rateHz); }
+
+double AudioProvenance::StartUtc() const { return static_cast<double>(startSample) / rateHz; }
+
+bool AudioProvenance::StartIsWhole() const { return startSample % rateHz == 0; }
+
+std::string AudioProvenance::StartUtcText() const {
+  return StartIsWhole() ? UtcText(StartSecond()) : UtcText(StartUtc(), 6);
+}
+
+std::string AudioProvenance::StartLocalText() const {
+  // The local clock reads the UTC time moved by the offset; the text keeps the offset.
+  const double local = StartUtc() + offsetMinutes * 60.0;
+  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60) : UtcText(local, 6);
+  text.pop_back();  // the "Z"
+  return text + OffsetText(offsetMinutes);
+}
+
+uint64_t TimeReference(const AudioProvenance& p) {
+  const int64_t midnight = FloorDiv(p.StartSecond(), 86400) * 86400;
+  return static_cast<uint64_t>(p.startSample - midnight * static_cast<int64_t>(p.rateHz));
+}
+
+std::string BextDescription(const AudioProvenance& p) {
+  const std::string what = p.summary.empty()
+                               ? "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord)
+                               : p.summary;
+  const std::string when = p.timed ? ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() +
+                                         "); times are UTC. "
+                                   : ": no time known. ";
+  return what + when + std::to_string(p.samples) + " codes at " + std::to_string(p.rateHz) +
+         " Hz, 2.5 V = 8388607." + (p.timing.empty() ? "" : " Time: " + p.timing + ".");
+}
+
+std::string GuanoText(const AudioProvenance& p) {
+  std::string text = "GUANO|Version: 1.0\n";
+  for (const auto& [key, value] : MetadataFields(p)) text += key + ": " + OneLine(value) + "\n";
+  while (text.size() % 4) text.push_back(' ');
+  return text;
+}
+
+uint64_t AudioWriter::WavSampleLimit() {
+  // The RIFF size field counts 32 bits of bytes; room left for the header.
+  return (0xFFFFFFFFull - (1u << 20)) / 3;
+}
+
+AudioWriter::~AudioWriter() {
+  if (file_ == nullptr) return;
+  if (format_ == AudioFormat::kWav) {
+    sf_close(static_cast<SNDFILE*>(file_));
+  } else {
+    FLAC__stream_encoder_finish(Encoder(file_));
+    FLAC__stream_encoder_delete(Encoder(file_));
+  }
+}
+
+bool AudioWriter::Fail(const std::string& reason, std::string* error) {
+  *error = path_ + ": " + reason;
+  return false;
+}
+
+bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat format,
+                       const AudioProvenance& provenance, const std::vector<CueMark>& cues, std::string* error) {
+  path_ = path;
+  descriptor_ = descriptor;
+  format_ = format;
+  provenance_ = provenance;
+  if (format == AudioFormat::kWav) {
+    if (provenance.samples > WavSampleLimit())
+      return Fail(Printf("%" PRIu64 " samples do not fit a WAV file (at most %" PRIu64
+                         "): write FLAC, or fewer records",
+                         provenance.samples, WavSampleLimit()),
+                  error);
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    info.samplerate = static_cast<int>(provenance.rateHz);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE* out = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+    if (out == nullptr) return Fail(sf_strerror(nullptr), error);
+    file_ = out;
+
+    SF_BROADCAST_INFO bext;
+    std::memset(&bext, 0, sizeof bext);
+    SetField(bext.description, BextDescription(provenance));
+    SetField(bext.originator, "pelmok-data");
+    SetField(bext.originator_reference, provenance.sourceFile + "#" + std::to_string(provenance.sourceRecord));
+    // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time.
+    const std::string start = provenance.timed ? UtcText(provenance.StartSecond()) : std::string();
+    if (provenance.timed) {
+      SetField(bext.origination_date, start.substr(0, 10));
+      SetField(bext.origination_time, start.substr(11, 8));
+    }
+    const uint64_t reference = provenance.timed ? TimeReference(provenance) : 0;
+    bext.time_reference_low = static_cast<uint32_t>(reference);
+    bext.time_reference_high = static_cast<uint32_t>(reference >> 32);
+    bext.version = 2;
+    const std::string history =
+        Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC\r\n", provenance.rateHz);
+    SetField(bext.coding_history, history);
+    bext.coding_history_size = static_cast<uint32_t>(history.size());
+    if (sf_command(out, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)
+      return Fail("cannot write the bext chunk", error);
+    if (!SetChunk(out, "guan", GuanoText(provenance))) return Fail("cannot write the GUANO chunk", error);
+    if (!cues.empty()) {
+      // SF_CUES holds 100 points; the same layout with room for all of them.
+      std::vector<uint8_t> block(sizeof(uint32_t) + cues.size() * sizeof(SF_CUE_POINT));
+      const uint32_t count = static_cast<uint32_t>(cues.size());
+      std::memcpy(block.data(), &count, sizeof count);
+      for (size_t i = 0; i < cues.size(); ++i) {
+        SF_CUE_POINT point;
+        std::memset(&point, 0, sizeof point);
+        point.indx = static_cast<int32_t>(i + 1);
+        point.position = static_cast<uint32_t>(cues[i].sample);
+        point.fcc_chunk = 0x61746164;  // "data"
+        point.sample_offset = static_cast<uint32_t>(cues[i].sample);
+        SetField(point.name, cues[i].label);
+        std::memcpy(block.data() + sizeof(uint32_t) + i * sizeof point, &point, sizeof point);
+      }
+      if (sf_command(out, SFC_SET_CUE, block.data(), static_cast<int>(block.size())) != SF_TRUE)
+        return Fail("cannot write the cue points", error);
+      if (!SetChunk(out, "LIST", AdtlList(cues))) return Fail("cannot write the cue labels", error);
+    }
+    return true;
+  }
+
+  if (!cues.empty()) return Fail("cue points go into WAV files only", error);
+  FLAC__StreamEncoder* encoder = FLAC__stream_encoder_new();
+  if (encoder == nullptr) return Fail("out of memory", error);
+  file_ = encoder;
+  FLAC__stream_encoder_set_channels(encoder, 1);
+  FLAC__stream_encoder_set_bits_per_sample(encoder, 24);
+  FLAC__stream_encoder_set_sample_rate(encoder, provenance.rateHz);
+  FLAC__stream_encoder_set_compression_level(encoder, 5);
+  FLAC__stream_encoder_set_total_samples_estimate(encoder, provenance.samples);
+  // The encoder writes the comments at its start and finish; they live as long as it.
+  std::shared_ptr<FLAC__StreamMetadata> comments(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT),
+                                                 FLAC__metadata_object_delete);
+  if (comments == nullptr) return Fail("out of memory", error);
+  comments_ = comments;
+  std::vector<std::pair<std::string, std::string>> tags = {
+      {"TITLE", provenance.timed ? UtcBasicText(provenance.StartSecond()) : provenance.sourceFile},
+      {"COMMENT", BextDescription(provenance)},
+      {"ENCODER", "pelmok-data"},
+      {"GUANO|Version", "1.0"}};
+  if (provenance.timed) tags.push_back({"DATE", provenance.StartLocalText()});
+  for (const auto& f : MetadataFields(provenance)) tags.push_back(f);
+  for (const auto& [name, value] : tags) {
+    FLAC__StreamMetadata_VorbisComment_Entry entry;
+    if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.c_str(),
+                                                                       OneLine(value).c_str()) ||
+        !FLAC__metadata_object_vorbiscomment_append_comment(comments.get(), entry, false))
+      return Fail("cannot make the Vorbis comment " + name, error);
+  }
+  FLAC__StreamMetadata* blocks[] = {comments.get()};
+  FLAC__stream_encoder_set_metadata(encoder, blocks, 1);
+  const FLAC__StreamEncoderInitStatus status =
+      FLAC__stream_encoder_init_stream(encoder, FlacWrite, FlacSeek, FlacTell, nullptr, &descriptor_);
+  if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+    const std::string reason = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
+                                   ? FLAC__stream_encoder_get_resolved_state_string(encoder)
+                                   : FLAC__StreamEncoderInitStatusString[status];
+    FLAC__stream_encoder_delete(encoder);
+    file_ = nullptr;
+    return Fail(reason, error);
+  }
+  return true;
+}
+
+bool AudioWriter::Append(const int32_t* codes, size_t count, std::string* error) {
+  if (file_ == nullptr) return Fail("not open", error);
+  if (format_ == AudioFormat::kWav) {
+    // libsndfile takes ints at 32-bit scale and keeps the top 24 bits.
+    frames_.resize(count);
+    for (size_t i = 0; i < count; ++i) frames_[i] = static_cast<int>(static_cast<uint32_t>(codes[i]) << 8);
+    SNDFILE* out = static_cast<SNDFILE*>(file_);
+    if (sf_write_int(out, frames_.data(), static_cast<sf_count_t>(count)) != static_cast<sf_count_t>(count))
+      return Fail(sf_strerror(out), error);
+    return true;
+  }
+  static_assert(sizeof(FLAC__int32) == sizeof(int32_t), "FLAC samples are 32-bit");
+  if (!FLAC__stream_encoder_process_interleaved(Encoder(file_), reinterpret_cast<const FLAC__int32*>(codes),
+                                                static_cast<uint32_t>(count)))
+    return Fail(FLAC__stream_encoder_get_resolved_state_string(Encoder(file_)), error);
+  return true;
+}
+
+bool AudioWriter::AppendSilence(uint64_t count, std::string* error) {
+  const std::vector<int32_t> zeros(static_cast<size_t>(std::min<uint64_t>(count, 1 << 16)), 0);
+  while (count > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, zeros.size()));
+    if (!Append(zeros.data(), n, error)) return false;
+    count -= n;
+  }
+  return true;
+}
+
+bool AudioWriter::Close(std::string* error) {
+  if (file_ == nullptr) return Fail("not open", error);
+  void* file = file_;
+  file_ = nullptr;
+  if (format_ == AudioFormat::kWav) {
+    if (sf_close(static_cast<SNDFILE*>(file)) != 0) return Fail("cannot finish the file", error);
+    return true;
+  }
+  FLAC__StreamEncoder* encoder = Encoder(file);
+  const bool finished = FLAC__stream_encoder_finish(encoder);
+  const std::string state = FLAC__stream_encoder_get_resolved_state_string(encoder);
+  FLAC__stream_encoder_delete(encoder);
+  if (!finished) return Fail(state, error);
+  return true;
+}
+
+}  // namespace datatools

@@ -1,0 +1,266 @@
+// pelmok-data export: a deployment's records as audio files (or tables), one
+// per record named by its UTC start, or all of them joined into one WAV file
+// with a cue point and label at each record's start.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "hardware/sample_values.h"
+#include "tools/common/board_time.h"
+#include "tools/formats/audio_file.h"
+#include "tools/common/output_file.h"
+#include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/subcommand.h"
+
+namespace datatools {
+namespace {
+
+enum class Format { kWav, kFlac, kCsv };
+
+struct ExportOptions {
+  DeploymentFlags flags;
+  std::vector<std::string> inputs;
+  std::string output;
+  std::string format;  // "", "wav", "flac", "csv"
+  bool join = false;
+  std::string gaps = "label";
+  bool force = false;
+};
+
+const char* Extension(Format f) { return f == Format::kWav ? "wav" : f == Format::kFlac ? "flac" : "csv"; }
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The format from --format, else from the output's name; `fallback` for a folder.
+Format ChooseFormat(const ExportOptions& o, bool folder) {
+  std::string named;
+  for (const char* ext : {"wav", "flac", "csv"})
+    if (!folder && EndsWith(o.output, std::string(".") + ext)) named = ext;
+  std::string f = o.format.empty() ? named : o.format;
+  if (!o.format.empty() && !named.empty() && named != o.format)
+    Fail("'" + o.output + "' is named ." + named + " but --format is " + o.format);
+  if (f.empty()) {
+    if (!folder) Fail("cannot tell the format from '" + o.output + "': give --format wav|flac|csv");
+    f = "wav";
+  }
+  return f == "flac" ? Format::kFlac : f == "csv" ? Format::kCsv : Format::kWav;
+}
+
+// Opens an output through the shared mechanism: never over an input or a
+// data file, over another file only with --force, whole or not at all.
+bool OpenOutput(const std::string& path, Format format, const ExportOptions& o, OutputFile* out,
+                std::string* error) {
+  OutputPolicy policy;
+  policy.force = o.force;
+  policy.inputs = o.inputs;
+  if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
+  return CheckOutputExtension(path, Extension(format), error) && out->Open(path, policy, error);
+}
+
+bool WriteAudioRecord(const Deployment& d, const Record& r, OutputFile& out, Format format, std::string* error) {
+  AudioWriter writer;
+  if (!writer.Open(out.Descriptor(), out.Path(), format == Format::kWav ? AudioFormat::kWav : AudioFormat::kFlac,
+                   ProvenanceOf(d, r), {}, error))
+    return false;
+  bool written = true;
+  std::string reason;
+  const bool read = ForEachRecordBlock(
+      d, r,
+      [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+        if (written) written = writer.Append(codes.data(), codes.size(), &reason);
+      },
+      error);
+  if (!written) *error = reason;
+  if (!writer.Close(written && read ? error : &reason)) return false;
+  return read && written;
+}
+
+// index, seconds from the record's start, code, volts; the record's UTC start
+// and source in a comment line before the header.
+bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::string* error) {
+  FILE* f = out.Stream();
+  const AudioProvenance p = ProvenanceOf(d, r);
+  if (r.HasTime())
+    std::fprintf(f, "# %s record %u, starts %s (%s), %u Hz\n", p.sourceFile.c_str(), r.index,
+                 p.StartUtcText().c_str(), p.StartLocalText().c_str(), d.settings.rate);
+  std::fputs("index,time_s,code,volts\n", f);
+  uint64_t index = 0;
+  const bool read = ForEachRecordBlock(
+      d, r,
+      [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+        for (int32_t code : codes) {
+          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\n", index, static_cast<double>(index) / d.settings.rate, code,
+                       AdcCodeToVolts(code));
+          ++index;
+        }
+      },
+      error);
+  return read;
+}
+
+bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, Format format,
+                 const ExportOptions& o, std::string* error) {
+  OutputFile out;
+  if (!OpenOutput(path, format, o, &out, error)) return false;
+  const bool written = format == Format::kCsv ? WriteCsvRecord(d, r, out, error)
+                                              : WriteAudioRecord(d, r, out, format, error);
+  return written && out.Commit(error);
+}
+
+// The joined file: every timed record in UTC order. With gaps as silence the
+// file is the deployment's time line (a sample's offset over the rate is its
+// time after the first start); otherwise records lie back to back and each
+// gap the cadence shows gets a label saying how long it was.
+bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std::string* error) {
+  std::vector<size_t> timed;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (d.records[i].HasTime()) timed.push_back(i);
+  if (timed.empty()) {
+    *error = "no record has a time to join by (no data file names)";
+    return false;
+  }
+  const bool silence = o.gaps == "silence";
+  std::map<size_t, const Gap*> gapBefore;  // record index -> the gap that ends at it
+  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+
+  // Where each record lands in the joined file.
+  std::vector<uint64_t> at(timed.size());
+  std::vector<CueMark> cues;
+  uint64_t length = 0;
+  int64_t lastEnd = 0;
+  for (size_t k = 0; k < timed.size(); ++k) {
+    const Record& r = d.records[timed[k]];
+    const int64_t start = StartSample(d, r);
+    if (silence && k > 0 && start > lastEnd) length += static_cast<uint64_t>(start - lastEnd);
+    const auto gap = gapBefore.find(timed[k]);
+    if (!silence && gap != gapBefore.end()) {
+      char text[160];
+      std::snprintf(text, sizeof text, "gap of %.0f s closed (%s%s)", gap->second->silence,
+                    GapKindText(gap->second->kind),
+                    gap->second->kind == GapKind::kMissingWrites
+                        ? (", " + std::to_string(gap->second->missingWrites) + " writes").c_str()
+                        : "");
+      cues.push_back({length, text});
+    }
+    at[k] = length;
+    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
+    if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
+    if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
+    cues.push_back({length, label});
+    length += r.words;
+    lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
+  }
+  if (format == Format::kWav && length > AudioWriter::WavSampleLimit()) {
+    *error = o.output + ": the joined deployment is " + std::to_string(length) +
+             " samples, more than a WAV file holds" + (silence ? " (try --gaps label)" : "");
+    return false;
+  }
+
+  AudioProvenance p = ProvenanceOf(d, d.records[timed.front()]);
+  p.samples = length;
+  p.summary = "Pelmok deployment: " + std::to_string(timed.size()) + " records of " +
+              std::to_string(d.files.size()) + " data files, " + UtcText(d.records[timed.front()].writeUtc) +
+              " to " + UtcText(d.records[timed.back()].writeUtc) + " (writes), gaps " +
+              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
+  p.timing.clear();
+  p.extra = {{"Pelmok|Records", std::to_string(timed.size())},
+             {"Pelmok|Gaps", silence ? "silence" : "label"}};
+  if (!d.settings.zone.Rule().empty()) p.extra.push_back({"Pelmok|Time Zone", d.settings.zone.Rule()});
+
+  OutputFile out;
+  if (!OpenOutput(o.output, format, o, &out, error)) return false;
+  const auto write = [&](std::string* e) {
+    AudioWriter writer;
+    if (!writer.Open(out.Descriptor(), out.Path(), AudioFormat::kWav, p, cues, e)) return false;
+    uint64_t written = 0;
+    for (size_t k = 0; k < timed.size(); ++k) {
+      if (at[k] > written && !writer.AppendSilence(at[k] - written, e)) return false;
+      written = at[k];
+      bool ok = true;
+      std::string reason;
+      if (!ForEachRecordBlock(
+              d, d.records[timed[k]],
+              [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+                if (ok) ok = writer.Append(codes.data(), codes.size(), &reason);
+              },
+              e))
+        return false;
+      if (!ok) {
+        *e = reason;
+        return false;
+      }
+      written += d.records[timed[k]].words;
+    }
+    return writer.Close(e);
+  };
+  return write(error) && out.Commit(error);
+}
+
+int RunExport(const ExportOptions& o) {
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  std::string error;
+  const bool folder = IsFolder(o.output);
+  const Format format = ChooseFormat(o, folder);
+  if (o.join) {
+    if (format != Format::kWav) Fail("--join writes WAV: the cue points and their labels are WAV chunks");
+    if (folder) Fail("'" + o.output + "' is a folder: --join writes one file");
+    if (!WriteJoined(d, o, format, &error)) Fail(error);
+    return 0;
+  }
+  if (d.records.empty()) Fail("no records to export");
+  if (!folder) {
+    if (d.records.size() > 1)
+      Fail(std::to_string(d.records.size()) + " records: give a folder for -o (one file each), or --join");
+    if (!WriteRecord(d, d.records.front(), o.output, format, o, &error)) Fail(error);
+    return 0;
+  }
+  // One file per record, named by its UTC start; two starts in one second
+  // (records the cadence could not part) get "-2", "-3".
+  std::set<std::string> used;
+  for (const Record& r : d.records) {
+    std::string stem = RecordStem(d, r);
+    for (int n = 2; used.count(stem); ++n) stem = RecordStem(d, r) + "-" + std::to_string(n);
+    used.insert(stem);
+    const std::string path = o.output + (EndsWith(o.output, "/") ? "" : "/") + stem + "." + Extension(format);
+    if (!WriteRecord(d, r, path, format, o, &error)) Fail(error);
+    std::printf("%s  %s#%u\n", path.c_str(), d.files[r.file].name.c_str(), r.index);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Subcommand AddExportCommand(CLI::App& program) {
+  auto o = std::make_shared<ExportOptions>();
+  CLI::App* app = program.add_subcommand(
+      "export",
+      "records as 24-bit PCM WAV (bext and GUANO: UTC start, offset, source) or FLAC (the same as Vorbis "
+      "comments), or CSV; one file per record named by its UTC start, or --join for one file of the deployment");
+  AddDeploymentOptions(app, &o->flags);
+  app->add_option("--format", o->format, "wav, flac or csv (default: from the output's name; wav into a folder)")
+      ->check(CLI::IsMember({"wav", "flac", "csv"}));
+  app->add_option("-o,--output", o->output,
+                  "a folder (one file per record, named like 20261025T005939Z.wav) or, for one record or "
+                  "--join, a file")
+      ->required();
+  app->add_flag("--join", o->join, "one WAV of the whole deployment in UTC order, a cue point and label at each "
+                                   "record's start");
+  app->add_option("--gaps", o->gaps,
+                  "with --join: silence (the file keeps the time line: every pause is silence) or label "
+                  "(records back to back, each gap closed with a label saying how long it was; the default)")
+      ->check(CLI::IsMember({"silence", "label"}));
+  app->add_flag("--force", o->force, "replace an existing output file");
+  app->add_option("INPUT", o->inputs, "data folders or files")->required();
+  return {app, [o] { return RunExport(*o); }};
+}
+
+}  // namespace datatools

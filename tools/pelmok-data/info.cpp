@@ -1,0 +1,338 @@
+// pelmok-data info: what a deployment holds. A folder (or several files): the
+// timeline, every record in UTC order with its local time and offset, the
+// cadence, gaps, appends, repeated-hour names and how they were resolved,
+// torn tails and the totals; --csv the same timeline as one row per record.
+// One file alone: its figures (size, records, levels, bit activity) as well.
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hardware/sample_values.h"
+#include "tools/common/levels.h"
+#include "tools/common/output_file.h"
+#include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/subcommand.h"
+
+namespace datatools {
+namespace {
+
+constexpr uint32_t kAssumedRate = 100000;
+
+struct InfoOptions {
+  DeploymentFlags flags;
+  CalibrationFlags calibrationFlags;
+  Calibration calibration;
+  std::vector<std::string> inputs;
+  bool csv = false;
+  std::string output;  // --csv to a file
+  bool force = false;
+};
+
+std::string Volts(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.6f V", v);
+  return text;
+}
+
+std::string Db(double db) {
+  if (!std::isfinite(db)) return "-inf dBFS";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f dBFS", db);
+  return text;
+}
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", s);
+  return text;
+}
+
+void PrintStats(const CodeStats& s, const Calibration& calibration) {
+  std::printf("  minimum      %9d codes  %s\n", s.minimum, Volts(AdcCodeToVolts(s.minimum)).c_str());
+  std::printf("  maximum      %9d codes  %s\n", s.maximum, Volts(AdcCodeToVolts(s.maximum)).c_str());
+  // The mean and RMS are fractional codes; volts at the same scale.
+  const double lsb = AdcCodeToVolts(1);
+  std::printf("  mean         %11.1f codes  %+.6f V\n", s.Mean(), s.Mean() * lsb);
+  std::printf("  RMS          %11.1f codes  %.6f V  %s (re full-scale code)\n", s.Rms(), s.Rms() * lsb,
+              Db(s.RmsDbfs()).c_str());
+  std::printf("  peak         %s\n", Db(s.PeakDbfs()).c_str());
+  std::printf("  levels       %s\n", LevelsLine(LevelsOf(s, calibration), calibration).c_str());
+  std::printf("  full scale   %" PRIu64 " samples at +8388607, %" PRIu64 " at -8388608\n",
+              s.positiveFullScale, s.negativeFullScale);
+  std::printf("  zero runs    %" PRIu64 " runs of %" PRIu64 " or more zero words, %" PRIu64
+              " samples, longest %" PRIu64 "\n",
+              s.zeroRuns, kZeroRunMinimum, s.zeroRunSamples, s.longestZeroRun);
+  std::printf("  high bits    %" PRIu64 " words with bits above bit 23 set (not converter words)\n",
+              s.highBitWords);
+  std::printf("  bit activity share of samples with the bit set, bit 23 first:\n");
+  for (int row = 0; row < 2; ++row) {
+    std::printf("   ");
+    for (int b = 23 - row * 12; b > 11 - row * 12; --b)
+      std::printf(" %2d:%.2f", b, s.samples ? static_cast<double>(s.ones[b]) / s.samples : 0.0);
+    std::printf("\n");
+  }
+  std::string stuck;
+  for (int b = 23; b >= 0; --b) {
+    if (s.ones[b] == 0) stuck += " " + std::to_string(b) + "=0";
+    if (s.samples > 0 && s.ones[b] == s.samples) stuck += " " + std::to_string(b) + "=1";
+  }
+  std::printf("  stuck bits  %s\n", s.samples == 0 ? " (no samples)" : stuck.empty() ? " none" : stuck.c_str());
+}
+
+// "02:59:40 +02:00": the local clock time of `utc` with its offset.
+std::string LocalClock(const BoardZone& zone, int64_t utc) {
+  const LocalTimeFields f = zone.LocalAt(utc);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d ", f.hour, f.minute, f.second);
+  return text + OffsetText(zone.OffsetAt(utc));
+}
+
+std::string HowFound(const Record& r) {
+  switch (r.source) {
+    case TimeSource::kName:
+      return "from the name";
+    case TimeSource::kCadence: {
+      const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
+      return "repeated hour, by the cadence (not " + UtcText(other.utc) + ")";
+    }
+    case TimeSource::kAmbiguous:
+      return "repeated hour, cannot tell: " + UtcText(r.candidates[0].utc) + " or " +
+             UtcText(r.candidates[1].utc);
+    case TimeSource::kNone:
+      break;
+  }
+  return (r.flags & kSkippedHour) ? "no time: a name in the hour the change forward skips"
+                                  : "no time: not a data file name";
+}
+
+std::string Notes(const Deployment& d, const Record& r) {
+  std::string notes;
+  auto add = [&](const std::string& text) { notes += (notes.empty() ? "" : "; ") + text; };
+  const DeploymentFile& f = d.files[r.file];
+  if (r.flags & kAppended) {
+    add((r.flags & kEarlierRunFile) ? "appended to an earlier run's file" : "appended");
+  } else if (f.records.size() > 1) {
+    add("the file holds " + std::to_string(f.records.size()) + " records");
+  }
+  if (r.flags & kShortRecord) add("short: a write cut short");
+  if (r.flags & kTornTail) add("torn tail of " + std::to_string(f.tornBytes) + " bytes");
+  if (r.flags & kCrossesChange) add("its samples straddle a clock change");
+  return notes;
+}
+
+void PrintGap(const Deployment& d, const Gap& g) {
+  std::string what;
+  switch (g.kind) {
+    case GapKind::kMissingWrites:
+      what = std::to_string(g.missingWrites) + " write" + (g.missingWrites == 1 ? "" : "s") + " missing";
+      break;
+    case GapKind::kRestart:
+      what = "the run stopped; a new run starts";
+      break;
+    case GapKind::kTooClose:
+      what = "writes closer than the cadence (another run, or another device's files)";
+      break;
+  }
+  std::printf("  -- gap        %s: %s between writes, %s without samples%s\n", what.c_str(),
+              Seconds(g.interval).c_str(), Seconds(g.silence).c_str(),
+              d.settings.rate && !d.settings.rateAssumed ? "" : " (at the assumed rate)");
+}
+
+void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) {
+  const DeploymentSettings& s = d.settings;
+  std::string what = inputs.size() == 1 ? inputs.front() : std::to_string(inputs.size()) + " inputs";
+  std::printf("%s: %zu records in %zu files, in UTC order\n", what.c_str(), d.records.size(), d.files.size());
+  std::printf("  time zone    %s (the board's setting)\n", s.zone.Rule().c_str());
+  if (s.rate)
+    std::printf("  rate         %u Hz%s\n", s.rate,
+                s.rateAssumed ? " (assumed; give --rate or --config)"
+                              : s.configPath.empty() ? "" : (" (" + s.configPath + ")").c_str());
+  if (s.samplesPerRecord) {
+    std::printf("  record       %" PRIu64 " samples%s\n", s.samplesPerRecord,
+                s.rate ? (" (" + Seconds(static_cast<double>(s.samplesPerRecord) / s.rate) + ")").c_str() : "");
+  } else {
+    std::printf("  record       length not known: each file is taken as one record (give "
+                "--samples-per-record or --config)\n");
+  }
+  if (d.cadence.source == CadenceSource::kNone) {
+    std::printf("  cadence      not known: no gaps told, repeated-hour names not resolved\n");
+  } else {
+    std::printf("  cadence      %s between writes, %s; a write keeps it within %s\n",
+                Seconds(d.cadence.seconds).c_str(), CadenceSourceText(d.cadence.source),
+                Seconds(d.cadence.tolerance).c_str());
+  }
+  std::printf("  write (UTC)           local time       file                record  samples     time\n");
+  size_t gap = 0, change = 0;
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    const Record& r = d.records[i];
+    while (r.HasTime() && change < d.changes.size() && d.changes[change].utc <= r.writeUtc) {
+      const ClockChange& c = d.changes[change++];
+      std::printf("  -- clock change at %s: %s to %s\n", UtcText(c.utc).c_str(), OffsetText(c.offsetBefore).c_str(),
+                  OffsetText(c.offsetAfter).c_str());
+    }
+    while (gap < d.gaps.size() && d.gaps[gap].before == i) PrintGap(d, d.gaps[gap++]);
+    const DeploymentFile& f = d.files[r.file];
+    const std::string index = std::to_string(r.index + 1) + "/" + std::to_string(f.records.size());
+    const std::string utc = r.HasTime() ? UtcText(r.writeUtc) + (r.source == TimeSource::kAmbiguous ? "?" : " ")
+                                        : std::string("(no time)             ");
+    const std::string local = r.HasTime() ? LocalClock(s.zone, r.writeUtc) : std::string("-              ");
+    const std::string notes = Notes(d, r);
+    std::printf("  %-21s %-16s %-19s %-7s %-11" PRIu64 " %s%s%s\n", utc.c_str(), local.c_str(), f.name.c_str(),
+                index.c_str(), r.words, HowFound(r).c_str(), notes.empty() ? "" : "; ", notes.c_str());
+  }
+  std::printf("  total        %zu records, %zu files, %" PRIu64 " bytes, %" PRIu64 " samples", d.records.size(),
+              d.files.size(), d.bytes, d.words);
+  if (s.rate) std::printf(", %s at %u Hz%s", Seconds(d.RecordedSeconds()).c_str(), s.rate, s.rateAssumed ? " (assumed)" : "");
+  std::printf("\n");
+  size_t firstTimed = d.records.size(), lastTimed = 0;
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    if (!d.records[i].HasTime()) continue;
+    if (firstTimed == d.records.size()) firstTimed = i;
+    lastTimed = i;
+  }
+  if (firstTimed < d.records.size()) {
+    std::printf("  span         %s to %s, %s from the first record's start to the last write\n",
+                UtcText(d.records[firstTimed].StartUtc(s.rate), 3).c_str(), UtcText(d.records[lastTimed].writeUtc).c_str(),
+                Seconds(d.SpanSeconds()).c_str());
+  }
+  size_t restarts = 0, missing = 0;
+  for (const Gap& g : d.gaps) (g.kind == GapKind::kMissingWrites ? missing : restarts) += 1;
+  std::printf("  runs         %zu", d.runs.size());
+  size_t stopped = 0;
+  for (const Run& run : d.runs) stopped += run.stoppedEarly;
+  if (stopped) std::printf(", %zu with fewer writes than the configuration's %" PRId64, stopped, s.filesPerRun);
+  std::printf("\n  gaps         %zu with writes missing, %zu where a run ended\n", missing, restarts);
+  std::printf("  shared names %zu files hold more than one record (writes in one local second, in a repeated "
+              "hour, or by another run)\n", d.sharedFiles);
+  std::printf("  repeated hour %zu records resolved by the cadence, %zu could not be told\n", d.resolvedByCadence,
+              d.ambiguous);
+  if (d.untimed) std::printf("  no time      %zu records\n", d.untimed);
+  std::printf("  torn tails   %zu files\n", d.tornFiles);
+  std::printf("  clock changes %zu within the deployment\n", d.changes.size());
+}
+
+// RFC 4180: a field with a comma, quote or line end is quoted, quotes doubled.
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void WriteCsv(const Deployment& d, FILE* out) {
+  std::fprintf(out, "file,record,write_utc,start_utc,local_time,offset,samples,time_from,candidates,flags\n");
+  for (const Record& r : d.records) {
+    const DeploymentFile& f = d.files[r.file];
+    std::string write, start, local, offset, candidates;
+    if (r.HasTime()) {
+      write = UtcText(r.writeUtc);
+      if (d.settings.rate) start = UtcText(r.StartUtc(d.settings.rate), 6);
+      local = LocalText(d.settings.zone, r.writeUtc);
+      local = local.substr(0, 19);
+      offset = OffsetText(r.offsetMinutes);
+    }
+    for (const Candidate& c : r.candidates) candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
+    std::fprintf(out, "%s,%u,%s,%s,%s,%s,%" PRIu64 ",%s,%s,%s\n", CsvField(f.path).c_str(), r.index, write.c_str(),
+                 start.c_str(), local.c_str(), offset.c_str(), r.words, TimeSourceText(r.source),
+                 candidates.c_str(), RecordFlagsText(r.flags).c_str());
+  }
+}
+
+// One file alone: its figures, then its records' times.
+void PrintFile(const Deployment& d, const InfoOptions& o) {
+  const DeploymentFile& f = d.files.front();
+  const DeploymentSettings& s = d.settings;
+  WordReader reader;
+  std::string error;
+  if (!reader.Open(f.path, &error)) Fail(error);
+  std::printf("%s\n", f.path.c_str());
+  if (f.named) {
+    std::printf("  time         %s (local; the first write to the file, at the end of its record)\n",
+                f.local.Text().c_str());
+  } else {
+    std::printf("  time         none: \"%s\" is not a data file name\n", f.name.c_str());
+  }
+  std::printf("  size         %" PRIu64 " bytes, %" PRIu64 " words, %" PRIu64 " samples\n", reader.Bytes(),
+              reader.Words(), reader.Words());
+  std::printf("  duration     %.6f s at %u Hz%s\n", static_cast<double>(reader.Words()) / s.rate, s.rate,
+              s.rateAssumed ? " (assumed; give --rate or --config)" : "");
+  if (s.samplesPerRecord > 0) {
+    const uint64_t records = reader.Words() / s.samplesPerRecord;
+    const uint64_t rest = reader.Words() % s.samplesPerRecord;
+    std::printf("  records      %" PRIu64 " of %" PRIu64 " samples%s", records, s.samplesPerRecord,
+                records > 1 ? " (writes in the same second, or in a repeated hour)" : "");
+    if (rest != 0) std::printf(", and %" PRIu64 " samples over (not a whole record)", rest);
+    std::printf("\n");
+  }
+  if (reader.TornBytes() != 0)
+    std::printf("  torn tail    %u bytes after the last whole word (a write cut short)\n", reader.TornBytes());
+  for (size_t i : f.records) {
+    const Record& r = d.records[i];
+    if (!r.HasTime()) continue;
+    std::printf("  write UTC    %s%s  %s, record %u: %s\n", UtcText(r.writeUtc).c_str(),
+                r.source == TimeSource::kAmbiguous ? "?" : "", LocalClock(s.zone, r.writeUtc).c_str(), r.index + 1,
+                HowFound(r).c_str());
+  }
+  CodeStats stats;
+  if (!reader.ForEachBlock([&](const std::vector<uint32_t>& block) {
+        for (uint32_t w : block) stats.Add(w);
+      }))
+    Fail(f.path + ": read error");
+  stats.Finish();
+  if (stats.samples > 0) PrintStats(stats, o.calibration);
+}
+
+int RunInfo(InfoOptions& o) {
+  std::string error;
+  if (!ResolveCalibration(o.calibrationFlags, &o.calibration, &error)) Fail(error);
+  const Deployment d = LoadOrFail(o.inputs, o.flags, kAssumedRate);
+  if (o.csv) {
+    if (o.output.empty()) {
+      WriteCsv(d, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+    if (!CheckOutputExtension(o.output, "csv", &error)) Fail(error);
+    OutputPolicy policy;
+    policy.force = o.force;
+    policy.inputs = o.inputs;
+    if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
+    OutputFile out;
+    if (!out.Open(o.output, policy, &error)) Fail(error);
+    WriteCsv(d, out.Stream());
+    if (!out.Commit(&error)) Fail(error);
+    return 0;
+  }
+  if (!o.output.empty()) Fail("-o writes the --csv timeline: give --csv");
+  if (o.inputs.size() == 1 && !IsFolder(o.inputs.front())) {
+    PrintFile(d, o);
+  } else {
+    PrintTimeline(d, o.inputs);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Subcommand AddInfoCommand(CLI::App& program) {
+  auto o = std::make_shared<InfoOptions>();
+  CLI::App* app = program.add_subcommand(
+      "info",
+      "a deployment's timeline in UTC (records, cadence, gaps, appends, repeated-hour names, torn tails, "
+      "totals); one file's figures and levels");
+  AddDeploymentOptions(app, &o->flags);
+  AddCalibrationOptions(app, &o->calibrationFlags);
+  app->add_flag("--csv", o->csv,
+                "the timeline as CSV, one row per record: file, record, write_utc, start_utc, local_time, "
+                "offset, samples, time_from, candidates, flags");
+  app->add_option("-o,--output", o->output, "write the --csv timeline to this file instead of standard output");
+  app->add_flag("--force", o->force, "replace an existing -o file");
+  app->add_option("PATH", o->inputs, "a data folder, or data files")->required();
+  return Subcommand{app, [o] { return RunInfo(*o); }};
+}
+
+}  // namespace datatools

@@ -1,0 +1,709 @@
+// pelmok-data plot, and the pictures the report embeds: cairo for drawing,
+// FFTW for spectra, levels from tools/common/levels.
+#include "tools/pelmok-data/plot.h"
+
+#include <cairo.h>
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hardware/sample_values.h"
+#include "tools/common/board_time.h"
+#include "platform/host/time_setting.h"
+#include "tools/common/output_file.h"
+#include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/subcommand.h"
+
+namespace datatools {
+namespace {
+
+constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+
+struct Rect {
+  double x, y, w, h;
+};
+
+// A Hann-windowed power spectrum of N samples; levels through SpectrumLevel.
+class Spectrum {
+ public:
+  Spectrum(size_t n, const Calibration& c, uint32_t rate)
+      : n_(n), window_(n), in_(fftw_alloc_real(n)), out_(fftw_alloc_complex(n / 2 + 1)),
+        level_(c, WindowSum(n, false), WindowSum(n, true), rate) {
+    plan_ = fftw_plan_dft_r2c_1d(static_cast<int>(n), in_, out_, FFTW_ESTIMATE);
+    for (size_t i = 0; i < n; ++i) window_[i] = Hann(i, n);
+  }
+  ~Spectrum() {
+    fftw_destroy_plan(plan_);
+    fftw_free(in_);
+    fftw_free(out_);
+  }
+  Spectrum(const Spectrum&) = delete;
+  Spectrum& operator=(const Spectrum&) = delete;
+  size_t Size() const { return n_; }
+  size_t Bins() const { return n_ / 2 + 1; }
+  const SpectrumLevel& Level() const { return level_; }
+  // Adds the frame's bin powers (zero-padded when short) to `power`.
+  void Accumulate(const int32_t* codes, size_t count, std::vector<double>* power) {
+    for (size_t i = 0; i < n_; ++i) in_[i] = i < count ? codes[i] * window_[i] : 0.0;
+    fftw_execute(plan_);
+    for (size_t k = 0; k < Bins(); ++k) (*power)[k] += out_[k][0] * out_[k][0] + out_[k][1] * out_[k][1];
+  }
+
+ private:
+  static double Hann(size_t i, size_t n) { return 0.5 - 0.5 * std::cos(2 * M_PI * i / n); }
+  static double WindowSum(size_t n, bool squares) {
+    double s = 0;
+    for (size_t i = 0; i < n; ++i) s += squares ? Hann(i, n) * Hann(i, n) : Hann(i, n);
+    return s;
+  }
+  size_t n_;
+  std::vector<double> window_;
+  double* in_;
+  fftw_complex* out_;
+  fftw_plan plan_;
+  SpectrumLevel level_;
+};
+
+// A record's samples, read once; records are a few hundred thousand words.
+bool LoadCodes(const Deployment& d, const Record& r, std::vector<int32_t>* codes, std::string* error) {
+  codes->clear();
+  codes->reserve(static_cast<size_t>(r.words));
+  return ForEachRecordBlock(
+      d, r,
+      [&](const std::vector<int32_t>& block, const std::vector<uint32_t>&) {
+        codes->insert(codes->end(), block.begin(), block.end());
+      },
+      error);
+}
+
+// Mean spectrum (dB) of up to `frames` frames spread evenly over [first, first + count).
+std::vector<double> AverageSpectrum(Spectrum& spectrum, const std::vector<int32_t>& codes, size_t first,
+                                    size_t count, int frames) {
+  std::vector<double> power(spectrum.Bins(), 0.0);
+  const size_t n = spectrum.Size();
+  int used = 0;
+  if (count <= n) {
+    // Shorter than a frame: one frame centred on the span, inside the record.
+    size_t start = first + count / 2 > n / 2 ? first + count / 2 - n / 2 : 0;
+    start = codes.size() >= n ? std::min(start, codes.size() - n) : 0;
+    spectrum.Accumulate(codes.data() + start, std::min(n, codes.size() - start), &power);
+    used = 1;
+  } else {
+    const size_t room = count - n;
+    const int m = static_cast<int>(std::min<size_t>(frames, count / n));
+    for (int f = 0; f < m; ++f) {
+      const size_t start = first + (m > 1 ? room * f / (m - 1) : room / 2);
+      spectrum.Accumulate(codes.data() + start, n, &power);
+      ++used;
+    }
+  }
+  for (double& p : power) p = spectrum.Level().Db(p / used);
+  return power;
+}
+
+// Ticks at 1, 2 or 5 times a power of ten, about `target` of them.
+std::vector<double> Ticks(double low, double high, int target, double* step) {
+  std::vector<double> ticks;
+  if (!(high > low)) return ticks;
+  const double raw = (high - low) / target;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  double s = magnitude;
+  for (double f : {1.0, 2.0, 5.0, 10.0}) {
+    s = f * magnitude;
+    if (s >= raw) break;
+  }
+  *step = s;
+  for (double t = std::ceil(low / s - 1e-9) * s; t <= high + s * 1e-9; t += s)
+    ticks.push_back(std::fabs(t) < s * 1e-9 ? 0.0 : t);
+  return ticks;
+}
+
+// Ticks for a clock axis in seconds: steps a clock reads well.
+std::vector<double> TimeTicks(double low, double high, int target, double* step) {
+  static const double kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
+                                  7200, 10800, 21600, 43200, 86400, 172800, 604800};
+  const double raw = (high - low) / target;
+  if (raw < 1) return Ticks(low, high, target, step);
+  double s = kSteps[sizeof kSteps / sizeof kSteps[0] - 1];
+  for (double k : kSteps) {
+    if (k >= raw) {
+      s = k;
+      break;
+    }
+  }
+  *step = s;
+  std::vector<double> ticks;
+  for (double t = std::ceil(low / s) * s; t <= high; t += s) ticks.push_back(t);
+  return ticks;
+}
+
+std::string Number(double v, double step) {
+  char text[32];
+  const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+// "00:59:40" of a UTC second; the date when the axis spans days.
+std::string ClockLabel(double utc, bool withDate) {
+  const std::string text = UtcText(static_cast<int64_t>(std::llround(utc)));  // 2026-10-25T00:59:40Z
+  return withDate ? text.substr(5, 5) + " " + text.substr(11, 5) : text.substr(11, 8);
+}
+
+// Viridis, sampled: dark blue for the floor, yellow for the top, readable in grey.
+void LevelColour(double t, double* r, double* g, double* b) {
+  static const double kStops[][3] = {{68, 1, 84},    {71, 44, 122},  {59, 81, 139},
+                                     {44, 113, 142}, {33, 144, 141}, {39, 173, 129},
+                                     {92, 200, 99},  {170, 220, 50}, {253, 231, 37}};
+  t = std::clamp(t, 0.0, 1.0) * 8;
+  const int i = std::min(7, static_cast<int>(t));
+  const double f = t - i;
+  *r = (kStops[i][0] + f * (kStops[i + 1][0] - kStops[i][0])) / 255;
+  *g = (kStops[i][1] + f * (kStops[i + 1][1] - kStops[i][1])) / 255;
+  *b = (kStops[i][2] + f * (kStops[i + 1][2] - kStops[i][2])) / 255;
+}
+
+// Colour range: given, or the loudest level rounded up to 10 dB and 120 dB below it.
+struct LevelRange {
+  double top = 0, floor = -120;
+  void Fit(double loudest, const PlotOptions& o) {
+    if (std::isfinite(loudest)) top = std::ceil(loudest / 10) * 10;
+    if (o.dbTop) top = *o.dbTop;
+    floor = o.dbFloor ? *o.dbFloor : top - 120;
+    if (!(top > floor)) top = floor + 1;
+  }
+  double Position(double db) const { return std::isfinite(db) ? (db - floor) / (top - floor) : 0; }
+};
+
+// The frequency axis: linear or logarithmic over [low, high] Hz, labelled in
+// Hz or kHz as the range suits.
+struct FrequencyAxis {
+  double low = 0, high = 0;
+  bool log = false;
+  bool kilo = false;
+  FrequencyAxis(const PlotOptions& o, uint32_t rate) {
+    high = o.highHz > 0 ? std::min(o.highHz, rate / 2.0) : rate / 2.0;
+    low = o.lowHz;
+    log = o.logFrequency;
+    // A log axis cannot reach 0 Hz: it starts at the first bin or the range given.
+    if (log && low <= 0) low = std::max(1.0, rate / static_cast<double>(o.fftSize));
+    kilo = high >= 2000;
+  }
+  // Fraction of the height (0 bottom, 1 top) of a frequency, and back.
+  double Position(double hz) const {
+    return log ? std::log(hz / low) / std::log(high / low) : (hz - low) / (high - low);
+  }
+  double At(double position) const {
+    return log ? low * std::pow(high / low, position) : low + position * (high - low);
+  }
+  std::string Title() const { return std::string("frequency (") + (kilo ? "kHz" : "Hz") + (log ? ", log" : "") + ")"; }
+  std::vector<std::pair<double, std::string>> TicksHz() const {
+    std::vector<std::pair<double, std::string>> ticks;
+    const double unit = kilo ? 1000 : 1;
+    if (log) {
+      for (double decade = std::pow(10.0, std::floor(std::log10(low))); decade <= high; decade *= 10)
+        for (double m : {1.0, 2.0, 5.0}) {
+          const double f = decade * m;
+          if (f >= low * 0.999 && f <= high * 1.001) ticks.push_back({f, Number(f / unit, f / unit >= 1 ? 1 : f / unit)});
+        }
+    } else {
+      double step = 1;
+      for (double t : Ticks(low / unit, high / unit, 8, &step)) ticks.push_back({t * unit, Number(t, step)});
+    }
+    return ticks;
+  }
+};
+
+class Canvas {
+ public:
+  Canvas(int width, int height)
+      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)), cr_(cairo_create(surface_)) {
+    cairo_set_source_rgb(cr_, 1, 1, 1);
+    cairo_paint(cr_);
+    cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  }
+  ~Canvas() {
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  cairo_t* cr() { return cr_; }
+
+  // Text anchored at (x, y): ax, ay from 0 (left/top) to 1 (right/bottom).
+  void Text(const std::string& text, double x, double y, double ax, double ay, double size, double angle = 0) {
+    cairo_save(cr_);
+    cairo_set_font_size(cr_, size);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr_, text.c_str(), &e);
+    cairo_translate(cr_, x, y);
+    cairo_rotate(cr_, angle);
+    cairo_move_to(cr_, -e.x_advance * ax, e.height * (1 - ay));
+    cairo_set_source_rgb(cr_, 0, 0, 0);
+    cairo_show_text(cr_, text.c_str());
+    cairo_restore(cr_);
+  }
+  void Frame(const Rect& r) {
+    cairo_set_source_rgb(cr_, 0, 0, 0);
+    cairo_set_line_width(cr_, 1);
+    cairo_rectangle(cr_, std::floor(r.x) + 0.5, std::floor(r.y) + 0.5, r.w, r.h);
+    cairo_stroke(cr_);
+  }
+  void Line(double x0, double y0, double x1, double y1) {
+    cairo_set_line_width(cr_, 1);
+    cairo_move_to(cr_, x0, y0);
+    cairo_line_to(cr_, x1, y1);
+    cairo_stroke(cr_);
+  }
+  void Fill(const Rect& r, double red, double green, double blue) {
+    cairo_set_source_rgb(cr_, red, green, blue);
+    cairo_rectangle(cr_, r.x, r.y, r.w, r.h);
+    cairo_fill(cr_);
+  }
+  // Ticks and labels along the bottom of r for values low..high.
+  void XAxis(const Rect& r, double low, double high, const std::vector<double>& ticks,
+             const std::vector<std::string>& labels, const std::string& title) {
+    cairo_set_source_rgb(cr_, 0, 0, 0);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+      const double x = std::floor(r.x + (ticks[i] - low) / (high - low) * r.w) + 0.5;
+      Line(x, r.y + r.h, x, r.y + r.h + 5);
+      Text(labels[i], x, r.y + r.h + 8, 0.5, 0, 12);
+    }
+    if (!title.empty()) Text(title, r.x + r.w / 2, r.y + r.h + 28, 0.5, 0, 13);
+  }
+  // Ticks along the left at positions 0 (bottom) to 1 (top).
+  void YAxis(const Rect& r, const std::vector<std::pair<double, std::string>>& ticks, const std::string& title) {
+    cairo_set_source_rgb(cr_, 0, 0, 0);
+    for (const auto& [position, label] : ticks) {
+      const double y = std::floor(r.y + r.h - position * r.h) + 0.5;
+      Line(r.x - 5, y, r.x, y);
+      Text(label, r.x - 8, y, 1, 0.5, 12);
+    }
+    Text(title, r.x - 70, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
+  }
+  // Spectra as columns: column c spans [spans[c].first, .second) of r's
+  // width (fractions); each pixel row shows the loudest bin it covers, so a
+  // line stays visible.
+  void Levels(const Rect& r, const std::vector<std::vector<double>>& columns,
+              const std::vector<std::pair<double, double>>& spans, const LevelRange& range,
+              const FrequencyAxis& axis, uint32_t rate) {
+    cairo_save(cr_);
+    cairo_rectangle(cr_, r.x, r.y, r.w, r.h);
+    cairo_clip(cr_);
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const std::vector<double>& bins = columns[c];
+      const double binHz = rate / 2.0 / (bins.size() - 1);
+      const double x0 = r.x + spans[c].first * r.w, x1 = r.x + spans[c].second * r.w;
+      const double w = std::max(1.0, x1 - x0);
+      for (int y = 0; y < static_cast<int>(r.h); ++y) {
+        const double f0 = axis.At((r.h - y - 1) / r.h), f1 = axis.At((r.h - y) / r.h);
+        const size_t k0 = std::min(bins.size() - 1, static_cast<size_t>(std::max(0.0, std::round(f0 / binHz))));
+        const size_t k1 = std::min(bins.size() - 1, std::max(k0, static_cast<size_t>(std::round(f1 / binHz))));
+        double level = kNegativeInfinity;
+        for (size_t k = k0; k <= k1; ++k) level = std::max(level, bins[k]);
+        double red, green, blue;
+        LevelColour(range.Position(level), &red, &green, &blue);
+        Fill({x0, r.y + y, w, 1}, red, green, blue);
+      }
+    }
+    cairo_restore(cr_);
+  }
+  void ColourBar(const Rect& r, const LevelRange& range, const std::string& unit) {
+    for (int y = 0; y < static_cast<int>(r.h); ++y) {
+      double red, green, blue;
+      LevelColour(1.0 - y / r.h, &red, &green, &blue);
+      Fill({r.x, r.y + y, r.w, 1}, red, green, blue);
+    }
+    Frame(r);
+    double step = 1;
+    for (double t : Ticks(range.floor, range.top, 6, &step)) {
+      const double y = std::floor(r.y + r.h - (t - range.floor) / (range.top - range.floor) * r.h) + 0.5;
+      cairo_set_source_rgb(cr_, 0, 0, 0);
+      Line(r.x + r.w, y, r.x + r.w + 4, y);
+      Text(Number(t, step), r.x + r.w + 6, y, 0, 0.5, 11);
+    }
+    Text("level (" + unit + ")", r.x + r.w + 48, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
+  }
+  bool Png(std::string* png, std::string* error) {
+    cairo_surface_flush(surface_);
+    png->clear();
+    const cairo_status_t status = cairo_surface_write_to_png_stream(
+        surface_,
+        [](void* closure, const unsigned char* data, unsigned int length) {
+          static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+          return CAIRO_STATUS_SUCCESS;
+        },
+        png);
+    if (status != CAIRO_STATUS_SUCCESS) {
+      *error = std::string("cannot make the PNG: ") + cairo_status_to_string(status);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  cairo_surface_t* surface_;
+  cairo_t* cr_;
+};
+
+// The parts of a picture: plot areas leave room for labels and the colour bar.
+constexpr double kLeft = 95, kRight = 120, kTop = 60, kBottom = 78;
+
+std::vector<std::pair<double, std::string>> FrequencyTicks(const FrequencyAxis& axis) {
+  std::vector<std::pair<double, std::string>> ticks;
+  for (const auto& [hz, label] : axis.TicksHz()) ticks.push_back({axis.Position(hz), label});
+  return ticks;
+}
+
+// Volts in the unit that suits the range: V, mV or µV.
+struct VoltScale {
+  double factor = 1;
+  const char* unit = "V";
+  explicit VoltScale(double largest) {
+    if (largest < 1e-3) {
+      factor = 1e6;
+      unit = "\xC2\xB5V";
+    } else if (largest < 1) {
+      factor = 1e3;
+      unit = "mV";
+    }
+  }
+};
+
+// What the picture covers in UTC: the records' starts to ends, within --from/--to.
+bool InWindow(const Deployment& d, const Record& r, const PlotOptions& o) {
+  if (!r.HasTime()) return false;
+  const double start = r.StartUtc(d.settings.rate), end = static_cast<double>(r.writeUtc);
+  return (!o.from || end > *o.from) && (!o.to || start < *o.to);
+}
+
+// "UTC; local time UTC+02:00 until 2026-10-25T01:00:00Z, then UTC+01:00".
+std::string ZoneNote(const Deployment& d, double t0, double t1) {
+  const int64_t first = static_cast<int64_t>(std::floor(t0));
+  std::string text = "UTC; the board's local time UTC" + OffsetText(d.settings.zone.OffsetAt(first));
+  for (const ClockChange& c : d.settings.zone.ChangesBetween(first, static_cast<int64_t>(std::ceil(t1)) + 1))
+    text += " until " + UtcText(c.utc) + ", then UTC" + OffsetText(c.offsetAfter);
+  return text;
+}
+
+}  // namespace
+
+bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error) {
+  if (o.width < 400 || o.height < 300 || o.width > 10000 || o.height > 10000) {
+    *error = "picture size must be 400x300 to 10000x10000 pixels";
+    return false;
+  }
+  if (o.fftSize < 64 || o.fftSize > 65536 || (o.fftSize & (o.fftSize - 1)) != 0) {
+    *error = "--fft must be a power of two from 64 to 65536";
+    return false;
+  }
+  const double high = o.highHz > 0 ? o.highHz : rateHz / 2.0;
+  if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0) {
+    *error = "the frequency range must lie within 0 to " + std::to_string(rateHz / 2) + " Hz, low below high";
+    return false;
+  }
+  if (o.dbFloor && o.dbTop && !(*o.dbTop > *o.dbFloor)) {
+    *error = "--db-max must be above --db-min";
+    return false;
+  }
+  if (o.from && o.to && !(*o.to > *o.from)) {
+    *error = "--to must be after --from";
+    return false;
+  }
+  return true;
+}
+
+bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error) {
+  const uint32_t rate = d.settings.rate;
+  std::vector<size_t> shown;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (InWindow(d, d.records[i], o) && d.records[i].words > 0) shown.push_back(i);
+  if (shown.empty()) {
+    *error = "no timed records to plot" + std::string(o.from || o.to ? " between --from and --to" : "");
+    return false;
+  }
+  // A gap ends at the record after it: that record's column starts afresh.
+  std::map<size_t, const Gap*> gapBefore;
+  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+
+  double t0 = d.records[shown.front()].StartUtc(rate), t1 = static_cast<double>(d.records[shown.back()].writeUtc);
+  for (size_t i : shown) t1 = std::max(t1, static_cast<double>(d.records[i].writeUtc));
+  if (o.from) t0 = std::max(t0, *o.from);
+  if (o.to) t1 = std::min(t1, *o.to);
+  if (t1 - t0 < 1) t1 = t0 + 1;
+
+  Canvas canvas(o.width, o.height);
+  const Rect area{kLeft, kTop, o.width - kLeft - kRight, o.height - kTop - kBottom};
+  const FrequencyAxis axis(o, rate);
+  std::vector<std::vector<double>> levels;
+  std::vector<std::pair<double, double>> spans;
+  double loudest = kNegativeInfinity;
+  std::string unit;
+  std::vector<int32_t> codes;
+  for (size_t k = 0; k < shown.size(); ++k) {
+    const Record& r = d.records[shown[k]];
+    if (!LoadCodes(d, r, &codes, error)) return false;
+    Spectrum spectrum(std::min(o.fftSize, std::max<size_t>(64, codes.size())), o.calibration, rate);
+    unit = spectrum.Level().Unit();
+    levels.push_back(AverageSpectrum(spectrum, codes, 0, codes.size(), 32));
+    for (double db : levels.back()) loudest = std::max(loudest, db);
+    // The column runs on to the next record unless a gap lies between.
+    double end = static_cast<double>(r.writeUtc);
+    if (k + 1 < shown.size() && !gapBefore.count(shown[k + 1]))
+      end = std::max(end, d.records[shown[k + 1]].StartUtc(rate));
+    spans.push_back({(r.StartUtc(rate) - t0) / (t1 - t0), (end - t0) / (t1 - t0)});
+  }
+  LevelRange range;
+  range.Fit(loudest, o);
+  // Gaps: hatched grey, the rest of the picture's background.
+  canvas.Fill(area, 0.88, 0.88, 0.88);
+  cairo_t* cr = canvas.cr();
+  cairo_save(cr);
+  cairo_rectangle(cr, area.x, area.y, area.w, area.h);
+  cairo_clip(cr);
+  cairo_set_source_rgb(cr, 0.75, 0.75, 0.75);
+  for (double x = area.x - area.h; x < area.x + area.w; x += 12) canvas.Line(x, area.y + area.h, x + area.h, area.y);
+  cairo_restore(cr);
+  canvas.Levels(area, levels, spans, range, axis, rate);
+  // Gap labels where there is room.
+  for (const Gap& g : d.gaps) {
+    const double a = d.records[g.after].writeUtc, b = d.records[g.before].StartUtc(rate);
+    const double x0 = area.x + std::max(0.0, (a - t0) / (t1 - t0)) * area.w;
+    const double x1 = area.x + std::min(1.0, (b - t0) / (t1 - t0)) * area.w;
+    if (x1 - x0 > 60) {
+      char text[64];
+      std::snprintf(text, sizeof text, "gap %.0f s", g.silence);
+      canvas.Text(text, (x0 + x1) / 2, area.y + area.h / 2, 0.5, 0.5, 12);
+    }
+  }
+  // Clock changes: dashed lines; ambiguous and resolved records: marks above.
+  cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
+  for (const ClockChange& c : d.settings.zone.ChangesBetween(static_cast<int64_t>(t0), static_cast<int64_t>(t1) + 1)) {
+    const double x = area.x + (c.utc - t0) / (t1 - t0) * area.w;
+    const double dash[] = {4, 3};
+    cairo_set_dash(cr, dash, 2, 0);
+    canvas.Line(x, area.y, x, area.y + area.h);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    canvas.Text("UTC" + OffsetText(c.offsetBefore) + " \xE2\x86\x92 UTC" + OffsetText(c.offsetAfter), x, area.y - 4, 0.5, 1, 10);
+  }
+  bool anyResolved = false, anyAmbiguous = false;
+  for (size_t k = 0; k < shown.size(); ++k) {
+    const Record& r = d.records[shown[k]];
+    if (r.source != TimeSource::kCadence && r.source != TimeSource::kAmbiguous) continue;
+    const bool ambiguous = r.source == TimeSource::kAmbiguous;
+    (ambiguous ? anyAmbiguous : anyResolved) = true;
+    const double x = area.x + (spans[k].first + spans[k].second) / 2 * area.w;
+    if (ambiguous) cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
+    else cairo_set_source_rgb(cr, 0.95, 0.6, 0.1);
+    cairo_move_to(cr, x, area.y - 1);
+    cairo_line_to(cr, x - 5, area.y - 10);
+    cairo_line_to(cr, x + 5, area.y - 10);
+    cairo_close_path(cr);
+    cairo_fill(cr);
+  }
+
+  canvas.Frame(area);
+  canvas.YAxis(area, FrequencyTicks(axis), axis.Title());
+  double step = 1;
+  const bool days = t1 - t0 > 86400;
+  std::vector<double> ticks = TimeTicks(t0, t1, 8, &step);
+  std::vector<std::string> labels;
+  for (double t : ticks) labels.push_back(ClockLabel(t, days));
+  canvas.XAxis(area, t0, t1, ticks, labels, "");
+  canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
+  canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, unit);
+
+  const Record& first = d.records[shown.front()];
+  const Record& last = d.records[shown.back()];
+  canvas.Text(std::to_string(shown.size()) + " records, " + UtcText(first.StartUtc(rate), 0) + " to " +
+                  UtcText(last.writeUtc) + "   long-term spectral average",
+              kLeft, 12, 0, 0, 15);
+  std::string legend = "a column per record (Hann, FFT " + std::to_string(o.fftSize) + ", " + std::to_string(rate) +
+                       " Hz); grey: gaps";
+  if (anyResolved) legend += "; orange mark: time chosen by the cadence";
+  if (anyAmbiguous) legend += "; red mark: ambiguous time (earlier candidate shown)";
+  legend += "; " + o.calibration.Text();
+  canvas.Text(legend, kLeft, 32, 0, 0, 11);
+  return canvas.Png(png, error);
+}
+
+bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std::string* png, std::string* error) {
+  const uint32_t rate = d.settings.rate;
+  std::vector<int32_t> codes;
+  if (!LoadCodes(d, r, &codes, error)) return false;
+  // --from/--to cut the record itself.
+  size_t first = 0, last = codes.size();
+  const double start = r.HasTime() ? r.StartUtc(rate) : 0;
+  if (r.HasTime() && o.from && *o.from > start)
+    first = std::min(codes.size(), static_cast<size_t>((*o.from - start) * rate));
+  if (r.HasTime() && o.to && *o.to < start + static_cast<double>(codes.size()) / rate)
+    last = std::max(first, static_cast<size_t>(std::max(0.0, (*o.to - start) * rate)));
+  if (last <= first) {
+    *error = d.files[r.file].path + ": no samples to plot" + (o.from || o.to ? " between --from and --to" : "");
+    return false;
+  }
+  const size_t samples = last - first;
+  Canvas canvas(o.width, o.height);
+  const double plotWidth = o.width - kLeft - kRight;
+  const double area = o.height - kTop - kBottom;
+  const Rect wave{kLeft, kTop, plotWidth, std::floor(area * 0.3)};
+  const Rect spectrogram{kLeft, wave.y + wave.h + 46, plotWidth, area - wave.h - 46};
+  const int columns = static_cast<int>(plotWidth);
+
+  // Waveform: the range of each pixel column.
+  std::vector<int32_t> low(columns, std::numeric_limits<int32_t>::max());
+  std::vector<int32_t> high(columns, std::numeric_limits<int32_t>::min());
+  for (size_t i = 0; i < samples; ++i) {
+    const int c = static_cast<int>(static_cast<uint64_t>(i) * columns / samples);
+    low[c] = std::min(low[c], codes[first + i]);
+    high[c] = std::max(high[c], codes[first + i]);
+  }
+  double vLow = AdcCodeToVolts(*std::min_element(low.begin(), low.end()));
+  double vHigh = AdcCodeToVolts(*std::max_element(high.begin(), high.end()));
+  const double pad = std::max((vHigh - vLow) * 0.05, 10 * AdcCodeToVolts(1));
+  vLow -= pad;
+  vHigh += pad;
+  const VoltScale volts(std::max(std::fabs(vLow), std::fabs(vHigh)));
+  const double duration = static_cast<double>(samples) / rate;
+  const double offset = static_cast<double>(first) / rate;
+
+  cairo_t* cr = canvas.cr();
+  double tStep = 1;
+  const std::vector<double> tTicks = Ticks(offset, offset + duration, 8, &tStep);
+  std::vector<std::string> tLabels;
+  for (double t : tTicks) tLabels.push_back(Number(t, tStep));
+  if (vLow < 0 && vHigh > 0) {
+    cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
+    const double y = wave.y + wave.h - (0 - vLow) / (vHigh - vLow) * wave.h;
+    canvas.Line(wave.x, y, wave.x + wave.w, y);
+  }
+  cairo_set_source_rgb(cr, 0.12, 0.3, 0.65);
+  for (int c = 0; c < columns; ++c) {
+    if (low[c] > high[c]) continue;  // fewer samples than columns
+    const double y0 = wave.y + wave.h - (AdcCodeToVolts(low[c]) - vLow) / (vHigh - vLow) * wave.h;
+    const double y1 = wave.y + wave.h - (AdcCodeToVolts(high[c]) - vLow) / (vHigh - vLow) * wave.h;
+    canvas.Line(wave.x + c + 0.5, y0 + 0.5, wave.x + c + 0.5, y1 - 0.5);
+  }
+  canvas.Frame(wave);
+  std::vector<std::pair<double, std::string>> vTicks;
+  double vStep = 1;
+  for (double t : Ticks(vLow * volts.factor, vHigh * volts.factor, 4, &vStep))
+    vTicks.push_back({(t / volts.factor - vLow) / (vHigh - vLow), Number(t, vStep)});
+  canvas.YAxis(wave, vTicks, std::string("at the converter (") + volts.unit + ")");
+  canvas.XAxis(wave, offset, offset + duration, tTicks, tLabels, "");
+
+  // Spectrogram: each pixel column averages up to 8 frames of its span.
+  const FrequencyAxis axis(o, rate);
+  Spectrum spectrum(std::min(o.fftSize, std::max<size_t>(64, samples)), o.calibration, rate);
+  std::vector<std::vector<double>> levels(columns);
+  std::vector<std::pair<double, double>> spans(columns);
+  double loudest = kNegativeInfinity;
+  const std::vector<int32_t> part(codes.begin() + first, codes.begin() + last);
+  for (int c = 0; c < columns; ++c) {
+    const size_t a = samples * c / columns, b = samples * (c + 1) / columns;
+    levels[c] = AverageSpectrum(spectrum, part, a, std::max<size_t>(1, b - a), 8);
+    for (double db : levels[c]) loudest = std::max(loudest, db);
+    spans[c] = {static_cast<double>(c) / columns, static_cast<double>(c + 1) / columns};
+  }
+  LevelRange range;
+  range.Fit(loudest, o);
+  canvas.Levels(spectrogram, levels, spans, range, axis, rate);
+  canvas.Frame(spectrogram);
+  canvas.YAxis(spectrogram, FrequencyTicks(axis), axis.Title());
+  canvas.XAxis(spectrogram, offset, offset + duration, tTicks, tLabels,
+               r.HasTime() ? "seconds from " + UtcText(start, 3) + " (UTC; local " +
+                                 LocalText(d.settings.zone, static_cast<int64_t>(std::floor(start))) + ")"
+                           : std::string("seconds from the file's first sample (no time known)"));
+  canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range,
+                   spectrum.Level().Unit());
+
+  std::string title = d.files[r.file].name + " record " + std::to_string(r.index);
+  if (r.HasTime()) title += "   starts " + UtcText(start, 3) + ", written " + UtcText(r.writeUtc);
+  if (r.source == TimeSource::kAmbiguous) title += " (ambiguous: the earlier candidate)";
+  if (r.source == TimeSource::kCadence) title += " (time chosen by the cadence)";
+  char detail[160];
+  std::snprintf(detail, sizeof detail, "%zu samples at %u Hz, %.3f s; FFT %zu, Hann; %s", samples, rate, duration,
+                spectrum.Size(), o.calibration.Text().c_str());
+  canvas.Text(title, kLeft, 12, 0, 0, 15);
+  canvas.Text(detail, kLeft, 34, 0, 0, 11);
+  return canvas.Png(png, error);
+}
+
+namespace {
+
+struct PlotCommandOptions {
+  DeploymentFlags flags;
+  std::vector<std::string> inputs;
+  std::string output;
+  std::string from, to;
+  CalibrationFlags calibration;
+  bool force = false;
+  PlotOptions plot;
+  double dbFloor = std::numeric_limits<double>::quiet_NaN(), dbTop = std::numeric_limits<double>::quiet_NaN();
+};
+
+int RunPlot(PlotCommandOptions& o) {
+  std::string error;
+  if (!ResolveCalibration(o.calibration, &o.plot.calibration, &error)) Fail(error);
+  for (auto [text, field] : {std::pair{&o.from, &o.plot.from}, std::pair{&o.to, &o.plot.to}}) {
+    if (text->empty()) continue;
+    int64_t utc = 0;
+    std::string reason;
+    if (!host::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
+    *field = static_cast<double>(utc);
+  }
+  if (!std::isnan(o.dbFloor)) o.plot.dbFloor = o.dbFloor;
+  if (!std::isnan(o.dbTop)) o.plot.dbTop = o.dbTop;
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  if (!CheckPlotOptions(o.plot, d.settings.rate, &error)) Fail(error);
+  if (d.records.empty()) Fail("no records to plot");
+  std::string png;
+  const bool one = d.records.size() == 1 || !d.records[1].HasTime() || !d.records[0].HasTime();
+  if (!(one ? DrawRecord(d, d.records.front(), o.plot, &png, &error) : DrawDeployment(d, o.plot, &png, &error)))
+    Fail(error);
+  OutputPolicy policy;
+  policy.force = o.force;
+  policy.inputs = o.inputs;
+  if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
+  OutputFile out;
+  if (!CheckOutputExtension(o.output, "png", &error) || !out.Open(o.output, policy, &error)) Fail(error);
+  if (!out.Write(png.data(), png.size()) || !out.Commit(&error)) Fail(error);
+  return 0;
+}
+
+}  // namespace
+
+Subcommand AddPlotCommand(CLI::App& program) {
+  auto o = std::make_shared<PlotCommandOptions>();
+  CLI::App* app = program.add_subcommand(
+      "plot",
+      "a PNG: a deployment's long-term spectral average on a UTC time axis (gaps, clock changes and "
+      "ambiguous times marked), or one record's waveform above its spectrogram");
+  AddDeploymentOptions(app, &o->flags);
+  AddCalibrationOptions(app, &o->calibration);
+  app->add_option("-o,--output", o->output, "PNG file")->required();
+  app->add_option("--width", o->plot.width, "picture width in pixels (default 1200)");
+  app->add_option("--height", o->plot.height, "picture height in pixels (default 800)");
+  app->add_option("--from", o->from, "UTC time to start at, such as 2026-10-25T00:59:00Z");
+  app->add_option("--to", o->to, "UTC time to end at");
+  app->add_option("--min-frequency", o->plot.lowHz, "lowest frequency shown, Hz (default 0)");
+  app->add_option("--max-frequency", o->plot.highHz, "highest frequency shown, Hz (default half the rate)");
+  app->add_flag("--log-frequency", o->plot.logFrequency, "a logarithmic frequency axis");
+  app->add_option("--fft", o->plot.fftSize, "FFT size, a power of two from 64 to 65536 (default 1024)");
+  app->add_option("--db-min", o->dbFloor, "level at the bottom of the colour scale, dB");
+  app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB");
+  app->add_flag("--force", o->force, "replace an existing output file");
+  app->add_option("INPUT", o->inputs, "data folders or files")->required();
+  return {app, [o] { return RunPlot(*o); }};
+}
+
+}  // namespace datatools

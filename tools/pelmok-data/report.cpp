@@ -1,0 +1,250 @@
+// pelmok-data report: one self-contained HTML page of a deployment for the
+// engineer to open after it and pass on: the configuration, the timeline in
+// UTC and local time, levels per record, the deployment's picture and every
+// warning the data gives.
+#include <cinttypes>
+#include <cstdarg>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "tools/common/board_time.h"
+#include "tools/common/levels.h"
+#include "tools/common/output_file.h"
+#include "tools/formats/html_page.h"
+#include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/plot.h"
+#include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/subcommand.h"
+
+namespace datatools {
+namespace {
+
+struct ReportOptions {
+  DeploymentFlags flags;
+  CalibrationFlags calibration;
+  std::vector<std::string> inputs;
+  std::string output;
+  bool force = false;
+};
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// "23=0 22=0" for bits that never changed; empty when none did.
+std::string StuckBits(const CodeStats& s) {
+  std::string stuck;
+  for (int b = 23; b >= 0; --b) {
+    if (s.ones[b] == 0) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=0";
+    if (s.samples > 0 && s.ones[b] == s.samples) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=1";
+  }
+  return stuck;
+}
+
+std::string RecordName(const Deployment& d, const Record& r) {
+  return d.files[r.file].name + "#" + std::to_string(r.index);
+}
+
+void Configuration(HtmlPage& page, const Deployment& d, const Calibration& c) {
+  const DeploymentSettings& s = d.settings;
+  page.Heading(2, "Configuration", "configuration");
+  std::vector<std::vector<std::string>> rows = {
+      {"sample rate", s.rate ? std::to_string(s.rate) + " Hz" + (s.configPath.empty() ? " (--rate)" : "") : "not known"},
+      {"samples per record", s.samplesPerRecord ? std::to_string(s.samplesPerRecord) : "not known (a file is one record)"},
+      {"time zone setting", s.zone.Rule().empty() ? "(default)" : s.zone.Rule()},
+      {"levels", c.calibrated ? c.Text() + ": dB re 1 \xC2\xB5Pa, spectra dB re 1 \xC2\xB5Pa\xC2\xB2/Hz"
+                              : "uncalibrated: volts at the converter and dBFS (give --sensitivity and --gain for dB re 1 \xC2\xB5Pa)"}};
+  if (!s.configPath.empty()) {
+    const AcquisitionConfig& a = s.config;
+    rows.push_back({"configuration file", s.configPath});
+    rows.push_back({"\"Sample rate\"", std::to_string(a.sampleRate)});
+    rows.push_back({"\"Number of samples per record\"", std::to_string(a.samplesPerRecord)});
+    rows.push_back({"\"Number of hydrophones\"", std::to_string(a.hydrophoneCount)});
+    rows.push_back({"\"Number of records per Flash Disk file\"", std::to_string(a.recordsPerFile)});
+    rows.push_back({"\"Number of Flash Disk files per USB write\"", std::to_string(a.filesPerUsbWrite)});
+    rows.push_back({"\"Seconds to sleep between acquisitions\"", std::to_string(a.sleepSeconds)});
+  }
+  page.Table({"setting", "value"}, rows);
+}
+
+int RunReport(const ReportOptions& o) {
+  std::string error;
+  Calibration calibration;
+  if (!ResolveCalibration(o.calibration, &calibration, &error)) Fail(error);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  const uint32_t rate = d.settings.rate;
+
+  std::string title = "Pelmok deployment";
+  for (const std::string& in : o.inputs) title += " " + in;
+  HtmlPage page(title);
+  page.Heading(1, title);
+  page.Paragraph("Times are UTC unless marked local; local times carry the offset the board's time-zone setting "
+                 "had in force. A record's start is its write less its length at the rate.", "note");
+  Configuration(page, d, calibration);
+
+  // Levels and sample checks per record, in one pass over the samples.
+  std::vector<CodeStats> stats(d.records.size());
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    if (!ForEachRecordBlock(
+            d, d.records[i],
+            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) {
+              for (uint32_t w : words) stats[i].Add(w);
+            },
+            &error))
+      Fail(error);
+    stats[i].Finish();
+  }
+
+  // Every warning, in the order of the timeline.
+  std::vector<std::string> warnings;
+  std::map<size_t, const Gap*> gapBefore;
+  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    const Record& r = d.records[i];
+    const std::string name = RecordName(d, r);
+    const auto gap = gapBefore.find(i);
+    if (gap != gapBefore.end()) {
+      const Gap& g = *gap->second;
+      std::string text = Printf("gap: %.0f s without samples between %s and %s, %s", g.silence,
+                                RecordName(d, d.records[g.after]).c_str(), name.c_str(), GapKindText(g.kind));
+      if (g.kind == GapKind::kMissingWrites) text += " (" + std::to_string(g.missingWrites) + " writes)";
+      warnings.push_back(text);
+    }
+    if (r.flags & kAppended)
+      warnings.push_back("append: " + name + " went into a file written before" +
+                         std::string(r.flags & kEarlierRunFile ? " by an earlier run" : ""));
+    if (r.source == TimeSource::kAmbiguous) warnings.push_back("ambiguous name: " + name + ": " + TimingText(d, r));
+    if (r.source == TimeSource::kCadence) warnings.push_back("repeated-hour name resolved: " + name + ": " + TimingText(d, r));
+    if (r.flags & kSkippedHour) warnings.push_back("name in the skipped hour: " + name + " (no time)");
+    if (r.flags & kNotDataName) warnings.push_back("not a data file name: " + name + " (no time)");
+    if (r.flags & kTornTail)
+      warnings.push_back("torn tail: " + d.files[r.file].name + " ends in " + std::to_string(d.files[r.file].tornBytes) +
+                         " bytes of a word cut short");
+    if (r.flags & kShortRecord) warnings.push_back("short record: " + name + ", " + std::to_string(r.words) + " samples");
+    const CodeStats& s = stats[i];
+    if (s.samples == 0) continue;
+    const std::string stuck = StuckBits(s);
+    if (!stuck.empty()) warnings.push_back("stuck bits: " + name + ": " + stuck);
+    if (s.zeroRuns)
+      warnings.push_back(Printf("runs of zeros: %s: %" PRIu64 " runs of %" PRIu64 " or more zero words, longest %" PRIu64,
+                                name.c_str(), s.zeroRuns, kZeroRunMinimum, s.longestZeroRun));
+    if (s.highBitWords)
+      warnings.push_back(Printf("words above bit 23: %s: %" PRIu64 " words (not converter words)", name.c_str(),
+                                s.highBitWords));
+    if (s.positiveFullScale + s.negativeFullScale)
+      warnings.push_back(Printf("full scale: %s: %" PRIu64 " samples at a rail", name.c_str(),
+                                s.positiveFullScale + s.negativeFullScale));
+  }
+
+  page.Heading(2, "Deployment", "deployment");
+  std::vector<std::vector<std::string>> summary = {
+      {"records", std::to_string(d.records.size()) + " in " + std::to_string(d.files.size()) + " data files"},
+      {"recorded", Printf("%" PRIu64 " samples, %.3f s at %u Hz", d.words, d.RecordedSeconds(), rate)},
+      {"span", Printf("%.0f s, first start to last write", d.SpanSeconds())},
+      {"cadence", d.cadence.source == CadenceSource::kNone
+                      ? "not known"
+                      : Printf("%.3f s (%s), tolerance %.3f s", d.cadence.seconds, CadenceSourceText(d.cadence.source),
+                               d.cadence.tolerance)},
+      {"runs", std::to_string(d.runs.size())},
+      {"gaps", std::to_string(d.gaps.size())},
+      {"ambiguous names", std::to_string(d.ambiguous) + " not told, " + std::to_string(d.resolvedByCadence) +
+                              " resolved by the cadence"},
+      {"warnings", std::to_string(warnings.size())}};
+  if (!d.records.empty() && d.records.front().HasTime()) {
+    summary.insert(summary.begin() + 1, {"first start", UtcText(d.records.front().StartUtc(rate), 3)});
+  }
+  for (const ClockChange& c : d.changes)
+    summary.push_back({"clock change", UtcText(c.utc) + ": UTC" + OffsetText(c.offsetBefore) + " to UTC" +
+                                           OffsetText(c.offsetAfter)});
+  page.Table({"", ""}, summary);
+
+  PlotOptions plot;
+  plot.width = 1200;
+  plot.height = 560;
+  plot.calibration = calibration;
+  std::string png;
+  const bool several = d.records.size() > 1 && d.records[1].HasTime();
+  if (!d.records.empty() && (several ? DrawDeployment(d, plot, &png, &error)
+                                     : DrawRecord(d, d.records.front(), plot, &png, &error))) {
+    page.Png(png, several ? "the deployment's long-term spectral average" : "the record's waveform and spectrogram",
+             plot.width, plot.height);
+  } else if (!d.records.empty()) {
+    page.Paragraph("no picture: " + error, "note");
+  }
+
+  page.Heading(2, "Warnings", "warnings");
+  if (warnings.empty()) page.Paragraph("none");
+  else page.List(warnings, "warnings");
+
+  page.Heading(2, "Timeline", "timeline");
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> classes;
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    const Record& r = d.records[i];
+    const Levels l = LevelsOf(stats[i], calibration);
+    const bool timed = r.HasTime();
+    std::string rms, peak;
+    if (stats[i].samples == 0) {
+      rms = peak = "no samples";
+    } else if (calibration.calibrated) {
+      rms = PressureText(l.rmsDbUpa);
+      peak = PressureText(l.peakDbUpa);
+    } else {
+      rms = VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs);
+      peak = VoltsText(l.peakVolts) + " " + DbfsText(l.peakDbfs);
+    }
+    rows.push_back({std::to_string(i + 1), timed ? UtcText(r.StartUtc(rate), 3) : "-",
+                    timed ? UtcText(r.writeUtc) : "-", timed ? LocalText(d.settings.zone, r.writeUtc) : "-",
+                    RecordName(d, r), std::to_string(r.words), TimingText(d, r), RecordFlagsText(r.flags), rms, peak});
+    classes.push_back(gapBefore.count(i) ? "gap" : (r.flags || r.source == TimeSource::kAmbiguous) ? "warning" : "");
+  }
+  page.Table({"#", "start (UTC)", "write (UTC)", "write (local)", "file#record", "samples", "time found", "flags",
+              calibration.calibrated ? "RMS" : "RMS (at the converter)", "peak"},
+             rows, classes);
+
+  if (!d.gaps.empty()) {
+    page.Heading(2, "Gaps", "gaps");
+    std::vector<std::vector<std::string>> gapRows;
+    for (const Gap& g : d.gaps)
+      gapRows.push_back({RecordName(d, d.records[g.after]), RecordName(d, d.records[g.before]), GapKindText(g.kind),
+                         Printf("%.0f", g.interval), Printf("%.3f", g.silence),
+                         g.kind == GapKind::kMissingWrites ? std::to_string(g.missingWrites) : ""});
+    page.Table({"after", "before", "kind", "between writes (s)", "without samples (s)", "writes missing"}, gapRows);
+  }
+
+  OutputPolicy policy;
+  policy.force = o.force;
+  policy.inputs = o.inputs;
+  if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
+  OutputFile out;
+  if (!CheckOutputExtension(o.output, "html", &error) || !out.Open(o.output, policy, &error)) Fail(error);
+  const std::string html = page.Document();
+  if (!out.Write(html.data(), html.size()) || !out.Commit(&error)) Fail(error);
+  return 0;
+}
+
+}  // namespace
+
+Subcommand AddReportCommand(CLI::App& program) {
+  auto o = std::make_shared<ReportOptions>();
+  CLI::App* app = program.add_subcommand(
+      "report",
+      "one self-contained HTML page of a deployment (no network, pictures embedded): the configuration, the "
+      "timeline, levels per record, the deployment's picture and every warning");
+  AddDeploymentOptions(app, &o->flags);
+  AddCalibrationOptions(app, &o->calibration);
+  app->add_option("-o,--output", o->output, "HTML file")->required();
+  app->add_flag("--force", o->force, "replace an existing output file");
+  app->add_option("INPUT", o->inputs, "data folders or files")->required();
+  return {app, [o] { return RunReport(*o); }};
+}
+
+}  // namespace datatools
