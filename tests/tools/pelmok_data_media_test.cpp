@@ -364,7 +364,7 @@ TEST_F(MediaTest, ReportIsOnePageWithItsPicturesLoadedInHeadlessChromium) {
   const std::string html = local.ReadFile("report.html");
   for (const char* warning : {"gap:", "torn tail:", "words above bit 23:", "runs of zeros:", "repeated-hour name"})
     EXPECT_NE(html.find(warning), std::string::npos) << warning;
-  EXPECT_NE(html.find("\"Number of records per Flash Disk file\""), std::string::npos);
+  EXPECT_NE(html.find("&quot;Number of records per Flash Disk file&quot;"), std::string::npos);
   EXPECT_NE(html.find(Utc(Write(0), false)), std::string::npos) << "the timeline in UTC";
   EXPECT_NE(html.find(LocalWithOffset(Write(0))), std::string::npos) << "local time with its offset";
   // Nothing outside the page: every picture a data: URI, no address.

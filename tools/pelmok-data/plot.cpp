@@ -406,7 +406,7 @@ bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error)
     return false;
   }
   const double high = o.highHz > 0 ? o.highHz : rateHz / 2.0;
-  if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0) {
+  if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0 || high > rateHz / 2.0) {
     *error = "the frequency range must lie within 0 to " + std::to_string(rateHz / 2) + " Hz, low below high";
     return false;
   }
