@@ -216,7 +216,11 @@ int RunExport(const ExportOptions& o) {
     if (!WriteJoined(d, o, format, &error)) Fail(error);
     return 0;
   }
-  if (d.records.empty()) Fail("no records to export");
+  if (d.records.empty()) {
+    std::string inputs;
+    for (const std::string& in : o.inputs) inputs += (inputs.empty() ? "" : " ") + in;
+    Fail(inputs + ": no records to export");
+  }
   if (!folder) {
     if (d.records.size() > 1)
       Fail(std::to_string(d.records.size()) + " records: give a folder for -o (one file each), or --join");
