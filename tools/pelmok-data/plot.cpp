@@ -676,7 +676,9 @@ int RunPlot(PlotCommandOptions& o) {
   if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
   OutputFile out;
   if (!CheckOutputExtension(o.output, "png", &error) || !out.Open(o.output, policy, &error)) Fail(error);
-  if (!out.Write(png.data(), png.size()) || !out.Commit(&error)) Fail(error);
+  // Commit reports a failed write and removes what it left.
+  const bool wrote = out.Write(png.data(), png.size());
+  if (!out.Commit(&error) || !wrote) Fail(error);
   return 0;
 }
 
