@@ -52,7 +52,7 @@ std::string LocalWithOffset(int64_t t) {
   localtime_r(&s, &tm);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-  char offset[24];
+  char offset[40];
   const long minutes = tm.tm_gmtoff / 60;
   std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
                 std::labs(minutes) % 60);
@@ -364,7 +364,7 @@ TEST_F(MediaTest, ReportIsOnePageWithItsPicturesLoadedInHeadlessChromium) {
   const std::string html = local.ReadFile("report.html");
   for (const char* warning : {"gap:", "torn tail:", "words above bit 23:", "runs of zeros:", "repeated-hour name"})
     EXPECT_NE(html.find(warning), std::string::npos) << warning;
-  EXPECT_NE(html.find("\"Number of records per Flash Disk file\""), std::string::npos);
+  EXPECT_NE(html.find("&quot;Number of records per Flash Disk file&quot;"), std::string::npos);
   EXPECT_NE(html.find(Utc(Write(0), false)), std::string::npos) << "the timeline in UTC";
   EXPECT_NE(html.find(LocalWithOffset(Write(0))), std::string::npos) << "local time with its offset";
   // Nothing outside the page: every picture a data: URI, no address.

@@ -45,8 +45,6 @@ Format ChooseFormat(const ExportOptions& o, bool folder) {
   for (const char* ext : {"wav", "flac", "csv"})
     if (!folder && EndsWith(o.output, std::string(".") + ext)) named = ext;
   std::string f = o.format.empty() ? named : o.format;
-  if (!o.format.empty() && !named.empty() && named != o.format)
-    Fail("'" + o.output + "' is named ." + named + " but --format is " + o.format);
   if (f.empty()) {
     if (!folder) Fail("cannot tell the format from '" + o.output + "': give --format wav|flac|csv");
     f = "wav";
@@ -112,7 +110,11 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
   if (!OpenOutput(path, format, o, &out, error)) return false;
   const bool written = format == Format::kCsv ? WriteCsvRecord(d, r, out, error)
                                               : WriteAudioRecord(d, r, out, format, error);
-  return written && out.Commit(error);
+  if (!written) {
+    *error += " (" + out.NotWritten() + ")";
+    return false;
+  }
+  return out.Commit(error);
 }
 
 // The joined file: every timed record in UTC order. With gaps as silence the
@@ -201,7 +203,11 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
     }
     return writer.Close(e);
   };
-  return write(error) && out.Commit(error);
+  if (!write(error)) {
+    *error += " (" + out.NotWritten() + ")";
+    return false;
+  }
+  return out.Commit(error);
 }
 
 int RunExport(const ExportOptions& o) {
@@ -216,7 +222,11 @@ int RunExport(const ExportOptions& o) {
     if (!WriteJoined(d, o, format, &error)) Fail(error);
     return 0;
   }
-  if (d.records.empty()) Fail("no records to export");
+  if (d.records.empty()) {
+    std::string inputs;
+    for (const std::string& in : o.inputs) inputs += (inputs.empty() ? "" : " ") + in;
+    Fail(inputs + ": no records to export");
+  }
   if (!folder) {
     if (d.records.size() > 1)
       Fail(std::to_string(d.records.size()) + " records: give a folder for -o (one file each), or --join");

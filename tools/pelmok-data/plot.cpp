@@ -406,7 +406,7 @@ bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error)
     return false;
   }
   const double high = o.highHz > 0 ? o.highHz : rateHz / 2.0;
-  if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0) {
+  if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0 || high > rateHz / 2.0) {
     *error = "the frequency range must lie within 0 to " + std::to_string(rateHz / 2) + " Hz, low below high";
     return false;
   }
@@ -676,7 +676,9 @@ int RunPlot(PlotCommandOptions& o) {
   if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
   OutputFile out;
   if (!CheckOutputExtension(o.output, "png", &error) || !out.Open(o.output, policy, &error)) Fail(error);
-  if (!out.Write(png.data(), png.size()) || !out.Commit(&error)) Fail(error);
+  // Commit reports a failed write and removes what it left.
+  const bool wrote = out.Write(png.data(), png.size());
+  if (!out.Commit(&error) || !wrote) Fail(error);
   return 0;
 }
 

@@ -227,7 +227,8 @@ int RunReport(const ReportOptions& o) {
   OutputFile out;
   if (!CheckOutputExtension(o.output, "html", &error) || !out.Open(o.output, policy, &error)) Fail(error);
   const std::string html = page.Document();
-  if (!out.Write(html.data(), html.size()) || !out.Commit(&error)) Fail(error);
+  const bool wrote = out.Write(html.data(), html.size());
+  if (!out.Commit(&error) || !wrote) Fail(error);
   return 0;
 }
 
