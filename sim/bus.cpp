@@ -70,6 +70,7 @@ void Bus::Write32(uint32_t address, uint32_t value) {
 
 // Once a frame (a hook or an event), or every access while traced.
 uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
+  CheckAlarm();
   if (trace_) return ServeTracedRead32(span, reg, offset);
   RegisterBlock& block = *span.block;
   block.Reach(now_);
@@ -85,11 +86,21 @@ uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset
 }
 
 void Bus::ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value) {
+  CheckAlarm();
   if (trace_) Trace(true, span.physical + offset, value, reg.row.name);
   if (!span.block->Write(reg, now_, value)) Refused(span.physical + offset, &value);
 }
 
+void Bus::RingAlarm() {
+  // Cleared first: the call may set the next one.
+  void (*ring)(void*) = ring_;
+  alarmAt_ = ~Nanoseconds{0};
+  ring_ = nullptr;
+  ring(ringContext_);
+}
+
 uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
+  CheckAlarm();
   const Region* r = Decode(address, written);
   if (!r) return 0xFFFFFFFFu;
   const uint32_t at = address - r->base;

@@ -89,6 +89,15 @@ class Bus {
   }
 
   void SetTrace(TraceSink* sink);
+  // Calls `ring` once, at the first access at or after `at` that leaves the
+  // hot path (every due event, hook, write and traced access does; a poll
+  // loop reaches one every converter frame). For a tool's progress: the
+  // alarm costs the plain reads nothing. nullptr: none.
+  void SetAlarm(Nanoseconds at, void (*ring)(void* context), void* context) {
+    alarmAt_ = ring ? at : ~Nanoseconds{0};
+    ring_ = ring;
+    ringContext_ = context;
+  }
   // Every access costs the same span, so the count needs no counter of its own.
   uint64_t AccessCount() const { return (now_ - idle_) / accessCost_; }
 
@@ -117,7 +126,15 @@ class Bus {
     trace_->Record(TraceRecord{now_, write, address, value, name});
   }
 
+  void CheckAlarm() {
+    if (now_ >= alarmAt_) RingAlarm();
+  }
+  void RingAlarm();
+
   std::vector<Region> regions_;
+  Nanoseconds alarmAt_ = ~Nanoseconds{0};
+  void (*ring_)(void*) = nullptr;
+  void* ringContext_ = nullptr;
   Nanoseconds now_ = 0;
   Nanoseconds accessCost_;
   Nanoseconds idle_ = 0;  // time passed by Advance

@@ -19,6 +19,7 @@ struct Options {
   bool frameRateGiven = false;
   std::optional<uint64_t> stallAfterFrames;  // unset: the converter never stops
   std::string tracePath;
+  bool traceEveryAccess = false;  // one line an access, no runs of reads folded
   bool lowPower = false;
   int32_t lowPowerMode = 0;
   std::string libraryDir;
