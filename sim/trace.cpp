@@ -70,9 +70,10 @@ bool TextTrace::Flush() {
 void TextTrace::Record(const TraceRecord& access) {
   if (form_ == kEveryAccess) return Put(access, 1);
   // The poll loops' runs: the same read again, one access later.
-  if (runLength_ != 0 && !access.write && access.address == run_.address &&
-      access.value == run_.value && access.time == run_.time + runLength_ * bus_.AccessCost()) {
+  if (access.time == runNext_ && access.address == run_.address && access.value == run_.value &&
+      !access.write && runLength_ != 0) {
     ++runLength_;
+    runNext_ += bus_.AccessCost();
     return;
   }
   if (runLength_ != 0) Put(run_, runLength_);
@@ -80,6 +81,7 @@ void TextTrace::Record(const TraceRecord& access) {
   if (access.write) return Put(access, 1);
   run_ = access;
   runLength_ = 1;
+  runNext_ = access.time + bus_.AccessCost();
 }
 
 const TextTrace::Name& TextTrace::NameOf(uint32_t address) {

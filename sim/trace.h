@@ -68,6 +68,7 @@ class TextTrace : public TraceSink {
   // The run of reads not yet written (compact): its first access and length.
   TraceRecord run_{};
   uint64_t runLength_ = 0;
+  uint64_t runNext_ = 0;  // the time the run's next read would have
   std::vector<char> buffer_;
   size_t used_ = 0;
   std::vector<Name> names_;
