@@ -6,6 +6,13 @@
 
 namespace sim {
 
+Bus::Bus(Nanoseconds accessCost) : accessCost_(accessCost) {
+  if (accessCost_ == 0) {
+    Fault("bus: an access costs at least 1 ns");
+    accessCost_ = 1;
+  }
+}
+
 void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
   if (size == 0 || size > RegisterBlock::kSpan || base + (size - 1) < base) {
     Fault("bus: %s at 0x%08x: a block spans 1 to 0x%x bytes", block->BlockName(), base,
@@ -53,39 +60,47 @@ Bus::Span Bus::Resolve(uint32_t physical, uint32_t size) const {
 
 uint32_t Bus::Read32(uint32_t address) {
   now_ += accessCost_;
-  ++accesses_;
   return Serve32(address, nullptr);
 }
 
 void Bus::Write32(uint32_t address, uint32_t value) {
   now_ += accessCost_;
-  ++accesses_;
   Serve32(address, &value);
 }
 
-uint32_t Bus::ServeRead32(const Span& span, uint32_t offset) {
-  // Once a frame (a hook or an event): no trace or fault code in the way.
-  uint32_t value;
-  if (!trace_ && span.block->Read(span.blockOffset + offset, now_, &value)) return value;
-  return ServeTracedRead32(span, offset);
+// Once a frame (a hook or an event), or every access while traced.
+uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
+  CheckAlarm();
+  if (trace_) return ServeTracedRead32(span, reg, offset);
+  RegisterBlock& block = *span.block;
+  block.Reach(now_);
+  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
+  return block.ReadReached(reg);
 }
 
-// Traced, or refused (which changed nothing, so the block is asked again).
-uint32_t Bus::ServeTracedRead32(const Span& span, uint32_t offset) {
-  const uint32_t at = span.blockOffset + offset;
-  uint32_t value = 0;
-  if (!span.block->Read(at, now_, &value)) return Refused(span.physical + offset, nullptr);
-  if (trace_) Trace(false, span.physical + offset, value, span.block->RegisterName(at));
+uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {
+  uint32_t value;
+  if (!span.block->Read(reg, now_, &value)) return Refused(span.physical + offset, nullptr);
+  Trace(false, span.physical + offset, value, reg.row.name);
   return value;
 }
 
-void Bus::ServeWrite32(const Span& span, uint32_t offset, uint32_t value) {
-  const uint32_t at = span.blockOffset + offset;
-  if (trace_) Trace(true, span.physical + offset, value, span.block->RegisterName(at));
-  if (!span.block->Write(at, now_, value)) Refused(span.physical + offset, &value);
+void Bus::ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value) {
+  CheckAlarm();
+  if (trace_) Trace(true, span.physical + offset, value, reg.row.name);
+  if (!span.block->Write(reg, now_, value)) Refused(span.physical + offset, &value);
+}
+
+void Bus::RingAlarm() {
+  // Cleared first: the call may set the next one.
+  void (*ring)(void*) = ring_;
+  alarmAt_ = ~Nanoseconds{0};
+  ring_ = nullptr;
+  ring(ringContext_);
 }
 
 uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
+  CheckAlarm();
   const Region* r = Decode(address, written);
   if (!r) return 0xFFFFFFFFu;
   const uint32_t at = address - r->base;

@@ -38,7 +38,8 @@ class TraceSink {
 
 class Bus {
  public:
-  explicit Bus(Nanoseconds accessCost = kDefaultAccessCost) : accessCost_(accessCost) {}
+  // An access takes at least 1 ns (a poll loop would otherwise stop the clock).
+  explicit Bus(Nanoseconds accessCost = kDefaultAccessCost);
 
   // Decodes [base, base + size) to the block; ranges must not overlap.
   void Attach(uint32_t base, uint32_t size, RegisterBlock* block);
@@ -60,29 +61,45 @@ class Bus {
   Span Resolve(uint32_t physical, uint32_t size) const;
 
   // The register hot path, inline: an access to the span's word `word`
-  // (below span.size / 4: the caller checks) goes straight to its block.
-  // Only a plain read is served here (no calls, so no frame to set up); a
-  // hook, a due event, a refusal or a trace goes out of line.
+  // (below span.size / 4: the caller checks) goes straight to its register.
+  // Only a plain read before the block's next event is served here (one
+  // compare against the register's plainBefore, no calls); a hook, a due
+  // event, a refusal or a trace goes out of line.
   uint32_t Read32(const Span& span, uintptr_t word) {
-    now_ += accessCost_;
-    ++accesses_;
-    uint32_t value;
-    if (span.block->ReadPlain(*span.decode[word], now_, &value)) return value;
-    return ServeRead32(span, static_cast<uint32_t>(4 * word));
+    return Read32(span, *span.decode[word], static_cast<uint32_t>(4 * word));
+  }
+  // The same for a register of the span already decoded: `reg` is
+  // *span.decode[offset / 4].
+  uint32_t Read32(const Span& span, Register& reg, uint32_t offset) {
+    const Nanoseconds now = now_ += accessCost_;
+    if (now < reg.plainBefore) return reg.value;
+    return ServeRead32(span, reg, offset);
   }
   void Write32(const Span& span, uintptr_t word, uint32_t value) {
     now_ += accessCost_;
-    ++accesses_;
-    ServeWrite32(span, static_cast<uint32_t>(4 * word), value);
+    ServeWrite32(span, *span.decode[word], static_cast<uint32_t>(4 * word), value);
   }
 
   Nanoseconds Now() const { return now_; }
   Nanoseconds AccessCost() const { return accessCost_; }
   // Lets virtual time pass with no access (tests, and the host's idle paths).
-  void Advance(Nanoseconds span) { now_ += span; }
+  void Advance(Nanoseconds span) {
+    now_ += span;
+    idle_ += span;
+  }
 
   void SetTrace(TraceSink* sink);
-  uint64_t AccessCount() const { return accesses_; }
+  // Calls `ring` once, at the first access at or after `at` that leaves the
+  // hot path (every due event, hook, write and traced access does; a poll
+  // loop reaches one every converter frame). For a tool's progress: the
+  // alarm costs the plain reads nothing. nullptr: none.
+  void SetAlarm(Nanoseconds at, void (*ring)(void* context), void* context) {
+    alarmAt_ = ring ? at : ~Nanoseconds{0};
+    ring_ = ring;
+    ringContext_ = context;
+  }
+  // Every access costs the same span, so the count needs no counter of its own.
+  uint64_t AccessCount() const { return (now_ - idle_) / accessCost_; }
 
   // "GPIO.GPDR2"-style name of a physical address, for traces and faults.
   std::string Describe(uint32_t address) const;
@@ -98,10 +115,10 @@ class Bus {
   // too); a write's value in `written`. A block's refusal changed nothing, so
   // this may ask it again.
   uint32_t Serve32(uint32_t address, const uint32_t* written);
-  // The same for an aligned offset into a span, with no decode.
-  uint32_t ServeRead32(const Span& span, uint32_t offset);
-  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, uint32_t offset);
-  void ServeWrite32(const Span& span, uint32_t offset, uint32_t value);
+  // The same for a span's register at `offset` into the span.
+  uint32_t ServeRead32(const Span& span, Register& reg, uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
+  void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
   uint32_t Refused(uint32_t address, const uint32_t* written) const;
@@ -109,10 +126,18 @@ class Bus {
     trace_->Record(TraceRecord{now_, write, address, value, name});
   }
 
+  void CheckAlarm() {
+    if (now_ >= alarmAt_) RingAlarm();
+  }
+  void RingAlarm();
+
   std::vector<Region> regions_;
+  Nanoseconds alarmAt_ = ~Nanoseconds{0};
+  void (*ring_)(void*) = nullptr;
+  void* ringContext_ = nullptr;
   Nanoseconds now_ = 0;
   Nanoseconds accessCost_;
-  uint64_t accesses_ = 0;
+  Nanoseconds idle_ = 0;  // time passed by Advance
   TraceSink* trace_ = nullptr;
 };
 

@@ -58,20 +58,17 @@ Nanoseconds Converter::FrameTime(uint64_t j) const {
 
 bool Converter::Deliver(Nanoseconds now) {
   // A poller sees the frames one at a time: this one due, the next not yet.
-  const uint64_t carry = nextCarry_ + periodPart_;
-  const Nanoseconds following = next_ + periodWhole_ + (carry >= frameRateHz_ ? 1 : 0);
-  if (following > now) {
+  // A full FIFO drops it; its number is used up all the same.
+  uint32_t code;
+  if (made_ - aheadFirst_ >= kAhead) CodeOf(made_);
+  if (TakeOnlyFrame(now, &code)) {
     if (receiver_) {
       if (receiver_->Room() != 0) {
-        receiver_->ReceiveFrame(signal_->Code(made_) & kCodeMask);
+        receiver_->ReceiveFrame(code);
       } else {
         receiver_->LoseFrames(1);
       }
     }
-    ++made_;
-    ++runFrames_;
-    next_ = made_ < limit_ ? following : kNever;
-    nextCarry_ = carry >= frameRateHz_ ? carry - frameRateHz_ : carry;
     return true;
   }
   // Frames (j+1) with FrameTime(j) <= now, counted without walking them:
@@ -89,7 +86,7 @@ bool Converter::Deliver(Nanoseconds now) {
   if (receiver_) {
     const uint64_t room = receiver_->Room();
     pushed = due < room ? due : room;
-    for (uint64_t i = 0; i < pushed; ++i) receiver_->ReceiveFrame(signal_->Code(made_ + i) & kCodeMask);
+    for (uint64_t i = 0; i < pushed; ++i) receiver_->ReceiveFrame(CodeOf(made_ + i));
     // A full FIFO drops the rest; their numbers are used up all the same.
     if (due > pushed) receiver_->LoseFrames(due - pushed);
   }
@@ -101,6 +98,19 @@ bool Converter::Deliver(Nanoseconds now) {
     next_ = kNever;
   }
   return true;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+uint32_t Converter::CodeOf(uint64_t k) {
+  if (k - aheadFirst_ >= kAhead) {
+    aheadFirst_ = k;
+    signal_->Codes(k, ahead_, kAhead);
+    for (uint32_t& code : ahead_) code &= kCodeMask;
+  }
+  return ahead_[k - aheadFirst_];
 }
 
 }  // namespace sim

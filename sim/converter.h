@@ -46,6 +46,25 @@ class Converter {
   // Delivers every frame due by `now`; returns whether any was. On the
   // register hot path: one compare when nothing is due.
   bool CatchUp(Nanoseconds now) { return now >= next_ ? Deliver(now) : false; }
+  // The poller's case, for the port to take without a call through
+  // FrameReceiver: exactly one frame due by `now` (the next one not yet).
+  // True: that frame is made and its code is in *code, for the port to
+  // receive. False: none or several are due, nothing changed (CatchUp).
+  bool TakeOnlyFrame(Nanoseconds now, uint32_t* code) {
+    if (now < next_) return false;
+    const uint64_t carry = nextCarry_ + periodPart_;
+    const bool longer = carry >= frameRateHz_;
+    const Nanoseconds following = next_ + periodWhole_ + (longer ? 1 : 0);
+    if (following <= now) return false;
+    const uint64_t ahead = made_ - aheadFirst_;
+    if (ahead >= kAhead) return false;  // codes to fetch: Deliver
+    *code = ahead_[ahead];
+    ++made_;
+    ++runFrames_;
+    next_ = made_ < limit_ ? following : kNever;
+    nextCarry_ = longer ? carry - frameRateHz_ : carry;
+    return true;
+  }
 
   uint64_t FramesMade() const { return made_; }
   uint32_t FrameRateHz() const { return frameRateHz_; }
@@ -62,6 +81,8 @@ class Converter {
   // next_ = FrameTime(runFrames_), with the carry that steps it to the next.
   void SetNext();
   bool Deliver(Nanoseconds now);
+  // The code of frame k (k >= made_), from the codes fetched ahead.
+  uint32_t CodeOf(uint64_t k);
 
   uint32_t frameRateHz_;
   std::shared_ptr<SignalSource> signal_;
@@ -79,6 +100,11 @@ class Converter {
   uint64_t periodWhole_ = 0;
   uint64_t periodPart_ = 0;
   uint64_t nextCarry_ = 0;
+  // The signal's codes of frames aheadFirst_ .. + kAhead - 1, masked, fetched
+  // a batch at a time so that a frame costs no call into the signal.
+  static constexpr uint64_t kAhead = 64;
+  uint32_t ahead_[kAhead];
+  uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
 };
 
 }  // namespace sim

@@ -58,6 +58,19 @@ InputLine& Pxa27xSsp::Pin(const char* signal) {
 }
 
 void Pxa27xSsp::CatchUp(Nanoseconds now) {
+  // Once a frame: the one frame due taken straight from the converter, with
+  // no call (the next frame is later than the one due).
+  uint32_t word;
+  if (rxCount_ == kFifoDepth || !converter_.TakeOnlyFrame(now, &word)) return DeliverFrames(now);
+  rx_[(rxHead_ + rxCount_) % kFifoDepth] = word;
+  ++rxCount_;
+  ++pushed_;
+  if (txCount_) --txCount_;
+  Update();
+  FollowConverter();
+}
+
+void Pxa27xSsp::DeliverFrames(Nanoseconds now) {
   if (converter_.CatchUp(now)) Update();
   FollowConverter();
 }
@@ -126,6 +139,7 @@ void Pxa27xSsp::StartConditionsChanged() {
   running_ = running;
   converter_.SetClocked(running, bus_.Now());
   FollowConverter();
+  Reconfigure();
   Update();
 }
 
@@ -155,21 +169,20 @@ void Pxa27xSsp::Reconfigure() {
   enabled_ = (sscr0_.value & SSCR0_SSE) != 0;
   transmitLevel_ = (sscr1_.value & SSCR1_TFT) >> SSCR1_TFT_SHIFT;
   receiveLevel_ = ((sscr1_.value & SSCR1_RFT) >> SSCR1_RFT_SHIFT) + 1u;
-}
-
-// Twice a frame (the frame in, the SSDR read out): from fields, not registers.
-void Pxa27xSsp::Update() {
-  const unsigned tx = txCount_, rx = rxCount_;
-  uint32_t v = (sssr_.value & SSSR_W1C) | ((tx & 0xFu) << SSSR_TFL_SHIFT) |
-               (((rx - 1u) & 0xFu) << SSSR_RFL_SHIFT);
-  if (tx < kFifoDepth) v |= SSSR_TNF;
-  if (rx) v |= SSSR_RNE;
-  if (enabled_) {
-    if (running_) v |= SSSR_BSY;
-    if (tx <= transmitLevel_) v |= SSSR_TFS;
-    if (rx >= receiveLevel_) v |= SSSR_RFS;
+  for (unsigned n = 0; n <= kFifoDepth; ++n) {
+    // A full transmit FIFO reads TFL 0 with TNF clear, an empty receive FIFO
+    // RFL 0xF with RNE clear.
+    uint32_t rx = ((n - 1u) & 0xFu) << SSSR_RFL_SHIFT, tx = (n & 0xFu) << SSSR_TFL_SHIFT;
+    if (n != 0) rx |= SSSR_RNE;
+    if (n < kFifoDepth) tx |= SSSR_TNF;
+    if (enabled_) {
+      if (running_) rx |= SSSR_BSY;
+      if (n >= receiveLevel_) rx |= SSSR_RFS;
+      if (n <= transmitLevel_) tx |= SSSR_TFS;
+    }
+    receiveStatus_[n] = rx;
+    transmitStatus_[n] = tx;
   }
-  sssr_.value = v;
 }
 
 void SspTestPort::Inject(uint32_t word) {

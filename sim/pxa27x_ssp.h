@@ -94,7 +94,7 @@ constexpr unsigned kPinFunction = 1;
 
 // The port reacts to its unit clock and its four pins as input lines; the
 // converter on its serial link is the one device it talks to directly.
-class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
+class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
  public:
   Pxa27xSsp(const Bus& bus, Converter& converter);
 
@@ -126,6 +126,8 @@ class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
 
   // RegisterBlock: the converter's next frame is the block's next event.
   void CatchUp(Nanoseconds now) override;
+  // Every frame due through the converter's receiver side (several, or a full FIFO).
+  __attribute__((noinline)) void DeliverFrames(Nanoseconds now);
   void FollowConverter() { DueAt(converter_.NextFrameAt()); }
 
   void WriteSscr0(Register& sscr0, uint32_t before, uint32_t written);
@@ -138,10 +140,13 @@ class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
   void StartConditionsChanged();
   void Push(uint32_t word);
   bool ComputeRunning() const;
-  // Takes the FIFO thresholds and the enable from SSCR0/SSCR1, for Update.
+  // Takes the FIFO thresholds and the enable from SSCR0/SSCR1, and with
+  // running_ derives the status bits of each FIFO level, for Update.
   void Reconfigure();
-  // Recomputes every derived SSSR bit from the FIFOs and the control bits.
-  void Update();
+  // Sets every derived SSSR bit from the FIFO levels: a look-up of each.
+  void Update() {
+    sssr_.value = (sssr_.value & ssp::SSSR_W1C) | receiveStatus_[rxCount_] | transmitStatus_[txCount_];
+  }
 
   const Bus& bus_;
   Converter& converter_;
@@ -161,6 +166,10 @@ class Pxa27xSsp : public RegisterBlock, private FrameReceiver {
   bool enabled_ = false;         // SSCR0.SSE
   unsigned transmitLevel_ = 0;   // TFS at or below this many entries (SSCR1.TFT)
   unsigned receiveLevel_ = 1;    // RFS at or above this many entries (SSCR1.RFT + 1)
+  // SSSR's derived bits for 0..16 entries: RNE, RFL, RFS and BSY by the
+  // receive level, TNF, TFL and TFS by the transmit level.
+  uint32_t receiveStatus_[ssp::kFifoDepth + 1];
+  uint32_t transmitStatus_[ssp::kFifoDepth + 1];
 
   uint64_t pollCountdown_ = 0;  // only while SSSR's read hook counts polls
   uint32_t pollWord_ = 0;

@@ -5,7 +5,7 @@
 namespace sim {
 
 RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows)
-    : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, nullptr, false} {
+    : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, 0, nullptr, false} {
   uint32_t end = 0;
   for (const RegisterRow& row : rows)
     if (row.offset < kSpan && row.offset / 4 + 1 > end) end = row.offset / 4 + 1;
@@ -17,10 +17,12 @@ RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> row
             blockName, row.name, row.offset);
       continue;
     }
-    registers_.push_back(Register{row, row.reset, row.read, (row.access & kReadable) && !row.read});
+    registers_.push_back(Register{row, row.reset, 0, row.read, (row.access & kReadable) && !row.read});
   }
   for (Register& r : registers_) decode_[r.row.offset >> 2] = &r;
 }
+
+void RegisterBlock::CatchUp(Nanoseconds) { DueAt(kNever); }
 
 const char* RegisterBlock::Refusal(uint32_t offset) const {
   const Register* r = Find(offset);
@@ -42,6 +44,17 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   if (!r) return;
   r->row.read = hook ? hook : r->tableRead;
   r->plainRead = (r->row.access & kReadable) && !r->row.read;
+  r->plainBefore = 0;
+}
+
+void RegisterBlock::SetTraced(bool traced) {
+  traced_ = traced;
+  if (traced) Disarm(0);
+}
+
+void RegisterBlock::Disarm(Nanoseconds time) {
+  for (Register& r : registers_)
+    if (r.plainBefore > time) r.plainBefore = time;
 }
 
 }  // namespace sim

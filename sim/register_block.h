@@ -52,6 +52,11 @@ struct RegisterRow {
 struct Register {
   RegisterRow row;
   uint32_t value;
+  // The poll loops' fast path: a read before this time is the stored value
+  // (Bus::Read32 on a span). Never later than the block's next event, and 0
+  // while the register has a read hook, is not readable or the bus is
+  // traced; only RegisterBlock sets it (Arm, DueAt, SetTraced, SetReadHook).
+  Nanoseconds plainBefore;
   ReadHook tableRead;  // the row's own read hook while row.read is swapped
   bool plainRead;      // readable, no read hook: a read is the stored value
 };
@@ -94,13 +99,6 @@ class RegisterBlock {
     return r ? r->row.name : nullptr;
   }
 
-  // The hot path, for the poll loops: a read of `reg` (from Decoding) that
-  // is the stored value with no event due. False: nothing done, take Read.
-  bool ReadPlain(const Register& reg, Nanoseconds now, uint32_t* value) const {
-    if (now >= plainBefore_ || !reg.plainRead) return false;
-    *value = reg.value;
-    return true;
-  }
   // The decode table from the aligned `offset` (below Extent()) on, one
   // entry a word: entry k is the register at offset + 4k (an undecoded one
   // refuses everything).
@@ -111,20 +109,34 @@ class RegisterBlock {
   // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
   // False for an undecoded offset or an access the register refuses; the bus
   // faults then and nothing changed.
-  bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) {
-    if (now >= dueAt_) CatchUp(now);
-    Register* r = Slot(offset);
-    if (!(r->row.access & kReadable)) return false;
-    *value = r->row.read ? r->row.read(*this, *r) : r->value;
+  bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) { return Read(*Slot(offset), now, value); }
+  bool Write(uint32_t offset, Nanoseconds now, uint32_t value) { return Write(*Slot(offset), now, value); }
+  // The same for a register from Decoding (a span's access, decoded once),
+  // in its steps: the model caught up to `now`, the access checked, the
+  // value read. A read leaves the register armed for the fast path until the
+  // next event.
+  bool Read(Register& r, Nanoseconds now, uint32_t* value) {
+    Reach(now);
+    if (!Readable(r)) return false;
+    *value = ReadReached(r);
     return true;
   }
-  bool Write(uint32_t offset, Nanoseconds now, uint32_t value) {
+  void Reach(Nanoseconds now) {
     if (now >= dueAt_) CatchUp(now);
-    Register* r = Slot(offset);
-    if (!(r->row.access & kWritable)) return false;
-    const uint32_t before = r->value;
-    r->value = ((before & ~r->row.writable) | (value & r->row.writable)) & ~(value & r->row.w1c);
-    if (r->row.write) r->row.write(*this, *r, before, value);
+  }
+  static bool Readable(const Register& r) { return (r.row.access & kReadable) != 0; }
+  uint32_t ReadReached(Register& r) {
+    // A hooked register is never armed (SetReadHook disarms it).
+    if (r.row.read) return r.row.read(*this, r);
+    Arm(r);
+    return r.value;
+  }
+  bool Write(Register& r, Nanoseconds now, uint32_t value) {
+    Reach(now);
+    if (!(r.row.access & kWritable)) return false;
+    const uint32_t before = r.value;
+    r.value = ((before & ~r.row.writable) | (value & r.row.writable)) & ~(value & r.row.w1c);
+    if (r.row.write) r.row.write(*this, r, before, value);
     return true;
   }
   // Why an access was refused, for the fault: "write-only", "read-only" or
@@ -133,20 +145,19 @@ class RegisterBlock {
 
   // While the bus is traced no read is plain, so that every one reaches the
   // bus's full path and its trace.
-  void SetTraced(bool traced) {
-    traced_ = traced;
-    plainBefore_ = traced ? 0 : dueAt_;
-  }
+  void SetTraced(bool traced);
 
  protected:
   // The model's own clock: CatchUp(now) runs before the first access at or
   // after `time`; kNever for no event pending. Never on a plain access.
   static constexpr Nanoseconds kNever = ~Nanoseconds{0};
+  // A later event leaves the registers' plainBefore as they are (each is
+  // re-armed when next read); an earlier one brings them down to it.
   void DueAt(Nanoseconds time) {
+    if (time < dueAt_) Disarm(time);
     dueAt_ = time;
-    plainBefore_ = traced_ ? 0 : time;
   }
-  virtual void CatchUp(Nanoseconds /*now*/) { DueAt(kNever); }
+  virtual void CatchUp(Nanoseconds now);
 
   // The running register at `offset` (a row's offset; the model's own use).
   Register& At(uint32_t offset) { return *Find(offset); }
@@ -159,6 +170,9 @@ class RegisterBlock {
   friend class RegisterBackdoor;
   bool Poke(uint32_t offset, uint32_t value);
   // The entry of an aligned offset, &undecoded_ past the table.
+  // The fast path's mirror of dueAt_ for one register, and for all at once.
+  void Arm(Register& r) const { r.plainBefore = r.plainRead && !traced_ ? dueAt_ : 0; }
+  void Disarm(Nanoseconds time);
   Register* Slot(uint32_t offset) {
     const uint32_t i = offset >> 2;
     return i < decode_.size() ? decode_[i] : &undecoded_;
@@ -172,7 +186,6 @@ class RegisterBlock {
 
   const char* name_;
   Nanoseconds dueAt_ = kNever;
-  Nanoseconds plainBefore_ = kNever;  // dueAt_, or 0 while traced
   bool traced_ = false;
   std::vector<Register> registers_;  // never resized after construction
   Register undecoded_;               // neither readable nor writable

@@ -43,7 +43,20 @@ ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameR
   }
 }
 
-uint32_t ToneSignal::Code(uint64_t k) { return codes_[k % codes_.size()]; }
+void ToneSignal::Codes(uint64_t first, uint32_t* out, size_t n) {
+  const size_t period = codes_.size();
+  size_t i = static_cast<size_t>(first % period);
+  for (size_t j = 0; j < n; ++j) {
+    out[j] = codes_[i];
+    if (++i == period) i = 0;
+  }
+}
+
+uint32_t ToneSignal::NewPeriod(uint64_t k) {
+  const uint64_t i = k % codes_.size();
+  periodFirst_ = k - i;
+  return codes_[i];
+}
 
 #if PELMOK_HAVE_SNDFILE
 

@@ -19,6 +19,10 @@ class SignalSource {
   // The converter's code for frame k (k = 0 is the first frame it makes);
   // only the low 24 bits count.
   virtual uint32_t Code(uint64_t k) = 0;
+  // Codes of frames first .. first + n - 1 into out, as Code gives them.
+  virtual void Codes(uint64_t first, uint32_t* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = Code(first + i);
+  }
   // False for a converter that is wired but never frames (no clock, no power):
   // the port then sees nothing at all.
   virtual bool Sends() const { return true; }
@@ -35,11 +39,20 @@ class ToneSignal : public SignalSource {
   static constexpr uint32_t kFrequencyHz = 1000;
   static constexpr double kAmplitude = 2097152.0;  // 2^23 / 4
   explicit ToneSignal(uint32_t frameRateHz);
-  uint32_t Code(uint64_t k) override;
+  uint32_t Code(uint64_t k) override {
+    // The converter asks frame after frame: the period in hand serves them,
+    // and only a jump costs a division.
+    const uint64_t i = k - periodFirst_;
+    return i < codes_.size() ? codes_[i] : NewPeriod(k);
+  }
+  void Codes(uint64_t first, uint32_t* out, size_t n) override;
 
  private:
+  uint32_t NewPeriod(uint64_t k);
+
   uint32_t frameRateHz_;
   std::vector<uint32_t> codes_;  // one period, from frame 0
+  uint64_t periodFirst_ = 0;     // the frame of codes_[0] in the period in hand
 };
 
 // Frame k carries k modulo 2^24: gaps and reordering show in the data.

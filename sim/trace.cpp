@@ -7,7 +7,7 @@ namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
 // A line with the longest name, and the bytes the fixed-size copies write past it.
-constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12;
+constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12 + 22;
 constexpr size_t kNameSlots = 4096;
 const char kHex[] = "0123456789abcdef";
 
@@ -42,17 +42,46 @@ char* PutHex32(char* p, uint32_t v) {
 
 }  // namespace
 
-TextTrace::TextTrace(const Bus& bus, FILE* out)
-    : bus_(bus), out_(out), buffer_(kBufferSize), names_(kNameSlots) {
+TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
+    : bus_(bus), out_(out), form_(form), buffer_(kBufferSize), names_(kNameSlots) {
   std::memset(time_, '0', sizeof time_);
 }
 
 TextTrace::~TextTrace() { Flush(); }
 
-bool TextTrace::Flush() {
-  const bool ok = used_ == 0 || std::fwrite(buffer_.data(), 1, used_, out_) == used_;
+bool TextTrace::Write(const char* data, size_t size) {
+  return size == 0 || std::fwrite(data, 1, size, out_) == size;
+}
+
+bool TextTrace::WriteBuffer() {
+  const bool ok = Write(buffer_.data(), used_);
   used_ = 0;
   return ok;
+}
+
+bool TextTrace::Flush() {
+  if (runLength_ != 0) {
+    Put(run_, runLength_);
+    runLength_ = 0;
+  }
+  return WriteBuffer();
+}
+
+void TextTrace::Record(const TraceRecord& access) {
+  if (form_ == kEveryAccess) return Put(access, 1);
+  // The poll loops' runs: the same read again, one access later.
+  if (access.time == runNext_ && access.address == run_.address && access.value == run_.value &&
+      !access.write && runLength_ != 0) {
+    ++runLength_;
+    runNext_ += bus_.AccessCost();
+    return;
+  }
+  if (runLength_ != 0) Put(run_, runLength_);
+  runLength_ = 0;
+  if (access.write) return Put(access, 1);
+  run_ = access;
+  runLength_ = 1;
+  runNext_ = access.time + bus_.AccessCost();
 }
 
 const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
@@ -96,8 +125,8 @@ void TextTrace::SetTime(uint64_t time) {
   lastTime_ = time;
 }
 
-void TextTrace::Record(const TraceRecord& access) {
-  if (buffer_.size() - used_ < kLongestLine) Flush();
+void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
+  if (buffer_.size() - used_ < kLongestLine) WriteBuffer();
   char* p = buffer_.data() + used_;
   if (access.time != lastTime_) SetTime(access.time);
   std::memcpy(p, time_ + kTimeEnd - timeDigits_, kTimeEnd);
@@ -114,6 +143,16 @@ void TextTrace::Record(const TraceRecord& access) {
   p += name.size;
   *p++ = ' ';
   p = PutHex32(p, access.value);
+  if (repeat > 1) {
+    char digits[24];
+    char* d = digits + sizeof digits;
+    for (uint64_t v = repeat; v != 0; v /= 10) *--d = static_cast<char>('0' + v % 10);
+    *p++ = ' ';
+    *p++ = 'x';
+    const size_t n = static_cast<size_t>(digits + sizeof digits - d);
+    std::memcpy(p, d, n);
+    p += n;
+  }
   *p++ = '\n';
   used_ = static_cast<size_t>(p - buffer_.data());
 }

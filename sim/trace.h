@@ -6,6 +6,17 @@
 //
 // The time is the end of the access (what the device saw), the value the one
 // read or written. An address without a register name shows as "BLOCK+0xNN".
+//
+// Compact (the default), consecutive reads of one register that return the
+// same value, each one access cost after the one before, are one line with
+// their count as a sixth field, the time being the first one's:
+//
+//   51000 R 0x41900008 SSP3.SSSR 0x0000f024 x18
+//
+// stands for 18 lines, at 51000, 51000 + c, ... 51000 + 17c with c the bus's
+// access cost (500 ns on pelmok-daq's board); every other access is its one
+// line as above. Expanded so, a compact trace is the every-access trace byte
+// for byte (README: the awk line that does it).
 #pragma once
 
 #include <cstdio>
@@ -22,18 +33,24 @@ namespace sim {
 // hex digit pairs from tables.
 class TextTrace : public TraceSink {
  public:
+  enum Form { kCompact, kEveryAccess };
   // Neither the bus nor the file is owned; both must outlive the trace.
-  TextTrace(const Bus& bus, FILE* out);
+  TextTrace(const Bus& bus, FILE* out, Form form = kCompact);
   ~TextTrace() override;  // flushes
   TextTrace(const TextTrace&) = delete;
   TextTrace& operator=(const TextTrace&) = delete;
 
   void Record(const TraceRecord& access) override;
-  // Hands the buffered lines to the file (not fflush). Returns false if the
-  // file refused them.
+  // Hands the buffered lines, a pending run of reads included, to the file
+  // (not fflush). Returns false if the file refused them.
   bool Flush();
 
  private:
+  // Every byte of the trace leaves through here.
+  bool Write(const char* data, size_t size);
+  bool WriteBuffer();
+  // The line of one access, with " x<repeat>" for a run of repeat > 1 reads.
+  void Put(const TraceRecord& access, uint64_t repeat);
   static constexpr size_t kNameText = 256;
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
@@ -47,6 +64,11 @@ class TextTrace : public TraceSink {
 
   const Bus& bus_;
   FILE* out_;
+  Form form_;
+  // The run of reads not yet written (compact): its first access and length.
+  TraceRecord run_{};
+  uint64_t runLength_ = 0;
+  uint64_t runNext_ = 0;  // the time the run's next read would have
   std::vector<char> buffer_;
   size_t used_ = 0;
   std::vector<Name> names_;

@@ -22,14 +22,25 @@ constexpr uintptr_t kPageSize = 0x1000;
 
 std::vector<host::Reservation> reservations;
 // The window of the last register access, straight to its bus: the
-// program's accesses come in long runs through one window. hitWords 0: none.
-// The span is the part of the window's binding inside one register block.
-uintptr_t hitStart = 0;
-uintptr_t hitWords = 0;  // the span's size in words
-sim::Bus::Span hitSpan;
-sim::Bus* hitBus = nullptr;
+// program's accesses come in long runs through one window, and its poll
+// loops read one register over and over. words 0: none. The span is the part
+// of the window's binding inside one register block; the last register read
+// through it is kept decoded, by its address (1: none, never an access's).
+struct Hit {
+  uintptr_t start = 0;
+  uintptr_t words = 0;  // the span's size in words
+  sim::Bus::Span span;
+  sim::Bus* bus = nullptr;
+  uintptr_t lastAddress = 1;
+  sim::Register* last = nullptr;
+  uint32_t lastOffset = 0;  // into the span
+};
+Hit hit;
 
-void ForgetHit() { hitWords = 0; }
+void ForgetHit() {
+  hit.words = 0;
+  hit.lastAddress = 1;
+}
 
 // The word index of an offset into the hit window, rotated so that a
 // misaligned offset comes out huge: one compare checks bound and alignment.
@@ -69,11 +80,12 @@ const host::Reservation* Lookup(uintptr_t a) {
         sim::Fault("register access with no simulated board attached");
         return nullptr;
       }
-      hitBus = &board->bus();
+      hit.bus = &board->bus();
       // Reservations come from a DWORD size: the cast loses nothing.
-      hitSpan = hitBus->Resolve(candidate.physicalBase, static_cast<uint32_t>(candidate.size));
-      hitStart = candidate.start;
-      hitWords = hitSpan.size / 4;
+      hit.span = hit.bus->Resolve(candidate.physicalBase, static_cast<uint32_t>(candidate.size));
+      hit.start = candidate.start;
+      hit.words = hit.span.size / 4;
+      hit.lastAddress = 1;
       return &candidate;
     }
   }
@@ -149,15 +161,20 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 }
 
 uint32_t ReadRegister32(volatile uint32_t* reg) {
-  const uintptr_t word = WordIndex(reinterpret_cast<uintptr_t>(reg) - hitStart);
-  if (word < hitWords) return hitBus->Read32(hitSpan, word);
-  return SlowRead(reg);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
+  if (address == hit.lastAddress) return hit.bus->Read32(hit.span, *hit.last, hit.lastOffset);
+  const uintptr_t word = WordIndex(address - hit.start);
+  if (word >= hit.words) return SlowRead(reg);
+  hit.lastAddress = address;
+  hit.last = hit.span.decode[word];
+  hit.lastOffset = static_cast<uint32_t>(4 * word);
+  return hit.bus->Read32(hit.span, *hit.last, hit.lastOffset);
 }
 
 void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
-  const uintptr_t word = WordIndex(reinterpret_cast<uintptr_t>(reg) - hitStart);
-  if (word < hitWords) {
-    hitBus->Write32(hitSpan, word, value);
+  const uintptr_t word = WordIndex(reinterpret_cast<uintptr_t>(reg) - hit.start);
+  if (word < hit.words) {
+    hit.bus->Write32(hit.span, word, value);
     return;
   }
   SlowWrite(reg, value);

@@ -141,15 +141,30 @@ void CodeStats::Add(uint32_t word) {
   positiveFullScale += code == kFullScaleCode;
   negativeFullScale += code == kNegativeFullScale;
   highBitWords += (word & 0xFF000000u) != 0;
-  for (int b = 0; b < 24; ++b) ones[b] += (word >> b) & 1u;
+  ++byteValues_[0][word & 0xFFu];
+  ++byteValues_[1][(word >> 8) & 0xFFu];
+  ++byteValues_[2][(word >> 16) & 0xFFu];
   if (word == 0) {
     ++currentZeroRun_;
   } else {
-    Finish();
+    EndZeroRun();
   }
 }
 
 void CodeStats::Finish() {
+  EndZeroRun();
+  for (int byte = 0; byte < 3; ++byte) {
+    for (unsigned v = 0; v < 256; ++v) {
+      const uint64_t n = byteValues_[byte][v];
+      if (n == 0) continue;
+      for (int b = 0; b < 8; ++b)
+        if (v & (1u << b)) ones[8 * byte + b] += n;
+      byteValues_[byte][v] = 0;
+    }
+  }
+}
+
+void CodeStats::EndZeroRun() {
   if (currentZeroRun_ >= kZeroRunMinimum) {
     ++zeroRuns;
     zeroRunSamples += currentZeroRun_;

@@ -83,7 +83,7 @@ struct CodeStats {
   uint64_t zeroRuns = 0, zeroRunSamples = 0, longestZeroRun = 0;
 
   void Add(uint32_t word);
-  void Finish();  // closes a zero run at the end
+  void Finish();  // closes a zero run at the end and completes `ones`
   double Mean() const { return samples ? sum / samples : 0; }
   double Rms() const;
   // Level against the full-scale code (a full-scale sine is -3.01 dBFS, a
@@ -92,7 +92,11 @@ struct CodeStats {
   double PeakDbfs() const;
 
  private:
+  void EndZeroRun();
   uint64_t currentZeroRun_ = 0;
+  // The code's three bytes counted by value since the last Finish: a sample
+  // costs three increments, and Finish turns them into `ones`.
+  std::array<std::array<uint64_t, 256>, 3> byteValues_{};
 };
 
 // Whole files in a folder that carry data-file names, in time order.

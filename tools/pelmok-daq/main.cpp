@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "acquisition/acquisition_run.h"
 #include "board/low_power.h"
@@ -141,33 +142,62 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
   return files;
 }
 
-// Simulated time against the run's total on one terminal line of standard
-// output, passed on to the register trace if there is one. Only where standard
-// output is a terminal: a file or a pipe gets the report alone.
-class ProgressLine : public sim::TraceSink {
+// Simulated time against the run's total, the data files written so far and
+// the wall time left, on one terminal line of standard output. Only where
+// standard output is a terminal: a file or a pipe gets the report alone.
+// Driven by the bus's alarm every tenth of a simulated second, so the
+// register accesses pay nothing for it; the line is redrawn at most four
+// times a wall second.
+class ProgressLine {
  public:
-  ProgressLine(sim::TraceSink* next, double totalSeconds) : next_(next), total_(totalSeconds) {}
-  void Record(const sim::TraceRecord& access) override {
-    if (next_ != nullptr) next_->Record(access);
-    // The wall clock is asked only now and then: a run makes millions of accesses.
-    if (++accesses_ % 4096 != 0) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextShow_) return;
-    nextShow_ = now + std::chrono::milliseconds(250);
-    const double seconds = static_cast<double>(access.time) / 1e9;
-    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%)\033[K", seconds, total_,
-                total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0);
-    std::fflush(stdout);
-    shown_ = true;
+  ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
+               std::map<std::string, long long, ByTime> before)
+      : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
+        start_(std::chrono::steady_clock::now()) {
+    Arm();
   }
+  ~ProgressLine() { bus_.SetAlarm(0, nullptr, nullptr); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
   void End() {
+    bus_.SetAlarm(0, nullptr, nullptr);
     if (shown_) std::printf("\r\033[K");
+    std::fflush(stdout);
   }
 
  private:
-  sim::TraceSink* next_;
+  static constexpr sim::Nanoseconds kEvery = 100000000;  // 0.1 s simulated
+
+  void Arm() { bus_.SetAlarm(bus_.Now() + kEvery, [](void* self) { static_cast<ProgressLine*>(self)->Ring(); }, this); }
+
+  void Ring() {
+    Arm();
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextShow_) return;
+    nextShow_ = now + std::chrono::milliseconds(250);
+    const double seconds = static_cast<double>(bus_.Now()) / 1e9;
+    int files = 0;
+    for (const auto& [name, size] : DataFiles(dataDir_)) {
+      const auto old = before_.find(name);
+      if (old == before_.end() || old->second != size) ++files;
+    }
+    const double wall = std::chrono::duration<double>(now - start_).count();
+    char left[48] = "";
+    if (total_ > seconds && seconds > 0)
+      std::snprintf(left, sizeof left, ", about %.1f s left", wall * (total_ - seconds) / seconds);
+    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %d data file%s written%s\033[K", seconds,
+                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, files,
+                files == 1 ? "" : "s", left);
+    std::fflush(stdout);
+    shown_ = true;
+  }
+
+  sim::Bus& bus_;
   double total_;
-  uint64_t accesses_ = 0;
+  std::string dataDir_;
+  std::map<std::string, long long, ByTime> before_;
+  std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
 };
@@ -257,14 +287,10 @@ int Run(int argc, char** argv) {
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;
   if (traceFile != nullptr) {
-    trace = std::make_unique<sim::TextTrace>(board.bus(), traceFile);
+    trace = std::make_unique<sim::TextTrace>(
+        board.bus(), traceFile, options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
     board.bus().SetTrace(trace.get());
     runTrace = trace.get();
-  }
-  std::unique_ptr<ProgressLine> progress;
-  if (!options.lowPower && isatty(STDOUT_FILENO)) {
-    progress = std::make_unique<ProgressLine>(trace.get(), RunSeconds(options.deviceRoot, options.frameRate));
-    board.bus().SetTrace(progress.get());
   }
   sim::SetFaultHandler(StopOnFault);
   host::SessionOptions sessionOptions;
@@ -273,6 +299,10 @@ int Run(int argc, char** argv) {
   auto session = std::make_unique<host::Session>(board, sessionOptions);
 
   const auto before = DataFiles(dataDir);
+  std::unique_ptr<ProgressLine> progress;
+  if (!options.lowPower && isatty(STDOUT_FILENO))
+    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate),
+                                              dataDir, before);
 
   int result = 0;
   runStarted = true;

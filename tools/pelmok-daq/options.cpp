@@ -74,11 +74,15 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
       ->type_name("FRAMES");
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
-                 "physical address, register, value) to FILE")
+                 "physical address, register, value) to FILE; a run of\n"
+                 "reads of one register giving one value is one line\n"
+                 "with its count (xN), the reads one access cost apart")
       ->type_name("FILE");
   app.add_flag("--force", o.force,
                "replace an existing --trace file (never the configuration,\n"
                "a data file or the WAV signal)");
+  app.add_flag("--trace-every-access", o.traceEveryAccess,
+               "with --trace: one line for each access, runs of reads too");
   app.add_option("--low-power", o.lowPowerMode,
                  "call EnterLowPower(MODE) instead of the acquisition run")
       ->type_name("MODE");

@@ -20,6 +20,7 @@ struct Options {
   std::optional<uint64_t> stallAfterFrames;  // unset: the converter never stops
   std::string tracePath;
   bool force = false;  // an existing --trace file may be replaced
+  bool traceEveryAccess = false;  // one line an access, no runs of reads folded
   bool lowPower = false;
   int32_t lowPowerMode = 0;
   std::string libraryDir;

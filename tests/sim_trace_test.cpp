@@ -1,0 +1,104 @@
+// The register trace's two forms, and the bus alarm the progress line rides on.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hardware/register_windows.h"
+#include "hardware/ssp3.h"
+#include "sim/trace.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// The README's rule that expands a compact trace into the every-access one.
+const char kExpand[] =
+    "awk '{ n = 1; if (NF == 6) n = substr($6, 2) + 0; "
+    "for (k = 0; k < n; k++) printf \"%.0f %s %s %s %s\\n\", $1 + 500 * k, $2, $3, $4, $5 }'";
+
+// Both forms of one run at once.
+class BothForms : public sim::TraceSink {
+ public:
+  BothForms(const sim::Bus& bus, FILE* compact, FILE* every)
+      : compact_(bus, compact, sim::TextTrace::kCompact), every_(bus, every, sim::TextTrace::kEveryAccess) {}
+  void Record(const sim::TraceRecord& access) override {
+    compact_.Record(access);
+    every_.Record(access);
+  }
+  void Flush() {
+    compact_.Flush();
+    every_.Flush();
+  }
+
+ private:
+  sim::TextTrace compact_;
+  sim::TextTrace every_;
+};
+
+using TraceTest = testsupport::BoardTest;
+
+TEST_F(TraceTest, CompactTraceExpandsToEveryAccessByteForByte) {
+  const std::string compactPath = device.path() + "/compact.txt";
+  const std::string everyPath = device.path() + "/every.txt";
+  FILE* compact = std::fopen(compactPath.c_str(), "w");
+  FILE* every = std::fopen(everyPath.c_str(), "w");
+  ASSERT_TRUE(compact && every);
+  {
+    BothForms trace(bus(), compact, every);
+    bus().SetTrace(&trace);
+    MapSspRegisters();
+    InitNSSP();
+    std::vector<uint32_t> record(300);
+    ASSERT_EQ(ReadSspSamples(record.data(), static_cast<int32_t>(record.size())), 300);
+    // A pause between two equal reads: no run across it.
+    bus().Advance(1234);
+    ReadSspSamples(record.data(), 2);
+    UnmapRegisterWindow(v_pClkRegs);
+    UnmapRegisterWindow(SspRegPtr);
+    UnmapRegisterWindow(GpioRegPtr);
+    bus().SetTrace(nullptr);
+    trace.Flush();
+  }
+  std::fclose(compact);
+  std::fclose(every);
+
+  const std::string compactText = device.ReadFile("compact.txt");
+  const std::string everyText = device.ReadFile("every.txt");
+  // The poll loop's runs fold: most of the lines are gone, and some carry a count.
+  EXPECT_LT(compactText.size() * 5, everyText.size());
+  EXPECT_NE(compactText.find(" SSP3.SSSR 0x0000f034 x"), std::string::npos);
+  // Every-access lines carry exactly five fields.
+  EXPECT_EQ(everyText.find(" x"), std::string::npos);
+
+  const std::string command = std::string(kExpand) + " '" + compactPath + "' > '" + device.path() + "/expanded.txt'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(device.ReadFile("expanded.txt") == everyText) << "the expanded compact trace differs";
+}
+
+TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
+  MapSspRegisters();
+  InitNSSP();
+  std::vector<sim::Nanoseconds> rings;
+  struct Context {
+    sim::Bus* bus;
+    std::vector<sim::Nanoseconds>* rings;
+  } context{&bus(), &rings};
+  const sim::Nanoseconds at = bus().Now() + 1000000;
+  bus().SetAlarm(at, [](void* c) {
+    auto* ctx = static_cast<Context*>(c);
+    ctx->rings->push_back(ctx->bus->Now());
+  }, &context);
+  std::vector<uint32_t> record(300);  // 3 ms of frames at 100 kHz
+  ReadSspSamples(record.data(), static_cast<int32_t>(record.size()));
+  ASSERT_EQ(rings.size(), 1u);
+  // Within a frame period of its time: the frame's event reaches it.
+  EXPECT_GE(rings[0], at);
+  EXPECT_LT(rings[0], at + 10000);
+  UnmapRegisterWindow(v_pClkRegs);
+  UnmapRegisterWindow(SspRegPtr);
+  UnmapRegisterWindow(GpioRegPtr);
+}
+
+}  // namespace
