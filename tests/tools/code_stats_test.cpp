@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <random>
 
-#include "tools/pelmok-data/data_file.h"
+#include "tools/formats/data_file.h"
 
 namespace {
 
