@@ -1,6 +1,9 @@
 // pelmok-daq --check on configuration files with each kind of flaw: the line
 // it names, what it says the board reads, and the exit status.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -118,6 +121,51 @@ TEST_F(CheckTest, RepeatsEncodingsAndLineEnds) {
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.out.find("warning: the file has 6 lone carriage-return line ends"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("the board reads it in 3 pieces"), std::string::npos) << o.out;
+}
+
+TEST_F(CheckTest, ANulByteIsNamedOnItsLineAndLaterLinesKeepTheirNumbers) {
+  const Outcome o = Check(std::string("Sample rate:1000\nNumber of samples per record:10\0junk\n", 54) +
+                          "Number of records per Flash Disk file:1\nGain:12\n"
+                          "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("line 2: a NUL byte at character 32: the board's reader ends its piece there and skips "
+                       "'\\x00junk'"),
+            std::string::npos) << o.out;
+  EXPECT_EQ(o.out.find("UTF-16"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("line 4: key 'Gain' is none the board knows"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Number of samples per record               10 (line 2)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Seconds to sleep between acquisitions      1 (line 6)"), std::string::npos) << o.out;
+}
+
+TEST_F(CheckTest, AHugeFileIsCheckedInBoundedMemory) {
+  // 4 MB of newlines once took about 1 GB (250 bytes a byte); a line of 4 MB
+  // and a key set a million times are held in bounded memory too.
+  std::string config(4 << 20, '\n');
+  config += std::string(4 << 20, 'x') + "\n";
+  for (int i = 0; i < 1000000; ++i) config += "Sample rate:1\n";
+  scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+  scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
+  const std::string command = "exec " + std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
+                              " --check --device-root " + Quote(scratch.path() + "/device") + " >" +
+                              Quote(scratch.path() + "/out") + " 2>&1";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage;
+  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+  const std::string out = scratch.ReadFile("out");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << out.substr(0, 2000);
+  EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "KB at most";
+  EXPECT_NE(out.find("line 4194305: longer than 79 characters (4194304): the board reads it in 53093 pieces"),
+            std::string::npos) << out.substr(0, 2000);
+  EXPECT_NE(out.find("\"Sample rate\" is set on lines 4194306, 4194307, 4194308"), std::string::npos);
+  EXPECT_NE(out.find(", ... 5194305 (1000000 times): the last wins, 1"), std::string::npos);
+  EXPECT_NE(out.find("Sample rate                                1 (line 5194305)"), std::string::npos);
+  EXPECT_LT(out.size(), 1u << 20);
 }
 
 TEST_F(CheckTest, MissingKeysAndARunTheBoardCannotMake) {

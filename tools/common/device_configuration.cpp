@@ -1,15 +1,16 @@
 #include "tools/common/device_configuration.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "platform/host/host.h"
 #include "sim/regular_file.h"
+#include "tools/common/output_file.h"
 
 namespace datatools {
 
@@ -31,30 +32,49 @@ std::string ConfigurationFilePath(const std::string& root) {
 }
 
 bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, std::string* error) {
-  std::string content;
-  if (!sim::ReadRegularFile(path, &content, error)) return false;
-
+  const int in = sim::OpenRegularFile(path, O_RDONLY);
+  if (in < 0) {
+    *error = path + ": " + sim::OpenErrorText(errno);
+    return false;
+  }
   const char* tmp = std::getenv("TMPDIR");
   std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmok-config-XXXXXX";
   if (mkdtemp(&root[0]) == nullptr) {
-    *error = std::string("cannot make a scratch folder: ") + std::strerror(errno);
+    *error = "cannot stage " + path + ": cannot make a scratch folder in " + (tmp && *tmp ? tmp : "/tmp") +
+             ": " + std::strerror(errno);
+    close(in);
     return false;
   }
   const std::string volume = root + "/FlashFX Disk", folder = volume + "/Pelmok";
   const std::string file = folder + "/PelmokConfig.txt";
+  std::string reason;
   bool ok = mkdir(volume.c_str(), 0700) == 0 && mkdir(folder.c_str(), 0700) == 0;
+  if (!ok) reason = std::strerror(errno);
   if (ok) {
-    std::ofstream out(file, std::ios::binary);
-    out << content;
-    ok = static_cast<bool>(out);
+    // Copied in blocks through the shared output mechanism, so a scratch
+    // volume that fills up is a failure named as such, not a shorter file.
+    OutputFile copy;
+    ok = copy.Open(file, OutputPolicy{}, &reason);
+    char buffer[65536];
+    for (ssize_t got; ok && (got = read(in, buffer, sizeof buffer)) != 0;) {
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        reason = path + ": " + std::strerror(errno);
+        ok = false;
+      } else {
+        copy.Write(buffer, static_cast<size_t>(got));
+      }
+    }
+    ok = ok && copy.Commit(&reason);
   }
+  close(in);
   std::string console;
   if (ok) ReadDeviceConfiguration(root, config, &console);
   unlink(file.c_str());
   rmdir(folder.c_str());
   rmdir(volume.c_str());
   rmdir(root.c_str());
-  if (!ok) *error = "cannot stage " + path + " in a scratch folder";
+  if (!ok) *error = "cannot stage " + path + " in a scratch folder: " + reason;
   return ok;
 }
 

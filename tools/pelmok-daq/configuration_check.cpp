@@ -1,5 +1,7 @@
 #include "tools/pelmok-daq/configuration_check.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -44,10 +46,9 @@ struct Piece {
   int32_t stored;
 };
 
-void Collect(const ConfigurationPiece* p, void* context) {
-  Piece piece{p->number, p->text, p->key != nullptr, p->key ? p->key : "", p->keyIndex,
-              p->value != nullptr, p->value ? p->value : "", p->stored};
-  static_cast<std::vector<Piece>*>(context)->push_back(piece);
+Piece Copy(const ConfigurationPiece* p) {
+  return Piece{p->number, p->text, p->key != nullptr, p->key ? p->key : "", p->keyIndex,
+               p->value != nullptr, p->value ? p->value : "", p->stored};
 }
 
 std::string Lower(std::string s) {
@@ -148,26 +149,26 @@ bool PlainNumber(const std::string& text, int64_t* number) {
   return true;
 }
 
-// Warnings are held and printed in line order, file-wide ones first.
+// Warnings are printed as they are found: file-wide ones first, then the
+// lines in order as the file streams past. However large the file, only the
+// first kShownWarnings are printed; the rest are counted.
+constexpr int kShownWarnings = 1000;
 struct Report {
   FILE* out;
   int warnings = 0;
-  std::vector<std::pair<int, std::string>> held;
+  int hidden = 0;
   void Warn(int line, const std::string& text) {
-    ++warnings;
-    held.push_back({line, text});
+    if (++warnings > kShownWarnings) {
+      ++hidden;
+    } else if (line > 0) {
+      std::fprintf(out, "  line %d: %s\n", line, text.c_str());
+    } else {
+      std::fprintf(out, "  warning: %s\n", text.c_str());
+    }
   }
   void Print() {
-    std::stable_sort(held.begin(), held.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [line, text] : held) {
-      if (line > 0) {
-        std::fprintf(out, "  line %d: %s\n", line, text.c_str());
-      } else {
-        std::fprintf(out, "  warning: %s\n", text.c_str());
-      }
-    }
-    held.clear();
+    if (hidden > 0) std::fprintf(out, "  (and %d more warnings, not shown)\n", hidden);
+    hidden = 0;
   }
 };
 
@@ -185,23 +186,35 @@ std::string Duration(double seconds) {
   return text;
 }
 
-// One line as the engineer wrote it: its pieces as the board took them.
+// One line as the engineer wrote it: its pieces as the board took them, the
+// first few kept whole; a line of any length is held in bounded memory.
+constexpr size_t kListedPieces = 8;
+constexpr size_t kLineText = 64 * 1024;
 struct Line {
-  int number;
-  std::vector<const Piece*> pieces;
-  std::string text;  // all pieces, line end included
+  int number = 0;
+  std::vector<Piece> pieces;  // the first kListedPieces
+  size_t pieceCount = 0;
+  std::string text;        // the pieces as the board sees them (each up to a NUL), line end included
+  uint64_t length = 0;     // bytes on the line, its line end not counted
+  long nulAt = -1;         // the first NUL byte's character position, from 1
+  std::string afterNul;    // what the board skips from the NUL to the piece's end
 };
 
 void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
   const int n = line.number;
+  if (line.nulAt > 0) {
+    report.Warn(n, "a NUL byte at character " + std::to_string(line.nulAt) +
+                       ": the board's reader ends its piece there and skips " + Shown(line.afterNul) +
+                       " (a text file holds no NUL)");
+  }
   std::string text = WithoutLineEnd(line.text);
-  if (firstLine && bom) text = text.substr(3);
+  if (firstLine && bom) text = text.substr(std::min<size_t>(3, text.size()));
   if (Trim(text).empty()) return;  // an empty line: skipped, as it says
 
-  if (line.pieces.size() > 1) {
+  if (line.pieceCount > 1) {
     std::string what;
     for (size_t i = 0; i < line.pieces.size(); ++i) {
-      const Piece& p = *line.pieces[i];
+      const Piece& p = line.pieces[i];
       what += "; piece " + std::to_string(i + 1) + " " + Shown(WithoutLineEnd(p.text));
       if (p.keyIndex >= 0 && p.hasValue) {
         what += " sets \"" + std::string(KeyName(p.keyIndex)) + "\" to " + std::to_string(p.stored);
@@ -209,16 +222,18 @@ void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
         what += " is ignored";
       }
     }
+    if (line.pieceCount > line.pieces.size())
+      what += "; and " + std::to_string(line.pieceCount - line.pieces.size()) + " more pieces";
     report.Warn(n, "longer than " + std::to_string(kLongestPiece) + " characters (" +
-                       std::to_string(WithoutLineEnd(line.text).size()) + "): the board reads it in " +
-                       std::to_string(line.pieces.size()) + " pieces" + what);
+                       std::to_string(line.length) + "): the board reads it in " +
+                       std::to_string(line.pieceCount) + " pieces" + what);
   }
 
   // What the line plainly says: the key before the first ':', the number after.
   const size_t start = text.find_first_not_of(':');
   const size_t colon = start == std::string::npos ? std::string::npos : text.find(':', start);
-  const std::string boardKey = line.pieces.front()->key;
-  const Piece& first = *line.pieces.front();
+  const std::string boardKey = line.pieces.front().key;
+  const Piece& first = line.pieces.front();
   std::string keyShown = WithoutLineEnd(boardKey);
   if (firstLine && bom) keyShown = keyShown.substr(std::min<size_t>(3, keyShown.size()));
   if (colon == std::string::npos) {
@@ -296,63 +311,154 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+namespace {
+
+// What a file holds throughout, from one pass over its bytes.
+struct FileWide {
+  bool bom = false;
+  bool utf16 = false;
+  uint64_t loneCr = 0;
+};
+
+FileWide ScanFile(FILE* file) {
+  FileWide w;
+  unsigned char head[4] = {1, 1, 1, 1};
+  uint64_t at = 0;
+  int previous = EOF;
+  for (int c; (c = std::getc(file)) != EOF; ++at) {
+    if (at < 4) head[at] = static_cast<unsigned char>(c);
+    w.loneCr += previous == '\r' && c != '\n';
+    previous = c;
+  }
+  w.loneCr += previous == '\r';
+  w.bom = at >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+  // A byte-order mark, or ASCII text with a NUL after (or before) every
+  // character: a lone NUL elsewhere is no UTF-16, and is named on its line.
+  w.utf16 = (at >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) ||
+            (at >= 4 && head[0] != 0 && head[1] == 0 && head[2] != 0 && head[3] == 0) ||
+            (at >= 4 && head[0] == 0 && head[1] != 0 && head[2] == 0 && head[3] != 0);
+  std::rewind(file);
+  return w;
+}
+
+// Each key the board sets, with the lines that set it (the first few) and the last.
+constexpr size_t kListedSettings = 10;
+struct Setting {
+  std::vector<int> lines;
+  uint64_t times = 0;
+  int lastLine = 0;
+  int32_t lastValue = 0;
+};
+
+// Pairs each piece the board's reader takes with the same bytes read by the
+// check's own stream of the file (so a NUL, which ends the board's copy, does
+// not hide where the line ends), groups them into lines and checks each line
+// as it completes.
+struct Checker {
+  FILE* raw;
+  std::string* console;  // the board's echo of each value, not kept
+  Report* report;
+  FileWide wide;
+  Line line;
+  bool open = false;
+  int lines = 0;
+  std::map<int, Setting> settings;
+
+  // The next piece as fgets with the board's buffer takes it.
+  std::string RawPiece() {
+    std::string piece;
+    for (int c; piece.size() < static_cast<size_t>(kLongestPiece) && (c = std::getc(raw)) != EOF;) {
+      piece.push_back(static_cast<char>(c));
+      if (c == '\n') break;
+    }
+    return piece;
+  }
+
+  void Take(const ConfigurationPiece* p) {
+    const std::string bytes = RawPiece();
+    console->clear();
+    if (!open) {
+      line = Line();
+      line.number = ++lines;
+      open = true;
+    }
+    Piece piece = Copy(p);
+    if (line.pieces.size() < kListedPieces) line.pieces.push_back(piece);
+    ++line.pieceCount;
+    if (line.text.size() < kLineText) line.text += piece.text;
+    const size_t nul = bytes.find('\0');
+    if (nul != std::string::npos && line.nulAt < 0) {
+      line.nulAt = static_cast<long>(line.length + nul + 1);
+      line.afterNul = WithoutLineEnd(bytes.substr(nul));
+    }
+    line.length += WithoutLineEnd(bytes).size();
+    if (p->keyIndex >= 0 && p->value != nullptr) {
+      Setting& set = settings[p->keyIndex];
+      if (set.lines.size() < kListedSettings) set.lines.push_back(line.number);
+      ++set.times;
+      set.lastLine = line.number;
+      set.lastValue = p->stored;
+    }
+    if (!bytes.empty() && bytes.back() == '\n') End();
+  }
+  void End() {
+    if (!open) return;
+    open = false;
+    if (!wide.utf16) CheckLine(line, line.number == 1, wide.bom, *report);
+  }
+};
+
+void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Checker*>(checker)->Take(piece); }
+
+}  // namespace
+
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out) {
   const std::string path = datatools::ConfigurationFilePath(deviceRoot);
-  // Only a regular file is read, as the board's own reader opens only those.
-  std::string bytes, error;
-  if (!sim::ReadRegularFile(path, &bytes, &error)) {
-    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s\n", error.c_str());
+  // Only a regular file is read, as the board's own reader opens only those;
+  // it is streamed, never held whole.
+  const int fd = sim::OpenRegularFile(path, O_RDONLY);
+  FILE* raw = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+  if (raw == nullptr) {
+    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: %s\n", path.c_str(),
+                 sim::OpenErrorText(errno).c_str());
+    if (fd >= 0) close(fd);
     return 2;
   }
 
-  AcquisitionConfig config;
-  std::vector<Piece> pieces;
-  std::string console;
-  datatools::ReadDeviceConfiguration(deviceRoot, &config, &console, Collect, &pieces);
-
-  Report report{out, 0, {}};
+  Report report{out, 0, 0};
   std::fprintf(out, "pelmok-daq --check: %s, as the board's reader takes it\n", path.c_str());
-
-  // Pieces into the lines the engineer sees: a piece ends its line when it
-  // holds the line end.
-  std::vector<Line> lines;
-  bool open = false;
-  for (const Piece& p : pieces) {
-    if (!open) lines.push_back(Line{static_cast<int>(lines.size()) + 1, {}, ""});
-    lines.back().pieces.push_back(&p);
-    lines.back().text += p.text;
-    open = p.text.empty() || p.text.back() != '\n';
-  }
-
   std::fprintf(out, "Lines the board reads differently from what they say:\n");
-  const bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-  const bool utf16 = bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0 ||
-                     bytes.find('\0') != std::string::npos;
-  size_t loneCr = 0;
-  for (size_t i = 0; i < bytes.size(); ++i)
-    loneCr += bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
-  if (utf16) {
+  AcquisitionConfig config;
+  std::string console;
+  Checker checker{raw, &console, &report, ScanFile(raw), Line(), false, 0, {}};
+  if (checker.wide.utf16) {
     report.Warn(1, "the file is UTF-16 text: the board reads bytes, so no key can match; save it as "
                    "plain ASCII");
-  } else {
-    if (loneCr > 0)
-      report.Warn(0, "the file has " + Count(loneCr) +
-                         " lone carriage-return line ends: the board ends a line only at a newline, so "
-                         "those lines run together (and are read in pieces of 79 characters)");
-    for (size_t i = 0; i < lines.size(); ++i) CheckLine(lines[i], i == 0, bom, report);
+  } else if (checker.wide.loneCr > 0) {
+    report.Warn(0, "the file has " + Count(checker.wide.loneCr) +
+                       " lone carriage-return line ends: the board ends a line only at a newline, so "
+                       "those lines run together (and are read in pieces of 79 characters)");
+  }
+
+  datatools::ReadDeviceConfiguration(deviceRoot, &config, &console, TakePiece, &checker);
+  checker.End();
+  const bool readToTheEnd = !std::ferror(raw);
+  std::fclose(raw);
+  if (!readToTheEnd) {
+    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: a read failed\n", path.c_str());
+    return 2;
   }
 
   // Keys set more than once: the last wins.
-  std::map<int, std::vector<std::pair<int, int32_t>>> settings;  // key -> (line, value)
-  for (const Line& line : lines)
-    for (const Piece* p : line.pieces)
-      if (p->keyIndex >= 0 && p->hasValue) settings[p->keyIndex].push_back({line.number, p->stored});
+  const std::map<int, Setting>& settings = checker.settings;
   for (const auto& [index, set] : settings) {
-    if (set.size() < 2) continue;
+    if (set.times < 2) continue;
     std::string where;
-    for (const auto& [line, value] : set) where += (where.empty() ? "" : ", ") + std::to_string(line);
-    report.Warn(set.back().first, "\"" + std::string(KeyName(index)) + "\" is set on lines " + where +
-                                      ": the last wins, " + std::to_string(set.back().second));
+    for (int line : set.lines) where += (where.empty() ? "" : ", ") + std::to_string(line);
+    if (set.times > set.lines.size())
+      where += ", ... " + std::to_string(set.lastLine) + " (" + Count(set.times) + " times)";
+    report.Warn(set.lastLine, "\"" + std::string(KeyName(index)) + "\" is set on lines " + where +
+                                  ": the last wins, " + std::to_string(set.lastValue));
   }
   if (report.warnings == 0) std::fprintf(out, "  none: every line is read as written\n");
   report.Print();
@@ -364,7 +470,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   for (int i = 0; i < kFields; ++i) {
     auto set = settings.find(i);
     if (set != settings.end()) {
-      std::fprintf(out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i], set->second.back().first);
+      std::fprintf(out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i], set->second.lastLine);
     } else {
       std::fprintf(out, "  %-42s not set (0): %s%s\n", KeyName(i), kZeroMeaning[i],
                    kUsedByRun[i] ? " (warning)" : "");
