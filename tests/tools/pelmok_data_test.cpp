@@ -168,10 +168,10 @@ TEST_F(PelmokDataTest, InfoOnAFolderListsFilesInTimeOrderWithGaps) {
   EXPECT_LT(first, second);
   EXPECT_LT(second, third);
   EXPECT_EQ(o.out.find("notes.txt"), std::string::npos);
-  // 14:05:11 holds 2 s, so it started at 14:05:09, right at the first write.
-  EXPECT_NE(o.out.find("2.000000 s  gap 0.000 s"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("1.000000 s  gap 7.000 s"), std::string::npos) << o.out;
-  EXPECT_EQ(Field(o.out, "total"), "3 files, 16000 bytes, 4000 samples, 4.000000 s at 1000 Hz");
+  // 14:05:11 holds 2 s, so it started at 14:05:09, right at the first write:
+  // closer than the 8 s between the other writes, with no time left unrecorded.
+  EXPECT_NE(o.out.find("2.000 s between writes, 0.000 s without samples"), std::string::npos) << o.out;
+  EXPECT_EQ(Field(o.out, "total"), "3 records, 3 files, 16000 bytes, 4000 samples, 4.000 s at 1000 Hz");
 }
 
 TEST_F(PelmokDataTest, BadArgumentsAndUnreadableFilesGetOneLineAndStatus2) {
@@ -437,6 +437,8 @@ TEST_F(PelmokDataTest, AnOutputThatIsAFifoDeviceOrFolderIsRefusedWithoutHanging)
   const std::string in = Quote(Path("109-77-14-5-9"));
   for (const std::string& out : {Path("fifo"), std::string("/dev/null"), Path("folder")}) {
     for (const std::string command : {"export --format csv", "plot"}) {
+      // A folder is where export writes a file per record; only a one-file output refuses it.
+      if (out == Path("folder") && command != "plot") continue;
       const Outcome o = toolprocess::Run("timeout 20 " + Quote(PELMOK_DATA_PATH) + " " + command +
                                              " --force --rate 100 -o " + Quote(out) + " " + in,
                                          scratch.path());
