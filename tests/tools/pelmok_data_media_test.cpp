@@ -52,7 +52,7 @@ std::string LocalWithOffset(int64_t t) {
   localtime_r(&s, &tm);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-  char offset[16];
+  char offset[40];
   const long minutes = tm.tm_gmtoff / 60;
   std::snprintf(offset, sizeof offset, "%c%02ld:%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
                 std::labs(minutes) % 60);
@@ -185,7 +185,9 @@ std::vector<std::pair<uint32_t, std::string>> Cues(const std::string& path, cons
   uint32_t count = 0;
   EXPECT_EQ(sf_command(f, SFC_GET_CUE_COUNT, &count, sizeof count), SF_TRUE);
   std::vector<uint8_t> block(sizeof(uint32_t) + count * sizeof(SF_CUE_POINT));
-  if (count) EXPECT_EQ(sf_command(f, SFC_GET_CUE, block.data(), static_cast<int>(block.size())), SF_TRUE);
+  if (count) {
+    EXPECT_EQ(sf_command(f, SFC_GET_CUE, block.data(), static_cast<int>(block.size())), SF_TRUE);
+  }
   sf_close(f);
   const std::map<uint32_t, std::string> labels = mediaformats::ReadLabels(mediaformats::RiffChunks(bytes));
   for (uint32_t i = 0; i < count; ++i) {
