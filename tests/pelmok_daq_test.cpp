@@ -55,7 +55,7 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
   const Outcome o = Daq("--help");
   EXPECT_EQ(o.status, 0);
   for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--stall-after", "--trace",
-                             "--low-power", "--library-dir", "--start-time", "--time-zone",
+                             "--force", "--trace-every-access", "--low-power", "--library-dir", "--start-time", "--time-zone",
                              "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
 }
@@ -63,6 +63,8 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
 TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
   // Each: exit 2, one line on standard error, nothing laid out.
   for (const char* args : {"--frobnicate", "--frame-rate 0", "--frame-rate 12x", "--signal square",
+                           // Numbers are decimal: no hexadecimal, no octal digits taken apart.
+                           "--frame-rate 0x10", "--frame-rate 0x", "--low-power 0x1",
                            "--signal wav:/nonexistent.wav", "--low-power", "--device-root",
                            "--stall-after -1", "--stall-after 3.5", "--stall-after many",
                            "--stall-after 18446744073709551616",
@@ -74,6 +76,12 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
     EXPECT_EQ(o.out, "") << args;
     EXPECT_FALSE(Exists("")) << args;
   }
+}
+
+TEST_F(PelmokDaqTest, ALeadingZeroIsReadAsDecimalNotOctal) {
+  const Outcome o = Daq("--device-root " + Root() + " --signal none --frame-rate 0100000");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("pelmok-daq: converter at 100000 Hz\n"), std::string::npos) << o.out;
 }
 
 TEST_F(PelmokDaqTest, DefaultDeviceRunsTheDefaultConfiguration) {

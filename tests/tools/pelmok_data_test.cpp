@@ -108,6 +108,13 @@ TEST_F(PelmokDataTest, InfoOnACounterAndATornTail) {
   EXPECT_NE(o.out.find(" 0:0.50"), std::string::npos) << o.out;
 }
 
+TEST_F(PelmokDataTest, ALeadingZeroIsReadAsDecimalNotOctal) {
+  WriteWords("109-77-14-5-9", std::vector<uint32_t>(1000, 0));
+  const Outcome o = Data("info --rate 01000 " + Quote(Path("109-77-14-5-9")));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Field(o.out, "duration"), "1.000000 s at 1000 Hz");
+}
+
 TEST_F(PelmokDataTest, InfoOnAFullScaleToneSilenceAndZeroRuns) {
   // A square-ish full-scale tone: the sine clipped at both rails.
   std::vector<uint32_t> tone(800);
@@ -179,6 +186,11 @@ TEST_F(PelmokDataTest, BadArgumentsAndUnreadableFilesGetOneLineAndStatus2) {
   const std::string file = Quote(Path("109-77-14-5-9"));
   const std::vector<std::string> cases = {
        std::string(""), "frobnicate", "info", "info --rate 0 " + file, "info --rate x " + file,
+        // Numbers are decimal: hexadecimal is refused, in every numeric option.
+        "info --rate 0x10 " + file, "info --rate 100 --samples-per-record 0x10 " + file,
+        "plot --rate 100 --fft 0x400 -o " + Quote(Path("a.png")) + " " + file,
+        "plot --rate 100 --width 0x100 -o " + Quote(Path("a.png")) + " " + file,
+        "plot --rate 100 --db-max 0x10 -o " + Quote(Path("a.png")) + " " + file,
         "info " + Quote(Path("missing")), "export -o " + Quote(Path("a.wav")) + " " + file,
         "export --rate 100 " + file, "export --rate 100 -o " + Quote(Path("a.ogg")) + " " + file,
         "export --rate 100 --format mp3 -o " + Quote(Path("a.wav")) + " " + file,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/host/time_setting.h"
+#include "tools/common/decimal_option.h"
 
 namespace daq {
 namespace {
@@ -66,6 +67,7 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
       ->type_name("KIND");
   app.add_option("--frame-rate", o.frameRate, "converter frames per second (default 100000)")
       ->type_name("HZ")
+      ->transform(tools::DecimalInteger())
       ->check(CLI::Range(1u, 10000000u).description(""));
   std::string stallAfter;
   app.add_option("--stall-after", stallAfter,
@@ -85,7 +87,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                "with --trace: one line for each access, runs of reads too");
   app.add_option("--low-power", o.lowPowerMode,
                  "call EnterLowPower(MODE) instead of the acquisition run")
-      ->type_name("MODE");
+      ->type_name("MODE")
+      ->transform(tools::DecimalInteger());
   app.add_option("--library-dir", o.libraryDir,
                  "folder searched for the vendor I/O library (default:\n"
                  "the build's stand-in SMARTIO.DLL and KEYBDDR.DLL)")

@@ -2,13 +2,17 @@
 
 #include <cmath>
 
+#include "tools/common/decimal_option.h"
+
 namespace datatools {
 
 void AddCalibrationOptions(CLI::App* command, CalibrationFlags* flags) {
   command->add_option("--sensitivity", flags->sensitivityDb,
                       "hydrophone sensitivity, dB re 1 V/\xC2\xB5Pa (such as -165): levels in dB re 1 \xC2\xB5Pa, "
-                      "spectra in dB re 1 \xC2\xB5Pa\xC2\xB2/Hz");
-  command->add_option("--gain", flags->gainDb, "gain between the hydrophone and the converter, dB (default 0)");
+                      "spectra in dB re 1 \xC2\xB5Pa\xC2\xB2/Hz")
+      ->transform(tools::DecimalReal());
+  command->add_option("--gain", flags->gainDb, "gain between the hydrophone and the converter, dB (default 0)")
+      ->transform(tools::DecimalReal());
 }
 
 bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration, std::string* error) {

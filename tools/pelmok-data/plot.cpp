@@ -20,6 +20,7 @@
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
+#include "tools/common/decimal_option.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
@@ -693,16 +694,23 @@ Subcommand AddPlotCommand(CLI::App& program) {
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibration);
   app->add_option("-o,--output", o->output, "PNG file")->required();
-  app->add_option("--width", o->plot.width, "picture width in pixels (default 1200)");
-  app->add_option("--height", o->plot.height, "picture height in pixels (default 800)");
+  app->add_option("--width", o->plot.width, "picture width in pixels (default 1200)")
+      ->transform(tools::DecimalInteger());
+  app->add_option("--height", o->plot.height, "picture height in pixels (default 800)")
+      ->transform(tools::DecimalInteger());
   app->add_option("--from", o->from, "UTC time to start at, such as 2026-10-25T00:59:00Z");
   app->add_option("--to", o->to, "UTC time to end at");
-  app->add_option("--min-frequency", o->plot.lowHz, "lowest frequency shown, Hz (default 0)");
-  app->add_option("--max-frequency", o->plot.highHz, "highest frequency shown, Hz (default half the rate)");
+  app->add_option("--min-frequency", o->plot.lowHz, "lowest frequency shown, Hz (default 0)")
+      ->transform(tools::DecimalReal());
+  app->add_option("--max-frequency", o->plot.highHz, "highest frequency shown, Hz (default half the rate)")
+      ->transform(tools::DecimalReal());
   app->add_flag("--log-frequency", o->plot.logFrequency, "a logarithmic frequency axis");
-  app->add_option("--fft", o->plot.fftSize, "FFT size, a power of two from 64 to 65536 (default 1024)");
-  app->add_option("--db-min", o->dbFloor, "level at the bottom of the colour scale, dB");
-  app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB");
+  app->add_option("--fft", o->plot.fftSize, "FFT size, a power of two from 64 to 65536 (default 1024)")
+      ->transform(tools::DecimalInteger());
+  app->add_option("--db-min", o->dbFloor, "level at the bottom of the colour scale, dB")
+      ->transform(tools::DecimalReal());
+  app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB")
+      ->transform(tools::DecimalReal());
   app->add_flag("--force", o->force, "replace an existing output file");
   app->add_option("INPUT", o->inputs, "data folders or files")->required();
   return {app, [o] { return RunPlot(*o); }};
