@@ -159,7 +159,14 @@ TEST_F(CheckTest, AHugeFileIsCheckedInBoundedMemory) {
   ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
   const std::string out = scratch.ReadFile("out");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << out.substr(0, 2000);
-  EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "KB at most";
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer's shadow and quarantine hold freed memory; the bound is
+  // looser there but still far below the whole file held as strings.
+  const long boundKb = 700 * 1024;
+#else
+  const long boundKb = 200 * 1024;
+#endif
+  EXPECT_LT(usage.ru_maxrss, boundKb) << "KB at most";
   EXPECT_NE(out.find("line 4194305: longer than 79 characters (4194304): the board reads it in 53093 pieces"),
             std::string::npos) << out.substr(0, 2000);
   EXPECT_NE(out.find("\"Sample rate\" is set on lines 4194306, 4194307, 4194308"), std::string::npos);
