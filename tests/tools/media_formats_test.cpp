@@ -63,18 +63,6 @@ std::vector<int32_t> Codes(size_t n) {
   return codes;
 }
 
-std::vector<int32_t> ReadCodes(const std::string& path, SF_INFO* info) {
-  std::memset(info, 0, sizeof *info);
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, info);
-  EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
-  if (f == nullptr) return {};
-  std::vector<int32_t> v(static_cast<size_t>(info->frames));
-  sf_read_int(f, v.data(), info->frames);
-  sf_close(f);
-  for (int32_t& x : v) x >>= 8;
-  return v;
-}
-
 TEST(AudioMetadata, StartTimesAsUtcAndLocalWithOffset) {
   AudioProvenance p = Provenance(1);
   EXPECT_EQ(p.StartUtcText(), "2026-10-25T00:59:39.250000Z");
@@ -105,7 +93,7 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   ASSERT_TRUE(w.Close(&error)) << error;
 
   SF_INFO info;
-  EXPECT_EQ(ReadCodes(path, &info), codes);
+  EXPECT_EQ(mediaformats::ReadCodes(path, &info), codes);
   EXPECT_EQ(info.samplerate, 1000);
   EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24);
 
@@ -197,7 +185,7 @@ TEST(AudioMetadata, FlacCarriesTheSameFieldsAsVorbisComments) {
   ASSERT_TRUE(w.Append(codes.data(), codes.size(), &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
   SF_INFO info;
-  EXPECT_EQ(ReadCodes(path, &info), codes);
+  EXPECT_EQ(mediaformats::ReadCodes(path, &info), codes);
   EXPECT_EQ(info.samplerate, 1000);
   const toolprocess::Outcome tags =
       toolprocess::Run("metaflac --export-tags-to=- " + toolprocess::Quote(path), scratch.path());

@@ -1,8 +1,11 @@
 // Readers of the metadata the data tools write, made here from the formats'
 // published descriptions and not from the writer's code: a RIFF chunk walk,
 // the broadcast-WAV `bext` chunk as EBU Tech 3285 lays it out, GUANO text as
-// its specification defines it, `LIST`/`adtl` labels as RIFF defines them.
+// the GUANO format defines it, `LIST`/`adtl` labels as RIFF defines them.
 #pragma once
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cstdint>
 #include <cstring>
@@ -11,6 +14,19 @@
 #include <vector>
 
 namespace mediaformats {
+
+// A WAV or FLAC file's 24-bit codes as libsndfile reads them.
+inline std::vector<int32_t> ReadCodes(const std::string& path, SF_INFO* info) {
+  std::memset(info, 0, sizeof *info);
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, info);
+  EXPECT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
+  if (f == nullptr) return {};
+  std::vector<int32_t> v(static_cast<size_t>(info->frames));
+  sf_read_int(f, v.data(), info->frames);
+  sf_close(f);
+  for (int32_t& x : v) x >>= 8;
+  return v;
+}
 
 struct Chunk {
   std::string id;

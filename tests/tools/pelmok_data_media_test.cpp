@@ -62,18 +62,6 @@ std::string LocalWithOffset(int64_t t) {
   return std::string(text) + offset;
 }
 
-std::vector<int32_t> ReadCodes(const std::string& path, SF_INFO* info) {
-  std::memset(info, 0, sizeof *info);
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, info);
-  EXPECT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
-  if (f == nullptr) return {};
-  std::vector<int32_t> v(static_cast<size_t>(info->frames));
-  sf_read_int(f, v.data(), info->frames);
-  sf_close(f);
-  for (int32_t& x : v) x >>= 8;
-  return v;
-}
-
 std::vector<int32_t> DataFileCodes(const std::string& bytes, size_t firstWord, size_t words) {
   std::vector<int32_t> codes;
   for (size_t i = firstWord; i < firstWord + words; ++i) {
@@ -160,7 +148,7 @@ TEST_F(MediaTest, ExportNamesEachRecordByItsUtcStartWithBextAndGuano) {
     ASSERT_NE(std::find(dataFiles.begin(), dataFiles.end(), source), dataFiles.end()) << source;
     const size_t record = std::stoul(g.fields.at("Pelmok|Record"));
     SF_INFO info;
-    const std::vector<int32_t> codes = ReadCodes(Path("out/" + name), &info);
+    const std::vector<int32_t> codes = mediaformats::ReadCodes(Path("out/" + name), &info);
     EXPECT_EQ(info.samplerate, kRate);
     EXPECT_EQ(codes, DataFileCodes(scratch_->ReadFile("device/Hard Disk/Pelmok/Data/" + source), record * 8000, 8000));
   }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 
+#include "tools/formats/text.h"
 #include "tools/common/board_time.h"
 #include "tools/common/levels.h"
 #include "tools/common/output_file.h"
@@ -27,16 +28,6 @@ struct ReportOptions {
   std::string output;
   bool force = false;
 };
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // "23=0 22=0" for bits that never changed; empty when none did.
 std::string StuckBits(const CodeStats& s) {
