@@ -1,27 +1,12 @@
 // What pelmok-data's subcommands share: the deployment options and the one
 // way a subcommand fails.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/common/decimal_option.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
-namespace {
-
-// Plain decimal digits only: no sign, no hexadecimal, no exponent, no spaces.
-std::string Decimal(const std::string& text, uint64_t low, uint64_t high, uint64_t* value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-    return "'" + text + "' is not a whole decimal number";
-  errno = 0;
-  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || v < low || v > high)
-    return "'" + text + "' is not within " + std::to_string(low) + " to " + std::to_string(high);
-  *value = v;
-  return "";
-}
-
-}  // namespace
 
 void Fail(const std::string& message) {
   std::fprintf(stderr, "pelmok-data: %s\n", message.c_str());
@@ -33,27 +18,19 @@ void Fail(const std::string& message) {
 
 void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags) {
   command
-      ->add_option_function<std::string>(
-          "--rate",
-          [flags](const std::string& text) {
-            uint64_t v = 0;
-            const std::string problem = Decimal(text, 1, 10000000, &v);
-            if (!problem.empty()) throw CLI::ValidationError("--rate", problem);
-            flags->rate = static_cast<uint32_t>(v);
-          },
+      ->add_option_function<uint32_t>(
+          "--rate", [flags](const uint32_t& hz) { flags->rate = hz; },
           "sample rate in Hz (the converter's frame rate)")
-      ->type_name("HZ");
+      ->type_name("HZ")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 10000000u).description(""));
   command
-      ->add_option_function<std::string>(
-          "--samples-per-record",
-          [flags](const std::string& text) {
-            uint64_t v = 0;
-            const std::string problem = Decimal(text, 1, 0x3FFFFFFF, &v);
-            if (!problem.empty()) throw CLI::ValidationError("--samples-per-record", problem);
-            flags->samplesPerRecord = v;
-          },
+      ->add_option_function<uint64_t>(
+          "--samples-per-record", [flags](const uint64_t& n) { flags->samplesPerRecord = n; },
           "record length in samples: files holding several records are split")
-      ->type_name("N");
+      ->type_name("N")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(uint64_t{1}, uint64_t{0x3FFFFFFF}).description(""));
   command->add_option("--config", flags->configPath,
                       "the run's configuration file: rate, record length and cadence (a flag that "
                       "says otherwise is an error)")
