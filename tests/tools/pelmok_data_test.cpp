@@ -231,6 +231,30 @@ TEST_F(PelmokDataTest, FifosDevicesAndFoldersAreRefusedWithoutHanging) {
   EXPECT_EQ(Data("info " + Quote(Path("folder"))).status, 0);
 }
 
+TEST_F(PelmokDataTest, AConfigurationThatCannotBeStagedIsSaidToBeSoAndLeavesNothing) {
+  // A scratch volume that fills up part-way: writes of regular files beyond
+  // the size limit fail (SIGXFSZ ignored, so they fail with EFBIG). The
+  // configuration does set a rate; the failure must not read as if it did not.
+  WriteWords("109-77-14-5-9", {1, 2, 3});
+  scratch.WriteFile("config.txt", "Sample rate:1000\r\n" + std::string(64 * 1024, '\n'));
+  scratch.MakeDirs("tmp");
+  const std::string command = "TMPDIR=" + Quote(Path("tmp")) + " sh -c \"trap '' XFSZ; ulimit -f 16; exec " +
+                              Quote(PELMOK_DATA_PATH) + " info --config " + Quote(Path("config.txt")) + " " +
+                              Quote(Path("109-77-14-5-9")) + "\"";
+  const Outcome o = toolprocess::Run(command, scratch.path());
+  EXPECT_EQ(o.status, 2) << o.err;
+  EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
+  EXPECT_NE(o.err.find("cannot stage " + Path("config.txt")), std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("Sample rate"), std::string::npos) << o.err;
+  EXPECT_EQ(scratch.ReadFile("tool.stdout"), "");
+  // The same with room to stage it: the rate is the file's.
+  const Outcome ok = Data("info --config " + Quote(Path("config.txt")) + " " + Quote(Path("109-77-14-5-9")));
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_NE(ok.out.find("at 1000 Hz"), std::string::npos) << ok.out;
+  // Nothing of the failed staging is left in the scratch folder.
+  EXPECT_EQ(toolprocess::Run("ls -A " + Quote(Path("tmp")), scratch.path()).out, "");
+}
+
 // Codes from both rails, around zero, and random; two words carry bits above
 // bit 23, which the export leaves out.
 std::vector<uint32_t> KnownWords() {
