@@ -329,7 +329,11 @@ int Run(int argc, char** argv) {
                       std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
     options.frameRate = wav->FileRateHz();
   }
-  if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
+  if (options.check) {
+    daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
+                        options.startTime.has_value() || !options.timeZoneRule.empty()};
+    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock);
+  }
 
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
