@@ -2,10 +2,16 @@
 // it names, what it says the board reads, and the exit status.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "tests/test_support.h"
 #include "tests/tools/tool_process.h"
@@ -28,9 +34,14 @@ class CheckTest : public ::testing::Test {
  protected:
   Outcome Check(const std::string& config, const std::string& args = "") {
     scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+    scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
     scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
-    return toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
-                                " --check --device-root " + Quote(scratch.path() + "/device") + " " + args,
+    return Daq("--check " + args);
+  }
+  // pelmok-daq on the device as it stands.
+  Outcome Daq(const std::string& args) {
+    return toolprocess::Run("TZ=UTC0 " + std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
+                                " --device-root " + Quote(scratch.path() + "/device") + " " + args,
                             scratch.path());
   }
   testsupport::ScratchDir scratch;
@@ -52,7 +63,8 @@ TEST_F(CheckTest, ACleanFileSetsAllSixAndExitsZero) {
   // The frame rate sets the run's length.
   EXPECT_NE(Check(kClean, "--frame-rate 50000").out.find("run time          12.000 s"), std::string::npos);
   // Nothing ran and nothing was laid out.
-  EXPECT_TRUE(scratch.List("device").size() == 1u);
+  EXPECT_EQ(scratch.List("device").size(), 2u);
+  EXPECT_TRUE(scratch.List("device/Hard Disk/Pelmok/Data").empty());
 }
 
 TEST_F(CheckTest, EachFlawIsNamedOnItsLineWithWhatTheBoardReads) {
@@ -144,6 +156,7 @@ TEST_F(CheckTest, AHugeFileIsCheckedInBoundedMemory) {
   config += std::string(4 << 20, 'x') + "\n";
   for (int i = 0; i < 1000000; ++i) config += "Sample rate:1\n";
   scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+  scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
   scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
   const std::string command = "exec " + std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
                               " --check --device-root " + Quote(scratch.path() + "/device") + " >" +
@@ -199,6 +212,117 @@ TEST_F(CheckTest, AnUnreadableFileIsStatus2) {
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
   EXPECT_EQ(o.out, "");
+}
+
+TEST_F(CheckTest, ADeviceThatCannotTakeTheRunIsStatus2) {
+  // No data folder: the board never makes one.
+  Outcome o = Check(kClean);
+  ASSERT_EQ(o.status, 0) << o.out;
+  ASSERT_EQ(rmdir((scratch.path() + "/device/Hard Disk/Pelmok/Data").c_str()), 0);
+  o = Daq("--check");
+  EXPECT_EQ(o.status, 2) << o.out;
+  EXPECT_NE(o.out.find("error: the data folder " + scratch.path() +
+                       "/device/Hard Disk/Pelmok/Data is missing: the board never creates it"),
+            std::string::npos) << o.out;
+
+  // More bytes than the volume has free: the oracle is statvfs of the same folder.
+  const std::string big = "Sample rate:100000\nNumber of samples per record:100000000\n"
+                          "Number of records per Flash Disk file:1\n"
+                          "Number of Flash Disk files per USB write:2000000000\n"
+                          "Seconds to sleep between acquisitions:1\n";
+  o = Check(big);
+  struct statvfs vfs;
+  ASSERT_EQ(statvfs((scratch.path() + "/device/Hard Disk/Pelmok/Data").c_str(), &vfs), 0);
+  const unsigned long long needed = 2000000000ull * 100000000ull * 4ull;
+  const unsigned long long free = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+  ASSERT_GT(needed, free);
+  EXPECT_EQ(o.status, 2) << o.out;
+  EXPECT_NE(o.out.find("error: the run writes " + std::to_string(needed) + " bytes, more than the"),
+            std::string::npos) << o.out;
+
+  // A "Sample rate" other than the converter's: a warning.
+  o = Check(kClean, "--frame-rate 50000");
+  EXPECT_EQ(o.status, 1) << o.out;
+  EXPECT_NE(o.out.find("warning: \"Sample rate\" 100000 differs from the converter's 50000 Hz"),
+            std::string::npos) << o.out;
+}
+
+// A run of 0.25 s writes across the change back from summer time in Berlin:
+// four writes share each local second's name. --check foretells the names; the
+// run then writes them, and its report lists the writes at their true times.
+TEST_F(CheckTest, TheNamesCheckForetellsAreTheNamesTheRunWrites) {
+  const std::string config = "Sample rate:1000\nNumber of samples per record:250\n"
+                             "Number of records per Flash Disk file:1\n"
+                             "Number of Flash Disk files per USB write:200\n"
+                             "Seconds to sleep between acquisitions:1\n";
+  const std::string clock = " --frame-rate 1000 --start-time 2026-10-25T00:59:30Z"
+                            " --time-zone CET-1CEST,M3.5.0,M10.5.0/3";
+  const Outcome check = Check(config, clock);
+  EXPECT_EQ(check.status, 1) << check.out;
+  EXPECT_NE(check.out.find("clock change      2026-10-25T01:00:00Z: +02:00 to +01:00"), std::string::npos)
+      << check.out;
+  std::set<std::string> foretold;
+  const std::regex repeated("warning: name ([0-9-]+) is written ([0-9]+) times by the run");
+  for (auto m = std::sregex_iterator(check.out.begin(), check.out.end(), repeated); m != std::sregex_iterator(); ++m)
+    foretold.insert((*m)[1]);
+  const size_t start = check.out.find("data files        ");
+  ASSERT_NE(start, std::string::npos);
+  const size_t names = std::stoul(check.out.substr(start + 18));
+
+  const Outcome run = Daq("--signal counter" + clock);
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::vector<std::string> written = scratch.List("device/Hard Disk/Pelmok/Data");
+  EXPECT_EQ(names, written.size());
+  // Every name but the last second's holds more than one write, and check named each.
+  std::set<std::string> shared;
+  for (const std::string& name : written)
+    if (scratch.ReadFile("device/Hard Disk/Pelmok/Data/" + name).size() > 1000) shared.insert(name);
+  EXPECT_EQ(foretold, shared);
+  EXPECT_GE(shared.size(), 40u);
+
+  // The report: write k at the start + (k + 1) x 0.25 s, its local time and
+  // offset by glibc's reading of the same rule, created once per name.
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  const std::regex line("pelmok-daq: (\\S+)  (\\d\\d:\\d\\d:\\d\\d) (\\S+)  (wrote|appended to) \\S+ Disk/Pelmok/Data/"
+                        "([0-9-]+)[ ,][^\n]*?(created|into an existing file \\(this run's[^)]*\\))\n");
+  std::map<std::string, int> seen;
+  int k = 0;
+  for (auto m = std::sregex_iterator(run.out.begin(), run.out.end(), line); m != std::sregex_iterator(); ++m, ++k) {
+    const time_t utc = 1792889970 + (k + 1) / 4;  // 2026-10-25T00:59:30Z
+    struct tm u, local;
+    gmtime_r(&utc, &u);
+    localtime_r(&utc, &local);
+    char utcText[32], localText[16], offset[8];
+    std::strftime(utcText, sizeof utcText, "%Y-%m-%dT%H:%M:%SZ", &u);
+    std::strftime(localText, sizeof localText, "%H:%M:%S", &local);
+    std::strftime(offset, sizeof offset, "%z", &local);
+    EXPECT_EQ((*m)[1], utcText) << k;
+    EXPECT_EQ((*m)[2], localText) << k;
+    EXPECT_EQ((*m)[3], std::string(offset).insert(3, ":")) << k;
+    const std::string name = std::to_string(local.tm_year) + "-" + std::to_string(local.tm_yday) + "-" +
+                             std::to_string(local.tm_hour) + "-" + std::to_string(local.tm_min) + "-" +
+                             std::to_string(local.tm_sec);
+    EXPECT_EQ((*m)[5], name) << k;
+    const bool first = seen[name]++ == 0;
+    EXPECT_EQ((*m)[4], first ? "wrote" : "appended to") << k;
+    EXPECT_EQ((*m)[6] == "created", first) << k;
+  }
+  unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(k, 200) << run.out;
+  EXPECT_NE(run.out.find("the run crossed a clock change at 2026-10-25T01:00:00Z: +02:00 to +01:00"),
+            std::string::npos) << run.out;
+
+  // Checked again, every name exists already; a second run goes into earlier runs' files.
+  const Outcome again = Check(config, clock);
+  EXPECT_EQ(again.status, 1);
+  for (const std::string& name : written)
+    EXPECT_NE(again.out.find("warning: name " + name + " exists already in the data folder"), std::string::npos)
+        << name;
+  const Outcome second = Daq("--signal counter" + clock);
+  EXPECT_NE(second.out.find("into an existing file (an earlier run's)"), std::string::npos) << second.out;
+  EXPECT_EQ(second.out.find("created"), std::string::npos);
 }
 
 TEST(EditDistance, CountsSingleEdits) {

@@ -10,7 +10,9 @@
 
 #include "platform/device.h"
 #include "platform/host/host.h"
+#include "sim/board.h"
 #include "sim/regular_file.h"
+#include <sys/stat.h>
 
 namespace {
 
@@ -75,6 +77,9 @@ struct FileFaults {
   long long volumeBytesLeft = -1;  // -1: no limit
 };
 FileFaults faults;
+
+host::DeviceFileWriteObserver writeObserver = nullptr;
+void* writeObserverContext = nullptr;
 
 // Counts one operation; false when it is the one to fail.
 bool OperationSucceeds() {
@@ -198,6 +203,11 @@ void LimitVolumeBytes(long long bytes) {
 int FileOperationCount() { return faults.operations; }
 
 void ClearFileFaults() { faults = FileFaults(); }
+
+void ObserveDeviceFileWrites(DeviceFileWriteObserver observer, void* context) {
+  writeObserver = observer;
+  writeObserverContext = context;
+}
 }  // namespace host
 
 FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
@@ -214,6 +224,14 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
   if (faults.armed && !OperationSucceeds()) {
     errno = EIO;
     return nullptr;
+  }
+  if (writeObserver != nullptr && mode[0] != 'r') {
+    struct stat st;
+    const bool existed = stat(path.c_str(), &st) == 0;
+    const sim::Board* board = host::AttachedBoard();
+    writeObserver(host::DeviceFileWrite{path, existed, existed ? static_cast<long long>(st.st_size) : 0,
+                                        board != nullptr ? board->UtcNanoseconds() : 0},
+                  writeObserverContext);
   }
   // A board volume holds only files and folders.
   const int fd = sim::OpenRegularFile(path, flags);

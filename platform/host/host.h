@@ -45,6 +45,19 @@ int FileOperationCount();
 // Turns the counting and every file fault off.
 void ClearFileFaults();
 
+// Each opening of a device file for writing, as the file layer sees it: the
+// host path, whether the file existed, its size then and the attached
+// board's clock (UTC nanoseconds). What the write added shows at the next
+// opening or after the run. nullptr stops the reports.
+struct DeviceFileWrite {
+  std::string path;
+  bool existed;
+  long long bytesBefore;
+  int64_t utcNanoseconds;
+};
+using DeviceFileWriteObserver = void (*)(const DeviceFileWrite& write, void* context);
+void ObserveDeviceFileWrites(DeviceFileWriteObserver observer, void* context);
+
 // Debug console text goes to standard error unless captured here; nullptr
 // ends the capture.
 void CaptureConsole(std::string* sink);

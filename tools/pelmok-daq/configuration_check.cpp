@@ -1,6 +1,8 @@
 #include "tools/pelmok-daq/configuration_check.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,11 +10,13 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <vector>
 
 #include "acquisition/configuration.h"
 #include "sim/regular_file.h"
+#include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 
 namespace daq {
@@ -412,7 +416,7 @@ void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Che
 
 }  // namespace
 
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out) {
+int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock) {
   const std::string path = datatools::ConfigurationFilePath(deviceRoot);
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
@@ -496,10 +500,33 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
                perRecord, read);
   std::fprintf(out, "  samples kept      %" PRIu64 " (the last record of each iteration), dropped %" PRIu64 "\n",
                kept, read - kept);
-  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", writes, writes * perRecord * 4,
-               writes > 1 && recordsEach * perRecord < frameRateHz
-                   ? " (writes less than a second apart share a file)"
-                   : "");
+  // The names the run writes: write k at the end of its iteration's records,
+  // (k + 1) x records x samples / rate after the start, named by the board's
+  // zone rule. The first kNamedWrites are worked out.
+  constexpr uint64_t kNamedWrites = 100000;
+  const datatools::BoardZone zone(clock.zone, clock.rule);
+  const int64_t start = clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
+  const uint64_t framesEach = recordsEach * perRecord;
+  const uint64_t named = std::min(writes, kNamedWrites);
+  std::vector<std::pair<std::string, int64_t>> names;  // name, UTC second of the write
+  std::map<std::string, std::vector<int64_t>> byName;
+  for (uint64_t k = 0; k < named; ++k) {
+    const int64_t utc = start + static_cast<int64_t>((k + 1) * framesEach / frameRateHz);
+    const std::string name = datatools::DataFileName(zone.LocalAt(utc));
+    names.emplace_back(name, utc);
+    byName[name].push_back(utc);
+  }
+  const uint64_t files = writes > named ? writes : byName.size();
+  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files, writes * perRecord * 4,
+               files < writes ? (" (" + Count(writes) + " writes: writes in one local second, or in the repeated "
+                                 "hour of a change back, share a file)").c_str()
+                              : "");
+  std::vector<datatools::ClockChange> changes;
+  if (named > 0) changes = zone.ChangesBetween(start, names.back().second + 1);
+  for (const datatools::ClockChange& c : changes)
+    std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n", datatools::UtcText(c.utc).c_str(),
+                 datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
+                 zone.Rule().empty() ? "from TZ" : zone.Rule().c_str());
   const uint64_t bufferBytes = static_cast<uint64_t>(words) * 4;
   std::fprintf(out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
                allocates ? bufferBytes : 0, allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
@@ -513,8 +540,56 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   }
   if (writes > 0 && recordsEach == 0)
     report.Warn(0, "writing is on but no record is read: each file gets a record of zeros");
+  if (settings.count(0) > 0 && config.sampleRate != static_cast<int32_t>(frameRateHz))
+    report.Warn(0, "\"Sample rate\" " + std::to_string(config.sampleRate) + " differs from the converter's " +
+                       std::to_string(frameRateHz) + " Hz (--frame-rate): the samples are at " +
+                       std::to_string(frameRateHz) + " Hz, and a tool that takes the rate from the file is wrong");
+
+  // The device.
+  std::fprintf(out, "The device:\n");
+  int errors = 0;
+  const std::string dataDir = deviceRoot + "/Hard Disk/Pelmok/Data";
+  struct stat st;
+  if (stat(dataDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(out, "  error: the data folder %s is missing: the board never creates it, so the run would "
+                      "write nothing (run without --bare, or create it)\n", dataDir.c_str());
+    ++errors;
+  } else {
+    struct statvfs vfs;
+    const uint64_t needed = writes * perRecord * 4;
+    if (statvfs(dataDir.c_str(), &vfs) == 0) {
+      const uint64_t free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+      std::fprintf(out, "  data folder       %s, %" PRIu64 " bytes free\n", dataDir.c_str(), free);
+      if (needed > free) {
+        std::fprintf(out, "  error: the run writes %" PRIu64 " bytes, more than the %" PRIu64
+                          " bytes free on the data folder's volume\n", needed, free);
+        ++errors;
+      }
+    }
+    if (clock.given) {
+      for (const auto& [name, utc] : names) {
+        const std::vector<int64_t>& at = byName[name];
+        if (at.empty()) continue;  // named already
+        std::string when;
+        for (int64_t t : at) when += (when.empty() ? "" : ", ") + datatools::UtcText(t);
+        struct stat existing;
+        if (stat((dataDir + "/" + name).c_str(), &existing) == 0)
+          report.Warn(0, "name " + name + " exists already in the data folder: the write at " + when +
+                             " goes into it, behind what it holds");
+        if (at.size() > 1)
+          report.Warn(0, "name " + name + " is written " + std::to_string(at.size()) + " times by the run (at " +
+                             when + "): one file");
+        byName[name].clear();
+      }
+    }
+  }
   report.Print();
 
+  if (errors > 0) {
+    std::fprintf(out, "pelmok-daq --check: %d warning%s, %d error%s\n", report.warnings,
+                 report.warnings == 1 ? "" : "s", errors, errors == 1 ? "" : "s");
+    return 2;
+  }
   std::fprintf(out, "pelmok-daq --check: %d warning%s\n", report.warnings, report.warnings == 1 ? "" : "s");
   return report.warnings == 0 ? 0 : 1;
 }

@@ -4,13 +4,28 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "sim/board_clock.h"
 
 namespace daq {
 
-// Prints the check to `out`. Returns 0 when every line is read as written,
-// 1 with a warning, 2 when the file cannot be read (one line on stderr).
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out);
+// The board's clock for the run: its start (unset: the host's clock now) and
+// its time-zone setting; `given` when --start-time or --time-zone was.
+struct RunClock {
+  std::optional<int64_t> startTime;
+  sim::TimeZoneSetting zone;
+  std::string rule;
+  bool given = false;
+};
+
+// Prints the check of the configuration file and of the device to `out`.
+// Returns 0 when every line is read as written and the device is ready, 1
+// with a warning, 2 when the file cannot be read (one line on stderr) or the
+// device cannot take the run (no data folder, too little free space).
+int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
+                       const RunClock& clock = RunClock());
 
 // Edits (insertions, deletions, substitutions) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b);

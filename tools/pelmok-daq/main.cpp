@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "acquisition/acquisition_run.h"
 #include "board/low_power.h"
@@ -29,6 +31,7 @@
 #include "sim/pxa27x_ssp.h"
 #include "sim/signal.h"
 #include "sim/trace.h"
+#include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-daq/configuration_check.h"
@@ -140,6 +143,72 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
     closedir(d);
   }
   return files;
+}
+
+// Each data-file write of the run, in the order it happened, as the host's
+// file layer reports it: what the file held before, and (from the next write
+// on, or after the run) what it holds after.
+struct Write {
+  std::string path;
+  bool existed;
+  long long before;
+  long long after = -1;
+  int64_t utcNanoseconds;
+};
+struct WriteLog {
+  std::string dataDir;
+  std::vector<Write> writes;
+};
+
+long long SizeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+void ObserveWrite(const host::DeviceFileWrite& w, void* context) {
+  WriteLog& log = *static_cast<WriteLog*>(context);
+  if (!log.writes.empty()) log.writes.back().after = SizeOf(log.writes.back().path);
+  if (w.path.compare(0, log.dataDir.size() + 1, log.dataDir + "/") != 0) return;
+  log.writes.push_back(Write{w.path, w.existed, w.bytesBefore, -1, w.utcNanoseconds});
+}
+
+// The writes in the order they happened, each with its UTC and local time,
+// and every clock change the run crossed.
+void ReportWrites(WriteLog& log, const daq::Options& options) {
+  if (!log.writes.empty()) log.writes.back().after = SizeOf(log.writes.back().path);
+  const datatools::BoardZone zone(options.timeZone, options.timeZoneRule);
+  std::map<std::string, size_t> firstWrite;
+  for (size_t i = 0; i < log.writes.size(); ++i) {
+    const Write& w = log.writes[i];
+    const int64_t utc = static_cast<int64_t>(std::floor(static_cast<double>(w.utcNanoseconds) / 1e9));
+    const std::string name = w.path.substr(log.dataDir.size() + 1);
+    const std::string when = datatools::UtcText(utc) + "  " +
+                             datatools::LocalText(zone, utc).substr(11, 8) + " " +
+                             datatools::OffsetText(zone.OffsetAt(utc));
+    const long long added = w.after >= 0 ? w.after - w.before : 0;
+    const auto first = firstWrite.emplace(name, i);
+    if (!w.existed) {
+      std::printf("pelmok-daq: %s  wrote %s/%s (%lld bytes): created\n", when.c_str(), log.dataDir.c_str(),
+                  name.c_str(), added);
+    } else {
+      std::printf("pelmok-daq: %s  appended to %s/%s, which existed before: %lld bytes added (%lld bytes now): "
+                  "into an existing file (%s)\n",
+                  when.c_str(), log.dataDir.c_str(), name.c_str(), added, w.after,
+                  (first.second ? std::string("an earlier run's")
+                                : "this run's, from its write " + std::to_string(first.first->second + 1))
+                      .c_str());
+    }
+  }
+  if (log.writes.empty()) {
+    std::printf("pelmok-daq: no data file written in %s\n", log.dataDir.c_str());
+    return;
+  }
+  const int64_t from = static_cast<int64_t>(std::floor(static_cast<double>(log.writes.front().utcNanoseconds) / 1e9));
+  const int64_t to = static_cast<int64_t>(std::floor(static_cast<double>(log.writes.back().utcNanoseconds) / 1e9));
+  for (const datatools::ClockChange& c : zone.ChangesBetween(from, to + 1))
+    std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n", datatools::UtcText(c.utc).c_str(),
+                datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
+                c.offsetAfter < c.offsetBefore ? " (names repeat for the hour after it)" : "");
 }
 
 // Simulated time against the run's total, the data files written so far and
@@ -260,7 +329,11 @@ int Run(int argc, char** argv) {
                       std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
     options.frameRate = wav->FileRateHz();
   }
-  if (options.check) return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout);
+  if (options.check) {
+    daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
+                        options.startTime.has_value() || !options.timeZoneRule.empty()};
+    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock);
+  }
 
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
@@ -299,6 +372,8 @@ int Run(int argc, char** argv) {
   auto session = std::make_unique<host::Session>(board, sessionOptions);
 
   const auto before = DataFiles(dataDir);
+  WriteLog writeLog{dataDir, {}};
+  host::ObserveDeviceFileWrites(ObserveWrite, &writeLog);
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO))
     progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate),
@@ -314,6 +389,7 @@ int Run(int argc, char** argv) {
   }
   std::fflush(stderr);
   if (progress) progress->End();
+  host::ObserveDeviceFileWrites(nullptr, nullptr);
   session.reset();
   board.bus().SetTrace(nullptr);
   runTrace = nullptr;
@@ -336,21 +412,7 @@ int Run(int argc, char** argv) {
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
                 static_cast<unsigned long long>(ssp.FramesLost()));
-    int written = 0;
-    for (const auto& [name, size] : DataFiles(dataDir)) {
-      auto old = before.find(name);
-      if (old != before.end() && old->second == size) continue;
-      // A name is unique per second only: a file of an earlier run (or from
-      // before a clock change) gets this run's record behind its own.
-      if (old != before.end()) {
-        std::printf("pelmok-daq: appended to %s/%s, which existed before: %lld bytes added (%lld bytes now)\n",
-                    dataDir.c_str(), name.c_str(), size - old->second, size);
-      } else {
-        std::printf("pelmok-daq: wrote %s/%s (%lld bytes)\n", dataDir.c_str(), name.c_str(), size);
-      }
-      ++written;
-    }
-    if (written == 0) std::printf("pelmok-daq: no data file written in %s\n", dataDir.c_str());
+    ReportWrites(writeLog, options);
   }
   if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());

@@ -132,6 +132,7 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   }
   if (app.count("--time-zone") > 0) {
     if (!host::ParseZoneRule(timeZone, &o.timeZone, &error)) UsageError("bad --time-zone: " + error);
+    o.timeZoneRule = timeZone;
   } else if (!host::ZoneFromTz(std::getenv("TZ"), &o.timeZone, &error)) {
     UsageError("time zone for the board: " + error);
   }

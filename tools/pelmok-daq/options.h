@@ -26,6 +26,7 @@ struct Options {
   std::string libraryDir;
   std::optional<int64_t> startTime;  // UTC seconds; unset: the host's clock
   sim::TimeZoneSetting timeZone;     // from --time-zone, else from TZ
+  std::string timeZoneRule;          // the --time-zone rule as given; "" when from TZ
 };
 
 // Parses the command line; --help prints the usage and exits 0.
