@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include "platform/host/host.h"
 #include "sim/board.h"
 #include "sim/regular_file.h"
-#include <sys/stat.h>
 
 namespace {
 

@@ -48,7 +48,7 @@ void ClearFileFaults();
 // Each opening of a device file for writing, as the file layer sees it: the
 // host path, whether the file existed, its size then and the attached
 // board's clock (UTC nanoseconds). What the write added shows at the next
-// opening or after the run. nullptr stops the reports.
+// opening or after the run. A null observer stops the reports.
 struct DeviceFileWrite {
   std::string path;
   bool existed;

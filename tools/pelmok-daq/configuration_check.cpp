@@ -517,7 +517,8 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
     byName[name].push_back(utc);
   }
   const uint64_t files = writes > named ? writes : byName.size();
-  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files, writes * perRecord * 4,
+  const uint64_t bytesWritten = writes * perRecord * 4;
+  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files, bytesWritten,
                files < writes ? (" (" + Count(writes) + " writes: writes in one local second, or in the repeated "
                                  "hour of a change back, share a file)").c_str()
                               : "");
@@ -556,13 +557,12 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
     ++errors;
   } else {
     struct statvfs vfs;
-    const uint64_t needed = writes * perRecord * 4;
     if (statvfs(dataDir.c_str(), &vfs) == 0) {
       const uint64_t free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
       std::fprintf(out, "  data folder       %s, %" PRIu64 " bytes free\n", dataDir.c_str(), free);
-      if (needed > free) {
+      if (bytesWritten > free) {
         std::fprintf(out, "  error: the run writes %" PRIu64 " bytes, more than the %" PRIu64
-                          " bytes free on the data folder's volume\n", needed, free);
+                          " bytes free on the data folder's volume\n", bytesWritten, free);
         ++errors;
       }
     }

@@ -172,6 +172,11 @@ void ObserveWrite(const host::DeviceFileWrite& w, void* context) {
   log.writes.push_back(Write{w.path, w.existed, w.bytesBefore, -1, w.utcNanoseconds});
 }
 
+// The second a write happened in: the board clock in nanoseconds, floored.
+int64_t UtcSecond(int64_t nanoseconds) {
+  return static_cast<int64_t>(std::floor(static_cast<double>(nanoseconds) / 1e9));
+}
+
 // The writes in the order they happened, each with its UTC and local time,
 // and every clock change the run crossed.
 void ReportWrites(WriteLog& log, const daq::Options& options) {
@@ -180,7 +185,7 @@ void ReportWrites(WriteLog& log, const daq::Options& options) {
   std::map<std::string, size_t> firstWrite;
   for (size_t i = 0; i < log.writes.size(); ++i) {
     const Write& w = log.writes[i];
-    const int64_t utc = static_cast<int64_t>(std::floor(static_cast<double>(w.utcNanoseconds) / 1e9));
+    const int64_t utc = UtcSecond(w.utcNanoseconds);
     const std::string name = w.path.substr(log.dataDir.size() + 1);
     const std::string when = datatools::UtcText(utc) + "  " +
                              datatools::LocalText(zone, utc).substr(11, 8) + " " +
@@ -203,8 +208,8 @@ void ReportWrites(WriteLog& log, const daq::Options& options) {
     std::printf("pelmok-daq: no data file written in %s\n", log.dataDir.c_str());
     return;
   }
-  const int64_t from = static_cast<int64_t>(std::floor(static_cast<double>(log.writes.front().utcNanoseconds) / 1e9));
-  const int64_t to = static_cast<int64_t>(std::floor(static_cast<double>(log.writes.back().utcNanoseconds) / 1e9));
+  const int64_t from = UtcSecond(log.writes.front().utcNanoseconds);
+  const int64_t to = UtcSecond(log.writes.back().utcNanoseconds);
   for (const datatools::ClockChange& c : zone.ChangesBetween(from, to + 1))
     std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n", datatools::UtcText(c.utc).c_str(),
                 datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
