@@ -38,6 +38,7 @@ const Bus::Region* Bus::Find(uint32_t address) const {
 
 void Bus::SetTrace(TraceSink* sink) {
   trace_ = sink;
+  Watch();
   for (const Region& r : regions_) r.block->SetTraced(sink != nullptr);
 }
 
@@ -68,20 +69,38 @@ void Bus::Write32(uint32_t address, uint32_t value) {
   Serve32(address, &value);
 }
 
-// Once a frame (a hook or an event), or every access while traced.
+// Once a frame (a hook or an event), or every access while traced. The
+// plain case (a hook before the next event) calls nothing but the hook.
 uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
-  CheckAlarm();
-  if (trace_) return ServeTracedRead32(span, reg, offset);
+  if (now_ >= watchAt_) return ServeWatchedRead32(span, reg, offset);
   RegisterBlock& block = *span.block;
-  block.Reach(now_);
+  if (block.Due(now_)) return ServeDueRead32(span, reg, offset);
   if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
   return block.ReadReached(reg);
 }
 
+// The refusal is decided first: a refused read changes nothing, and the model
+// catches up to the same frames at the next access.
+uint32_t Bus::ServeDueRead32(const Span& span, Register& reg, uint32_t offset) {
+  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
+  RegisterBlock& block = *span.block;
+  block.ReachDue(now_);
+  return block.ReadReached(reg);
+}
+
+uint32_t Bus::ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset) {
+  CheckAlarm();
+  if (trace_) return ServeTracedRead32(span, reg, offset);
+  if (span.block->Due(now_)) return ServeDueRead32(span, reg, offset);
+  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
+  return span.block->ReadReached(reg);
+}
+
 uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {
   uint32_t value;
-  if (!span.block->Read(reg, now_, &value)) return Refused(span.physical + offset, nullptr);
-  Trace(false, span.physical + offset, value, reg.row.name);
+  const uint32_t address = span.physical + offset;
+  if (!span.block->Read(reg, now_, &value)) return Refused(address, nullptr);
+  Trace(false, address, value, reg.row.name);
   return value;
 }
 
@@ -96,6 +115,7 @@ void Bus::RingAlarm() {
   void (*ring)(void*) = ring_;
   alarmAt_ = ~Nanoseconds{0};
   ring_ = nullptr;
+  Watch();
   ring(ringContext_);
 }
 

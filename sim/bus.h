@@ -69,11 +69,16 @@ class Bus {
     return Read32(span, *span.decode[word], static_cast<uint32_t>(4 * word));
   }
   // The same for a register of the span already decoded: `reg` is
-  // *span.decode[offset / 4].
+  // *span.decode[offset / 4]. The offset is asked of `offsetOf` only when the
+  // read leaves the inline path.
   uint32_t Read32(const Span& span, Register& reg, uint32_t offset) {
+    return Read32(span, reg, [offset] { return offset; });
+  }
+  template <class OffsetOf>
+  uint32_t Read32(const Span& span, Register& reg, OffsetOf offsetOf) {
     const Nanoseconds now = now_ += accessCost_;
     if (now < reg.plainBefore) return reg.value;
-    return ServeRead32(span, reg, offset);
+    return ServeRead32(span, reg, offsetOf());
   }
   void Write32(const Span& span, uintptr_t word, uint32_t value) {
     now_ += accessCost_;
@@ -97,6 +102,7 @@ class Bus {
     alarmAt_ = ring ? at : ~Nanoseconds{0};
     ring_ = ring;
     ringContext_ = context;
+    Watch();
   }
   // Every access costs the same span, so the count needs no counter of its own.
   uint64_t AccessCount() const { return (now_ - idle_) / accessCost_; }
@@ -117,6 +123,10 @@ class Bus {
   uint32_t Serve32(uint32_t address, const uint32_t* written);
   // The same for a span's register at `offset` into the span.
   uint32_t ServeRead32(const Span& span, Register& reg, uint32_t offset);
+  // Its cases apart from a read before the block's next event: the model
+  // catches up first; the alarm rings or the trace records.
+  __attribute__((noinline)) uint32_t ServeDueRead32(const Span& span, Register& reg, uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
@@ -130,9 +140,13 @@ class Bus {
     if (now_ >= alarmAt_) RingAlarm();
   }
   void RingAlarm();
+  // watchAt_: the first time an access must look at the alarm or the trace,
+  // so that a span's read asks one question for both.
+  void Watch() { watchAt_ = trace_ ? 0 : alarmAt_; }
 
   std::vector<Region> regions_;
   Nanoseconds alarmAt_ = ~Nanoseconds{0};
+  Nanoseconds watchAt_ = ~Nanoseconds{0};
   void (*ring_)(void*) = nullptr;
   void* ringContext_ = nullptr;
   Nanoseconds now_ = 0;

@@ -47,6 +47,11 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   r->plainBefore = 0;
 }
 
+void RegisterBlock::DueEarlier(Nanoseconds time) {
+  Disarm(time);
+  dueAt_ = time;
+}
+
 void RegisterBlock::SetTraced(bool traced) {
   traced_ = traced;
   if (traced) Disarm(0);

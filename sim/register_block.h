@@ -122,8 +122,11 @@ class RegisterBlock {
     return true;
   }
   void Reach(Nanoseconds now) {
-    if (now >= dueAt_) CatchUp(now);
+    if (Due(now)) CatchUp(now);
   }
+  bool Due(Nanoseconds now) const { return now >= dueAt_; }
+  // Reach for a caller that has seen Due(now).
+  void ReachDue(Nanoseconds now) { CatchUp(now); }
   static bool Readable(const Register& r) { return (r.row.access & kReadable) != 0; }
   uint32_t ReadReached(Register& r) {
     // A hooked register is never armed (SetReadHook disarms it).
@@ -154,7 +157,7 @@ class RegisterBlock {
   // A later event leaves the registers' plainBefore as they are (each is
   // re-armed when next read); an earlier one brings them down to it.
   void DueAt(Nanoseconds time) {
-    if (time < dueAt_) Disarm(time);
+    if (time < dueAt_) return DueEarlier(time);
     dueAt_ = time;
   }
   virtual void CatchUp(Nanoseconds now);
@@ -171,8 +174,12 @@ class RegisterBlock {
   bool Poke(uint32_t offset, uint32_t value);
   // The entry of an aligned offset, &undecoded_ past the table.
   // The fast path's mirror of dueAt_ for one register, and for all at once.
-  void Arm(Register& r) const { r.plainBefore = r.plainRead && !traced_ ? dueAt_ : 0; }
+  // Only ReadReached arms, for a readable register with no read hook.
+  void Arm(Register& r) const { r.plainBefore = traced_ ? 0 : dueAt_; }
   void Disarm(Nanoseconds time);
+  // DueAt's rare case, out of line so that a model's CatchUp keeps no
+  // registers for it.
+  __attribute__((noinline)) void DueEarlier(Nanoseconds time);
   Register* Slot(uint32_t offset) {
     const uint32_t i = offset >> 2;
     return i < decode_.size() ? decode_[i] : &undecoded_;

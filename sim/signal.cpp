@@ -44,11 +44,15 @@ ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameR
 }
 
 void ToneSignal::Codes(uint64_t first, uint32_t* out, size_t n) {
+  // Whole stretches of the period at a time.
   const size_t period = codes_.size();
   size_t i = static_cast<size_t>(first % period);
-  for (size_t j = 0; j < n; ++j) {
-    out[j] = codes_[i];
-    if (++i == period) i = 0;
+  while (n != 0) {
+    const size_t run = std::min(n, period - i);
+    std::copy_n(codes_.data() + i, run, out);
+    out += run;
+    n -= run;
+    i = 0;
   }
 }
 

@@ -33,7 +33,6 @@ struct Hit {
   sim::Bus* bus = nullptr;
   uintptr_t lastAddress = 1;
   sim::Register* last = nullptr;
-  uint32_t lastOffset = 0;  // into the span
 };
 Hit hit;
 
@@ -162,13 +161,13 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 
 uint32_t ReadRegister32(volatile uint32_t* reg) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
-  if (address == hit.lastAddress) return hit.bus->Read32(hit.span, *hit.last, hit.lastOffset);
+  const auto offset = [address] { return static_cast<uint32_t>(address - hit.start); };
+  if (address == hit.lastAddress) return hit.bus->Read32(hit.span, *hit.last, offset);
   const uintptr_t word = WordIndex(address - hit.start);
   if (word >= hit.words) return SlowRead(reg);
   hit.lastAddress = address;
   hit.last = hit.span.decode[word];
-  hit.lastOffset = static_cast<uint32_t>(4 * word);
-  return hit.bus->Read32(hit.span, *hit.last, hit.lastOffset);
+  return hit.bus->Read32(hit.span, *hit.last, offset);
 }
 
 void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
