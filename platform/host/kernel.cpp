@@ -24,8 +24,9 @@ std::vector<host::Reservation> reservations;
 // The window of the last register access, straight to its bus: the
 // program's accesses come in long runs through one window, and its poll
 // loops read one register over and over. words 0: none. The span is the part
-// of the window's binding inside one register block; the last register read
-// through it is kept decoded, by its address (1: none, never an access's).
+// of the window's binding inside one register block; the last register with
+// no read hook read through it is kept decoded, by its address (1: none,
+// never an access's).
 struct Hit {
   uintptr_t start = 0;
   uintptr_t words = 0;  // the span's size in words
@@ -165,9 +166,14 @@ uint32_t ReadRegister32(volatile uint32_t* reg) {
   if (address == hit.lastAddress) return hit.bus->Read32(hit.span, *hit.last, offset);
   const uintptr_t word = WordIndex(address - hit.start);
   if (word >= hit.words) return SlowRead(reg);
-  hit.lastAddress = address;
-  hit.last = hit.span.decode[word];
-  return hit.bus->Read32(hit.span, *hit.last, offset);
+  sim::Register& r = *hit.span.decode[word];
+  // A register with a read hook leaves the inline path on every read anyway:
+  // kept decoded, it would only push out the register a loop polls.
+  if (!r.row.read) {
+    hit.lastAddress = address;
+    hit.last = &r;
+  }
+  return hit.bus->Read32(hit.span, r, offset);
 }
 
 void WriteRegister32(volatile uint32_t* reg, uint32_t value) {
