@@ -71,12 +71,16 @@ void Bus::Write32(uint32_t address, uint32_t value) {
 
 // Once a frame (a hook or an event), or every access while traced. The
 // plain case (a hook before the next event) calls nothing but the hook.
-uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
-  if (now_ >= watchAt_) return ServeWatchedRead32(span, reg, offset);
+inline uint32_t Bus::ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset) {
   RegisterBlock& block = *span.block;
   if (block.Due(now_)) return ServeDueRead32(span, reg, offset);
   if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
   return block.ReadReached(reg);
+}
+
+uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
+  if (now_ >= watchAt_) return ServeWatchedRead32(span, reg, offset);
+  return ServeUnwatchedRead32(span, reg, offset);
 }
 
 // The refusal is decided first: a refused read changes nothing, and the model
@@ -91,9 +95,7 @@ uint32_t Bus::ServeDueRead32(const Span& span, Register& reg, uint32_t offset) {
 uint32_t Bus::ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset) {
   CheckAlarm();
   if (trace_) return ServeTracedRead32(span, reg, offset);
-  if (span.block->Due(now_)) return ServeDueRead32(span, reg, offset);
-  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
-  return span.block->ReadReached(reg);
+  return ServeUnwatchedRead32(span, reg, offset);
 }
 
 uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {

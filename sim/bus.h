@@ -125,6 +125,7 @@ class Bus {
   uint32_t ServeRead32(const Span& span, Register& reg, uint32_t offset);
   // Its cases apart from a read before the block's next event: the model
   // catches up first; the alarm rings or the trace records.
+  uint32_t ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeDueRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
