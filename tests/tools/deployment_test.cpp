@@ -459,4 +459,22 @@ TEST(Deployment, DISABLED_WholeRepeatedHoursResolveByTheCadence) {
   }
 }
 
+// Three runs of the default configuration (a write every 2 s, three per run)
+// into one folder: one ending at the change back's first pass, one across the
+// change, one starting 4 s after it. Whether the third run's writes and the
+// second run's last lie in the first pass or the second, the split breaks
+// the cadence twice (a restart either way): those names cannot be told and
+// keep both candidates; none gets the wrong one.
+TEST_F(SimulatedDeployment, RunsRestartedAroundTheChangeBackGetNoWrongTime) {
+  const Zone& z = kZones[0];
+  int64_t back;
+  {
+    ScopedTz tz(z.rule);
+    back = LibraryChange(z.year, z.backMonth);
+  }
+  const int shift = z.shiftMinutes * 60;
+  EXPECT_GT(Check(z, {"three runs around the change back", {back - shift - 6, back - 4, back + 4}, 1000, 2, 3}),
+            0u);
+}
+
 }  // namespace
