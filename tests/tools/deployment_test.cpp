@@ -219,6 +219,19 @@ TEST(Deployment, GapsRunsSplitsAndTornTailsAgainstTheCadence) {
   EXPECT_TRUE(d.records[2].flags & datatools::kEarlierRunFile);
   EXPECT_EQ(d.tornFiles, 1u);
   EXPECT_EQ(d.sharedFiles, 1u);
+
+  // Three writes a run, every 2 s: a run that lost its second write, then a
+  // new run 10 s after its third (five cadences, but a run makes no more).
+  DeploymentSettings perRun = Settings("UTC0", 1000, 1000, 2);
+  perRun.filesPerRun = 3;
+  datatools::BuildDeployment(Writes(perRun.zone, {t0, t0 + 4, t0 + 14, t0 + 16, t0 + 18}, 4000), perRun, &d);
+  ASSERT_EQ(d.gaps.size(), 2u);
+  EXPECT_EQ(d.gaps[0].kind, datatools::GapKind::kMissingWrites);
+  EXPECT_EQ(d.gaps[0].missingWrites, 1);
+  EXPECT_EQ(d.gaps[1].kind, datatools::GapKind::kRestart);
+  ASSERT_EQ(d.runs.size(), 2u);
+  EXPECT_EQ(d.runs[1].first, 2u);
+  EXPECT_FALSE(d.runs[0].stoppedEarly);
 }
 
 TEST(Deployment, MeasuresTheCadenceWithoutAConfiguration) {

@@ -345,11 +345,15 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
   const uint32_t rate = settings.rate;
   size_t runStart = sure.empty() ? 0 : sure.front();
   std::vector<std::pair<size_t, size_t>> runBounds;  // first, last sure record of each run
+  int64_t runWrites = 1;  // writes of the run so far, missing ones counted
   for (size_t k = 1; k < sure.size() && cadence.source != CadenceSource::kNone; ++k) {
     const Record& p = d->records[sure[k - 1]];
     const Record& q = d->records[sure[k]];
     const double interval = static_cast<double>(q.writeUtc - p.writeUtc);
-    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) continue;
+    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) {
+      ++runWrites;
+      continue;
+    }
     Gap g;
     g.after = sure[k - 1];
     g.before = sure[k];
@@ -358,16 +362,22 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     const double steps = cadence.seconds > 0 ? std::round(interval / cadence.seconds) : 0;
     if (interval < cadence.seconds - cadence.tolerance) {
       g.kind = GapKind::kTooClose;
-    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance) {
+    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance &&
+               // A run makes the configuration's count of writes and no more:
+               // past it, the next write is a new run's.
+               (settings.filesPerRun <= 0 || runWrites + static_cast<int64_t>(steps) <= settings.filesPerRun)) {
       g.kind = GapKind::kMissingWrites;
       g.missingWrites = static_cast<int64_t>(steps) - 1;
     } else {
       g.kind = GapKind::kRestart;
     }
     d->gaps.push_back(g);
-    if (g.kind != GapKind::kMissingWrites) {
+    if (g.kind == GapKind::kMissingWrites) {
+      runWrites += g.missingWrites + 1;
+    } else {
       runBounds.push_back({runStart, sure[k - 1]});
       runStart = sure[k];
+      runWrites = 1;
     }
   }
   if (!sure.empty()) runBounds.push_back({runStart, sure.back()});
