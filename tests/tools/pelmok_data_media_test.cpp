@@ -1,6 +1,7 @@
 // pelmok-data export, plot and report on a simulated deployment whose true
 // write instants the run knows (pelmok-daq --start-time and the cadence the
-// configuration gives), across the change back from summer time: names,
+// configuration gives), at the end of the hour the change back from summer
+// time repeats: names,
 // bext and GUANO read back by readers made from the formats' descriptions,
 // cue points by libsndfile, pictures by cairo, the report by headless
 // Chromium.
@@ -27,8 +28,9 @@ using toolprocess::Outcome;
 using toolprocess::Quote;
 
 constexpr int kRate = 8000;
-// 2026-10-25T00:59:30Z: summer time in Europe ends at 01:00:00Z.
-constexpr int64_t kStart = 1792889970;
+// 2026-10-25T01:59:30Z: summer time in Europe ended at 01:00:00Z, and the
+// names of 02:00 to 03:00 local time repeat until 02:00:00Z.
+constexpr int64_t kStart = 1792893570;
 constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
 constexpr int kWrites = 12;
 
@@ -73,8 +75,11 @@ std::vector<int32_t> DataFileCodes(const std::string& bytes, size_t firstWord, s
 }
 
 // One simulated deployment for the whole suite: 12 writes, 10 s apart, of
-// 1 s records at 8 kHz (the default tone), from 00:59:30Z: the writes at
-// 00:59:40Z and 00:59:50Z are named in summer time, the rest after the change.
+// 1 s records at 8 kHz (the default tone), from 01:59:30Z: the writes at
+// 01:59:40Z and 01:59:50Z have repeated-hour names (told by the cadence and
+// the writes after them), the rest names of one second each. A write lost
+// among them is told too; one lost between the two passes of the repeated
+// hour could not be (the writes after it could be a restart's in either pass).
 class MediaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -256,7 +261,7 @@ TEST_F(MediaTest, PlotDrawsRecordsOnAUtcAxisAndGapsAsGaps) {
   local.MakeDirs("lost");
   for (const std::string& name : scratch_->List("device/Hard Disk/Pelmok/Data"))
     local.WriteFile("lost/" + name, scratch_->ReadFile("device/Hard Disk/Pelmok/Data/" + name));
-  // Lose the fifth and sixth writes: the files named after the third-from-summer-time ones.
+  // Lose the fifth and sixth writes.
   local.MakeDirs("names");
   ASSERT_EQ(Tool("export " + Deployment() + "-o " + Quote(Path("names")) + " " + Quote(Data())).status, 0);
   for (int k : {4, 5}) {
@@ -341,12 +346,12 @@ TEST_F(MediaTest, ReportIsOnePageWithItsPicturesLoadedInHeadlessChromium) {
   std::vector<std::string> names = scratch_->List("device/Hard Disk/Pelmok/Data");
   for (const std::string& name : names)
     local.WriteFile("data/" + name, scratch_->ReadFile("device/Hard Disk/Pelmok/Data/" + name));
-  ASSERT_GE(names.size(), 4u);
+  ASSERT_GE(names.size(), 5u);
   std::string bytes = local.ReadFile("data/" + names[0]);
   bytes[4 * 100 + 3] = 0x01;                  // bits above 23 in word 100
   std::memset(&bytes[4 * 200], 0, 4 * 40);    // 40 zero words
   local.WriteFile("data/" + names[0], bytes + std::string("\x01\x02", 2));  // and a torn tail
-  ASSERT_EQ(std::remove(Path("data/" + names[2]).c_str()), 0);
+  ASSERT_EQ(std::remove(Path("data/" + names[4]).c_str()), 0);  // a write after the repeated hour
   const Outcome o = Tool("report " + Deployment() + "-o " + Quote(Path("report.html")) + " " + Quote(Path("data")));
   ASSERT_EQ(o.status, 0) << o.err;
   const std::string html = local.ReadFile("report.html");

@@ -49,7 +49,7 @@ class PassSplit {
             double change)
       : e_(e), c_(cadence), tol_(tolerance), before_(before), after_(after), change_(change) {}
 
-  // best[i][side] = the cheapest split (see Break) with element i on `side` (0: first pass).
+  // best[i][side] = fewest breaks of any split with element i on `side` (0: first pass).
   void Solve(std::vector<std::array<int, 2>>* best) {
     best->assign(e_.size(), {INT_MAX, INT_MAX});
     Run(-1, best);
@@ -67,19 +67,13 @@ class PassSplit {
     int rest = INT_MAX / 2;    // breaks from here to the end
   };
 
-  // A break in the cadence costs kBreak plus the writes it leaves missing, so
-  // the fewest breaks decide first and, between splits that break it equally
-  // often, the one that leaves the fewest writes missing wins: a lost write
-  // in the repeated hour is one break either way, but only the true split
-  // leaves one write missing rather than an hour's worth.
-  static constexpr int kBreak = 4096;
-  static constexpr int kUnknownBreak = 2 * kBreak - 1;  // a break of unknown length
-  int Break(double interval) const {
-    if (std::fabs(interval - c_) <= tol_) return 0;
-    if (interval < 0) return kUnknownBreak;
-    const double missing = interval > c_ ? std::floor(interval / c_ + 0.5) - 1 : 0;
-    return kBreak + static_cast<int>(std::min(missing, static_cast<double>(kBreak - 1)));
-  }
+  // A break counts once, however long: a gap may be writes lost or a run
+  // restarted at any time, so how many writes a split would leave missing
+  // says nothing about which split is true. Splits that break the cadence
+  // equally often leave their records with both candidates. (Collapsing a
+  // far-back side to kFar loses nothing then: whichever element it was, the
+  // next write on that side breaks the cadence once.)
+  int Break(double interval) const { return std::fabs(interval - c_) > tol_ ? 1 : 0; }
   double At(size_t i, int side) const { return side == 0 ? e_[i].a : e_[i].b; }
   int Start(double first) const { return std::isnan(before_) ? 0 : Break(first - before_); }
   int End(double last) const { return std::isnan(after_) ? 0 : Break(after_ - last); }
@@ -117,7 +111,7 @@ class PassSplit {
           if (s.other == kNone) {
             cost = side == 0 ? Start(e_[next].a) : 0;
           } else if (s.other == kFar) {
-            cost = kUnknownBreak;
+            cost = 1;
           } else {
             cost = Break(At(next, side) - At(static_cast<size_t>(s.other), side));
           }
@@ -135,7 +129,7 @@ class PassSplit {
         cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
       } else if (lastSecond != kNone) {
         if (firstSecond < 0 || lastFirst == kFar) {
-          cost += kUnknownBreak;
+          cost += 1;
         } else {
           cost += Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
         }
@@ -143,7 +137,7 @@ class PassSplit {
       if (lastSecond == kNone) {
         cost += End(e_[last].a);
       } else {
-        cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : kUnknownBreak) : End(e_[static_cast<size_t>(lastSecond)].b);
+        cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1) : End(e_[static_cast<size_t>(lastSecond)].b);
       }
       return cost;
     };
@@ -351,11 +345,15 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
   const uint32_t rate = settings.rate;
   size_t runStart = sure.empty() ? 0 : sure.front();
   std::vector<std::pair<size_t, size_t>> runBounds;  // first, last sure record of each run
+  int64_t runWrites = 1;  // writes of the run so far, missing ones counted
   for (size_t k = 1; k < sure.size() && cadence.source != CadenceSource::kNone; ++k) {
     const Record& p = d->records[sure[k - 1]];
     const Record& q = d->records[sure[k]];
     const double interval = static_cast<double>(q.writeUtc - p.writeUtc);
-    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) continue;
+    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) {
+      ++runWrites;
+      continue;
+    }
     Gap g;
     g.after = sure[k - 1];
     g.before = sure[k];
@@ -364,16 +362,22 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     const double steps = cadence.seconds > 0 ? std::round(interval / cadence.seconds) : 0;
     if (interval < cadence.seconds - cadence.tolerance) {
       g.kind = GapKind::kTooClose;
-    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance) {
+    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance &&
+               // A run makes the configuration's count of writes and no more:
+               // past it, the next write is a new run's.
+               (settings.filesPerRun <= 0 || runWrites + static_cast<int64_t>(steps) <= settings.filesPerRun)) {
       g.kind = GapKind::kMissingWrites;
       g.missingWrites = static_cast<int64_t>(steps) - 1;
     } else {
       g.kind = GapKind::kRestart;
     }
     d->gaps.push_back(g);
-    if (g.kind != GapKind::kMissingWrites) {
+    if (g.kind == GapKind::kMissingWrites) {
+      runWrites += g.missingWrites + 1;
+    } else {
       runBounds.push_back({runStart, sure[k - 1]});
       runStart = sure[k];
+      runWrites = 1;
     }
   }
   if (!sure.empty()) runBounds.push_back({runStart, sure.back()});

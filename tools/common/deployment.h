@@ -138,7 +138,8 @@ double CadenceTolerance(double cadenceSeconds);
 
 enum class GapKind {
   kMissingWrites,  // the interval is a whole number of cadences: writes of one run missing
-  kRestart,        // not a whole number: the run ended and a new one began
+  kRestart,        // not a whole number, or more writes than a run makes (files per run):
+                   // the run ended and a new one began
   kTooClose,       // shorter than the cadence: writes closer than one run makes them
 };
 const char* GapKindText(GapKind kind);  // "missing writes", "restart", "too close"
