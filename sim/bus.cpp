@@ -37,6 +37,7 @@ const Bus::Region* Bus::Find(uint32_t address) const {
 }
 
 void Bus::SetTrace(TraceSink* sink) {
+  EndTraceRun(0);
   trace_ = sink;
   Watch();
   for (const Region& r : regions_) r.block->SetTraced(sink != nullptr);
@@ -99,15 +100,44 @@ uint32_t Bus::ServeWatchedRead32(const Span& span, Register& reg, uint32_t offse
 }
 
 uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {
+  EndTraceRun(1);
   uint32_t value;
   const uint32_t address = span.physical + offset;
   if (!span.block->Read(reg, now_, &value)) return Refused(address, nullptr);
-  Trace(false, address, value, reg.row.name);
+  const TraceRecord read{now_, false, address, value, reg.row.name};
+  trace_->Record(read);
+  StartTraceRun(*span.block, reg, read);
   return value;
+}
+
+void Bus::StartTraceRun(RegisterBlock& block, Register& reg, const TraceRecord& read) {
+  if (!block.ArmTraceRun(reg)) return;
+  runBlock_ = &block;
+  runRegister_ = &reg;
+  runRead_ = read;
+  runOpenedAt_ = AccessCount();
+}
+
+void Bus::TellTraceRun(uint64_t pending) {
+  Register& reg = *runRegister_;
+  runBlock_->DisarmTraceRun(reg);
+  runRegister_ = nullptr;
+  const uint64_t count = AccessCount() - pending - runOpenedAt_;
+  if (count == 0) return;
+  // Only an access changes a register: a value that moved during the run
+  // moved behind the bus's back (a backdoor), and the run's lines would lie.
+  if (reg.value != runRead_.value) {
+    Fault("bus: %s changed from 0x%08x to 0x%08x with no access during a traced run of reads",
+          Describe(runRead_.address).c_str(), runRead_.value, reg.value);
+  }
+  TraceRecord first = runRead_;
+  first.time += accessCost_;
+  trace_->RecordRepeats(first, count, accessCost_);
 }
 
 void Bus::ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value) {
   CheckAlarm();
+  EndTraceRun(1);
   if (trace_) Trace(true, span.physical + offset, value, reg.row.name);
   if (!span.block->Write(reg, now_, value)) Refused(span.physical + offset, &value);
 }
@@ -123,6 +153,7 @@ void Bus::RingAlarm() {
 
 uint32_t Bus::Serve32(uint32_t address, const uint32_t* written) {
   CheckAlarm();
+  EndTraceRun(1);
   const Region* r = Decode(address, written);
   if (!r) return 0xFFFFFFFFu;
   const uint32_t at = address - r->base;

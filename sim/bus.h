@@ -34,6 +34,13 @@ class TraceSink {
  public:
   virtual ~TraceSink() = default;
   virtual void Record(const TraceRecord& access) = 0;
+  // `count` reads like `first`, at first.time, + spacing, + 2 spacing, ...:
+  // a poll loop's run, which the bus serves without a call a read. By
+  // default each is recorded.
+  virtual void RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+    TraceRecord r = first;
+    for (uint64_t k = 0; k < count; ++k, r.time += spacing) Record(r);
+  }
 };
 
 class Bus {
@@ -89,11 +96,17 @@ class Bus {
   Nanoseconds AccessCost() const { return accessCost_; }
   // Lets virtual time pass with no access (tests, and the host's idle paths).
   void Advance(Nanoseconds span) {
+    EndTraceRun(0);
     now_ += span;
     idle_ += span;
   }
 
+  // While traced, the reads that repeat a plain read of one register before
+  // its block's next event stay on the inline path too; the trace hears of
+  // them (RecordRepeats) at the next access that leaves it, at Advance, at
+  // SetTrace and here.
   void SetTrace(TraceSink* sink);
+  void EndTraceRun() { EndTraceRun(0); }
   // Calls `ring` once, at the first access at or after `at` that leaves the
   // hot path (every due event, hook, write and traced access does; a poll
   // loop reaches one every converter frame). For a tool's progress: the
@@ -137,6 +150,14 @@ class Bus {
     trace_->Record(TraceRecord{now_, write, address, value, name});
   }
 
+  // Opens the run after a traced read of `reg` that it may repeat inline.
+  void StartTraceRun(RegisterBlock& block, Register& reg, const TraceRecord& read);
+  // Closes it; `pending` accesses counted already are not the run's.
+  void EndTraceRun(uint64_t pending) {
+    if (runRegister_) TellTraceRun(pending);
+  }
+  void TellTraceRun(uint64_t pending);
+
   void CheckAlarm() {
     if (now_ >= alarmAt_) RingAlarm();
   }
@@ -154,6 +175,12 @@ class Bus {
   Nanoseconds accessCost_;
   Nanoseconds idle_ = 0;  // time passed by Advance
   TraceSink* trace_ = nullptr;
+  // The traced run of inline reads: its register, the read that opened it and
+  // the access count then.
+  RegisterBlock* runBlock_ = nullptr;
+  Register* runRegister_ = nullptr;
+  TraceRecord runRead_{};
+  uint64_t runOpenedAt_ = 0;
 };
 
 }  // namespace sim

@@ -55,7 +55,8 @@ struct Register {
   // The poll loops' fast path: a read before this time is the stored value
   // (Bus::Read32 on a span). Never later than the block's next event, and 0
   // while the register has a read hook, is not readable or the bus is
-  // traced; only RegisterBlock sets it (Arm, DueAt, SetTraced, SetReadHook).
+  // traced (but for the register of a traced run of reads); only
+  // RegisterBlock sets it (Arm, DueAt, SetTraced, SetReadHook, ArmTraceRun).
   Nanoseconds plainBefore;
   ReadHook tableRead;  // the row's own read hook while row.read is swapped
   bool plainRead;      // readable, no read hook: a read is the stored value
@@ -147,8 +148,16 @@ class RegisterBlock {
   const char* Refusal(uint32_t offset) const;
 
   // While the bus is traced no read is plain, so that every one reaches the
-  // bus's full path and its trace.
+  // bus's full path and its trace; but the one the bus opens a run on.
   void SetTraced(bool traced);
+  // Arms `r` while traced if a read of it now is plain until the next event
+  // (true); DisarmTraceRun ends that.
+  bool ArmTraceRun(Register& r) {
+    if (r.row.read || !Readable(r) || dueAt_ == 0) return false;
+    r.plainBefore = dueAt_;
+    return true;
+  }
+  void DisarmTraceRun(Register& r) { r.plainBefore = 0; }
 
  protected:
   // The model's own clock: CatchUp(now) runs before the first access at or

@@ -84,6 +84,16 @@ void TextTrace::Record(const TraceRecord& access) {
   runNext_ = access.time + bus_.AccessCost();
 }
 
+void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+  if (form_ == kCompact && runLength_ != 0 && first.time == runNext_ && spacing == bus_.AccessCost() &&
+      first.address == run_.address && first.value == run_.value && !first.write) {
+    runLength_ += count;
+    runNext_ += count * spacing;
+    return;
+  }
+  TraceSink::RecordRepeats(first, count, spacing);
+}
+
 const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   // Blocks sit 64 KB apart or more: fold the block into the slot so that the
   // registers of one run's few blocks seldom share a slot.

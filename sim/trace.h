@@ -41,6 +41,7 @@ class TextTrace : public TraceSink {
   TextTrace& operator=(const TextTrace&) = delete;
 
   void Record(const TraceRecord& access) override;
+  void RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) override;
   // Hands the buffered lines, a pending run of reads included, to the file
   // (not fflush). Returns false if the file refused them.
   bool Flush();

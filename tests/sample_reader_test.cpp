@@ -28,7 +28,8 @@ class SampleReaderTest : public testsupport::BoardTest {
     UnmapRegisterWindow(SspRegPtr);
     BoardTest::TearDown();
   }
-  size_t Reads(uint32_t offset) const {
+  size_t Reads(uint32_t offset) {
+    bus().EndTraceRun();  // the poll loop's last run of reads
     size_t n = 0;
     for (const auto& r : trace.records) n += !r.write && r.address == 0x41900000u + offset;
     return n;

@@ -8,6 +8,7 @@
 
 #include "hardware/register_windows.h"
 #include "hardware/ssp3.h"
+#include "sim/pxa27x_ssp.h"
 #include "sim/trace.h"
 #include "tests/test_support.h"
 
@@ -99,6 +100,39 @@ TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
   UnmapRegisterWindow(v_pClkRegs);
   UnmapRegisterWindow(SspRegPtr);
   UnmapRegisterWindow(GpioRegPtr);
+}
+
+TEST_F(TraceTest, ARunOfReadsServedInlineIsTracedInFullAndABackdoorChangeInItIsAFault) {
+  SspRegPtr = MapPhysicalAddr(0x41900000, 24);
+  ASSERT_NE(SspRegPtr, nullptr);
+  testsupport::RecordingTrace trace;
+  bus().SetTrace(&trace);
+  const auto sssrReads = [&] {
+    bus().EndTraceRun();
+    std::vector<sim::Nanoseconds> times;
+    for (const auto& r : trace.records)
+      if (!r.write && r.address == 0x41900008u) times.push_back(r.time);
+    return times;
+  };
+  // The port is idle: no event, every read of SSSR but the first inline.
+  const sim::Nanoseconds start = bus().Now();
+  for (int k = 0; k < 7; ++k) RegRead(SspRegPtr, 0x08);
+  const std::vector<sim::Nanoseconds> times = sssrReads();
+  ASSERT_EQ(times.size(), 7u);
+  for (size_t k = 0; k < times.size(); ++k) EXPECT_EQ(times[k], start + (k + 1) * bus().AccessCost());
+  // A word pushed in by the backdoor changes SSSR with no access: the run's
+  // lines would carry the old value, so closing it faults.
+  testsupport::FaultCatcher catcher;
+  RegRead(SspRegPtr, 0x08);
+  RegRead(SspRegPtr, 0x08);
+  board().ssp3TestPort().Inject(5);
+  EXPECT_NE(RegRead(SspRegPtr, 0x08) & 0x8u, 0u);  // RNE: the program sees the word
+  RegRead(SspRegPtr, 0x10);
+  const std::vector<std::string> faults = testsupport::FaultCatcher::Take();
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_NE(faults[0].find("SSP3.SSSR changed from 0x0000f004"), std::string::npos) << faults[0];
+  bus().SetTrace(nullptr);
+  UnmapRegisterWindow(SspRegPtr);
 }
 
 }  // namespace

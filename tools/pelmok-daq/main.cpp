@@ -291,6 +291,7 @@ double RunSeconds(const std::string& root, uint32_t frameRate) {
 // Standard error stays the console alone, so the tool's word on a fault goes
 // to standard output, and the run ends there with status 3.
 sim::TextTrace* runTrace = nullptr;
+sim::Bus* runBus = nullptr;  // the traced bus, whose run of reads the trace has not heard of yet
 // At namespace scope, so an exit before the run discards what was begun.
 datatools::OutputFile traceOutput;
 
@@ -307,7 +308,10 @@ bool FinishTrace(bool written) {
 void StopRun(const char* why, const std::string& message) {
   std::fflush(stderr);
   // The accesses that led to the fault are the trace's most useful lines.
-  if (runTrace != nullptr) FinishTrace(runTrace->Flush());
+  if (runTrace != nullptr) {
+    runBus->EndTraceRun();
+    FinishTrace(runTrace->Flush());
+  }
   std::printf("\npelmok-daq: %s, run stopped: %s\n", why, message.c_str());
   std::fflush(stdout);
   std::_Exit(3);
@@ -369,6 +373,7 @@ int Run(int argc, char** argv) {
         board.bus(), traceFile, options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
     board.bus().SetTrace(trace.get());
     runTrace = trace.get();
+    runBus = &board.bus();
   }
   sim::SetFaultHandler(StopOnFault);
   host::SessionOptions sessionOptions;
