@@ -5,7 +5,7 @@
 namespace sim {
 
 RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows)
-    : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, 0, nullptr, false} {
+    : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, 0, nullptr} {
   uint32_t end = 0;
   for (const RegisterRow& row : rows)
     if (row.offset < kSpan && row.offset / 4 + 1 > end) end = row.offset / 4 + 1;
@@ -17,7 +17,7 @@ RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> row
             blockName, row.name, row.offset);
       continue;
     }
-    registers_.push_back(Register{row, row.reset, 0, row.read, (row.access & kReadable) && !row.read});
+    registers_.push_back(Register{row, row.reset, 0, row.read});
   }
   for (Register& r : registers_) decode_[r.row.offset >> 2] = &r;
 }
@@ -43,7 +43,6 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   Register* r = Find(offset);
   if (!r) return;
   r->row.read = hook ? hook : r->tableRead;
-  r->plainRead = (r->row.access & kReadable) && !r->row.read;
   r->plainBefore = 0;
 }
 

@@ -59,7 +59,6 @@ struct Register {
   // RegisterBlock sets it (Arm, DueAt, SetTraced, SetReadHook, ArmTraceRun).
   Nanoseconds plainBefore;
   ReadHook tableRead;  // the row's own read hook while row.read is swapped
-  bool plainRead;      // readable, no read hook: a read is the stored value
 };
 
 // Turns a model's member function into a hook:
