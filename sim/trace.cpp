@@ -94,45 +94,52 @@ void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseco
   TraceSink::RecordRepeats(first, count, spacing);
 }
 
-const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
+inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   // Blocks sit 64 KB apart or more: fold the block into the slot so that the
   // registers of one run's few blocks seldom share a slot.
   Name& slot = names_[((address >> 2) ^ (address >> 16)) % kNameSlots];
-  if (slot.address != address) {
-    std::string text(10, ' ');
-    PutHex32(&text[0], address);
-    text += ' ';
-    text += bus_.Describe(address);
-    if (text.size() > kNameText) text.resize(kNameText);
-    slot.address = address;
-    slot.size = text.size();
-    std::memset(slot.text, ' ', sizeof slot.text);
-    std::memcpy(slot.text, text.data(), text.size());
-  }
+  if (slot.address != address) FillName(slot, address);
   return slot;
 }
 
-void TextTrace::SetTime(uint64_t time) {
-  // Accesses are a few hundred ns apart: the digits above the last four
-  // change once in many lines and are formatted only then.
-  char* const end = time_ + kTimeEnd;
-  if (time < timeBase_ || time - timeBase_ >= 10000) {
-    timeBase_ = time - time % 10000;
-    char* p = end - 4;
-    highDigits_ = 0;
-    for (uint64_t v = time / 10000; v != 0; v /= 10) {
-      *--p = static_cast<char>('0' + v % 10);
-      ++highDigits_;
-    }
-  }
+void TextTrace::FillName(Name& slot, uint32_t address) {
+  std::string text(10, ' ');
+  PutHex32(&text[0], address);
+  text += ' ';
+  text += bus_.Describe(address);
+  if (text.size() > kNameText) text.resize(kNameText);
+  slot.address = address;
+  slot.size = text.size();
+  std::memset(slot.text, ' ', sizeof slot.text);
+  std::memcpy(slot.text, text.data(), text.size());
+}
+
+inline void TextTrace::SetTime(uint64_t time) {
+  // Accesses are a few hundred ns apart and frames ten thousand or so: the
+  // digits above the last eight change once in many frames and are
+  // formatted only then.
+  if (time < timeBase_ || time - timeBase_ >= kTimeLow) SetHighDigits(time);
   const unsigned low = static_cast<unsigned>(time - timeBase_);
-  std::memcpy(end - 4, kTables.decimal[low], 4);
+  char* const end = time_ + kTimeEnd;
+  std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
+  std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
   if (highDigits_ != 0) {
-    timeDigits_ = highDigits_ + 4;
+    timeDigits_ = highDigits_ + 8;
   } else {
-    timeDigits_ = low >= 1000 ? 4 : low >= 100 ? 3 : low >= 10 ? 2 : 1;
+    timeDigits_ = 1;
+    for (unsigned v = low; v >= 10; v /= 10) ++timeDigits_;
   }
   lastTime_ = time;
+}
+
+void TextTrace::SetHighDigits(uint64_t time) {
+  timeBase_ = time - time % kTimeLow;
+  char* p = time_ + kTimeEnd - 8;
+  highDigits_ = 0;
+  for (uint64_t v = time / kTimeLow; v != 0; v /= 10) {
+    *--p = static_cast<char>('0' + v % 10);
+    ++highDigits_;
+  }
 }
 
 void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
@@ -154,14 +161,20 @@ void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
   *p++ = ' ';
   p = PutHex32(p, access.value);
   if (repeat > 1) {
-    char digits[24];
-    char* d = digits + sizeof digits;
-    for (uint64_t v = repeat; v != 0; v /= 10) *--d = static_cast<char>('0' + v % 10);
     *p++ = ' ';
     *p++ = 'x';
-    const size_t n = static_cast<size_t>(digits + sizeof digits - d);
-    std::memcpy(p, d, n);
-    p += n;
+    if (repeat < 10000) {  // the poll loops' runs: a table's digits, four bytes copied
+      const size_t n = repeat >= 1000 ? 4 : repeat >= 100 ? 3 : repeat >= 10 ? 2 : 1;
+      std::memcpy(p, kTables.decimal[repeat] + 4 - n, 4);
+      p += n;
+    } else {
+      char digits[24];
+      char* d = digits + sizeof digits;
+      for (uint64_t v = repeat; v != 0; v /= 10) *--d = static_cast<char>('0' + v % 10);
+      const size_t n = static_cast<size_t>(digits + sizeof digits - d);
+      std::memcpy(p, d, n);
+      p += n;
+    }
   }
   *p++ = '\n';
   used_ = static_cast<size_t>(p - buffer_.data());

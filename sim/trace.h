@@ -59,9 +59,11 @@ class TextTrace : public TraceSink {
     char text[kNameText + 32];  // room to copy 32 bytes at a time
   };
   const Name& NameOf(uint32_t address);
+  void FillName(Name& slot, uint32_t address);  // out of line: once a register
   // Brings time_ (the decimal digits of the last line's time, right-aligned)
   // to `time`.
   void SetTime(uint64_t time);
+  void SetHighDigits(uint64_t time);  // out of line: once in many frames
 
   const Bus& bus_;
   FILE* out_;
@@ -77,10 +79,11 @@ class TextTrace : public TraceSink {
   // The digits end at time_ + kTimeEnd, zeros to their left; a line copies
   // kTimeEnd bytes from the first digit on.
   static constexpr size_t kTimeEnd = 24;
+  static constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
   char time_[2 * kTimeEnd];
   size_t timeDigits_ = 1;
-  uint64_t timeBase_ = 0;  // the time of the digits above the last four, times 10^4
-  size_t highDigits_ = 0;  // how many of those there are (0 below 10^4)
+  uint64_t timeBase_ = 0;  // the time of the digits above the last eight, times 10^8
+  size_t highDigits_ = 0;  // how many of those there are (0 below 10^8)
 };
 
 }  // namespace sim

@@ -78,6 +78,49 @@ TEST_F(TraceTest, CompactTraceExpandsToEveryAccessByteForByte) {
   EXPECT_TRUE(device.ReadFile("expanded.txt") == everyText) << "the expanded compact trace differs";
 }
 
+// A line's fields against printf's: times across the digits the trace keeps
+// formatted between lines, and runs of every length of count.
+TEST_F(TraceTest, LinesCarryPrintfsDigitsWhateverTheTimeAndCount) {
+  const std::string path = device.path() + "/lines.txt";
+  FILE* out = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(out);
+  const uint32_t sssr = 0x41900008u, sscr0 = 0x41900000u;
+  const sim::Nanoseconds times[] = {0,         7,          9999,       10000,        99999999,
+                                    100000000, 100000001,  199999999,  123456789012, 123456789013,
+                                    5,         1000000000, 9999999999, 10000000000};
+  const uint64_t counts[] = {1, 2, 9, 10, 99, 999, 1000, 9999, 10000, 123456, 1, 18};
+  std::string expected;
+  char line[128];
+  {
+    sim::TextTrace trace(bus(), out, sim::TextTrace::kCompact);
+    size_t k = 0;
+    for (const sim::Nanoseconds t : times) {
+      const uint64_t n = counts[k % (sizeof counts / sizeof counts[0])];
+      // Alternate registers, so that no two of them make one run.
+      const uint32_t address = k % 2 ? sscr0 : sssr;
+      const uint32_t value = static_cast<uint32_t>(0x9E3779B9u * (k + 1));
+      const bool write = k % 5 == 3;
+      const sim::TraceRecord access{t, write, address, value, nullptr};
+      if (write || n == 1) {
+        trace.Record(access);
+      } else {
+        trace.Record(access);
+        sim::TraceRecord next = access;
+        next.time += bus().AccessCost();
+        trace.RecordRepeats(next, n - 1, bus().AccessCost());
+      }
+      const uint64_t shown = write ? 1 : n;
+      int used = std::snprintf(line, sizeof line, "%llu %c 0x%08x %s 0x%08x", static_cast<unsigned long long>(t),
+                               write ? 'W' : 'R', address, bus().Describe(address).c_str(), value);
+      if (shown > 1) used += std::snprintf(line + used, sizeof line - used, " x%llu", static_cast<unsigned long long>(shown));
+      expected += std::string(line, used) + "\n";
+      ++k;
+    }
+  }
+  std::fclose(out);
+  EXPECT_EQ(device.ReadFile("lines.txt"), expected);
+}
+
 TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
   MapSspRegisters();
   InitNSSP();
