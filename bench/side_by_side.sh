@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The speed ratios users feel, each pair of commands run alternately, five
-# rounds, medians compared (wall times are noisy on a shared machine; a ratio
-# of two commands run side by side is not):
+# rounds, the median of the rounds' ratios (wall times are noisy on a shared
+# machine; a ratio of two commands run side by side is not):
 #   terminal  pelmok-daq with its standard output a terminal (the progress
-#             line) against the same run piped, 50 simulated seconds
+#             line) against the same run piped, 200 simulated seconds
 #   trace     the default run traced to /dev/null against the simulated time
 #             it covers (times real time), compact and every-access, and the
 #             same run untraced
@@ -22,14 +22,19 @@ trap 'rm -rf "$work"' EXIT
 rounds=5
 export TZ=UTC0
 
-# seconds COMMAND...: wall (or, with CPU=user, user CPU) seconds of one run.
+# seconds COMMAND...: wall seconds of one run (with CPU=user its user CPU
+# seconds, with CPU=all user and system).
 seconds() {
-  local TIMEFORMAT='%3R %3U'
+  local TIMEFORMAT='%3R %3U %3S'
   if ! { time "$@" >/dev/null 2>"$work/err"; } 2>"$work/time"; then
     echo "$0: failed: $* ($(tail -1 "$work/err"))" >&2
     exit 1
   fi
-  if [ "${CPU:-wall}" = user ]; then cut -d' ' -f2 "$work/time"; else cut -d' ' -f1 "$work/time"; fi
+  case ${CPU:-wall} in
+  user) cut -d' ' -f2 "$work/time" ;;
+  all) awk '{ print $2 + $3 }' "$work/time" ;;
+  *) cut -d' ' -f1 "$work/time" ;;
+  esac
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -40,27 +45,45 @@ device() {  # device ROOT SAMPLES FILES-PER-WRITE RECORDS-PER-FILE
     "$2" "$4" "$3" >"$1/FlashFX Disk/Pelmok/PelmokConfig.txt"
 }
 
+# The ratio is the median of each round's ratio: a load that comes and goes
+# during the measurement then spoils rounds, not the comparison.
 pair() {  # pair LABEL-A LABEL-B: reads $work/a.cmd and $work/b.cmd
-  : >"$work/a" && : >"$work/b"
-  for _ in $(seq $rounds); do
-    seconds bash "$work/a.cmd" >>"$work/a"
-    seconds bash "$work/b.cmd" >>"$work/b"
-  done
+  : >"$work/a" && : >"$work/b" && : >"$work/r"
   local a b
-  a=$(median <"$work/a")
-  b=$(median <"$work/b")
-  awk -v la="$1" -v lb="$2" -v a="$a" -v b="$b" \
-    'BEGIN { printf "  %s %.3f s against %s %.3f s: %.2f\n", la, a, lb, b, (b > 0 ? a / b : 0) }'
+  for _ in $(seq $rounds); do
+    a=$(seconds bash "$work/a.cmd")
+    b=$(seconds bash "$work/b.cmd")
+    echo "$a" >>"$work/a" && echo "$b" >>"$work/b"
+    awk -v a="$a" -v b="$b" 'BEGIN { print (b > 0 ? a / b : 0) }' >>"$work/r"
+  done
+  awk -v la="$1" -v lb="$2" -v a="$(median <"$work/a")" -v b="$(median <"$work/b")" -v r="$(median <"$work/r")" \
+    'BEGIN { printf "  %s %.3f s against %s %.3f s: %.2f\n", la, a, lb, b, r }'
 }
 
 for w in "${which[@]}"; do
   case $w in
   terminal)
-    echo "terminal against pipe (50 simulated seconds, wall):"
-    device "$work/t" 200000 25 1
+    echo "terminal against pipe (200 simulated seconds, wall):"
+    device "$work/t" 1000000 20 1
     echo "rm -rf '$work/t/Hard Disk/Pelmok/Data/'*; script -qec \"$daq --bare --device-root '$work/t' --start-time 2026-01-01T00:00:00Z >/dev/tty 2>/dev/null\" /dev/null" >"$work/a.cmd"
-    echo "rm -rf '$work/t/Hard Disk/Pelmok/Data/'*; $daq --bare --device-root '$work/t' --start-time 2026-01-01T00:00:00Z >/dev/null 2>/dev/null" >"$work/b.cmd"
+    # The piped run goes through script as well, so the pty's set-up is not
+    # counted against the progress line.
+    echo "rm -rf '$work/t/Hard Disk/Pelmok/Data/'*; script -qec \"$daq --bare --device-root '$work/t' --start-time 2026-01-01T00:00:00Z 2>/dev/null | cat >/dev/null\" /dev/null" >"$work/b.cmd"
     pair terminal pipe
+    # The same two runs, 20 simulated seconds, counted in instructions, which
+    # the machine's load does not move (under valgrind the progress line is
+    # drawn far more often than in a plain run, so this is its upper bound).
+    if command -v valgrind >/dev/null; then
+      device "$work/t" 200000 10 1
+      for form in tty pipe; do
+        sed -e "s|script -qec \"|script -qec \"valgrind -q --tool=callgrind --callgrind-out-file=$work/cg.$form |" \
+          "$work/$([ $form = tty ] && echo a || echo b).cmd" >"$work/cg.cmd"
+        bash "$work/cg.cmd" >/dev/null 2>&1
+      done
+      awk '/^summary:/ { v[FILENAME] = $2 } END { for (f in v) if (f ~ /tty$/) t = v[f]; else p = v[f];
+             printf "  in instructions (callgrind, 20 simulated seconds): %.1f million against %.1f million: %.3f\n",
+                    t / 1e6, p / 1e6, t / p }' "$work/cg.tty" "$work/cg.pipe"
+    fi
     ;;
   trace)
     echo "the default run traced to /dev/null (wall):"
