@@ -104,9 +104,7 @@ uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset
   uint32_t value;
   const uint32_t address = span.physical + offset;
   if (!span.block->Read(reg, now_, &value)) return Refused(address, nullptr);
-  const TraceRecord read{now_, false, address, value, reg.row.name};
-  trace_->Record(read);
-  StartTraceRun(*span.block, reg, read);
+  StartTraceRun(*span.block, reg, Trace(false, address, value, reg.row.name));
   return value;
 }
 

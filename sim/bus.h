@@ -146,8 +146,11 @@ class Bus {
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
   uint32_t Refused(uint32_t address, const uint32_t* written) const;
-  void Trace(bool write, uint32_t address, uint32_t value, const char* name) const {
-    trace_->Record(TraceRecord{now_, write, address, value, name});
+  // Records the access now and returns its record.
+  TraceRecord Trace(bool write, uint32_t address, uint32_t value, const char* name) const {
+    const TraceRecord access{now_, write, address, value, name};
+    trace_->Record(access);
+    return access;
   }
 
   // Opens the run after a traced read of `reg` that it may repeat inline.

@@ -40,6 +40,21 @@ char* PutHex32(char* p, uint32_t v) {
   return p + 8;
 }
 
+// Writes four bytes past the digits at most.
+char* PutDecimal(char* p, uint64_t v) {
+  if (v < 10000) {  // the poll loops' runs: a table's digits, four bytes copied
+    const size_t n = v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1;
+    std::memcpy(p, kTables.decimal[v] + 4 - n, 4);
+    return p + n;
+  }
+  char digits[24];
+  char* d = digits + sizeof digits;
+  for (; v != 0; v /= 10) *--d = static_cast<char>('0' + v % 10);
+  const size_t n = static_cast<size_t>(digits + sizeof digits - d);
+  std::memcpy(p, d, n);
+  return p + n;
+}
+
 }  // namespace
 
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
@@ -67,11 +82,14 @@ bool TextTrace::Flush() {
   return WriteBuffer();
 }
 
+bool TextTrace::Continues(const TraceRecord& access) const {
+  return form_ == kCompact && runLength_ != 0 && access.time == runNext_ && access.address == run_.address &&
+         access.value == run_.value && !access.write;
+}
+
 void TextTrace::Record(const TraceRecord& access) {
   if (form_ == kEveryAccess) return Put(access, 1);
-  // The poll loops' runs: the same read again, one access later.
-  if (access.time == runNext_ && access.address == run_.address && access.value == run_.value &&
-      !access.write && runLength_ != 0) {
+  if (Continues(access)) {
     ++runLength_;
     runNext_ += bus_.AccessCost();
     return;
@@ -85,8 +103,7 @@ void TextTrace::Record(const TraceRecord& access) {
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (form_ == kCompact && runLength_ != 0 && first.time == runNext_ && spacing == bus_.AccessCost() &&
-      first.address == run_.address && first.value == run_.value && !first.write) {
+  if (spacing == bus_.AccessCost() && Continues(first)) {
     runLength_ += count;
     runNext_ += count * spacing;
     return;
@@ -163,18 +180,7 @@ void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
   if (repeat > 1) {
     *p++ = ' ';
     *p++ = 'x';
-    if (repeat < 10000) {  // the poll loops' runs: a table's digits, four bytes copied
-      const size_t n = repeat >= 1000 ? 4 : repeat >= 100 ? 3 : repeat >= 10 ? 2 : 1;
-      std::memcpy(p, kTables.decimal[repeat] + 4 - n, 4);
-      p += n;
-    } else {
-      char digits[24];
-      char* d = digits + sizeof digits;
-      for (uint64_t v = repeat; v != 0; v /= 10) *--d = static_cast<char>('0' + v % 10);
-      const size_t n = static_cast<size_t>(digits + sizeof digits - d);
-      std::memcpy(p, d, n);
-      p += n;
-    }
+    p = PutDecimal(p, repeat);
   }
   *p++ = '\n';
   used_ = static_cast<size_t>(p - buffer_.data());

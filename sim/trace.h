@@ -52,6 +52,8 @@ class TextTrace : public TraceSink {
   bool WriteBuffer();
   // The line of one access, with " x<repeat>" for a run of repeat > 1 reads.
   void Put(const TraceRecord& access, uint64_t repeat);
+  // `access` is the next read of the pending run (compact).
+  bool Continues(const TraceRecord& access) const;
   static constexpr size_t kNameText = 256;
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
