@@ -23,7 +23,7 @@ int Run(int argc, char** argv) {
   app.require_subcommand(1);
   const std::vector<datatools::Subcommand> commands = {
       datatools::AddInfoCommand(app), datatools::AddExportCommand(app), datatools::AddPlotCommand(app),
-      datatools::AddReportCommand(app)};
+      datatools::AddReportCommand(app), datatools::AddLevelsCommand(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
