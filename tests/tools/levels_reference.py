@@ -108,6 +108,8 @@ if nc.variables["psd"].units != "dB re 1 \u00b5Pa\u00b2/Hz" or nc.variables["fre
     problems.append("units " + nc.variables["psd"].units)
 if not nc.variables["time"].units.startswith("seconds since 1970-01-01") or nc.Conventions != "CF-1.8":
     problems.append("time units or Conventions")
+if not nc.source.startswith("Pelmok receiver data files, pelmok-data 0."):
+    problems.append("source attribute " + nc.source)
 if "calibration" not in nc.ncattrs() or cal_path not in nc.calibration:
     problems.append("calibration attribute")
 frequency = nc.variables["frequency"][:]

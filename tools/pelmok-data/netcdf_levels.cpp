@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "tools/common/board_time.h"
+#include "tools/common/version.h"
 
 namespace datatools {
 namespace {
@@ -93,7 +94,9 @@ bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context,
     s = Text(ncid_, psdVar_, "cell_methods", "time: mean (Welch: periodic Hann windows, 50% overlap)");
   if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "Conventions", "CF-1.8");
   if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "title", context.title);
-  if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "source", "Pelmok receiver data files, pelmok-data levels");
+  if (s == NC_NOERR)
+    s = Text(ncid_, NC_GLOBAL, "source",
+             "Pelmok receiver data files, " + tools::ProgramVersion("pelmok-data") + " levels");
   if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "calibration", context.calibration);
   if (s == NC_NOERR) s = Double(ncid_, NC_GLOBAL, "sample_rate_hz", bands.rateHz);
   if (s == NC_NOERR) s = Double(ncid_, NC_GLOBAL, "window_seconds", bands.windowSeconds);
