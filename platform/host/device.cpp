@@ -118,6 +118,7 @@ ssize_t CookieWrite(void* cookie, const char* buffer, size_t size) {
   }
   const size_t fits = Fits(s, size);
   const ssize_t done = fits > 0 ? write(s.fd, buffer, fits) : 0;
+  if (done < 0) return 0;  // errno as write() left it
   if (done > 0 && faults.volumeBytesLeft >= 0) faults.volumeBytesLeft -= done;
   if (done > 0 && s.powerBytesLeft > 0) s.powerBytesLeft -= done;
   CutPowerIfDue(s);

@@ -148,15 +148,13 @@ ResolvedPath ResolveDevicePath(const char* devicePath) {
     end = std::strchr(part, '\\');
     const std::string name(part, end ? static_cast<size_t>(end - part) : std::strlen(part));
     if (!name.empty()) {
-      const std::string entry = exists ? EntryNamed(path, name, &r.refusal) : std::string();
-      if (!r.refusal.empty()) return r;
+      // Past a refusal the path is only named, for the message.
+      const std::string entry = exists && r.refusal.empty() ? EntryNamed(path, name, &r.refusal) : "";
       exists = exists && !entry.empty();
       path += '/' + (exists ? entry : name);
       struct stat st;
-      if (exists && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      if (exists && r.refusal.empty() && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         r.refusal = path + " is a symbolic link, which no FAT volume holds";
-        return r;
-      }
     }
     if (end == nullptr) break;
   }

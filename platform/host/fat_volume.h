@@ -41,7 +41,7 @@ uint64_t ClustersUsed(const std::string& hostFolder, uint64_t clusterBytes);
 // part that exists as the folder spells it, matched without regard to case;
 // the missing rest as written. `refusal` is one line saying why no FAT volume
 // could hold the path (two names of one folder that differ only in case, a
-// symbolic link), and then the path opens nothing.
+// symbolic link), and then the path opens nothing (hostPath still names it).
 struct ResolvedPath {
   std::string hostPath;
   std::string refusal;

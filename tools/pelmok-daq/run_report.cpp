@@ -88,17 +88,17 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
     return when + "  not written: " + path + " (" + w.refusal + "): 0 of " + Grouped(recordBytes_) + " bytes";
   const long long added = w.after >= 0 ? w.after - w.before : 0;
   const bool whole = added >= 0 && static_cast<uint64_t>(added) == recordBytes_;
-  const std::string bytes = whole ? "(" + std::to_string(added) + " bytes)"
-                                  : "(short: " + Grouped(added > 0 ? added : 0) + " of " +
-                                        Grouped(recordBytes_) + " bytes)";
-  if (!w.existed) return when + "  wrote " + path + " " + bytes + ": created";
+  const std::string shortBy = "short: " + Grouped(added > 0 ? added : 0) + " of " + Grouped(recordBytes_) + " bytes";
+  if (!w.existed)
+    return when + "  wrote " + path + " (" + (whole ? std::to_string(added) + " bytes" : shortBy) + "): created";
   size_t first = index;
   for (size_t i = 0; i < index; ++i)
     if (writes_[i].path == w.path && writes_[i].opened) first = std::min(first, i);
   const std::string whose =
       first == index ? std::string("an earlier run's") : "this run's, from its write " + std::to_string(first + 1);
-  return when + "  appended to " + path + ", which existed before: " + bytes + " added (" +
-         std::to_string(w.after) + " bytes now): into an existing file (" + whose + ")";
+  return when + "  appended to " + path + ", which existed before: " +
+         (whole ? std::to_string(added) + " bytes added" : shortBy + " added") + " (" + std::to_string(w.after) +
+         " bytes now): into an existing file (" + whose + ")";
 }
 
 bool RunReport::PrintWrites(const sim::TimeZoneSetting& setting, const std::string& rule) {
