@@ -347,7 +347,8 @@ int Run(int argc, char** argv) {
   if (options.check) {
     daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
                         options.startTime.has_value() || !options.timeZoneRule.empty()};
-    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock);
+    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
+                                   daq::CheckDevice{options.bare, options.volumeSize});
   }
 
   // Nothing is created or replaced until every check has passed: the data
