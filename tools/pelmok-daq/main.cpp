@@ -34,6 +34,7 @@
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 #include "tools/common/output_file.h"
+#include "tools/common/standard_streams.h"
 #include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/options.h"
 
@@ -441,6 +442,7 @@ void StopOnException(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  datatools::GuardStandardStreams("pelmok-daq");
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
