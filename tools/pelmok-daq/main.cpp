@@ -83,10 +83,12 @@ bool LayOutDevice(const std::string& root) {
   host::SetDeviceRoot(oldRoot);
   struct stat st;
   if (ok && stat(existing.empty() ? config.c_str() : existing.c_str(), &st) != 0) {
-    // Whole or not at all: a full volume leaves no file, and the next run writes it.
+    // Whole or not at all: a full volume leaves no file, and the next run
+    // writes it. One that another run lays out first is used as it is.
     datatools::OutputFile file;
-    ok = file.Open(config, datatools::OutputPolicy{}, &reason) &&
-         file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason);
+    ok = (file.Open(config, datatools::OutputPolicy{}, &reason) &&
+          file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason)) ||
+         file.Error() == EEXIST;
   }
   if (!ok) std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(), reason.c_str());
   return ok;
