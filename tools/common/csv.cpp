@@ -15,7 +15,7 @@ std::string CsvField(std::string_view text) {
 std::string CsvLine(const std::vector<std::string>& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + CsvField(fields[i]);
-  return line + "\n";
+  return line + "\r\n";
 }
 
 }  // namespace datatools

@@ -93,7 +93,7 @@ bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::
       d, r,
       [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
         for (int32_t code : codes) {
-          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\n", index, static_cast<double>(index) / d.settings.rate, code,
+          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\r\n", index, static_cast<double>(index) / d.settings.rate, code,
                        AdcCodeToVolts(code));
           ++index;
         }
