@@ -255,6 +255,21 @@ void StopOnFault(const std::string& message) { StopRun("simulated board fault", 
 // ends the run as a fault does.
 bool runStarted = false;
 
+// The stand-in vendor libraries: an installed pelmok-daq finds them under the
+// library folder beside its bin/ (from /proc/self/exe, so a moved installation
+// still finds its own); a program in the build tree, the build's.
+std::string DefaultLibraryDir() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/') + 1) + PELMOK_STANDIN_INSTALLED "/full";
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+  }
+  return PELMOK_STANDIN_DIR "/full";
+}
+
 // What the report after the run needs, also where the power fails mid-run.
 struct Ending {
   const daq::Options* options;
@@ -318,7 +333,7 @@ void PowerLost(const std::string&) {
 using daq::DevicePathOn;
 
 int Run(int argc, char** argv) {
-  daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
+  daq::Options options = daq::ParseOptions(argc, argv, DefaultLibraryDir());
 
   std::string error;
   std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
@@ -335,7 +350,8 @@ int Run(int argc, char** argv) {
   if (options.check) {
     daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
                         options.startTime.has_value() || !options.timeZoneRule.empty()};
-    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock);
+    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
+                                   daq::CheckDevice{options.bare, options.volumeSize});
   }
 
   // Nothing is created or replaced until every check has passed: the data
