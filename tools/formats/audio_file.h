@@ -81,13 +81,20 @@ class AudioWriter {
   // Cue points hold 32-bit sample offsets: a file with cue marks ends there.
   static uint64_t CueSampleLimit();
 
+  // Where both libraries' bytes go: the descriptor, and the errno of the
+  // first write that failed, which then names every failure.
+  struct Sink {
+    int descriptor = -1;
+    int error = 0;
+  };
+
  private:
   bool Fail(const std::string& reason, std::string* error);
   bool OpenWav(const AudioProvenance& provenance, const std::vector<CueMark>& cues,
                std::string* error);
 
   void* file_ = nullptr;  // SNDFILE* or FLAC__StreamEncoder*
-  int descriptor_ = -1;
+  Sink sink_;
   std::string path_;
   AudioFormat format_ = AudioFormat::kWav;
   AudioProvenance provenance_;
