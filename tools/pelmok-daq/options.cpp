@@ -7,6 +7,7 @@
 
 #include "platform/host/time_setting.h"
 #include "tools/common/decimal_option.h"
+#include "tools/common/version.h"
 
 namespace daq {
 namespace {
@@ -46,6 +47,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   CLI::App app(kDescription, "pelmok-daq");
   app.footer(kFooter);
   app.get_formatter()->column_width(24);
+  app.set_version_flag("--version", tools::ProgramVersion("pelmok-daq"),
+                       "print the program's version and exit");
 
   app.add_option("--device-root", o.deviceRoot,
                  "folder holding the volumes \"FlashFX Disk\", \"Hard Disk\"\n"
@@ -74,6 +77,24 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "the converter sends FRAMES frames, then none, as one\n"
                  "that dies part-way (default: it never stops)")
       ->type_name("FRAMES");
+  std::vector<std::string> faults;
+  app.add_option("--fault", faults,
+                 "a fault of the field, struck during the run (repeatable):\n"
+                 "disk-full@BYTES, power-loss@WRITE[:BYTES], rtc-reset,\n"
+                 "converter-ppm@PPM, overrun@FRAME:COUNT,\n"
+                 "stuck-bit@BIT:0|1, stall@FRAMES; without @WHERE the\n"
+                 "seed places it")
+      ->type_name("KIND[@WHERE]")
+      ->allow_extra_args(false);
+  app.add_option("--seed", o.seed, "places the faults given without @WHERE (default 0)")
+      ->type_name("N")
+      ->transform(tools::DecimalInteger());
+  app.add_option("--volume-size", o.volumeSize,
+                 "the Hard Disk volume's size in bytes, held to FAT32's\n"
+                 "clusters (default: the room of the host's disk)")
+      ->type_name("BYTES")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(uint64_t{1} << 20, uint64_t{2} << 40).description(""));
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE; a run of\n"
@@ -91,7 +112,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
       ->transform(tools::DecimalInteger());
   app.add_option("--library-dir", o.libraryDir,
                  "folder searched for the vendor I/O library (default:\n"
-                 "the build's stand-in SMARTIO.DLL and KEYBDDR.DLL)")
+                 "the stand-in SMARTIO.DLL and KEYBDDR.DLL installed with\n"
+                 "the program, or the build's)")
       ->type_name("DIR");
   std::string startTime, timeZone;
   app.add_option("--start-time", startTime,
@@ -109,6 +131,9 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
     std::exit(0);
+  } catch (const CLI::CallForVersion& e) {
+    std::printf("%s\n", e.what());
+    std::exit(0);
   } catch (const CLI::ParseError& e) {
     UsageError(e.what());
   }
@@ -123,7 +148,13 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
     if (stallAfter.empty() || stallAfter.find_first_not_of("0123456789") != std::string::npos ||
         errno == ERANGE)
       UsageError("bad --stall-after '" + stallAfter + "': a whole number of frames, 0 or more");
-    o.stallAfterFrames = frames;
+    o.faults.push_back(Fault{FaultKind::kStall, "stall@" + stallAfter, true,
+                             static_cast<int64_t>(frames)});
+  }
+  for (const std::string& text : faults) {
+    Fault fault{FaultKind::kStall, text};
+    if (!ParseFault(text, &fault, &error)) UsageError(error);
+    o.faults.push_back(fault);
   }
   if (app.count("--start-time") > 0) {
     int64_t seconds = 0;
