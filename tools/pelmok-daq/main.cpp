@@ -35,6 +35,7 @@
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 #include "tools/common/output_file.h"
+#include "tools/common/standard_streams.h"
 #include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/device_volumes.h"
 #include "tools/pelmok-daq/fault_schedule.h"
@@ -82,10 +83,12 @@ bool LayOutDevice(const std::string& root) {
   std::string reason = ok ? "" : std::strerror(errno);
   struct stat st;
   if (ok && lstat(config.c_str(), &st) != 0) {
-    // Whole or not at all: a full volume leaves no file, and the next run writes it.
+    // Whole or not at all: a full volume leaves no file, and the next run
+    // writes it. One that another run lays out first is used as it is.
     datatools::OutputFile file;
-    ok = file.Open(config, datatools::OutputPolicy{}, &reason) &&
-         file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason);
+    ok = (file.Open(config, datatools::OutputPolicy{}, &reason) &&
+          file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason)) ||
+         file.Error() == EEXIST;
   }
   if (!ok) std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(), reason.c_str());
   return ok;
@@ -442,6 +445,7 @@ void StopOnException(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  datatools::GuardStandardStreams("pelmok-daq");
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
