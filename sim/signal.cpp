@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
 #include <sndfile.h>
@@ -124,9 +124,9 @@ std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string*
   // file checked is the file read. Quiet until a refused file is closed too.
   const QuietStandardError quiet;
   std::shared_ptr<WavSignal> wav(new WavSignal);
-  wav->fd_ = OpenRegularFile(path, O_RDONLY);
+  wav->fd_ = hostlib::OpenRegularFile(path, O_RDONLY);
   if (wav->fd_ < 0) {
-    SetError(error, where + OpenErrorText(errno));
+    SetError(error, where + hostlib::OpenErrorText(errno));
     return nullptr;
   }
   SF_INFO info = {};

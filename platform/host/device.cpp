@@ -12,7 +12,7 @@
 #include "platform/device.h"
 #include "platform/host/host.h"
 #include "sim/board.h"
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 namespace {
 
@@ -234,7 +234,7 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
                   writeObserverContext);
   }
   // A board volume holds only files and folders.
-  const int fd = sim::OpenRegularFile(path, flags);
+  const int fd = hostlib::OpenRegularFile(path, flags);
   return fd < 0 ? nullptr : StreamOver(fd, mode);
 }
 
@@ -242,7 +242,7 @@ bool TruncateDeviceFile(const char* devicePath, long size) {
   const std::string path = host::HostPathOf(devicePath);
   if (path.empty() || size < 0) return false;
   if (faults.armed && !OperationSucceeds()) return false;
-  const int fd = sim::OpenRegularFile(path, O_WRONLY);
+  const int fd = hostlib::OpenRegularFile(path, O_WRONLY);
   if (fd < 0) return false;
   const bool cut = ftruncate(fd, size) == 0;
   return close(fd) == 0 && cut;

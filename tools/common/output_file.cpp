@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/formats/data_file_name.h"
+
 namespace datatools {
 namespace {
 
@@ -60,20 +62,6 @@ const char* KindOf(mode_t mode) {
 }
 
 }  // namespace
-
-bool IsDataFileName(const std::string& name) {
-  int fields = 0;
-  size_t i = 0;
-  while (i < name.size()) {
-    const size_t start = i;
-    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
-    if (i == start) return false;
-    ++fields;
-    if (i == name.size()) break;
-    if (name[i] != '-' || ++i == name.size()) return false;
-  }
-  return fields == 5;
-}
 
 bool CheckOutputExtension(const std::string& path, const std::string& format, std::string* error) {
   static const char* const kKnown[] = {"wav", "flac", "csv", "png", "html"};
@@ -171,7 +159,7 @@ bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::
         return false;
       }
       destination_ = resolved;
-      if (IsDataFileName(name) || IsDataFileName(BaseNameOf(destination_))) {
+      if (DataFileName::Is(name) || DataFileName::Is(BaseNameOf(destination_))) {
         *error = path + ": is named as a data file; it is never replaced";
         return false;
       }
@@ -187,7 +175,7 @@ bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::
   } else if (lstat(path.c_str(), &st) == 0) {
     *error = path + ": is a link to nothing";
     return false;
-  } else if (IsDataFileName(name)) {
+  } else if (DataFileName::Is(name)) {
     *error = path + ": is named as a data file; write it under another name";
     return false;
   }

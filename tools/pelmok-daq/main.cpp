@@ -112,27 +112,9 @@ void CheckDataFolder(const std::string& dir) {
   std::exit(2);
 }
 
-// Data file names hold numbers ("109-77-14-5-9"): order them as times.
-struct ByTime {
-  bool operator()(const std::string& a, const std::string& b) const {
-    const char* p = a.c_str();
-    const char* q = b.c_str();
-    while (*p && *q) {
-      char* pe;
-      char* qe;
-      const unsigned long x = std::strtoul(p, &pe, 10), y = std::strtoul(q, &qe, 10);
-      if (pe == p || qe == q) break;  // not a data file name: plain order
-      if (x != y) return x < y;
-      p = *pe ? pe + 1 : pe;
-      q = *qe ? qe + 1 : qe;
-    }
-    return a < b;
-  }
-};
-
 // Data file name -> size, to report what the run wrote.
-std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
-  std::map<std::string, long long, ByTime> files;
+std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const std::string& dir) {
+  std::map<std::string, long long, datatools::DataFileNameOrder> files;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       struct stat st;
@@ -181,7 +163,7 @@ int64_t UtcSecond(int64_t nanoseconds) {
 // and every clock change the run crossed.
 void ReportWrites(WriteLog& log, const daq::Options& options) {
   if (!log.writes.empty()) log.writes.back().after = SizeOf(log.writes.back().path);
-  const datatools::BoardZone zone(options.timeZone, options.timeZoneRule);
+  const datatools::BoardZone& zone = options.timeZone;
   std::map<std::string, size_t> firstWrite;
   for (size_t i = 0; i < log.writes.size(); ++i) {
     const Write& w = log.writes[i];
@@ -225,7 +207,7 @@ void ReportWrites(WriteLog& log, const daq::Options& options) {
 class ProgressLine {
  public:
   ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
-               std::map<std::string, long long, ByTime> before)
+               std::map<std::string, long long, datatools::DataFileNameOrder> before)
       : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
         start_(std::chrono::steady_clock::now()) {
     Arm();
@@ -270,7 +252,7 @@ class ProgressLine {
   sim::Bus& bus_;
   double total_;
   std::string dataDir_;
-  std::map<std::string, long long, ByTime> before_;
+  std::map<std::string, long long, datatools::DataFileNameOrder> before_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
@@ -339,8 +321,8 @@ int Run(int argc, char** argv) {
     options.frameRate = wav->FileRateHz();
   }
   if (options.check) {
-    daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
-                        options.startTime.has_value() || !options.timeZoneRule.empty()};
+    daq::RunClock clock{options.startTime, options.timeZone,
+                        options.startTime.has_value() || options.timeZoneGiven};
     return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock);
   }
 
@@ -365,7 +347,7 @@ int Run(int argc, char** argv) {
   boardOptions.signal = signal;
   if (options.stallAfterFrames) boardOptions.stallAfterFrames = *options.stallAfterFrames;
   boardOptions.clockEpoch = options.startTime;
-  boardOptions.timeZone = options.timeZone;
+  boardOptions.timeZone = options.timeZone.Setting();
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;
   if (traceFile != nullptr) {
