@@ -16,7 +16,7 @@
 // stands for 18 lines, at 51000, 51000 + c, ... 51000 + 17c with c the bus's
 // access cost (500 ns on pelmok-daq's board); every other access is its one
 // line as above. Expanded so, a compact trace is the every-access trace byte
-// for byte (README: the awk line that does it).
+// for byte (docs/tools.md: the awk line that does it).
 #pragma once
 
 #include <cstdio>

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
+#include "tools/common/version.h"
 
 namespace {
 
@@ -56,8 +57,14 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
   EXPECT_EQ(o.status, 0);
   for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--stall-after", "--trace",
                              "--force", "--trace-every-access", "--low-power", "--library-dir", "--start-time", "--time-zone",
-                             "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
+                             "--version", "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
+  // The version: the project's, with the commit where the build had one; nothing runs.
+  const Outcome v = Daq("--version --device-root " + Root());
+  EXPECT_EQ(v.status, 0) << v.err;
+  EXPECT_EQ(v.out, "pelmok-daq " + std::string(tools::Version()) + "\n");
+  EXPECT_EQ(v.out.rfind("pelmok-daq " PELMOK_PROJECT_VERSION, 0), 0u) << v.out;
+  EXPECT_FALSE(Exists(""));
 }
 
 TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {

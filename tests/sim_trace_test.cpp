@@ -14,7 +14,7 @@
 
 namespace {
 
-// The README's rule that expands a compact trace into the every-access one.
+// The rule in docs/tools.md that expands a compact trace into the every-access one.
 const char kExpand[] =
     "awk '{ n = 1; if (NF == 6) n = substr($6, 2) + 0; "
     "for (k = 0; k < n; k++) printf \"%.0f %s %s %s %s\\n\", $1 + 500 * k, $2, $3, $4, $5 }'";

@@ -20,6 +20,7 @@
 #include "tools/formats/data_file.h"
 #include "tools/formats/html_page.h"
 #include "tools/common/levels.h"
+#include "tools/common/version.h"
 
 namespace {
 
@@ -110,6 +111,9 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   EXPECT_NE(bext.description.find("2026-10-25T00:59:39.250000Z"), std::string::npos) << bext.description;
   EXPECT_NE(bext.description.find("+02:00"), std::string::npos) << bext.description;
   EXPECT_EQ(bext.codingHistory.rfind("A=PCM,F=1000,W=24,M=mono", 0), 0u) << bext.codingHistory;
+  // The program and version that wrote it, in the coding history and in GUANO.
+  const std::string writer = "pelmok-data " + std::string(tools::Version());
+  EXPECT_NE(bext.codingHistory.find("; " + writer + "\r\n"), std::string::npos) << bext.codingHistory;
 
   const std::string guanoChunk = mediaformats::FirstChunk(chunks, "guan");
   EXPECT_EQ(guanoChunk.find('\0'), std::string::npos) << "padding is whitespace";
@@ -124,6 +128,7 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   EXPECT_EQ(g.fields.at("Make"), "Pelmok");
   EXPECT_FALSE(g.fields.at("Model").empty());
   EXPECT_EQ(g.fields.at("Pelmok|Record"), "1");
+  EXPECT_EQ(g.fields.at("Pelmok|Software"), writer);
   EXPECT_EQ(g.fields.at("Pelmok|Write UTC"), "2026-10-25T00:59:40Z");
   EXPECT_EQ(g.fields.at("Pelmok|Sensitivity"), "-165.0");
   // libsndfile reads the same bext.

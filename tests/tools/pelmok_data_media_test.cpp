@@ -166,6 +166,16 @@ TEST_F(MediaTest, ExportNamesEachRecordByItsUtcStartWithBextAndGuano) {
   ASSERT_EQ(tags.status, 0) << tags.err;
   EXPECT_NE(tags.out.find("Timestamp=" + LocalWithOffset(Start(0)) + "\n"), std::string::npos) << tags.out;
   EXPECT_NE(tags.out.find("Samplerate=8000\n"), std::string::npos) << tags.out;
+  // The version the program gives is the one each file records.
+  const Outcome version = Tool("--version");
+  ASSERT_EQ(version.status, 0) << version.err;
+  ASSERT_EQ(version.out.rfind("pelmok-data " PELMOK_PROJECT_VERSION, 0), 0u) << version.out;
+  EXPECT_NE(tags.out.find("ENCODER=" + version.out), std::string::npos) << tags.out;
+  EXPECT_NE(tags.out.find("Pelmok|Software=" + version.out), std::string::npos) << tags.out;
+  const std::string firstWav = local.ReadFile("out/" + Utc(Start(0), true) + ".wav");
+  const mediaformats::Guano g = mediaformats::ReadGuano(
+      mediaformats::FirstChunk(mediaformats::RiffChunks(firstWav), "guan"));
+  EXPECT_EQ(g.fields.at("Pelmok|Software") + "\n", version.out);
 }
 
 // The cue points of a joined file by libsndfile; their labels by the adtl reader.
@@ -337,6 +347,11 @@ TEST_F(MediaTest, ReportGivesLevelsInDbReMicropascalOnAToneOfKnownAmplitude) {
   const std::string u = local.ReadFile("u.html");
   EXPECT_NE(u.find("210.7"), std::string::npos) << "RMS 210.7 mV";
   EXPECT_NE(u.find("uncalibrated"), std::string::npos);
+  const Outcome version = Tool("--version");
+  ASSERT_EQ(version.status, 0) << version.err;
+  EXPECT_NE(u.find("<footer><p class=\"note\">Made by " + version.out.substr(0, version.out.size() - 1) +
+                   ".</p></footer>\n</body>"),
+            std::string::npos);
 }
 
 TEST_F(MediaTest, ReportIsOnePageWithItsPicturesLoadedInHeadlessChromium) {

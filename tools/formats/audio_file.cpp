@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "tools/common/board_time.h"
+#include "tools/common/version.h"
 #include "tools/formats/text.h"
 
 namespace datatools {
@@ -79,6 +80,7 @@ std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProve
       {"Model", "Pelmok prototype hydrophone receiver (PXA27x, 24-bit converter on SSP3)"},
       {"Note", BextDescription(p)},
       {"Pelmok|Record", std::to_string(p.sourceRecord)},
+      {"Pelmok|Software", tools::ProgramVersion("pelmok-data")},
   };
   fields.insert(fields.end(), common.begin(), common.end());
   if (p.timed) {
@@ -227,8 +229,10 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
     bext.time_reference_low = static_cast<uint32_t>(reference);
     bext.time_reference_high = static_cast<uint32_t>(reference >> 32);
     bext.version = 2;
+    // The coding history's free text names the program and version that wrote the file.
     const std::string history =
-        Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC\r\n", provenance.rateHz);
+        Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC; %s\r\n",
+               provenance.rateHz, tools::ProgramVersion("pelmok-data").c_str());
     SetField(bext.coding_history, history);
     bext.coding_history_size = static_cast<uint32_t>(history.size());
     if (sf_command(out, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)
@@ -273,7 +277,7 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
   std::vector<std::pair<std::string, std::string>> tags = {
       {"TITLE", provenance.timed ? UtcBasicText(provenance.StartSecond()) : provenance.sourceFile},
       {"COMMENT", BextDescription(provenance)},
-      {"ENCODER", "pelmok-data"},
+      {"ENCODER", tools::ProgramVersion("pelmok-data")},
       {"GUANO|Version", "1.0"}};
   if (provenance.timed) tags.push_back({"DATE", provenance.StartLocalText()});
   for (const auto& f : MetadataFields(provenance)) tags.push_back(f);

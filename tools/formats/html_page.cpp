@@ -86,6 +86,10 @@ void HtmlPage::Png(const std::string& png, const std::string& alt, int width, in
            "\"></figure>\n";
 }
 
+void HtmlPage::Footer(const std::string& text) {
+  body_ += "<footer><p class=\"note\">" + HtmlEscape(text) + "</p></footer>\n";
+}
+
 std::string HtmlPage::Document() const {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          // Nothing from outside, ever: the page stands alone.

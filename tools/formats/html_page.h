@@ -24,6 +24,8 @@ class HtmlPage {
              const std::vector<std::string>& rowClasses = {});
   // A PNG image, embedded.
   void Png(const std::string& png, const std::string& alt, int width, int height);
+  // A closing line below everything else (the program and version that made the page).
+  void Footer(const std::string& text);
   // The whole document.
   std::string Document() const;
 

@@ -8,6 +8,7 @@
 #include "hostlib/time_zone.h"
 #include "tools/common/board_time.h"
 #include "tools/common/decimal_option.h"
+#include "tools/common/version.h"
 
 namespace daq {
 namespace {
@@ -47,6 +48,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   CLI::App app(kDescription, "pelmok-daq");
   app.footer(kFooter);
   app.get_formatter()->column_width(24);
+  app.set_version_flag("--version", tools::ProgramVersion("pelmok-daq"),
+                       "print the program's version and exit");
 
   app.add_option("--device-root", o.deviceRoot,
                  "folder holding the volumes \"FlashFX Disk\", \"Hard Disk\"\n"
@@ -110,6 +113,9 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
+    std::exit(0);
+  } catch (const CLI::CallForVersion& e) {
+    std::printf("%s\n", e.what());
     std::exit(0);
   } catch (const CLI::ParseError& e) {
     UsageError(e.what());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/version.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace {
@@ -21,6 +22,8 @@ int Run(int argc, char** argv) {
       "--rate, or --config with the run's configuration file.",
       "pelmok-data"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", tools::ProgramVersion("pelmok-data"),
+                       "print the program's version and exit");
   const std::vector<datatools::Subcommand> commands = {
       datatools::AddInfoCommand(app), datatools::AddExportCommand(app), datatools::AddPlotCommand(app),
       datatools::AddReportCommand(app)};

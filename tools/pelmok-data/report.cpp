@@ -12,6 +12,7 @@
 #include "tools/common/board_time.h"
 #include "tools/common/levels.h"
 #include "tools/common/output_file.h"
+#include "tools/common/version.h"
 #include "tools/formats/html_page.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/plot.h"
@@ -211,6 +212,7 @@ int RunReport(const ReportOptions& o) {
     page.Table({"after", "before", "kind", "between writes (s)", "without samples (s)", "writes missing"}, gapRows);
   }
 
+  page.Footer("Made by " + tools::ProgramVersion("pelmok-data") + ".");
   OutputPolicy policy;
   policy.force = o.force;
   policy.inputs = o.inputs;
