@@ -24,9 +24,43 @@ double Db20(double ratio) {
 
 std::string Calibration::Text() const {
   if (!calibrated) return "uncalibrated";
-  char text[96];
-  std::snprintf(text, sizeof text, "sensitivity %.1f dB re 1 V/\xC2\xB5Pa, gain %.1f dB", sensitivityDb, gainDb);
+  char text[256];
+  if (curve.empty()) {
+    std::snprintf(text, sizeof text, "sensitivity %.1f dB re 1 V/\xC2\xB5Pa, gain %.1f dB", sensitivityDb,
+                  gainDb);
+  } else {
+    std::snprintf(text, sizeof text,
+                  "calibration %s (%zu points, %g to %g Hz, linear in dB over log frequency%s), gain %.1f dB",
+                  curvePath.c_str(), curve.size(), curve.front().hz, curve.back().hz,
+                  extrapolate ? "; beyond them the end values" : "", gainDb);
+  }
   return text;
+}
+
+double Calibration::SensitivityDbAt(double hz) const {
+  if (curve.empty()) return sensitivityDb;
+  if (hz <= curve.front().hz) return curve.front().sensitivityDb;
+  if (hz >= curve.back().hz) return curve.back().sensitivityDb;
+  size_t i = 1;
+  while (curve[i].hz < hz) ++i;
+  const CalibrationPoint& a = curve[i - 1];
+  const CalibrationPoint& b = curve[i];
+  const double t = std::log(hz / a.hz) / std::log(b.hz / a.hz);
+  return a.sensitivityDb + t * (b.sensitivityDb - a.sensitivityDb);
+}
+
+bool Calibration::Covers(double lowHz, double highHz) const {
+  if (curve.empty() || extrapolate) return true;
+  // A millionth of slack: band edges computed from powers of ten.
+  return lowHz >= curve.front().hz * (1 - 1e-6) && highHz <= curve.back().hz * (1 + 1e-6);
+}
+
+double Calibration::PowerPerCodeSquared(double hz) const {
+  if (!calibrated) return 1.0 / (static_cast<double>(kFullScaleCode) * kFullScaleCode);
+  const double lsb = AdcCodeToVolts(1);
+  // The hydrophone gives 10^(S/20) V per µPa, raised by the gain.
+  const double voltsPerUpa = std::pow(10.0, (SensitivityDbAt(hz) + gainDb) / 20);
+  return lsb * lsb / (voltsPerUpa * voltsPerUpa);
 }
 
 // The converter's step as AdcCodeToVolts takes it: 2.5 V over 8388607 codes.

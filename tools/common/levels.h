@@ -7,18 +7,49 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace datatools {
 
 struct CodeStats;
 
+// A point of a hydrophone's calibration curve.
+struct CalibrationPoint {
+  double hz = 0;
+  double sensitivityDb = 0;  // dB re 1 V/µPa
+};
+
 struct Calibration {
   bool calibrated = false;
-  double sensitivityDb = 0;  // hydrophone, dB re 1 V/µPa (typically -150 to -210)
+  // Hydrophone, dB re 1 V/µPa (typically -150 to -210). With a curve: its
+  // value at 1 kHz (or the nearest end point), for levels of the waveform
+  // (peak, broadband RMS of the time series) that have no frequency.
+  double sensitivityDb = 0;
   double gainDb = 0;         // between the hydrophone and the converter
-  // "sensitivity -165.0 dB re 1 V/µPa, gain 20.0 dB" or "uncalibrated".
+  // A calibration by frequency (--calibration FILE): points in ascending
+  // frequency; between them linear in dB over log frequency; beyond them the
+  // end point's value, and only when `extrapolate`.
+  std::string curvePath;
+  std::vector<CalibrationPoint> curve;
+  bool extrapolate = false;
+
+  // "sensitivity -165.0 dB re 1 V/µPa, gain 20.0 dB", "calibration
+  // FILE (...)" or "uncalibrated".
   std::string Text() const;
+  double SensitivityDbAt(double hz) const;
+  // Whether levels of [lowHz, highHz] may be given: always when flat or
+  // uncalibrated, within the curve's points otherwise (or `extrapolate`).
+  bool Covers(double lowHz, double highHz) const;
+  // What a code² becomes at `hz`: µPa² when calibrated, (full-scale code)²
+  // when not.
+  double PowerPerCodeSquared(double hz) const;
 };
+
+// Reads a calibration curve: CSV lines "frequency Hz,sensitivity dB re 1
+// V/µPa", an optional header line, '#' comments; at least two points, in
+// strictly ascending frequency. False with "PATH: line N: reason".
+bool ReadCalibrationCurve(const std::string& path, std::vector<CalibrationPoint>* curve,
+                          std::string* error);
 
 // Volts at the converter for a level in codes (a fractional code, an RMS).
 double CodesToVolts(double codes);

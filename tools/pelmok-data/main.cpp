@@ -26,7 +26,7 @@ int Run(int argc, char** argv) {
                        "print the program's version and exit");
   const std::vector<datatools::Subcommand> commands = {
       datatools::AddInfoCommand(app), datatools::AddExportCommand(app), datatools::AddPlotCommand(app),
-      datatools::AddReportCommand(app)};
+      datatools::AddReportCommand(app), datatools::AddLevelsCommand(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

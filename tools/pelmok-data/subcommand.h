@@ -24,6 +24,7 @@ Subcommand AddInfoCommand(CLI::App& program);
 Subcommand AddExportCommand(CLI::App& program);
 Subcommand AddPlotCommand(CLI::App& program);
 Subcommand AddReportCommand(CLI::App& program);
+Subcommand AddLevelsCommand(CLI::App& program);
 
 // --rate, --samples-per-record, --config, --time-zone on a subcommand.
 void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags);
