@@ -1,5 +1,6 @@
 #include "sim/converter.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sim {
@@ -56,7 +57,44 @@ Nanoseconds Converter::FrameTime(uint64_t j) const {
   return runStart_ + whole * kNanosecondsPerSecond + part * kNanosecondsPerSecond / frameRateHz_;
 }
 
+void Converter::ScheduleBursts(std::vector<Burst> bursts, BurstListener listener, void* context) {
+  std::stable_sort(bursts.begin(), bursts.end(),
+                   [](const Burst& a, const Burst& b) { return a.frame < b.frame; });
+  bursts_ = std::move(bursts);
+  burstListener_ = listener;
+  burstContext_ = context;
+  aheadFirst_ = ~uint64_t{0} - kAhead;
+}
+
+bool Converter::Strike(Nanoseconds now) {
+  const Burst burst = bursts_.front();
+  bursts_.erase(bursts_.begin());
+  aheadFirst_ = ~uint64_t{0} - kAhead;  // the next burst may lie in the codes fetched
+  uint64_t lost = 0;
+  if (burst.count == 0) {
+    limit_ = made_;
+    next_ = kNever;
+  } else {
+    const uint64_t count = std::min(burst.count, limit_ - made_);
+    const uint64_t room = receiver_ ? std::min<uint64_t>(receiver_->Room(), count) : 0;
+    for (uint64_t i = 0; i < room; ++i) receiver_->ReceiveFrame(CodeOf(made_ + i));
+    lost = count - room;
+    if (receiver_ && lost > 0) receiver_->LoseFrames(lost);
+    made_ += count;
+    ++runFrames_;  // the burst came where one frame was due; the clock goes on
+    if (made_ < limit_) {
+      SetNext();
+    } else {
+      next_ = kNever;
+    }
+  }
+  if (burstListener_) burstListener_(burst, lost, burstContext_);
+  if (now >= next_) Deliver(now);
+  return true;
+}
+
 bool Converter::Deliver(Nanoseconds now) {
+  if (made_ == BurstFrame()) return Strike(now);
   // A poller sees the frames one at a time: this one due, the next not yet.
   // A full FIFO drops it; its number is used up all the same.
   uint32_t code;
@@ -81,6 +119,7 @@ bool Converter::Deliver(Nanoseconds now) {
   uint64_t due = seconds * frameRateHz_ +
                  ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - runFrames_;
   if (due > limit_ - made_) due = limit_ - made_;
+  if (due > BurstFrame() - made_) due = BurstFrame() - made_;  // the frames before a burst first
   if (due == 0) return false;
   uint64_t pushed = 0;
   if (receiver_) {
@@ -97,6 +136,7 @@ bool Converter::Deliver(Nanoseconds now) {
   } else {
     next_ = kNever;
   }
+  if (made_ == BurstFrame() && now >= next_) Strike(now);
   return true;
 }
 
@@ -106,9 +146,14 @@ namespace sim {
 
 uint32_t Converter::CodeOf(uint64_t k) {
   if (k - aheadFirst_ >= kAhead) {
-    aheadFirst_ = k;
-    signal_->Codes(k, ahead_, kAhead);
-    for (uint32_t& code : ahead_) code &= kCodeMask;
+    // The codes end just before a burst, so the poller's take stops there.
+    const uint64_t burst = BurstFrame();
+    const bool near = burst > k && burst - k < kAhead;
+    aheadFirst_ = near ? burst - kAhead : k;  // may wrap below 0: only k on is used
+    const uint64_t n = near ? burst - k : kAhead;
+    uint32_t* first = ahead_ + (k - aheadFirst_);
+    signal_->Codes(k, first, n);
+    for (uint64_t i = 0; i < n; ++i) first[i] &= kCodeMask;
   }
   return ahead_[k - aheadFirst_];
 }

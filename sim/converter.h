@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "sim/bus.h"
 #include "sim/signal.h"
@@ -34,6 +35,19 @@ class Converter {
   // more, whatever the port does. kForever (the default) never stops.
   static constexpr uint64_t kForever = ~uint64_t{0};
   void StopAfter(uint64_t frames);
+
+  // The bench's converter faults, at the frame (counted as FramesMade counts)
+  // where they strike: a burst of `count` frames all at once where one was
+  // due, faster than any reader (count 0: the converter dies there, as
+  // StopAfter). The listener hears each as it strikes, with the frames the
+  // full FIFO lost to it. Off the hot path: the frames before one are fetched
+  // so that the poller's inline take stops at it.
+  struct Burst {
+    uint64_t frame;
+    uint64_t count;
+  };
+  using BurstListener = void (*)(const Burst& burst, uint64_t lost, void* context);
+  void ScheduleBursts(std::vector<Burst> bursts, BurstListener listener, void* context);
 
   // The port's start conditions came (or went) at `now`. Frames due before
   // must have been delivered already (CatchUp). With the clock on, the first
@@ -83,6 +97,9 @@ class Converter {
   bool Deliver(Nanoseconds now);
   // The code of frame k (k >= made_), from the codes fetched ahead.
   uint32_t CodeOf(uint64_t k);
+  // The burst due at made_ strikes; true.
+  bool Strike(Nanoseconds now);
+  uint64_t BurstFrame() const { return bursts_.empty() ? kForever : bursts_.front().frame; }
 
   uint32_t frameRateHz_;
   std::shared_ptr<SignalSource> signal_;
@@ -105,6 +122,9 @@ class Converter {
   static constexpr uint64_t kAhead = 64;
   uint32_t ahead_[kAhead];
   uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
+  std::vector<Burst> bursts_;  // in frame order, the next first
+  BurstListener burstListener_ = nullptr;
+  void* burstContext_ = nullptr;
 };
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include "acquisition/configuration.h"
 #include "datafiles/data_files.h"
 #include "platform/device.h"
+#include "platform/host/fat_volume.h"
 #include "platform/host/host.h"
 #include "tests/test_support.h"
 
@@ -43,18 +44,33 @@ TEST_F(DevicePathTest, NamesDifferingOnlyInCaseAreOneFile) {
 }
 
 TEST_F(DevicePathTest, AFolderNoFatVolumeCouldHoldIsRefused) {
-  // Two entries that differ only in case, neither named exactly.
+  // Two entries that differ only in case: refused under any spelling, the
+  // exact one too, in one line naming both.
   device.MakeDirs("Hard Disk/Pelmok/Data");
   device.WriteFile("Hard Disk/Pelmok/Data/ab", "1");
   device.WriteFile("Hard Disk/Pelmok/Data/AB", "2");
-  EXPECT_EQ(OpenDeviceFile("\\Hard Disk\\Pelmok\\Data\\Ab", "rb"), nullptr);
-  EXPECT_EQ(host::HostPathOf("\\Hard Disk\\Pelmok\\Data\\Ab"), "");
-  // The exact name still opens its own file.
-  FILE* f = OpenDeviceFile("\\Hard Disk\\Pelmok\\Data\\AB", "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(std::fgetc(f), '2');
-  std::fclose(f);
+  for (const char* path : {"\\Hard Disk\\Pelmok\\Data\\Ab", "\\Hard Disk\\Pelmok\\Data\\AB"}) {
+    EXPECT_EQ(OpenDeviceFile(path, "rb"), nullptr) << path;
+    EXPECT_EQ(host::HostPathOf(path), "") << path;
+    const std::string refusal = host::ResolveDevicePath(path).refusal;
+    EXPECT_NE(refusal.find("holds both "), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find(" ab"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find(" AB"), std::string::npos) << refusal;
+  }
   EXPECT_EQ(host::HostPathOf("Hard Disk\\x"), "");
 }
 
+TEST_F(DevicePathTest, FatCountsEntriesAsItStoresNames) {
+  // 8.3 names in upper case take one entry; others one more per 13 characters.
+  EXPECT_EQ(host::fat::EntriesOf("PELMOK"), 1u);
+  EXPECT_EQ(host::fat::EntriesOf("CONFIG.TXT"), 1u);
+  EXPECT_EQ(host::fat::EntriesOf("Pelmok"), 2u);
+  EXPECT_EQ(host::fat::EntriesOf("126-0-0-0-1"), 2u);        // 11 characters
+  EXPECT_EQ(host::fat::EntriesOf("126-297-2-59-5"), 3u);     // 14
+  EXPECT_EQ(host::fat::EntriesOf("PelmokConfig.txt"), 3u);   // 16
+  EXPECT_EQ(host::fat::EntriesOf("ABCDEFGHI"), 2u);          // 9: no 8.3 name
+  // Microsoft's default clusters: 4 KiB from 256 MiB to 8 GiB.
+  EXPECT_EQ(host::fat::ClusterBytesFor(uint64_t{1} << 30), 4096u);
+  EXPECT_EQ(host::fat::ClustersOf(uint64_t{1} << 30), ((uint64_t{1} << 30) - 16384) / 4104);
+}
 }  // namespace

@@ -1,5 +1,6 @@
 // The host program's contract, run as a separate process.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,14 +88,17 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
 
 TEST_F(PelmokDaqTest, ALeadingZeroIsReadAsDecimalNotOctal) {
   const Outcome o = Daq("--device-root " + Root() + " --signal none --frame-rate 0100000");
-  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.status, 3) << o.err;  // every read timed out: the records hold no samples
   EXPECT_NE(o.out.find("pelmok-daq: converter at 100000 Hz\n"), std::string::npos) << o.out;
 }
 
 TEST_F(PelmokDaqTest, DefaultDeviceRunsTheDefaultConfiguration) {
   // A silent converter keeps the run short: every record times out at once.
   const Outcome o = Daq("--device-root " + Root() + " --signal none");
-  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.status, 3);  // every record timed out: data lost, and the report says so
+  EXPECT_NE(o.out.find("pelmok-daq: reads timed out in 6 records, the words not read zero-filled: "
+                       "file iteration 0 record 0 after 0 of 100,000 words"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("pelmok-daq: the board's result: WinMain returned 0\n"), std::string::npos);
   const std::string config = scratch.ReadFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt");
   for (const char* key : {"Sample rate:", "Number of samples per record:", "Number of hydrophones:",
                           "Number of records per Flash Disk file:",
@@ -152,8 +156,15 @@ TEST_F(PelmokDaqTest, ConfigurationThatIsNoFileCannotBeOpened) {
     }
     if (k == "folder") scratch.MakeDirs("device/FlashFX Disk/Pelmok/PelmokConfig.txt");
     const Outcome o = Daq("--bare --signal none --device-root " + Root());
-    EXPECT_EQ(o.status, 0) << kind << ": " << o.out;
-    EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos) << kind << ": " << o.err;
+    if (k == "device") {
+      // A link, which no FAT volume holds: refused before the run, in one line.
+      EXPECT_EQ(o.status, 2) << o.out;
+      EXPECT_EQ(Lines(o.err), 1u) << o.err;
+      EXPECT_NE(o.err.find("PelmokConfig.txt is a symbolic link"), std::string::npos) << o.err;
+    } else {
+      EXPECT_EQ(o.status, 0) << kind << ": " << o.out;
+      EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos) << kind << ": " << o.err;
+    }
     EXPECT_EQ(o.err.find("Opened Configuration File"), std::string::npos) << kind;
     // --check reads no such file either: unreadable, exit 2.
     const Outcome c = Daq("--check --device-root " + Root());
@@ -171,8 +182,13 @@ TEST_F(PelmokDaqTest, ConverterThatStallsPartWayLeavesZerosNotStaleSamples) {
                     "Number of samples per record:8\nNumber of records per Flash Disk file:2\n"
                     "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
   const Outcome o = Daq("--device-root " + Root() + " --signal counter --stall-after 12");
-  EXPECT_EQ(o.status, 0) << o.out;
-  EXPECT_NE(o.err.find("Read SSP timed out with RNE = 0\n"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, 3) << o.out;
+  // The fault's line comes where it struck, before the time-out it causes;
+  // the report names the record, not a restart.
+  EXPECT_NE(o.err.find("pelmok-daq fault: stall@12: the converter makes no frame after frame 12\n"
+                       "Read SSP timed out with RNE = 0\n"), std::string::npos) << o.err;
+  EXPECT_NE(o.out.find("reads timed out in 1 record, the words not read zero-filled: file iteration 0 "
+                       "record 1 after 4 of 8 words\n"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("frames made 12, read 12"), std::string::npos) << o.out;
   const auto names = scratch.List("device/Hard Disk/Pelmok/Data");
   ASSERT_EQ(names.size(), 1u);
@@ -275,7 +291,7 @@ TEST_F(PelmokDaqTest, AClosedTracePipeEndsTheTraceNotTheRun) {
                               "/stdout' 2>/dev/null </dev/null; echo $? >'" + scratch.path() +
                               "/status'; } | head -c 100 >/dev/null";
   std::system(command.c_str());
-  EXPECT_EQ(scratch.ReadFile("status"), "0\n");
+  EXPECT_EQ(scratch.ReadFile("status"), "3\n");  // the trace is lost
   const std::string out = scratch.ReadFile("stdout");
   EXPECT_NE(out.find("pelmok-daq: the register trace is incomplete: /dev/fd/3: Broken pipe\n"),
             std::string::npos) << out;
@@ -284,7 +300,7 @@ TEST_F(PelmokDaqTest, AClosedTracePipeEndsTheTraceNotTheRun) {
 
   // A device that refuses the bytes is reported the same way.
   const Outcome o = Daq("--bare --signal none --device-root " + Root() + " --trace /dev/full");
-  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.status, 3);
   EXPECT_NE(o.out.find("the register trace is incomplete: /dev/full: No space left on device"),
             std::string::npos) << o.out;
 }
@@ -300,7 +316,7 @@ TEST_F(PelmokDaqTest, AnExistingTraceIsReplacedOnlyWithForceAndNeverAnInput) {
   EXPECT_NE(o.err.find("trace.txt: exists (give --force to replace it)"), std::string::npos) << o.err;
   EXPECT_EQ(scratch.ReadFile("trace.txt"), "an earlier trace\n");
   o = Daq("--signal none --force --device-root " + Root() + trace);
-  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.status, 3) << o.err;  // the reads time out
   EXPECT_NE(scratch.ReadFile("trace.txt").find("SSP3.SSCR0"), std::string::npos);
   EXPECT_NE(o.out.find("register trace in"), std::string::npos);
 
@@ -353,6 +369,153 @@ TEST_F(PelmokDaqTest, LowPowerRunsInsteadOfTheAcquisition) {
   EXPECT_EQ(o.err,
             "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
             "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n");
+}
+
+// The bench's faults, each as a user gives it, on four iterations of two
+// one-second records (1,000 words at 1 kHz), and what pelmok-daq and the
+// data folder then show.
+TEST_F(PelmokDaqTest, EachFaultStrikesWhereGivenAndTheReportTellsItsCost) {
+  struct Row {
+    const char* fault;
+    int status;
+    std::vector<const char*> out;  // on standard output
+    const char* console;           // the fault's line on the console
+  };
+  const std::vector<Row> rows = {
+      {"disk-full@6000", 3,
+       {"126-342-0-0-2 (4000 bytes): created", "126-342-0-0-4 (short: 2,000 of 4,000 bytes): created",
+        "126-342-0-0-6 (short: 0 of 4,000 bytes)", "fault disk-full@6000: the data volume is full"},
+       "disk-full@6000: the data volume is full; this write stored 2000 of 4000 bytes"},
+      {"power-loss@2:1234", 3,
+       {"126-342-0-0-4 (short: 1,234 of 4,000 bytes): created",
+        "the board's result: none, the power failed"},
+       "power-loss@2:1234: power lost during data write 2 after 1234 of its bytes"},
+      {"rtc-reset", 0, {"wrote DEV/Hard Disk/Pelmok/Data/100-0-0-0-2 (4000 bytes)"}, "rtc-reset: the board's clock starts"},
+      {"converter-ppm@-200000", 0, {"converter at 800 Hz"}, "converter-ppm@-200000: the converter's clock makes 800 frames a second"},
+      {"overrun@1500:100", 3,
+       {"lost to overrun 84", "frames lost to overrun in 1 record, the samples after each gap shifted: "
+                              "file iteration 0 record 1 lost 84"},
+       "overrun@1500:100: 100 frames at once at frame 1500; the full receive FIFO lost 84"},
+      {"stuck-bit@23:1", 0, {"fault stuck-bit@23:1: bit 23 of every code is 1"}, "stuck-bit@23:1"},
+      {"stall@2500", 3, {"reads timed out in 6 records", "file iteration 1 record 0 after 500 of 1,000 words"},
+       "stall@2500: the converter makes no frame after frame 2500"},
+  };
+  for (const Row& row : rows) {
+    std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
+    scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+    scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                      "Number of samples per record:1000\nNumber of records per Flash Disk file:2\n"
+                      "Number of Flash Disk files per USB write:4\nSeconds to sleep between acquisitions:1\n");
+    const std::string run = "--device-root " + Root() + " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z";
+    const Outcome o = Daq(run + " --fault " + row.fault);
+    EXPECT_EQ(o.status, row.status) << row.fault << ": " << o.out;
+    std::string out = o.out;
+    for (size_t at; (at = out.find(scratch.path() + "/device")) != std::string::npos;)
+      out.replace(at, scratch.path().size() + 7, "DEV");
+    for (const char* text : row.out) EXPECT_NE(out.find(text), std::string::npos) << row.fault << ": " << text << "\n" << out;
+    EXPECT_NE(o.err.find(std::string("pelmok-daq fault: ") + row.console), std::string::npos) << row.fault << o.err;
+#ifdef PELMOK_DATA_PATH
+    const std::string data = "'" + scratch.path() + "/device/Hard Disk/Pelmok/Data" +
+                             (std::string(row.fault) == "stuck-bit@23:1" ? "/126-342-0-0-2'" : "'");
+    const std::string info = scratch.path() + "/info";
+    std::system(("TZ=UTC0 '" PELMOK_DATA_PATH "' info --rate 1000 " + data + " >'" + info + "' 2>&1").c_str());
+    const std::string said = scratch.ReadFile("info");
+    if (std::string(row.fault) == "stuck-bit@23:1") {
+      EXPECT_NE(said.find("stuck bits   23=1 "), std::string::npos) << said;
+    }
+    if (std::string(row.fault) == "power-loss@2:1234") {
+      EXPECT_NE(said.find("torn"), std::string::npos) << said;
+    }
+#endif
+    if (std::string(row.fault) == "power-loss@2:1234") {
+      // The next boot, at the same clock: the first write goes into the torn
+      // file's neighbour; the second into the torn file, mended first.
+      const Outcome next = Daq(run);
+      EXPECT_NE(next.err.find("ended in 2 bytes of a torn word: cut to 1232 bytes"), std::string::npos) << next.err;
+      EXPECT_EQ(scratch.ReadFile("device/Hard Disk/Pelmok/Data/126-342-0-0-4").size(), 1232u + 4000u);
+    }
+  }
+  // Same seed, same run: a fault without a place is placed by the seed.
+  const std::string seeded = "--bare --device-root " + Root() +
+                             " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z --fault overrun --seed 7";
+  const Outcome a = Daq(seeded), b = Daq(seeded);
+  EXPECT_EQ(a.err, b.err);
+  EXPECT_NE(a.out.find("(placed by seed 7)"), std::string::npos) << a.out;
+}
+
+// FAT's limits as the board meets them, and the device as FAT has it.
+TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
+  const std::string data = scratch.path() + "/device/Hard Disk/Pelmok/Data";
+  const std::string config =
+      "Number of samples per record:100000\nNumber of records per Flash Disk file:1\n"
+      "Number of Flash Disk files per USB write:3\nSeconds to sleep between acquisitions:1\n";
+  scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+  scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
+  scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
+  const std::string run = "--bare --device-root " + Root() + " --start-time 2026-12-09T00:00:00Z";
+
+  // A 1 MiB volume: 1,984 clusters of 512 bytes, 3 taken by the folders;
+  // two records of 782 clusters, then 417 clusters of the third.
+  Outcome o = Daq(run + " --volume-size 1048576");
+  EXPECT_EQ(o.status, 3);
+  EXPECT_NE(o.out.find("126-342-0-0-3 (short: 213,504 of 400,000 bytes): created"), std::string::npos) << o.out;
+
+  // A file at FAT's largest: 4 GiB - 1 bytes. The write takes what fits; the
+  // board cuts the torn word.
+  std::system(("rm -rf '" + data + "'/*").c_str());
+  ASSERT_EQ(truncate((scratch.WriteFile("device/Hard Disk/Pelmok/Data/126-342-0-0-1", ""), data + "/126-342-0-0-1").c_str(),
+                     0xFFFFFFFCll - 1000), 0);
+  o = Daq(run);
+  EXPECT_EQ(o.status, 3);
+  EXPECT_NE(o.out.find("126-342-0-0-1, which existed before: short: 1,000 of 400,000 bytes added"), std::string::npos)
+      << o.out;
+  std::system(("rm -rf '" + data + "'/*").c_str());
+
+  // A folder full as FAT counts it: 65,536 entries with "." and "..";
+  // 21,843 names of 26 characters take 3 each, the run's of 13 take 2, so
+  // the third write finds no room.
+  for (int i = 0; i < 21843; ++i) {
+    char name[40];
+    std::snprintf(name, sizeof name, "/x%025d", i);
+    close(open((data + name).c_str(), O_CREAT | O_WRONLY, 0644));
+  }
+  o = Daq(run);
+  EXPECT_EQ(o.status, 3);
+  EXPECT_NE(o.out.find("126-342-0-0-2 (400000 bytes): created"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("not written: " + data + "/126-342-0-0-3 (its folder has no room"), std::string::npos) << o.out;
+  EXPECT_NE(o.err.find("Cannot open data file \\Hard Disk\\Pelmok\\Data\\126-342-0-0-3: record not written"),
+            std::string::npos);
+  std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
+
+  // A device copied off the board in upper case is that device.
+  scratch.MakeDirs("device/FLASHFX DISK/PELMOK");
+  scratch.MakeDirs("device/HARD DISK/PELMOK/DATA");
+  scratch.WriteFile("device/FLASHFX DISK/PELMOK/PELMOKCONFIG.TXT", config);
+  for (const char* bare : {"", "--bare "}) {
+    o = Daq(std::string(bare) + "--device-root " + Root() + " --signal counter");
+    EXPECT_EQ(o.status, 0) << bare << o.out;
+    EXPECT_FALSE(Exists("Hard Disk")) << bare;
+    EXPECT_FALSE(Exists("FlashFX Disk")) << bare;
+    EXPECT_NE(o.out.find("/HARD DISK/PELMOK/DATA/"), std::string::npos) << o.out;
+  }
+  EXPECT_EQ(Daq("--check --device-root " + Root()).status, 0);
+  // Names no FAT folder holds together, and a link, stop before the run.
+  scratch.MakeDirs("device/HARD DISK/PELMOK/Data");
+  for (const char* args : {"", "--bare ", "--check "}) {
+    o = Daq(std::string(args) + "--device-root " + Root());
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_EQ(Lines(o.err), 1u) << o.err;
+    EXPECT_NE(o.err.find("holds both "), std::string::npos) << o.err;
+  }
+  std::system(("rm -rf '" + scratch.path() + "/device/HARD DISK/PELMOK/Data'").c_str());
+  scratch.WriteFile("foreign", "keep");
+  ASSERT_EQ(symlink((scratch.path() + "/foreign").c_str(),
+                    (scratch.path() + "/device/HARD DISK/PELMOK/DATA/126-342-0-0-1").c_str()), 0);
+  o = Daq(run);
+  EXPECT_EQ(o.status, 3);
+  EXPECT_NE(o.out.find("not written: "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("is a symbolic link, which no FAT volume holds"), std::string::npos) << o.out;
+  EXPECT_EQ(scratch.ReadFile("foreign"), "keep");
 }
 
 }  // namespace

@@ -97,6 +97,11 @@ bool Format(LPCWSTR format, va_list args, std::string* text, std::string* reason
 
 }  // namespace
 
+namespace {
+host::ConsoleListener listener = nullptr;
+void* listenerContext = nullptr;
+}  // namespace
+
 void NKDbgPrintfW(LPCWSTR format, ...) {
   std::string text;
   std::string reason;
@@ -113,6 +118,7 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
                text.size(), kMessageLimit, text.c_str());
     return;
   }
+  if (listener) listener(text, listenerContext);
   if (capture) {
     capture->append(text);
   } else {
@@ -122,4 +128,8 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
 
 namespace host {
 void CaptureConsole(std::string* sink) { capture = sink; }
+void ListenToConsole(ConsoleListener l, void* context) {
+  listener = l;
+  listenerContext = context;
+}
 }  // namespace host

@@ -25,8 +25,8 @@ void SetDeviceRoot(const std::string& root);
 const std::string& DeviceRoot();
 // The host path a device path ("\\FlashFX Disk\\Pelmok\\PelmokConfig.txt")
 // opens: each part matched without regard to case, as on the board's FAT
-// volumes. Empty for a path that is not absolute or that matches several
-// entries of a folder.
+// volumes (fat_volume.h). Empty for a path that is not absolute, that matches
+// two entries of a folder or that passes a symbolic link.
 std::string HostPathOf(const char* devicePath);
 
 // File faults, for tests of what the system reports after a failed write.
@@ -41,18 +41,31 @@ void FailFileOperationAfter(int successes, bool persistent);
 // A volume with `bytes` left in all: a write beyond it stores what fits and
 // fails with ENOSPC.
 void LimitVolumeBytes(long long bytes);
+// The power fails during the `write`-th opening of a data file for writing
+// (from 1), once `bytes` of what is written to it have reached the disk (at
+// its close when the record is shorter). 0 turns it off.
+void CutPowerDuringWrite(int write, long long bytes);
 int FileOperationCount();
 // Turns the counting and every file fault off.
 void ClearFileFaults();
+// Told when an injected file fault strikes: the volume fills, the power
+// fails. The power-loss notice is where a host program ends its run; if it
+// returns, the write goes on.
+enum class FileFault { kDiskFull, kPowerLoss };
+using FileFaultNotice = void (*)(FileFault fault, const std::string& text, void* context);
+void NoticeFileFaults(FileFaultNotice notice, void* context);
 
 // Each opening of a device file for writing, as the file layer sees it: the
-// host path, whether the file existed, its size then and the attached
-// board's clock (UTC nanoseconds). What the write added shows at the next
-// opening or after the run. A null observer stops the reports.
+// host path, whether the file existed, its size then, whether it opened (and
+// why not, in one line) and the attached board's clock (UTC nanoseconds).
+// What the write added shows at the next opening or after the run. A null
+// observer stops the reports.
 struct DeviceFileWrite {
   std::string path;
   bool existed;
   long long bytesBefore;
+  bool opened;
+  std::string refusal;
   int64_t utcNanoseconds;
 };
 using DeviceFileWriteObserver = void (*)(const DeviceFileWrite& write, void* context);
@@ -61,6 +74,10 @@ void ObserveDeviceFileWrites(DeviceFileWriteObserver observer, void* context);
 // Debug console text goes to standard error unless captured here; nullptr
 // ends the capture.
 void CaptureConsole(std::string* sink);
+// Hears each message the program prints, before it goes where it goes, so a
+// host tool can follow the run as the console tells it; nullptr stops it.
+using ConsoleListener = void (*)(const std::string& message, void* context);
+void ListenToConsole(ConsoleListener listener, void* context);
 
 // Makes the call after the next `successes` successful calls fail; -1 never.
 void FailVirtualAllocAfter(int successes);

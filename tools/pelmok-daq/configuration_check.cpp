@@ -18,6 +18,7 @@
 #include "hostlib/regular_file.h"
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
+#include "tools/pelmok-daq/device_volumes.h"
 
 namespace daq {
 namespace {
@@ -417,7 +418,7 @@ void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Che
 }  // namespace
 
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock) {
-  const std::string path = datatools::ConfigurationFilePath(deviceRoot);
+  const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
   const int fd = hostlib::OpenRegularFile(path, O_RDONLY);
@@ -549,7 +550,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   // The device.
   std::fprintf(out, "The device:\n");
   int errors = 0;
-  const std::string dataDir = deviceRoot + "/Hard Disk/Pelmok/Data";
+  const std::string dataDir = DevicePathOn(deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   struct stat st;
   if (stat(dataDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(out, "  error: the data folder %s is missing: the board never creates it, so the run would "

@@ -24,6 +24,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "board/low_power.h"
+#include "platform/host/fat_volume.h"
 #include "platform/host/host.h"
 #include "platform/host/session.h"
 #include "sim/board.h"
@@ -35,7 +36,10 @@
 #include "tools/common/device_configuration.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-daq/configuration_check.h"
+#include "tools/pelmok-daq/device_volumes.h"
+#include "tools/pelmok-daq/fault_schedule.h"
 #include "tools/pelmok-daq/options.h"
+#include "tools/pelmok-daq/run_report.h"
 
 namespace {
 
@@ -68,20 +72,16 @@ bool MakeDirectories(const std::string& path) {
 }
 
 // Says why the device cannot be laid out, on one line; false if it cannot.
+// Folders and the file are found as the board's FAT volumes find them, in any
+// case; only what is missing is made, as written.
 bool LayOutDevice(const std::string& root) {
-  const std::string config = root + "/FlashFX Disk/Pelmok/PelmokConfig.txt";
-  bool ok = MakeDirectories(root + "/FlashFX Disk/Pelmok") &&
-            MakeDirectories(root + "/Hard Disk/Pelmok/Data") &&
-            MakeDirectories(root + "/Storage Card/Pelmok/Data");
+  const std::string config = daq::DevicePathOn(root, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
+  bool ok = MakeDirectories(daq::DevicePathOn(root, "\\FlashFX Disk\\Pelmok")) &&
+            MakeDirectories(daq::DevicePathOn(root, "\\Hard Disk\\Pelmok\\Data")) &&
+            MakeDirectories(daq::DevicePathOn(root, "\\Storage Card\\Pelmok\\Data"));
   std::string reason = ok ? "" : std::strerror(errno);
-  // The board's volume matches names without regard to case: a
-  // PELMOKCONFIG.TXT there is the configuration already.
-  const std::string oldRoot = host::DeviceRoot();
-  host::SetDeviceRoot(root);
-  const std::string existing = host::HostPathOf("\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
-  host::SetDeviceRoot(oldRoot);
   struct stat st;
-  if (ok && stat(existing.empty() ? config.c_str() : existing.c_str(), &st) != 0) {
+  if (ok && lstat(config.c_str(), &st) != 0) {
     // Whole or not at all: a full volume leaves no file, and the next run writes it.
     datatools::OutputFile file;
     ok = file.Open(config, datatools::OutputPolicy{}, &reason) &&
@@ -125,77 +125,6 @@ std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const s
     closedir(d);
   }
   return files;
-}
-
-// Each data-file write of the run, in the order it happened, as the host's
-// file layer reports it: what the file held before, and (from the next write
-// on, or after the run) what it holds after.
-struct Write {
-  std::string path;
-  bool existed;
-  long long before;
-  long long after = -1;
-  int64_t utcNanoseconds;
-};
-struct WriteLog {
-  std::string dataDir;
-  std::vector<Write> writes;
-};
-
-long long SizeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
-void ObserveWrite(const host::DeviceFileWrite& w, void* context) {
-  WriteLog& log = *static_cast<WriteLog*>(context);
-  if (!log.writes.empty()) log.writes.back().after = SizeOf(log.writes.back().path);
-  if (w.path.compare(0, log.dataDir.size() + 1, log.dataDir + "/") != 0) return;
-  log.writes.push_back(Write{w.path, w.existed, w.bytesBefore, -1, w.utcNanoseconds});
-}
-
-// The second a write happened in: the board clock in nanoseconds, floored.
-int64_t UtcSecond(int64_t nanoseconds) {
-  return static_cast<int64_t>(std::floor(static_cast<double>(nanoseconds) / 1e9));
-}
-
-// The writes in the order they happened, each with its UTC and local time,
-// and every clock change the run crossed.
-void ReportWrites(WriteLog& log, const daq::Options& options) {
-  if (!log.writes.empty()) log.writes.back().after = SizeOf(log.writes.back().path);
-  const datatools::BoardZone& zone = options.timeZone;
-  std::map<std::string, size_t> firstWrite;
-  for (size_t i = 0; i < log.writes.size(); ++i) {
-    const Write& w = log.writes[i];
-    const int64_t utc = UtcSecond(w.utcNanoseconds);
-    const std::string name = w.path.substr(log.dataDir.size() + 1);
-    const std::string when = datatools::UtcText(utc) + "  " +
-                             datatools::LocalText(zone, utc).substr(11, 8) + " " +
-                             datatools::OffsetText(zone.OffsetAt(utc));
-    const long long added = w.after >= 0 ? w.after - w.before : 0;
-    const auto first = firstWrite.emplace(name, i);
-    if (!w.existed) {
-      std::printf("pelmok-daq: %s  wrote %s/%s (%lld bytes): created\n", when.c_str(), log.dataDir.c_str(),
-                  name.c_str(), added);
-    } else {
-      std::printf("pelmok-daq: %s  appended to %s/%s, which existed before: %lld bytes added (%lld bytes now): "
-                  "into an existing file (%s)\n",
-                  when.c_str(), log.dataDir.c_str(), name.c_str(), added, w.after,
-                  (first.second ? std::string("an earlier run's")
-                                : "this run's, from its write " + std::to_string(first.first->second + 1))
-                      .c_str());
-    }
-  }
-  if (log.writes.empty()) {
-    std::printf("pelmok-daq: no data file written in %s\n", log.dataDir.c_str());
-    return;
-  }
-  const int64_t from = UtcSecond(log.writes.front().utcNanoseconds);
-  const int64_t to = UtcSecond(log.writes.back().utcNanoseconds);
-  for (const datatools::ClockChange& c : zone.ChangesBetween(from, to + 1))
-    std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n", datatools::UtcText(c.utc).c_str(),
-                datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
-                c.offsetAfter < c.offsetBefore ? " (names repeat for the hour after it)" : "");
 }
 
 // Simulated time against the run's total, the data files written so far and
@@ -305,6 +234,68 @@ void StopOnFault(const std::string& message) { StopRun("simulated board fault", 
 // ends the run as a fault does.
 bool runStarted = false;
 
+// What the report after the run needs, also where the power fails mid-run.
+struct Ending {
+  const daq::Options* options;
+  sim::Board* board;
+  daq::RunReport* report;
+  const daq::FaultSchedule* faults;
+  bool wavRate;
+  ProgressLine* progress;
+};
+Ending* theEnding = nullptr;
+
+// The tool's own report, after the run. The board's result is WinMain's;
+// pelmok-daq's status is 3 when the run lost data or its trace, so that a
+// script can tell.
+int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
+  const daq::Options& options = *e.options;
+  sim::Board& board = *e.board;
+  std::printf("\npelmok-daq: device folder %s, %.6f s of simulated time, %llu register accesses\n",
+              options.deviceRoot.c_str(), static_cast<double>(board.bus().Now()) / 1e9,
+              static_cast<unsigned long long>(board.bus().AccessCount()));
+  bool lost = !traceWhole || powerLost;
+  if (!options.lowPower) {
+    const sim::Pxa27xSsp& ssp = board.ssp3();
+    std::printf("pelmok-daq: converter at %u Hz%s\n", board.converter().FrameRateHz(),
+                e.wavRate ? " (the WAV file's own rate)" : "");
+    std::printf("pelmok-daq: converter frames made %llu, read %llu, lost to overrun %llu\n",
+                static_cast<unsigned long long>(ssp.FramesMade()),
+                static_cast<unsigned long long>(ssp.FramesRead()),
+                static_cast<unsigned long long>(ssp.FramesLost()));
+    lost = e.report->PrintWrites(options.timeZone) || lost || ssp.FramesLost() > 0;
+  }
+  for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
+  if (!options.tracePath.empty() && traceWhole)
+    std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
+  if (powerLost) {
+    std::printf("pelmok-daq: the board's result: none, the power failed before WinMain returned\n");
+  } else {
+    std::printf("pelmok-daq: the board's result: %s returned %d\n",
+                options.lowPower ? "EnterLowPower (no result; WinMain not called)" : "WinMain", result);
+  }
+  if (lost) std::printf("pelmok-daq: the run lost data or its trace: exit status 3\n");
+  std::fflush(stdout);
+  return lost ? 3 : result;
+}
+
+// The power fails in the middle of a write: the run ends there, the device
+// left as the cut left it; the report tells what reached the disk.
+void PowerLost(const std::string&) {
+  std::fflush(stderr);
+  Ending& e = *theEnding;
+  if (e.progress != nullptr) e.progress->End();
+  e.report->Stop();
+  bool traceWhole = true;
+  if (runTrace != nullptr) {
+    runBus->EndTraceRun();
+    traceWhole = FinishTrace(runTrace->Flush());
+  }
+  std::_Exit(Report(e, 0, traceWhole, true));
+}
+
+using daq::DevicePathOn;
+
 int Run(int argc, char** argv) {
   daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
 
@@ -329,7 +320,8 @@ int Run(int argc, char** argv) {
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
   // laid out; the trace takes its name only when the run is over.
-  const std::string dataDir = options.deviceRoot + "/Hard Disk/Pelmok/Data";
+  DevicePathOn(options.deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
+  std::string dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   CheckDataFolder(dataDir);
   if (!options.tracePath.empty()) {
     datatools::OutputPolicy policy;
@@ -340,14 +332,18 @@ int Run(int argc, char** argv) {
     if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
   if (!options.bare && !LayOutDevice(options.deviceRoot)) std::exit(2);
+  dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   FILE* traceFile = traceOutput.Stream();
 
+  const daq::RunShape shape = daq::ShapeOfRun(options.deviceRoot);
+  daq::FaultSchedule faults(options.faults, options.seed);
+  faults.Place(shape);
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
-  if (options.stallAfterFrames) boardOptions.stallAfterFrames = *options.stallAfterFrames;
   boardOptions.clockEpoch = options.startTime;
   boardOptions.timeZone = options.timeZone.Setting();
+  faults.SetUpBoard(&boardOptions);
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;
   if (traceFile != nullptr) {
@@ -362,14 +358,19 @@ int Run(int argc, char** argv) {
   sessionOptions.deviceRoot = options.deviceRoot;
   sessionOptions.libraryDirectory = options.libraryDir;
   auto session = std::make_unique<host::Session>(board, sessionOptions);
+  host::SetDataVolumeSize(options.volumeSize);
 
   const auto before = DataFiles(dataDir);
-  WriteLog writeLog{dataDir, {}};
-  host::ObserveDeviceFileWrites(ObserveWrite, &writeLog);
+  daq::RunReport report(dataDir, shape.recordBytes, board.ssp3());
+  Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
+  theEnding = &ending;
+  if (!options.lowPower) report.Listen();
+  faults.Arm(board, PowerLost);
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO))
     progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate),
                                               dataDir, before);
+  ending.progress = progress.get();
 
   int result = 0;
   runStarted = true;
@@ -381,7 +382,8 @@ int Run(int argc, char** argv) {
   }
   std::fflush(stderr);
   if (progress) progress->End();
-  host::ObserveDeviceFileWrites(nullptr, nullptr);
+  ending.progress = nullptr;
+  report.Stop();
   session.reset();
   board.bus().SetTrace(nullptr);
   runTrace = nullptr;
@@ -391,24 +393,7 @@ int Run(int argc, char** argv) {
     trace.reset();
     traceWhole = FinishTrace(written);
   }
-
-  // The tool's own report, after the run.
-  std::printf("\npelmok-daq: device folder %s, %.6f s of simulated time, %llu register accesses\n",
-              options.deviceRoot.c_str(), static_cast<double>(board.bus().Now()) / 1e9,
-              static_cast<unsigned long long>(board.bus().AccessCount()));
-  if (!options.lowPower) {
-    const sim::Pxa27xSsp& ssp = board.ssp3();
-    std::printf("pelmok-daq: converter at %u Hz%s\n", options.frameRate,
-                wavRate ? " (the WAV file's own rate)" : "");
-    std::printf("pelmok-daq: converter frames made %llu, read %llu, lost to overrun %llu\n",
-                static_cast<unsigned long long>(ssp.FramesMade()),
-                static_cast<unsigned long long>(ssp.FramesRead()),
-                static_cast<unsigned long long>(ssp.FramesLost()));
-    ReportWrites(writeLog, options);
-  }
-  if (!options.tracePath.empty() && traceWhole)
-    std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
-  return result;
+  return Report(ending, result, traceWhole, false);
 }
 
 // No exception ends the program unreported: before the run it is a bad start

@@ -78,6 +78,24 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "the converter sends FRAMES frames, then none, as one\n"
                  "that dies part-way (default: it never stops)")
       ->type_name("FRAMES");
+  std::vector<std::string> faults;
+  app.add_option("--fault", faults,
+                 "a fault of the field, struck during the run (repeatable):\n"
+                 "disk-full@BYTES, power-loss@WRITE[:BYTES], rtc-reset,\n"
+                 "converter-ppm@PPM, overrun@FRAME:COUNT,\n"
+                 "stuck-bit@BIT:0|1, stall@FRAMES; without @WHERE the\n"
+                 "seed places it")
+      ->type_name("KIND[@WHERE]")
+      ->allow_extra_args(false);
+  app.add_option("--seed", o.seed, "places the faults given without @WHERE (default 0)")
+      ->type_name("N")
+      ->transform(tools::DecimalInteger());
+  app.add_option("--volume-size", o.volumeSize,
+                 "the Hard Disk volume's size in bytes, held to FAT32's\n"
+                 "clusters (default: the room of the host's disk)")
+      ->type_name("BYTES")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(uint64_t{1} << 20, uint64_t{2} << 40).description(""));
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE; a run of\n"
@@ -131,7 +149,13 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
     if (stallAfter.empty() || stallAfter.find_first_not_of("0123456789") != std::string::npos ||
         errno == ERANGE)
       UsageError("bad --stall-after '" + stallAfter + "': a whole number of frames, 0 or more");
-    o.stallAfterFrames = frames;
+    o.faults.push_back(Fault{FaultKind::kStall, "stall@" + stallAfter, true,
+                             static_cast<int64_t>(frames)});
+  }
+  for (const std::string& text : faults) {
+    Fault fault{FaultKind::kStall, text};
+    if (!ParseFault(text, &fault, &error)) UsageError(error);
+    o.faults.push_back(fault);
   }
   if (app.count("--start-time") > 0) {
     int64_t seconds = 0;

@@ -6,7 +6,10 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "tools/common/board_time.h"
+#include "tools/pelmok-daq/fault_schedule.h"
 
 namespace daq {
 
@@ -17,7 +20,9 @@ struct Options {
   std::string signal = "tone";
   uint32_t frameRate = 100000;
   bool frameRateGiven = false;
-  std::optional<uint64_t> stallAfterFrames;  // unset: the converter never stops
+  std::vector<Fault> faults;  // --fault, and --stall-after as stall@FRAMES
+  uint64_t seed = 0;          // places the faults given without WHERE
+  uint64_t volumeSize = 0;    // the Hard Disk volume's bytes; 0: the host disk's room
   std::string tracePath;
   bool force = false;  // an existing --trace file may be replaced
   bool traceEveryAccess = false;  // one line an access, no runs of reads folded

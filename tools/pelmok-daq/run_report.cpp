@@ -1,0 +1,148 @@
+#include "tools/pelmok-daq/run_report.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
+#include "sim/pxa27x_ssp.h"
+#include "tools/common/board_time.h"
+
+namespace daq {
+namespace {
+
+long long SizeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// The second a write happened in: the board clock in nanoseconds, floored.
+int64_t UtcSecond(int64_t nanoseconds) {
+  return static_cast<int64_t>(std::floor(static_cast<double>(nanoseconds) / 1e9));
+}
+
+// 221184 -> "221,184".
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+  return digits;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+RunReport::RunReport(std::string dataDir, uint64_t recordBytes, const sim::Pxa27xSsp& ssp)
+    : dataDir_(std::move(dataDir)), recordBytes_(recordBytes), ssp_(ssp) {}
+
+RunReport::~RunReport() { Stop(); }
+
+void RunReport::Listen() {
+  readAtRecordStart_ = ssp_.FramesRead();
+  lostAtRecordStart_ = ssp_.FramesLost();
+  host::ObserveDeviceFileWrites(HeardWrite, this);
+  host::ListenToConsole(HeardConsole, this);
+}
+
+void RunReport::Stop() {
+  host::ObserveDeviceFileWrites(nullptr, nullptr);
+  host::ListenToConsole(nullptr, nullptr);
+}
+
+void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
+  RunReport& r = *static_cast<RunReport*>(self);
+  if (!r.writes_.empty() && r.writes_.back().opened) r.writes_.back().after = SizeOf(r.writes_.back().path);
+  const std::string folder = r.dataDir_ + "/";
+  if (w.path.compare(0, folder.size(), folder) != 0) return;
+  r.writes_.push_back(Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds});
+}
+
+// The run as its console tells it: a record ends at its "Record Count" line,
+// an iteration at its "File Count" line; a time-out comes before the first.
+void RunReport::HeardConsole(const std::string& message, void* self) {
+  RunReport& r = *static_cast<RunReport*>(self);
+  if (StartsWith(message, "Read SSP timed out")) {
+    r.recordTimedOut_ = true;
+  } else if (StartsWith(message, "Record Count = ")) {
+    if (r.recordTimedOut_)
+      r.timedOut_.push_back({r.iteration_, std::atoi(message.c_str() + 15), r.ssp_.FramesRead() - r.readAtRecordStart_});
+    const uint64_t lost = r.ssp_.FramesLost() - r.lostAtRecordStart_;
+    if (lost > 0) r.overruns_.push_back({r.iteration_, std::atoi(message.c_str() + 15), lost});
+    r.recordTimedOut_ = false;
+    r.readAtRecordStart_ = r.ssp_.FramesRead();
+    r.lostAtRecordStart_ = r.ssp_.FramesLost();
+  } else if (StartsWith(message, "File Count = ")) {
+    r.iteration_ = std::atoi(message.c_str() + 13) + 1;
+    r.readAtRecordStart_ = r.ssp_.FramesRead();
+    r.lostAtRecordStart_ = r.ssp_.FramesLost();
+  }
+}
+
+std::string RunReport::WriteLine(size_t index, const std::string& when) const {
+  const Write& w = writes_[index];
+  const std::string path = w.path;
+  if (!w.opened)
+    return when + "  not written: " + path + " (" + w.refusal + "): 0 of " + Grouped(recordBytes_) + " bytes";
+  const long long added = w.after >= 0 ? w.after - w.before : 0;
+  const bool whole = added >= 0 && static_cast<uint64_t>(added) == recordBytes_;
+  const std::string shortBy = "short: " + Grouped(added > 0 ? added : 0) + " of " + Grouped(recordBytes_) + " bytes";
+  if (!w.existed)
+    return when + "  wrote " + path + " (" + (whole ? std::to_string(added) + " bytes" : shortBy) + "): created";
+  size_t first = index;
+  for (size_t i = 0; i < index; ++i)
+    if (writes_[i].path == w.path && writes_[i].opened) first = std::min(first, i);
+  const std::string whose =
+      first == index ? std::string("an earlier run's") : "this run's, from its write " + std::to_string(first + 1);
+  return when + "  appended to " + path + ", which existed before: " +
+         (whole ? std::to_string(added) + " bytes added" : shortBy + " added") + " (" + std::to_string(w.after) +
+         " bytes now): into an existing file (" + whose + ")";
+}
+
+bool RunReport::PrintWrites(const datatools::BoardZone& zone) {
+  if (!writes_.empty() && writes_.back().opened) writes_.back().after = SizeOf(writes_.back().path);
+  bool lost = false;
+  for (size_t i = 0; i < writes_.size(); ++i) {
+    const Write& w = writes_[i];
+    const int64_t utc = UtcSecond(w.utcNanoseconds);
+    const std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) +
+                             " " + datatools::OffsetText(zone.OffsetAt(utc));
+    std::printf("pelmok-daq: %s\n", WriteLine(i, when).c_str());
+    lost = lost || !w.opened || w.after - w.before != static_cast<long long>(recordBytes_);
+  }
+  if (writes_.empty()) std::printf("pelmok-daq: no data file written in %s\n", dataDir_.c_str());
+  if (!writes_.empty()) {
+    const int64_t from = UtcSecond(writes_.front().utcNanoseconds);
+    const int64_t to = UtcSecond(writes_.back().utcNanoseconds);
+    for (const datatools::ClockChange& c : zone.ChangesBetween(from, to + 1))
+      std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n", datatools::UtcText(c.utc).c_str(),
+                  datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
+                  c.offsetAfter < c.offsetBefore ? " (names repeat for the hour after it)" : "");
+  }
+  if (!timedOut_.empty()) {
+    std::string examples;
+    for (size_t i = 0; i < timedOut_.size() && i < 3; ++i)
+      examples += (i ? ", " : "") + std::string("file iteration ") + std::to_string(timedOut_[i].iteration) +
+                  " record " + std::to_string(timedOut_[i].record) + " after " + Grouped(timedOut_[i].wordsRead) +
+                  " of " + Grouped(recordBytes_ / 4) + " words";
+    std::printf("pelmok-daq: reads timed out in %zu record%s, the words not read zero-filled: %s%s\n",
+                timedOut_.size(), timedOut_.size() == 1 ? "" : "s", examples.c_str(),
+                timedOut_.size() > 3 ? ", ..." : "");
+    lost = true;
+  }
+  if (!overruns_.empty()) {
+    std::string examples;
+    for (size_t i = 0; i < overruns_.size() && i < 3; ++i)
+      examples += (i ? ", " : "") + std::string("file iteration ") + std::to_string(overruns_[i].iteration) +
+                  " record " + std::to_string(overruns_[i].record) + " lost " + Grouped(overruns_[i].framesLost);
+    std::printf("pelmok-daq: frames lost to overrun in %zu record%s, the samples after each gap shifted: %s%s\n",
+                overruns_.size(), overruns_.size() == 1 ? "" : "s", examples.c_str(),
+                overruns_.size() > 3 ? ", ..." : "");
+    lost = true;
+  }
+  return lost;
+}
+
+}  // namespace daq
