@@ -479,6 +479,11 @@ TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
     std::snprintf(name, sizeof name, "/x%025d", i);
     close(open((data + name).c_str(), O_CREAT | O_WRONLY, 0644));
   }
+  // --check foretells it: the third write finds the folder full.
+  const Outcome check = Daq("--check " + run);
+  EXPECT_EQ(check.status, 2) << check.out;
+  EXPECT_NE(check.out.find("first limit       folder entries, at write 3,"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("3: 2 whole, 0 short, 1 not written"), std::string::npos) << check.out;
   o = Daq(run);
   EXPECT_EQ(o.status, 3);
   EXPECT_NE(o.out.find("126-342-0-0-2 (400000 bytes): created"), std::string::npos) << o.out;

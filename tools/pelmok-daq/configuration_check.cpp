@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -18,6 +19,7 @@
 #include "hostlib/regular_file.h"
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
+#include "tools/pelmok-daq/deployment_plan.h"
 #include "tools/pelmok-daq/device_volumes.h"
 
 namespace daq {
@@ -417,7 +419,8 @@ void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Che
 
 }  // namespace
 
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock) {
+int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock,
+                       const CheckDevice& device) {
   const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
@@ -511,8 +514,12 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   const uint64_t named = std::min(writes, kNamedWrites);
   std::vector<std::pair<std::string, int64_t>> names;  // name, UTC second of the write
   std::map<std::string, std::vector<int64_t>> byName;
+  // With reads that time out an iteration takes what the plan says, not its frames' time.
+  const double iterationSeconds = iterations > 0 ? PlanRunSeconds(config, frameRateHz) / iterations : 0;
+  const bool timesOut = iterationSeconds * frameRateHz < static_cast<double>(framesEach) - 0.5;
   for (uint64_t k = 0; k < named; ++k) {
-    const int64_t utc = start + static_cast<int64_t>((k + 1) * framesEach / frameRateHz);
+    const int64_t utc = start + (timesOut ? static_cast<int64_t>(std::floor((k + 1) * iterationSeconds))
+                                          : static_cast<int64_t>((k + 1) * framesEach / frameRateHz));
     const std::string name = zone.NameAt(utc).Name();
     names.emplace_back(name, utc);
     byName[name].push_back(utc);
@@ -552,21 +559,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   int errors = 0;
   const std::string dataDir = DevicePathOn(deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   struct stat st;
-  if (stat(dataDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(out, "  error: the data folder %s is missing: the board never creates it, so the run would "
-                      "write nothing (run without --bare, or create it)\n", dataDir.c_str());
-    ++errors;
-  } else {
-    struct statvfs vfs;
-    if (statvfs(dataDir.c_str(), &vfs) == 0) {
-      const uint64_t free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-      std::fprintf(out, "  data folder       %s, %" PRIu64 " bytes free\n", dataDir.c_str(), free);
-      if (bytesWritten > free) {
-        std::fprintf(out, "  error: the run writes %" PRIu64 " bytes, more than the %" PRIu64
-                          " bytes free on the data folder's volume\n", bytesWritten, free);
-        ++errors;
-      }
-    }
+  if (stat(dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     if (clock.given) {
       for (const auto& [name, utc] : names) {
         const std::vector<int64_t>& at = byName[name];
@@ -584,6 +577,14 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
       }
     }
   }
+  report.Print();
+
+  // The run, write by write, on this device.
+  const Plan plan = PlanDeployment(
+      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names}, out);
+  for (const std::string& warning : plan.warnings) report.Warn(0, warning);
+  for (const std::string& error : plan.errors) std::fprintf(out, "  error: %s\n", error.c_str());
+  errors += static_cast<int>(plan.errors.size());
   report.Print();
 
   if (errors > 0) {

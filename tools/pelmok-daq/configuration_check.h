@@ -19,12 +19,19 @@ struct RunClock {
   bool given = false;
 };
 
+// How the run would use the device: with --bare a missing data folder stays
+// missing; --volume-size gives the data volume's size.
+struct CheckDevice {
+  bool bare = false;
+  uint64_t volumeSize = 0;
+};
+
 // Prints the check of the configuration file and of the device to `out`.
 // Returns 0 when every line is read as written and the device is ready, 1
 // with a warning, 2 when the file cannot be read (one line on stderr) or the
 // device cannot take the run (no data folder, too little free space).
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
-                       const RunClock& clock = RunClock());
+                       const RunClock& clock = RunClock(), const CheckDevice& device = CheckDevice());
 
 // Edits (insertions, deletions, substitutions) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b);

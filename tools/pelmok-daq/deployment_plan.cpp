@@ -1,0 +1,246 @@
+#include "tools/pelmok-daq/deployment_plan.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <map>
+
+#include "hardware/ssp3.h"
+#include "platform/host/fat_volume.h"
+#include "sim/bus.h"
+
+namespace daq {
+namespace {
+
+namespace fat = host::fat;
+
+constexpr uint32_t kMaxRecordWords = 0x3FFFFFFF;  // beyond it the board's allocation fails
+constexpr uint64_t kSimulatedRecords = 4000000;   // records worked out one by one; the rest scaled
+
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+  return digits;
+}
+
+// The reads at the converter's rate, as the sample reader polls: each poll
+// one access, a record's read giving up after the reader's budget of polls
+// with no frame. With a frame period within the budget the reader keeps up;
+// beyond it a record takes at most one word before it times out.
+void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* plan) {
+  const double period = 1e9 / frameRateHz;
+  const double budget = static_cast<double>(kSspPollBudget + 1) * static_cast<double>(sim::kDefaultAccessCost);
+  if (records == 0 || words == 0) return;
+  if (period <= budget) {
+    plan->runSeconds = static_cast<double>(records) * static_cast<double>(words) / frameRateHz;
+    return;
+  }
+  const uint64_t worked = std::min(records, kSimulatedRecords);
+  double t = 0;
+  uint64_t timedOut = 0;
+  for (uint64_t r = 0; r < worked; ++r) {
+    const double frame = (std::floor(t / period) + 1) * period;
+    if (frame - t > budget) {
+      t += budget;  // no word: the read gives up
+    } else {
+      t = frame;
+      if (words == 1) continue;
+      t += budget;  // the next frame is further off than the budget
+    }
+    ++timedOut;
+  }
+  const double scale = static_cast<double>(records) / static_cast<double>(worked);
+  plan->runSeconds = t / 1e9 * scale;
+  plan->timedOutRecords = static_cast<uint64_t>(static_cast<double>(timedOut) * scale + 0.5);
+}
+
+// The room the data volume has: whole clusters with --volume-size, as the
+// host's file layer counts them, or the host disk's free bytes.
+struct Room {
+  uint64_t clusterBytes = 0;  // 0: bytes, not clusters
+  uint64_t free = 0;          // clusters, or bytes
+  uint64_t entries = 2;       // the data folder's, "." and ".." included
+};
+
+Room RoomOf(const PlanInput& in, bool exists) {
+  Room room;
+  if (exists) room.entries = fat::FolderEntries(in.dataDir, false);
+  const std::string volume = in.dataDir.substr(0, in.dataDir.rfind("/Pelmok/"));
+  if (in.volumeSize > 0) {
+    room.clusterBytes = fat::ClusterBytesFor(in.volumeSize);
+    const uint64_t all = fat::ClustersOf(in.volumeSize);
+    // Folders the run's layout makes take a cluster each.
+    const uint64_t used = fat::ClustersUsed(volume, room.clusterBytes) + (exists ? 0 : 2);
+    room.free = used < all ? all - used : 0;
+    return room;
+  }
+  std::string probe = in.dataDir;
+  struct statvfs vfs;
+  while (statvfs(probe.c_str(), &vfs) != 0 && probe.find('/') != std::string::npos)
+    probe = probe.substr(0, probe.rfind('/'));
+  room.free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return room;
+}
+
+// Bytes of a write of `bytes` to a file of `size` that the volume takes.
+uint64_t TakeRoom(Room& room, uint64_t size, uint64_t bytes) {
+  if (room.clusterBytes == 0) {
+    const uint64_t fits = std::min(bytes, room.free);
+    room.free -= fits;
+    return fits;
+  }
+  const uint64_t c = room.clusterBytes;
+  const uint64_t fits = std::min(bytes, fat::FileClusters(size, c) * c - size + room.free * c);
+  room.free -= fat::FileClusters(size + fits, c) - fat::FileClusters(size, c);
+  return fits;
+}
+
+void Bind(Plan* plan, const char* limit, uint64_t write) {
+  if (!plan->binding.empty()) return;
+  plan->binding = limit;
+  plan->bindingWrite = write;
+}
+
+// One write of the run as the file layer takes it.
+void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Room& room,
+               std::map<std::string, long long>& sizes, Plan* plan) {
+  auto [at, added] = sizes.emplace(name, -1);
+  if (added) {
+    struct stat st;
+    const std::string path = name;
+    at->second = stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+  }
+  if (at->second < 0) {
+    const uint64_t after = room.entries + fat::EntriesOf(name.substr(name.rfind('/') + 1));
+    const uint64_t grows = room.clusterBytes == 0 ? 0
+                                                  : fat::FolderClusters(after, room.clusterBytes) -
+                                                        fat::FolderClusters(room.entries, room.clusterBytes);
+    if (after > fat::kMaxFolderEntries || grows > room.free) {
+      ++plan->writesRefused;
+      Bind(plan, after > fat::kMaxFolderEntries ? "folder entries" : "volume", index);
+      return;
+    }
+    room.entries = after;
+    room.free -= grows;
+    at->second = 0;
+  }
+  const uint64_t size = static_cast<uint64_t>(at->second);
+  const uint64_t fileRoom = size >= fat::kMaxFileBytes ? 0 : fat::kMaxFileBytes - size;
+  const uint64_t fits = TakeRoom(room, size, std::min(recordBytes, fileRoom));
+  const uint64_t stored = fits - fits % 4;  // the board cuts a torn word
+  at->second += static_cast<long long>(stored);
+  plan->bytesStored += stored;
+  if (stored == recordBytes) {
+    ++plan->writesWhole;
+    return;
+  }
+  ++(stored > 0 ? plan->writesShort : plan->writesRefused);
+  Bind(plan, fileRoom < recordBytes ? "file size" : "volume", index);
+}
+
+void PrintBudget(const Plan& plan, uint64_t recordBytes, size_t files, FILE* out) {
+  const double cadence = plan.writes > 0 ? plan.runSeconds / static_cast<double>(plan.writes) : 0;
+  if (cadence > 0) {
+    std::fprintf(out, "  budget            %s bytes an hour (a write of %s bytes every %.3f s), %s files\n",
+                 Grouped(static_cast<uint64_t>(3600.0 / cadence * static_cast<double>(recordBytes))).c_str(),
+                 Grouped(recordBytes).c_str(), cadence, Grouped(files).c_str());
+  }
+  const double when = cadence * static_cast<double>(plan.bindingWrite);
+  if (plan.binding == "the run's own end") {
+    std::fprintf(out, "  first limit       the run's own end, after %s writes, %.3f s\n",
+                 Grouped(plan.writes).c_str(), plan.runSeconds);
+  } else {
+    std::fprintf(out, "  first limit       %s, at write %s, about %.3f s into the run (%.1f h)\n",
+                 plan.binding.c_str(), Grouped(plan.bindingWrite).c_str(), when, when / 3600);
+  }
+}
+
+}  // namespace
+
+double PlanRunSeconds(const AcquisitionConfig& c, uint32_t frameRateHz, uint64_t* timedOut) {
+  const uint32_t words = static_cast<uint32_t>(c.samplesPerRecord);
+  const bool allocates = words <= kMaxRecordWords;
+  const uint64_t iterations = c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  const uint64_t recordsEach = c.recordsPerFile > 0 ? static_cast<uint64_t>(c.recordsPerFile) : 0;
+  Plan plan;
+  PlanReads(frameRateHz, allocates ? iterations * recordsEach : 0, allocates ? words : 0, &plan);
+  if (timedOut != nullptr) *timedOut = plan.timedOutRecords;
+  return plan.runSeconds;
+}
+
+Plan PlanDeployment(const PlanInput& in, FILE* out) {
+  Plan plan;
+  const AcquisitionConfig& c = in.config;
+  const uint32_t words = static_cast<uint32_t>(c.samplesPerRecord);
+  const bool allocates = words <= kMaxRecordWords;
+  const uint64_t iterations = c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  const uint64_t recordBytes = allocates ? uint64_t{words} * 4 : 0;
+  plan.writes = allocates && c.sleepSeconds > 0 ? iterations : 0;
+  plan.runSeconds = PlanRunSeconds(c, in.frameRateHz, &plan.timedOutRecords);
+
+  std::fprintf(out, "The plan:\n");
+  if (plan.writes == 0)
+    plan.warnings.push_back(
+        iterations == 0 ? "the run makes no file iteration: it records nothing"
+        : !allocates    ? "no record buffer can be allocated: the run records nothing"
+                        : "\"Seconds to sleep between acquisitions\" is " + std::to_string(c.sleepSeconds) +
+                           ", which switches writing off: the run records nothing");
+  if (!allocates && iterations > 0)
+    plan.warnings.push_back(Grouped(iterations) + " file iterations that only print (two console lines each)");
+  if (plan.timedOutRecords > 0)
+    plan.warnings.push_back(Grouped(plan.timedOutRecords) + " records time out at " +
+                            std::to_string(in.frameRateHz) + " Hz: a frame comes less often than the reader " +
+                            "waits, so their words are zeros");
+  if (in.frameRateHz > 1000000 && plan.writes > 0)
+    plan.warnings.push_back("at " + std::to_string(in.frameRateHz) + " Hz frames come faster than the reader's " +
+                            "two accesses a word (1 µs): the FIFO overruns and frames are lost");
+
+  struct stat st;
+  const bool exists = stat(in.dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (!exists && in.bare) {
+    plan.errors.push_back("the data folder " + in.dataDir + " is missing: the board never creates it, so no " +
+                          "write would be stored (run without --bare, or create it)");
+    plan.writesRefused = plan.writes;
+    Bind(&plan, "data folder", 1);
+  } else if (exists && access(in.dataDir.c_str(), W_OK | X_OK) != 0) {
+    plan.errors.push_back("the data folder " + in.dataDir + " is not writable: no data file can be opened");
+    plan.writesRefused = plan.writes;
+    Bind(&plan, "data folder", 1);
+  } else {
+    if (!exists) std::fprintf(out, "  data folder       %s is missing: the run lays it out\n", in.dataDir.c_str());
+    Room room = RoomOf(in, exists);
+    std::map<std::string, long long> sizes;
+    const uint64_t named = std::min<uint64_t>(plan.writes, in.names.size());
+    for (uint64_t k = 0; k < named; ++k)
+      PlanWrite(in.dataDir + "/" + in.names[k].first, k + 1, recordBytes, room, sizes, &plan);
+    // Beyond the names worked out, by bytes alone.
+    for (uint64_t k = named; k < plan.writes && plan.binding.empty(); ++k) {
+      const uint64_t fits = TakeRoom(room, 0, recordBytes);
+      plan.bytesStored += fits - fits % 4;
+      if (fits < recordBytes) Bind(&plan, "volume", k + 1);
+      ++(fits == recordBytes ? plan.writesWhole : fits > 0 ? plan.writesShort : plan.writesRefused);
+    }
+    // Past the write a limit cut, every write the walk left is lost too.
+    plan.writesRefused = plan.writes - plan.writesWhole - plan.writesShort;
+  }
+  if (plan.binding.empty()) Bind(&plan, "the run's own end", plan.writes);
+  if (plan.binding != "the run's own end" && plan.binding != "data folder")
+    plan.errors.push_back("the " + plan.binding + " limit binds at write " + Grouped(plan.bindingWrite) + " of " +
+                          Grouped(plan.writes) + ": " + Grouped(plan.writesShort) + " writes short, " +
+                          Grouped(plan.writesRefused) + " not written");
+  std::fprintf(out, "  writes            %s: %s whole, %s short, %s not written; %s bytes stored\n",
+               Grouped(plan.writes).c_str(), Grouped(plan.writesWhole).c_str(), Grouped(plan.writesShort).c_str(),
+               Grouped(plan.writesRefused).c_str(), Grouped(plan.bytesStored).c_str());
+  std::fprintf(out, "  records timed out %s\n", Grouped(plan.timedOutRecords).c_str());
+  std::fprintf(out, "  run time          %.3f s simulated\n", plan.runSeconds);
+  std::map<std::string, int> distinct;
+  for (const auto& n : in.names) distinct[n.first] = 1;
+  PrintBudget(plan, recordBytes, plan.writes > in.names.size() ? plan.writes : distinct.size(), out);
+  return plan;
+}
+
+}  // namespace daq
