@@ -572,6 +572,9 @@ TEST_F(PelmokDaqClockTest, TimeZoneDefaultsToTz) {
             Names{"126-181-9-30-0"});
   if (!std::ifstream("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no tzdata";
   EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "", "TZ=Europe/Berlin"), Names{"126-181-14-0-0"});
+  // --time-zone takes a zone name as TZ does.
+  EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "--time-zone Europe/Berlin", "TZ=UTC0"),
+            Names{"126-181-14-0-0"});
   EXPECT_EQ(FilesOfRunAt("2026-01-01T12:00:00Z", "", "TZ=:Australia/Sydney"), Names{"126-0-23-0-0"});
 
   // TZ unset: the host's own zone, as the C library reads it too (2026 is
@@ -603,7 +606,7 @@ TEST_F(PelmokDaqClockTest, ClocksAndZonesTheBoardCannotHoldStopTheRun) {
       {"--time-zone CET-1CEST,60,M10.5.0/3", "TZ=UTC0"},
       {"--time-zone CET-1CEST,M3.5.0,M10.5.0/25", "TZ=UTC0"},
       {"--time-zone CET-1CEST,M3.5.0/-1,M10.5.0", "TZ=UTC0"},
-      {"--time-zone Europe/Berlin", "TZ=UTC0"},
+      {"--time-zone America/Santiago", "TZ=UTC0"},  // its rule changes at 24:00
       {"", "TZ=America/Santiago"},  // its rule changes at 24:00
       {"", "TZ=No/Such_Zone"},
       {"", "TZ='CET-1CEST,M3.5.0,M10.5.0/26'"},

@@ -116,27 +116,9 @@ void CheckDataFolder(const std::string& dir) {
   std::exit(2);
 }
 
-// Data file names hold numbers ("109-77-14-5-9"): order them as times.
-struct ByTime {
-  bool operator()(const std::string& a, const std::string& b) const {
-    const char* p = a.c_str();
-    const char* q = b.c_str();
-    while (*p && *q) {
-      char* pe;
-      char* qe;
-      const unsigned long x = std::strtoul(p, &pe, 10), y = std::strtoul(q, &qe, 10);
-      if (pe == p || qe == q) break;  // not a data file name: plain order
-      if (x != y) return x < y;
-      p = *pe ? pe + 1 : pe;
-      q = *qe ? qe + 1 : qe;
-    }
-    return a < b;
-  }
-};
-
 // Data file name -> size, to report what the run wrote.
-std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
-  std::map<std::string, long long, ByTime> files;
+std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const std::string& dir) {
+  std::map<std::string, long long, datatools::DataFileNameOrder> files;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       struct stat st;
@@ -158,7 +140,7 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
 class ProgressLine {
  public:
   ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
-               std::map<std::string, long long, ByTime> before)
+               std::map<std::string, long long, datatools::DataFileNameOrder> before)
       : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
         start_(std::chrono::steady_clock::now()) {
     Arm();
@@ -203,7 +185,7 @@ class ProgressLine {
   sim::Bus& bus_;
   double total_;
   std::string dataDir_;
-  std::map<std::string, long long, ByTime> before_;
+  std::map<std::string, long long, datatools::DataFileNameOrder> before_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
@@ -325,7 +307,7 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
                 static_cast<unsigned long long>(ssp.FramesLost()));
-    lost = e.report->PrintWrites(options.timeZone, options.timeZoneRule) || lost || ssp.FramesLost() > 0;
+    lost = e.report->PrintWrites(options.timeZone) || lost || ssp.FramesLost() > 0;
   }
   for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
   if (!options.tracePath.empty() && traceWhole)
@@ -374,8 +356,8 @@ int Run(int argc, char** argv) {
     options.frameRate = wav->FileRateHz();
   }
   if (options.check) {
-    daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
-                        options.startTime.has_value() || !options.timeZoneRule.empty()};
+    daq::RunClock clock{options.startTime, options.timeZone,
+                        options.startTime.has_value() || options.timeZoneGiven};
     return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
                                    daq::CheckDevice{options.bare, options.volumeSize});
   }
@@ -407,7 +389,7 @@ int Run(int argc, char** argv) {
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
   boardOptions.clockEpoch = options.startTime;
-  boardOptions.timeZone = options.timeZone;
+  boardOptions.timeZone = options.timeZone.Setting();
   faults.SetUpBoard(&boardOptions);
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
+#include "tools/common/board_time.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/version.h"
 
@@ -121,10 +122,11 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
       ->type_name("WHEN");
   app.add_option("--time-zone", timeZone,
-                 "the board's time-zone setting as a POSIX TZ rule (e.g.\n"
-                 "CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0;\n"
-                 "default: from TZ, see below)")
-      ->type_name("RULE");
+                 "the board's time-zone setting as TZ takes it: a POSIX\n"
+                 "rule (e.g. CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0)\n"
+                 "or a zone name (e.g. Europe/Berlin); default: from TZ,\n"
+                 "see below)")
+      ->type_name("ZONE");
 
   try {
     app.parse(argc, argv);
@@ -158,13 +160,14 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   }
   if (app.count("--start-time") > 0) {
     int64_t seconds = 0;
-    if (!host::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
+    if (!hostlib::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
     o.startTime = seconds;
   }
-  if (app.count("--time-zone") > 0) {
-    if (!host::ParseZoneRule(timeZone, &o.timeZone, &error)) UsageError("bad --time-zone: " + error);
-    o.timeZoneRule = timeZone;
-  } else if (!host::ZoneFromTz(std::getenv("TZ"), &o.timeZone, &error)) {
+  o.timeZoneGiven = app.count("--time-zone") > 0;
+  if (o.timeZoneGiven) {
+    if (!datatools::BoardZone::FromRule(timeZone, &o.timeZone, &error))
+      UsageError("bad --time-zone: " + error);
+  } else if (!datatools::BoardZone::FromEnvironment(&o.timeZone, &error)) {
     UsageError("time zone for the board: " + error);
   }
   return o;

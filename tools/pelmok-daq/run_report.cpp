@@ -101,9 +101,8 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
          " bytes now): into an existing file (" + whose + ")";
 }
 
-bool RunReport::PrintWrites(const sim::TimeZoneSetting& setting, const std::string& rule) {
+bool RunReport::PrintWrites(const datatools::BoardZone& zone) {
   if (!writes_.empty() && writes_.back().opened) writes_.back().after = SizeOf(writes_.back().path);
-  const datatools::BoardZone zone(setting, rule);
   bool lost = false;
   for (size_t i = 0; i < writes_.size(); ++i) {
     const Write& w = writes_[i];

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/host/host.h"
-#include "sim/board_clock.h"
+#include "tools/common/board_time.h"
 
 namespace sim {
 class Pxa27xSsp;
@@ -34,7 +34,7 @@ class RunReport {
   // Prints the writes in the order they happened, each with its UTC and
   // local time, and the clock changes crossed; then the records that timed
   // out. True when a write fell short or a record timed out.
-  bool PrintWrites(const sim::TimeZoneSetting& zone, const std::string& rule);
+  bool PrintWrites(const datatools::BoardZone& zone);
   size_t Writes() const { return writes_.size(); }
 
  private:

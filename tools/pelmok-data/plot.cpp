@@ -16,7 +16,7 @@
 
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
@@ -905,7 +905,7 @@ int RunPlot(PlotCommandOptions& o) {
     if (text->empty()) continue;
     int64_t utc = 0;
     std::string reason;
-    if (!host::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
+    if (!hostlib::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
     *field = static_cast<double>(utc);
   }
   if (!std::isnan(o.dbFloor)) o.plot.dbFloor = o.dbFloor;
