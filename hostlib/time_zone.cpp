@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/calendar.h"
 #include "hostlib/regular_file.h"
@@ -169,6 +170,27 @@ bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error)
       day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
     return Fail(error, "'" + text + "' is not a time from 1970 to 2199");
   *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+bool ParseUtcInstant(const std::string& text, double* seconds, std::string* error) {
+  const size_t dot = text.find('.');
+  std::string whole = text;
+  double fraction = 0;
+  if (dot != std::string::npos) {
+    size_t end = dot + 1;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (end == dot + 1 || end > dot + 10 || text.substr(end) != "Z")
+      return Fail(error, "'" + text + "' is not a UTC time like 2026-10-20T12:00:03.2Z");
+    fraction = std::stod("0" + text.substr(dot, end - dot));
+    whole = text.substr(0, dot) + "Z";
+  }
+  int64_t s = 0;
+  if (!ParseUtcTime(whole, &s, error)) {
+    if (dot != std::string::npos) *error = "'" + text + "' is not a UTC time like 2026-10-20T12:00:03.2Z";
+    return false;
+  }
+  *seconds = static_cast<double>(s) + fraction;
   return true;
 }
 

@@ -40,6 +40,9 @@ struct TimeZoneSetting {
 // 2199 (the board's clock counts nanoseconds in 64 bits).
 bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error);
 
+// The same with a fraction of a second: "2026-10-20T12:00:03.2Z".
+bool ParseUtcInstant(const std::string& text, double* seconds, std::string* error);
+
 // A POSIX TZ rule ("CET-1CEST,M3.5.0,M10.5.0/3", "<+0545>-5:45", "UTC0").
 // Refused: Julian-day dates (Jn, n), a change outside 00:00 to 23:59:59, an
 // offset beyond 24 hours or with seconds, daylight time without its dates.

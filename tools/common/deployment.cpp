@@ -445,28 +445,80 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
 
 }  // namespace
 
-bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error) {
-  DeploymentSettings s;
+namespace {
+
+bool SameChange(const hostlib::ZoneChange& a, const hostlib::ZoneChange& b) {
+  return a.month == b.month && a.week == b.week && a.weekday == b.weekday && a.hour == b.hour &&
+         a.minute == b.minute && a.second == b.second;
+}
+
+// The same offsets and changes, whatever the names.
+bool SameSetting(const hostlib::TimeZoneSetting& a, const hostlib::TimeZoneSetting& b) {
+  return a.bias == b.bias && a.standardBias == b.standardBias && a.daylightBias == b.daylightBias &&
+         SameChange(a.standardStart, b.standardStart) && SameChange(a.daylightStart, b.daylightStart);
+}
+
+// --time-zone, else the deployment file's, else TZ.
+bool ResolveZone(const DeploymentFlags& flags, const DeploymentDescription& file, BoardZone* zone,
+                 std::string* error) {
+  if (file.timeZone) {
+    BoardZone fromFile;
+    if (!BoardZone::FromRule(*file.timeZone, &fromFile, error)) return false;
+    *zone = fromFile;
+  }
   if (flags.timeZone) {
-    if (!BoardZone::FromRule(*flags.timeZone, &s.zone, error)) {
+    if (!BoardZone::FromRule(*flags.timeZone, zone, error)) {
       *error = "bad --time-zone: " + *error;
       return false;
     }
-  } else if (!BoardZone::FromEnvironment(&s.zone, error)) {
+    BoardZone fromFile;
+    if (file.timeZone && BoardZone::FromRule(*file.timeZone, &fromFile, error) &&
+        !SameSetting(fromFile.Setting(), zone->Setting())) {
+      *error = "--time-zone " + *flags.timeZone + " says otherwise than time_zone \"" + *file.timeZone +
+               "\" in " + file.path + " (give one or the other)";
+      return false;
+    }
+    return true;
+  }
+  if (file.timeZone) return true;
+  if (!BoardZone::FromEnvironment(zone, error)) {
     *error = "time zone for the board: " + *error + " (give --time-zone RULE)";
     return false;
   }
+  return true;
+}
+
+// --config, else the deployment file's configuration; both must name one file.
+bool ResolveConfigPath(const DeploymentFlags& flags, const DeploymentDescription& file,
+                       std::string* path, std::string* error) {
+  *path = flags.configPath.empty() ? file.configuration : flags.configPath;
+  if (flags.configPath.empty() || file.configuration.empty()) return true;
+  struct stat a, b;
+  const bool same = stat(flags.configPath.c_str(), &a) == 0 && stat(file.configuration.c_str(), &b) == 0 &&
+                    a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  if (same) return true;
+  *error = "--config " + flags.configPath + " says otherwise than configuration \"" + file.configuration +
+           "\" in " + file.path + " (give one or the other)";
+  return false;
+}
+
+}  // namespace
+
+bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error) {
+  DeploymentSettings s;
+  s.description = flags.deployment;
+  if (!ResolveZone(flags, s.description, &s.zone, error)) return false;
   if (flags.rate) s.rate = *flags.rate;
   if (flags.samplesPerRecord) s.samplesPerRecord = *flags.samplesPerRecord;
-  if (!flags.configPath.empty()) {
-    s.configPath = flags.configPath;
-    if (!ReadConfigurationFile(flags.configPath, &s.config, error)) return false;
+  if (!ResolveConfigPath(flags, s.description, &s.configPath, error)) return false;
+  if (!s.configPath.empty()) {
+    if (!ReadConfigurationFile(s.configPath, &s.config, error)) return false;
     const AcquisitionConfig& c = s.config;
-    if (flags.rate && Contradicts("--rate", *flags.rate, "Sample rate", c.sampleRate, flags.configPath, error))
+    if (flags.rate && Contradicts("--rate", *flags.rate, "Sample rate", c.sampleRate, s.configPath, error))
       return false;
     if (flags.samplesPerRecord && Contradicts("--samples-per-record", *flags.samplesPerRecord,
                                               "Number of samples per record", c.samplesPerRecord,
-                                              flags.configPath, error))
+                                              s.configPath, error))
       return false;
     if (!flags.rate && c.sampleRate > 0) s.rate = static_cast<uint32_t>(c.sampleRate);
     if (!flags.samplesPerRecord && c.samplesPerRecord > 0) s.samplesPerRecord = static_cast<uint64_t>(c.samplesPerRecord);

@@ -30,6 +30,7 @@
 
 #include "acquisition/configuration.h"
 #include "tools/common/board_time.h"
+#include "tools/common/deployment_file.h"
 #include "tools/formats/data_file.h"
 
 namespace datatools {
@@ -40,6 +41,8 @@ struct DeploymentFlags {
   std::optional<uint64_t> samplesPerRecord;  // --samples-per-record N
   std::string configPath;                    // --config FILE, "" for none
   std::optional<std::string> timeZone;       // --time-zone RULE; unset: TZ, as pelmok-daq
+  std::string deploymentPath;                // --deployment FILE; "": the one found
+  DeploymentDescription deployment;          // the deployment file as read (path "": none)
 };
 
 struct DeploymentSettings {
@@ -52,12 +55,14 @@ struct DeploymentSettings {
   int64_t filesPerRun = 0;         // "Number of Flash Disk files per USB write"
   std::string configPath;
   AcquisitionConfig config{};      // as the board's reader set it, when configPath is given
+  DeploymentDescription description;  // the deployment file's, when there is one
 };
 
-// Flags and the configuration file (read by the board's own reader) into
-// settings. A flag that says otherwise than the file (--rate against
-// "Sample rate", --samples-per-record against "Number of samples per
-// record") is an error. False with a one-line reason.
+// Flags, the deployment file and the configuration file (read by the
+// board's own reader) into settings. A flag that says otherwise than either
+// file (--rate against "Sample rate", --samples-per-record against "Number
+// of samples per record", --time-zone or --config against the deployment
+// file's) is an error. False with a one-line reason.
 bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error);
 
 // How a record's UTC time was found.

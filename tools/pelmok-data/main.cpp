@@ -27,7 +27,8 @@ int Run(int argc, char** argv) {
                        "print the program's version and exit");
   const std::vector<datatools::Subcommand> commands = {
       datatools::AddInfoCommand(app), datatools::AddExportCommand(app), datatools::AddPlotCommand(app),
-      datatools::AddReportCommand(app), datatools::AddLevelsCommand(app)};
+      datatools::AddReportCommand(app), datatools::AddLevelsCommand(app),
+      datatools::AddInitCommand(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

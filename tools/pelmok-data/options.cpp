@@ -39,15 +39,25 @@ void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags) {
       ->add_option_function<std::string>(
           "--time-zone", [flags](const std::string& rule) { flags->timeZone = rule; },
           "the board's time-zone setting as pelmok-daq --time-zone takes it (a POSIX rule such as "
-          "CET-1CEST,M3.5.0,M10.5.0/3; default: from TZ)")
-      ->type_name("RULE");
+          "CET-1CEST,M3.5.0,M10.5.0/3, or a zone name such as Europe/Berlin; default: the "
+          "deployment file's, else from TZ)")
+      ->type_name("ZONE");
+  command->add_option("--deployment", flags->deploymentPath,
+                      "the deployment file (default: deployment.toml in the data's folder or the "
+                      "nearest folder above that has one)")
+      ->type_name("FILE");
 }
 
 Deployment LoadOrFail(const std::vector<std::string>& inputs, const DeploymentFlags& flags,
                       uint32_t defaultRate) {
   DeploymentSettings settings;
   std::string error;
-  if (!ResolveSettings(flags, &settings, &error)) Fail(error);
+  DeploymentFlags found = flags;
+  const std::string path = !flags.deploymentPath.empty() ? flags.deploymentPath
+                           : inputs.empty()               ? ""
+                                                          : FindDeploymentFile(inputs.front());
+  if (!path.empty() && !ReadDeploymentFile(path, &found.deployment, &error)) Fail(error);
+  if (!ResolveSettings(found, &settings, &error)) Fail(error);
   if (settings.rate == 0 && defaultRate != 0) {
     settings.rate = defaultRate;
     settings.rateAssumed = true;

@@ -25,6 +25,7 @@ Subcommand AddExportCommand(CLI::App& program);
 Subcommand AddPlotCommand(CLI::App& program);
 Subcommand AddReportCommand(CLI::App& program);
 Subcommand AddLevelsCommand(CLI::App& program);
+Subcommand AddInitCommand(CLI::App& program);
 
 // --rate, --samples-per-record, --config, --time-zone on a subcommand.
 void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags);
