@@ -288,9 +288,10 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   if (powerLost) {
     std::printf("pelmok-daq: the board's result: none, the power failed before WinMain returned\n");
+  } else if (options.lowPower) {
+    std::printf("pelmok-daq: EnterLowPower(%d) returned; WinMain was not called\n", options.lowPowerMode);
   } else {
-    std::printf("pelmok-daq: the board's result: %s returned %d\n",
-                options.lowPower ? "EnterLowPower (no result; WinMain not called)" : "WinMain", result);
+    std::printf("pelmok-daq: the board's result: WinMain returned %d\n", result);
   }
   if (lost) std::printf("pelmok-daq: the run lost data or its trace: exit status 3\n");
   std::fflush(stdout);
@@ -354,7 +355,8 @@ int Run(int argc, char** argv) {
   dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   FILE* traceFile = traceOutput.Stream();
 
-  const daq::RunShape shape = daq::ShapeOfRun(options.deviceRoot);
+  // The run's shape places the faults given without a place.
+  const daq::RunShape shape = options.faults.empty() ? daq::RunShape() : daq::ShapeOfRun(options.deviceRoot);
   daq::FaultSchedule faults(options.faults, options.seed);
   faults.Place(shape);
   sim::BoardOptions boardOptions;
@@ -380,7 +382,7 @@ int Run(int argc, char** argv) {
   host::SetDataVolumeSize(options.volumeSize);
 
   const auto before = DataFiles(dataDir);
-  daq::RunReport report(dataDir, shape.recordBytes, board.ssp3());
+  daq::RunReport report(dataDir, board.ssp3());
   Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();
