@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,18 +46,27 @@ OutputPolicy Force(bool force, std::vector<std::string> inputs = {}) {
 }
 
 TEST_F(OutputFileTest, TheOutputTakesItsNameOnlyWhenCommitted) {
-  OutputFile out;
+  // Unnamed (O_TMPFILE) until then, or, as on a file system without it,
+  // under a hidden name of its own.
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporary" : "unnamed temporary");
+    datatools::NameEveryTemporary(named);
+    OutputFile out;
+    std::string error;
+    ASSERT_TRUE(out.Open(Path("a.csv"), Force(named), &error)) << error;
+    ASSERT_TRUE(out.Write("1,2\n", 4));
+    const std::vector<std::string> during = scratch.List("");
+    ASSERT_EQ(during.size(), named ? 2u : 0u);
+    if (named) {
+      EXPECT_EQ(during[0].find(".a.csv."), 0u) << during[0];
+    }
+    ASSERT_TRUE(out.Commit(&error)) << error;
+    EXPECT_EQ(scratch.ReadFile("a.csv"), "1,2\n");
+    EXPECT_EQ(scratch.List(""), std::vector<std::string>{"a.csv"});
+  }
+  datatools::NameEveryTemporary(false);
   std::string error;
-  ASSERT_TRUE(out.Open(Path("a.csv"), OutputPolicy{}, &error)) << error;
-  ASSERT_TRUE(out.Write("1,2\n", 4));
-  const std::vector<std::string> during = scratch.List("");
-  ASSERT_EQ(during.size(), 1u);
-  EXPECT_EQ(during[0].find(".a.csv."), 0u) << during[0];
   struct stat st;
-  EXPECT_NE(stat(Path("a.csv").c_str(), &st), 0) << "visible before it is complete";
-  ASSERT_TRUE(out.Commit(&error)) << error;
-  EXPECT_EQ(scratch.ReadFile("a.csv"), "1,2\n");
-  EXPECT_EQ(scratch.List(""), std::vector<std::string>{"a.csv"});
   ASSERT_EQ(stat(Path("a.csv").c_str(), &st), 0);
   const mode_t mask = umask(0);
   umask(mask);
@@ -187,6 +198,41 @@ TEST_F(OutputFileTest, AFullVolumeLeavesNothingHalfWritten) {
   EXPECT_EQ(replaced, Path("kept.csv") + ": File too large (left as it was)");
   EXPECT_EQ(scratch.List(""), std::vector<std::string>{"kept.csv"});
   EXPECT_EQ(scratch.ReadFile("kept.csv"), "the earlier export");
+}
+
+// A tool killed while it writes leaves no temporary file, unnamed or named,
+// and no scratch folder; the signal still ends it. With --force the earlier
+// file stays as it was.
+TEST_F(OutputFileTest, ASignalLeavesNoTemporaryBehind) {
+  scratch.WriteFile("kept.csv", "the earlier export");
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    for (bool named : {false, true}) {
+      SCOPED_TRACE(std::string(strsignal(signal)) + (named ? ", named" : ", unnamed"));
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        datatools::NameEveryTemporary(named);
+        std::string error;
+        mkdir(Path("scratch").c_str(), 0700);
+        datatools::ScratchName folder(Path("scratch"));
+        OutputFile fresh, replacing, inside;
+        const std::string block(1 << 16, 'x');
+        if (!fresh.Open(Path("new.csv"), Force(false), &error) || !replacing.Open(Path("kept.csv"), Force(true), &error) ||
+            !inside.Open(Path("scratch/a.wav"), Force(false), &error) || !fresh.Write(block.data(), block.size()) ||
+            !replacing.Write(block.data(), block.size()) || !inside.Write(block.data(), block.size()))
+          _exit(10);
+        std::fflush(fresh.Stream());
+        raise(signal);
+        _exit(11);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+      EXPECT_EQ(WTERMSIG(status), signal);
+      EXPECT_EQ(scratch.List(""), std::vector<std::string>{"kept.csv"});
+      EXPECT_EQ(scratch.ReadFile("kept.csv"), "the earlier export");
+    }
+  }
 }
 
 TEST(OutputExtension, AKnownExtensionMustSayTheFormat) {

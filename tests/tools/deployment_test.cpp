@@ -312,20 +312,26 @@ struct Row {
   unsigned record = 0;
 };
 
-std::vector<Row> ParseCsv(const std::string& text) {
+// The timeline as Python's csv module reads it (RFC 4180): every row must
+// have the header's width; the fields come back one to a tab-separated line.
+std::vector<Row> ParseCsv(const std::string& path, const std::string& scratch) {
+  const Outcome py = toolprocess::Run(
+      "python3 -c 'import csv, sys\n"
+      "rows = list(csv.reader(open(sys.argv[1], newline=\"\")))\n"
+      "bad = [r for r in rows if len(r) != len(rows[0])]\n"
+      "assert not bad and len(rows[0]) == 10, bad[:3]\n"
+      "for r in rows[1:]: print(\"\\t\".join(r))' " +
+          Quote(path),
+      scratch);
+  EXPECT_EQ(py.status, 0) << py.err;
   std::vector<Row> rows;
-  std::istringstream in(text);
+  std::istringstream in(py.out);
   std::string line;
-  std::getline(in, line);  // the header
   while (std::getline(in, line)) {
     std::vector<std::string> f;
     std::stringstream s(line);
     std::string cell;
-    while (std::getline(s, cell, ',')) f.push_back(cell);
-    if (f.size() < 9) {
-      ADD_FAILURE() << "short row: " << line;
-      continue;
-    }
+    while (std::getline(s, cell, '\t')) f.push_back(cell);
     f.resize(10);
     Row r;
     r.file = f[0].substr(f[0].rfind('/') + 1);
@@ -364,12 +370,13 @@ class SimulatedDeployment : public ::testing::Test {
                            scratch.path());
       EXPECT_EQ(o.status, 0) << o.out;
     }
-    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) + " --config " +
-                             Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
+    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) + " -o " +
+                             Quote(scratch.path() + "/timeline.csv") +
+                             " --config " + Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
                              Quote(root + "/Hard Disk/Pelmok/Data"),
                          scratch.path());
     EXPECT_EQ(o.status, 0) << o.err;
-    const std::vector<Row> rows = ParseCsv(o.out);
+    const std::vector<Row> rows = ParseCsv(scratch.path() + "/timeline.csv", scratch.path());
 
     // The truth: write k at the end of iteration k, just after its last frame
     // (the set-up and the first frame's period add about a millisecond).

@@ -358,9 +358,9 @@ TEST_F(PelmokDataTest, CsvHoldsIndexTimeCodeAndVolts) {
             0);
   char volts[64];
   std::snprintf(volts, sizeof volts, "%.10g", AdcCodeToVolts(5));
-  EXPECT_EQ(scratch.ReadFile("f.csv"), "index,time_s,code,volts\n0,0.000000000,8388607,2.5\n"
-                                       "1,0.250000000,-8388608,-2.500000298\n2,0.500000000,5," +
-                                           std::string(volts) + "\n");
+  EXPECT_EQ(scratch.ReadFile("f.csv"), "index,time_s,code,volts\r\n0,0.000000000,8388607,2.5\r\n"
+                                       "1,0.250000000,-8388608,-2.500000298\r\n2,0.500000000,5," +
+                                           std::string(volts) + "\r\n");
 }
 
 // Width and height from the PNG's IHDR chunk.

@@ -2,6 +2,7 @@
 // against a tone and white noise of known level; pelmok-data levels against
 // levels computed from their definitions with numpy and scipy, its NetCDF
 // file read back with Python's netCDF4.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -155,6 +156,53 @@ TEST(LevelsCommand, AgreeWithScipyAndTheNetcdfFileWithTheTable) {
                        path);
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(o.err, "pelmok-data: " + path + "/bad.csv: line 2: frequencies must rise from line to line\n");
+}
+
+// The sum of a pixel's red, green and blue (viridis grows brighter with level).
+int Brightness(const std::string& png, int x, int y, bool* grey) {
+  cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+  EXPECT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS) << png;
+  const uint32_t v = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                       y * cairo_image_surface_get_stride(s))[x];
+  cairo_surface_destroy(s);
+  const int r = v >> 16 & 0xFF, g = v >> 8 & 0xFF, b = v & 0xFF;
+  *grey = r == g && g == b;
+  return r + g + b;
+}
+
+// Eight 2 s records every 4 s at 48 kHz; the sixth holds a 0.12 s burst at
+// -6 dBFS and 20 kHz. Every window counts, so the burst shows in the
+// long-term picture; the 2 s pauses between records show as pauses.
+TEST(LevelsCommand, PlotShowsAShortBurstAndThePausesBetweenRecords) {
+  testsupport::ScratchDir scratch;
+  scratch.MakeDirs("data");
+  const int rate = 48000;
+  for (int k = 0; k < 8; ++k) {
+    std::vector<int32_t> codes = ToneInNoise(2 * rate, rate, 200000, 3000, 300, 20 + k);
+    if (k == 5)
+      for (int i = 0; i < rate * 12 / 100; ++i)
+        codes[rate * 7 / 10 + i] += static_cast<int32_t>(0.5 * 8388607 * std::sin(2 * M_PI * 20000.0 * i / rate));
+    scratch.WriteFile("data/126-297-1-30-" + std::to_string(10 + 4 * k), Words(codes));
+  }
+  const std::string png = scratch.path() + "/d.png";
+  const Outcome o = toolprocess::Run(Tool("plot --rate 48000 --time-zone UTC0 --jobs 2 -o " + Quote(png) + " " +
+                                          Quote(scratch.path() + "/data")),
+                                     scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  // The picture runs from the first start (01:30:08Z) to the last write (01:30:38Z) over
+  // 1200 - 95 - 120 pixels; 20 kHz lies at 5/6 of the height above its bottom (60 + 662).
+  auto x = [](double second) { return static_cast<int>(95 + (second - 8) / 30 * 985); };
+  const int y20k = static_cast<int>(60 + 662 - 662 * 20000.0 / 24000);
+  bool grey = false;
+  const int burst = Brightness(png, x(29), y20k, &grey);
+  EXPECT_FALSE(grey);
+  const int quiet = Brightness(png, x(25), y20k, &grey);  // the fifth record
+  EXPECT_FALSE(grey);
+  EXPECT_GT(burst, quiet + 200) << "the burst's record at 20 kHz against its neighbour's";
+  // Between the fifth record's end (01:30:26Z) and the sixth's start (01:30:28Z): a pause.
+  const int pause = Brightness(png, x(27), y20k, &grey);
+  EXPECT_TRUE(grey) << pause;
+  EXPECT_GT(pause, 3 * 230);
 }
 
 }  // namespace

@@ -120,6 +120,10 @@ struct Record {
     return rate ? static_cast<double>(writeUtc) - static_cast<double>(words) / rate
                 : static_cast<double>(writeUtc);
   }
+  // The last sample's end: its start plus its length at `rate`.
+  double EndUtc(uint32_t rate) const {
+    return rate ? StartUtc(rate) + static_cast<double>(words) / rate : static_cast<double>(writeUtc);
+  }
 };
 
 enum class CadenceSource {

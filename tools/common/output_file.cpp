@@ -6,17 +6,64 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace datatools {
 namespace {
 
 constexpr int kReaderWaitMs = 2000;
+
+bool nameEveryTemporary = false;
+
+// The names a signal removes, as a stack: fixed storage, since the handler
+// may not allocate. A path is written before its slot is marked used.
+constexpr int kScratchSlots = 32;
+char scratchPaths[kScratchSlots][PATH_MAX];
+volatile sig_atomic_t scratchUsed[kScratchSlots];
+volatile sig_atomic_t scratchTop = 0;  // slots at and above it are free
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+void RemoveScratchAndEnd(int signal) {
+  for (int i = scratchTop - 1; i >= 0; --i) {
+    if (!scratchUsed[i]) continue;
+    if (unlink(scratchPaths[i]) != 0) rmdir(scratchPaths[i]);
+  }
+  struct sigaction plain = {};
+  plain.sa_handler = SIG_DFL;
+  sigaction(signal, &plain, nullptr);
+  raise(signal);
+}
+
+// Once, before the first name: a signal that was ignored (nohup) stays so.
+void CatchEndingSignals() {
+  static bool caught = false;
+  if (caught) return;
+  caught = true;
+  for (int signal : kEndingSignals) {
+    struct sigaction old = {};
+    sigaction(signal, nullptr, &old);
+    if (old.sa_handler == SIG_IGN) continue;
+    struct sigaction on = {};
+    on.sa_handler = RemoveScratchAndEnd;
+    sigfillset(&on.sa_mask);
+    sigaction(signal, &on, nullptr);
+  }
+}
+
+// Links an unnamed file's descriptor to `to`; fails with EEXIST if it exists.
+bool LinkDescriptor(int fd, const std::string& to) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno != ENOENT || access("/proc/self/fd", F_OK) == 0) return false;
+  return linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;  // no /proc mounted
+}
 
 struct Identity {
   dev_t device;
@@ -90,39 +137,32 @@ bool CheckOutputExtension(const std::string& path, const std::string& format, st
   return false;
 }
 
-OutputFile::~OutputFile() { Discard(); }
-
-void OutputFile::Discard() {
-  // The stream has no close of its own: the descriptor is closed apart.
-  if (stream_ != nullptr) std::fclose(stream_);
-  if (fd_ >= 0) close(fd_);
-  stream_ = nullptr;
-  fd_ = -1;
-  if (!temporary_.empty()) unlink(temporary_.c_str());
-  temporary_.clear();
+ScratchName::ScratchName(const std::string& path) : slot_(-1) {
+  if (scratchTop >= kScratchSlots || path.size() >= PATH_MAX) return;
+  CatchEndingSignals();
+  slot_ = scratchTop;
+  std::memcpy(scratchPaths[slot_], path.c_str(), path.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  scratchUsed[slot_] = 1;
+  scratchTop = slot_ + 1;
 }
 
-ssize_t OutputFile::RawWrite(const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd_, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (writeError_ == 0) writeError_ = n < 0 ? errno : EIO;
-      return done > 0 ? static_cast<ssize_t>(done) : -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+ScratchName::~ScratchName() {
+  if (slot_ < 0) return;
+  scratchUsed[slot_] = 0;
+  while (scratchTop > 0 && !scratchUsed[scratchTop - 1]) scratchTop = scratchTop - 1;
 }
 
-bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::string* error) {
-  Discard();
-  path_ = destination_ = path;
-  replaces_ = streaming_ = false;
-  force_ = policy.force;
-  writeError_ = 0;
+void NameEveryTemporary(bool named) { nameEveryTemporary = named; }
+
+// What stands where an output goes, settled against the policy before
+// anything is created: where the bytes end up, whether they replace a file
+// or stream into a FIFO or device.
+static bool SettleDestination(const std::string& path, const OutputPolicy& policy, OutputFile::Destination* d,
+                              std::string* error, int* code) {
+  *code = EINVAL;
+  d->path = path;
+  d->replaces = d->stream = false;
   if (path.empty()) {
     *error = "no output file named";
     return false;
@@ -133,85 +173,171 @@ bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::
     return false;
   }
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      if (!policy.stream || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
-        *error = path + ": " + KindOf(st.st_mode) + ", not a regular file for the output";
-        return false;
-      }
-      // Written in place. A FIFO with no reader would block the open for ever:
-      // a reader started beside the tool gets a bounded while to come.
-      for (int wait = 0; (fd_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
-                         errno == ENXIO && wait < kReaderWaitMs / 10;
-           ++wait)
-        usleep(10000);
-      if (fd_ < 0) {
-        *error = path + ": " +
-                 (errno == ENXIO ? "a FIFO with no reader (none came in " + std::to_string(kReaderWaitMs / 1000) + " s)"
-                                 : std::string(std::strerror(errno)));
-        return false;
-      }
-      fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-      // A reader that goes away is a failed write (EPIPE), reported, not the
-      // end of the program.
-      std::signal(SIGPIPE, SIG_IGN);
-      streaming_ = true;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      *code = errno;
+      *error = path + ": " + std::strerror(errno);
+    } else if (lstat(path.c_str(), &st) == 0) {
+      *error = path + ": is a link to nothing";
+    } else if (IsDataFileName(name)) {
+      *error = path + ": is named as a data file; write it under another name";
     } else {
-      std::vector<Identity> inputs;
-      for (const std::string& input : policy.inputs) AddIdentities(input, &inputs);
-      for (const Identity& id : inputs) {
-        if (id.device == st.st_dev && id.inode == st.st_ino) {
-          *error = path + ": is an input of this command; it is never replaced";
-          return false;
-        }
-      }
-      char resolved[PATH_MAX];
-      if (realpath(path.c_str(), resolved) == nullptr) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-      }
-      destination_ = resolved;
-      if (IsDataFileName(name) || IsDataFileName(BaseNameOf(destination_))) {
-        *error = path + ": is named as a data file; it is never replaced";
-        return false;
-      }
-      if (!policy.force) {
-        *error = path + ": exists (give --force to replace it)";
-        return false;
-      }
-      replaces_ = true;
+      return true;
     }
-  } else if (errno != ENOENT) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  } else if (lstat(path.c_str(), &st) == 0) {
-    *error = path + ": is a link to nothing";
-    return false;
-  } else if (IsDataFileName(name)) {
-    *error = path + ": is named as a data file; write it under another name";
     return false;
   }
-
-  if (!streaming_) {
-    temporary_ = FolderOf(destination_) + "/." + BaseNameOf(destination_) + ".XXXXXX";
-    fd_ = mkostemp(&temporary_[0], O_CLOEXEC);
-    if (fd_ < 0) {
-      const int e = errno;
-      temporary_.clear();
-      *error = path + ": cannot create a file there: " + std::strerror(e);
+  if (!S_ISREG(st.st_mode)) {
+    d->stream = policy.stream && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+    if (!d->stream) *error = path + ": " + KindOf(st.st_mode) + ", not a regular file for the output";
+    return d->stream;
+  }
+  std::vector<Identity> inputs;
+  for (const std::string& input : policy.inputs) AddIdentities(input, &inputs);
+  for (const Identity& id : inputs) {
+    if (id.device == st.st_dev && id.inode == st.st_ino) {
+      *error = path + ": is an input of this command; it is never replaced";
       return false;
     }
-    // mkostemp makes the file private; the output gets the mode a new file would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
   }
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) {
+    *code = errno;
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  d->path = resolved;
+  if (IsDataFileName(name) || IsDataFileName(BaseNameOf(d->path))) {
+    *error = path + ": is named as a data file; it is never replaced";
+    return false;
+  }
+  if (!policy.force) {
+    *code = EEXIST;
+    *error = path + ": exists (give --force to replace it)";
+    return false;
+  }
+  d->replaces = true;
+  return true;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Check(const std::string& path, const OutputPolicy& policy, std::string* error) {
+  Destination d;
+  int code = 0;
+  return SettleDestination(path, policy, &d, error, &code);
+}
+
+void OutputFile::Discard() {
+  // The stream has no close of its own: the descriptor is closed apart.
+  if (stream_ != nullptr) std::fclose(stream_);
+  if (fd_ >= 0) close(fd_);
+  stream_ = nullptr;
+  fd_ = -1;
+  if (!temporary_.empty()) unlink(temporary_.c_str());
+  temporary_.clear();
+  scratch_.reset();
+}
+
+bool OutputFile::Fail(int code, const std::string& text, std::string* error) {
+  error_ = code;
+  *error = text;
+  return false;
+}
+
+ssize_t OutputFile::RawWrite(const void* data, size_t size) {
+  if (writeError_ != 0) return -1;  // the output has ended: the disk is not asked again
+  if (written_ + size > limit_) {
+    writeError_ = ENOSPC;
+    limitReached_ = true;
+    return -1;
+  }
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd_, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      writeError_ = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  written_ += done;
+  return done > 0 ? static_cast<ssize_t>(done) : writeError_ != 0 ? -1 : 0;
+}
+
+// Written in place. A FIFO with no reader would block the open for ever: a
+// reader started beside the tool gets a bounded while to come.
+bool OutputFile::OpenStream(std::string* error) {
+  for (int wait = 0; (fd_ = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
+                     wait < kReaderWaitMs / 10;
+       ++wait)
+    usleep(10000);
+  if (fd_ < 0) {
+    const int e = errno;
+    return Fail(e, path_ + ": " +
+                       (e == ENXIO ? "a FIFO with no reader (none came in " + std::to_string(kReaderWaitMs / 1000) + " s)"
+                                   : std::string(std::strerror(e))),
+                error);
+  }
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  // A reader that goes away is a failed write (EPIPE), reported, not the
+  // end of the program.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+// Unnamed where the file system allows it; else named beside the
+// destination, the name removed on a signal.
+bool OutputFile::OpenTemporary(std::string* error) {
+  const std::string folder = FolderOf(destination_);
+  if (!nameEveryTemporary) {
+    fd_ = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return Fail(errno, path_ + ": cannot create a file there: " + std::strerror(errno), error);
+  }
+  temporary_ = folder + "/." + BaseNameOf(destination_) + ".XXXXXX";
+  // No signal comes between the file's creation and its name's registration.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (int signal : kEndingSignals) sigaddset(&ending, signal);
+  sigprocmask(SIG_BLOCK, &ending, &before);
+  fd_ = mkostemp(&temporary_[0], O_CLOEXEC);
+  const int e = errno;
+  if (fd_ >= 0) scratch_ = std::make_unique<ScratchName>(temporary_);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (fd_ < 0) {
+    temporary_.clear();
+    return Fail(e, path_ + ": cannot create a file there: " + std::strerror(e), error);
+  }
+  // mkostemp makes the file private; the output gets the mode a new file would.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd_, 0666 & ~mask);
+  return true;
+}
+
+bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::string* error) {
+  Discard();
+  path_ = path;
+  force_ = policy.force;
+  limit_ = policy.limit;
+  written_ = 0;
+  writeError_ = error_ = 0;
+  limitReached_ = false;
+  Destination d;
+  if (!SettleDestination(path, policy, &d, error, &error_)) return false;
+  destination_ = d.path;
+  replaces_ = d.replaces;
+  streaming_ = d.stream;
+  if (!(streaming_ ? OpenStream(error) : OpenTemporary(error))) return false;
   cookie_io_functions_t io = {nullptr, &OutputFile::CookieWrite, nullptr, nullptr};
   stream_ = fopencookie(this, "w", io);
   if (stream_ == nullptr) {
-    *error = path + ": " + std::strerror(errno);
+    const int e = errno;
     Discard();
-    return false;
+    return Fail(e, path_ + ": " + std::strerror(e), error);
   }
   return true;
 }
@@ -225,50 +351,68 @@ std::string OutputFile::NotWritten() const {
   return replaces_ ? path_ + " left as it was" : "nothing written to " + path_;
 }
 
-bool OutputFile::Commit(std::string* error) {
-  if (stream_ == nullptr) {
-    *error = path_ + ": not open";
-    return false;
+// Gives the complete file the destination's name; errno, or 0. An unnamed
+// file is linked by its descriptor; over an existing file (--force) through
+// a name of its own, renamed over it. Without --force, a file that appeared
+// meanwhile is not replaced either.
+int OutputFile::Place() {
+  if (temporary_.empty()) {
+    if (!replaces_) {
+      if (!LinkDescriptor(fd_, destination_)) return errno;
+      const int closed = close(fd_) == 0 ? 0 : errno;
+      fd_ = -1;
+      if (closed != 0) unlink(destination_.c_str());
+      return closed;
+    }
+    std::string staged = FolderOf(destination_) + "/." + BaseNameOf(destination_) + "." +
+                         std::to_string(getpid()) + "-";
+    for (int n = 0; temporary_.empty(); ++n) {
+      scratch_ = std::make_unique<ScratchName>(staged + std::to_string(n));
+      if (LinkDescriptor(fd_, staged + std::to_string(n))) temporary_ = staged + std::to_string(n);
+      else if (errno != EEXIST || n == 100) return errno;
+    }
   }
+  const int closed = close(fd_) == 0 ? 0 : errno;
+  fd_ = -1;
+  if (closed != 0) return closed;
+  bool placed = replaces_ ? rename(temporary_.c_str(), destination_.c_str()) == 0
+                          : renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(),
+                                      RENAME_NOREPLACE) == 0;
+  if (!placed && !replaces_ && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without the flag: a hard link refuses an existing name too.
+    placed = link(temporary_.c_str(), destination_.c_str()) == 0;
+    if (placed) unlink(temporary_.c_str());
+  }
+  if (!placed) return errno;
+  temporary_.clear();
+  scratch_.reset();
+  return 0;
+}
+
+bool OutputFile::Commit(std::string* error) {
+  if (stream_ == nullptr) return Fail(EBADF, path_ + ": not open", error);
   int failure = 0;
   if (std::fflush(stream_) != 0 || std::ferror(stream_) || writeError_ != 0)
     failure = writeError_ != 0 ? writeError_ : EIO;
-  if (failure == 0 && !streaming_ && fsync(fd_) != 0) failure = errno;
-  FILE* stream = stream_;
+  std::fclose(stream_);
   stream_ = nullptr;
-  if (std::fclose(stream) != 0 && failure == 0) failure = writeError_ != 0 ? writeError_ : EIO;
-  // A failure at close is the file system's last word on the bytes.
-  if (close(fd_) != 0 && failure == 0) failure = errno;
-  fd_ = -1;
-  if (streaming_) {
-    if (failure != 0) *error = path_ + ": " + std::strerror(failure);
-    return failure == 0;
+  if (failure == 0 && !streaming_ && fsync(fd_) != 0) failure = errno;
+  if (failure == 0 && streaming_) {
+    // A failure at close is the file system's last word on the bytes.
+    failure = close(fd_) == 0 ? 0 : errno;
+    fd_ = -1;
+  } else if (failure == 0) {
+    failure = Place();
   }
-  if (failure == 0) {
-    // Without --force, a file that appeared meanwhile is not replaced either.
-    const bool placed = replaces_ ? rename(temporary_.c_str(), destination_.c_str()) == 0
-                                  : renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD,
-                                              destination_.c_str(), RENAME_NOREPLACE) == 0;
-    if (!placed && !replaces_ && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the flag: a hard link refuses an existing name too.
-      if (link(temporary_.c_str(), destination_.c_str()) == 0) {
-        unlink(temporary_.c_str());
-        temporary_.clear();
-        return true;
-      }
-    }
-    if (placed) {
-      temporary_.clear();
-      return true;
-    }
-    failure = errno;
-  }
+  if (failure == 0) return true;
   Discard();
-  *error = path_ + ": " +
-           (failure == EEXIST ? std::string("appeared while it was written (give --force to replace it)")
-                              : std::string(std::strerror(failure))) +
-           (replaces_ ? " (left as it was)" : " (nothing written)");
-  return false;
+  if (streaming_) return Fail(failure, path_ + ": " + std::strerror(failure), error);
+  return Fail(failure,
+              path_ + ": " +
+                  (failure == EEXIST ? std::string("appeared while it was written (give --force to replace it)")
+                                     : std::string(std::strerror(failure))) +
+                  (replaces_ ? " (left as it was)" : " (nothing written)"),
+              error);
 }
 
 }  // namespace datatools

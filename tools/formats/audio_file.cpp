@@ -4,6 +4,7 @@
 #include <FLAC/stream_encoder.h>
 #include <sndfile.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,29 +103,58 @@ std::string OneLine(std::string text) {
 
 FLAC__StreamEncoder* Encoder(void* file) { return static_cast<FLAC__StreamEncoder*>(file); }
 
+// Both libraries write through here, so a failed write keeps the system's
+// reason ("No space left on device"), not the library's word for it.
+bool SinkWrite(AudioWriter::Sink* sink, const void* data, size_t bytes) {
+  const char* at = static_cast<const char*>(data);
+  while (bytes > 0) {
+    const ssize_t n = write(sink->descriptor, at, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (sink->error == 0) sink->error = n < 0 ? errno : EIO;
+      return false;
+    }
+    at += n;
+    bytes -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // libFLAC's output on a descriptor: it seeks back at the end to fill in the
 // stream's length and checksum.
 FLAC__StreamEncoderWriteStatus FlacWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
                                          uint32_t, uint32_t, void* context) {
-  const int fd = *static_cast<int*>(context);
-  while (bytes > 0) {
-    const ssize_t n = write(fd, buffer, bytes);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
-    buffer += n;
-    bytes -= static_cast<size_t>(n);
-  }
-  return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+  return SinkWrite(static_cast<AudioWriter::Sink*>(context), buffer, bytes)
+             ? FLAC__STREAM_ENCODER_WRITE_STATUS_OK
+             : FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
 }
 
+int SinkDescriptor(void* context) { return static_cast<AudioWriter::Sink*>(context)->descriptor; }
+
+// libsndfile's virtual I/O on the same sink.
+sf_count_t SfLength(void* context) {
+  struct stat st;
+  return fstat(SinkDescriptor(context), &st) == 0 ? st.st_size : -1;
+}
+sf_count_t SfSeek(sf_count_t offset, int whence, void* context) {
+  return lseek(SinkDescriptor(context), static_cast<off_t>(offset), whence);
+}
+sf_count_t SfRead(void* data, sf_count_t bytes, void* context) {
+  return read(SinkDescriptor(context), data, static_cast<size_t>(bytes));
+}
+sf_count_t SfWrite(const void* data, sf_count_t bytes, void* context) {
+  return SinkWrite(static_cast<AudioWriter::Sink*>(context), data, static_cast<size_t>(bytes)) ? bytes : 0;
+}
+sf_count_t SfTell(void* context) { return lseek(SinkDescriptor(context), 0, SEEK_CUR); }
+
 FLAC__StreamEncoderSeekStatus FlacSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* context) {
-  return lseek(*static_cast<int*>(context), static_cast<off_t>(offset), SEEK_SET) < 0
+  return lseek(SinkDescriptor(context), static_cast<off_t>(offset), SEEK_SET) < 0
              ? FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR
              : FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
 }
 
 FLAC__StreamEncoderTellStatus FlacTell(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* context) {
-  const off_t at = lseek(*static_cast<int*>(context), 0, SEEK_CUR);
+  const off_t at = lseek(SinkDescriptor(context), 0, SEEK_CUR);
   if (at < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
   *offset = static_cast<FLAC__uint64>(at);
   return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
@@ -189,14 +219,14 @@ AudioWriter::~AudioWriter() {
 }
 
 bool AudioWriter::Fail(const std::string& reason, std::string* error) {
-  *error = path_ + ": " + reason;
+  *error = path_ + ": " + (sink_.error != 0 ? std::strerror(sink_.error) : reason);
   return false;
 }
 
 bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat format,
                        const AudioProvenance& provenance, const std::vector<CueMark>& cues, std::string* error) {
   path_ = path;
-  descriptor_ = descriptor;
+  sink_ = Sink{descriptor, 0};
   format_ = format;
   provenance_ = provenance;
   if (format == AudioFormat::kWav) {
@@ -210,7 +240,8 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
     info.samplerate = static_cast<int>(provenance.rateHz);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* out = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+    static SF_VIRTUAL_IO io = {SfLength, SfSeek, SfRead, SfWrite, SfTell};
+    SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &sink_);
     if (out == nullptr) return Fail(sf_strerror(nullptr), error);
     file_ = out;
 
@@ -291,7 +322,7 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
   FLAC__StreamMetadata* blocks[] = {comments.get()};
   FLAC__stream_encoder_set_metadata(encoder, blocks, 1);
   const FLAC__StreamEncoderInitStatus status =
-      FLAC__stream_encoder_init_stream(encoder, FlacWrite, FlacSeek, FlacTell, nullptr, &descriptor_);
+      FLAC__stream_encoder_init_stream(encoder, FlacWrite, FlacSeek, FlacTell, nullptr, &sink_);
   if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
     const std::string reason = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
                                    ? FLAC__stream_encoder_get_resolved_state_string(encoder)

@@ -78,11 +78,18 @@ class AudioWriter {
   // The largest number of 24-bit mono samples a RIFF WAV holds.
   static uint64_t WavSampleLimit();
 
+  // Where both libraries' bytes go: the descriptor, and the errno of the
+  // first write that failed, which then names every failure.
+  struct Sink {
+    int descriptor = -1;
+    int error = 0;
+  };
+
  private:
   bool Fail(const std::string& reason, std::string* error);
 
   void* file_ = nullptr;  // SNDFILE* or FLAC__StreamEncoder*
-  int descriptor_ = -1;
+  Sink sink_;
   std::string path_;
   AudioFormat format_ = AudioFormat::kWav;
   AudioProvenance provenance_;

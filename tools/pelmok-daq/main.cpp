@@ -35,6 +35,7 @@
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 #include "tools/common/output_file.h"
+#include "tools/common/standard_streams.h"
 #include "tools/pelmok-daq/configuration_check.h"
 #include "tools/pelmok-daq/device_volumes.h"
 #include "tools/pelmok-daq/fault_schedule.h"
@@ -82,10 +83,12 @@ bool LayOutDevice(const std::string& root) {
   std::string reason = ok ? "" : std::strerror(errno);
   struct stat st;
   if (ok && lstat(config.c_str(), &st) != 0) {
-    // Whole or not at all: a full volume leaves no file, and the next run writes it.
+    // Whole or not at all: a full volume leaves no file, and the next run
+    // writes it. One that another run lays out first is used as it is.
     datatools::OutputFile file;
-    ok = file.Open(config, datatools::OutputPolicy{}, &reason) &&
-         file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason);
+    ok = (file.Open(config, datatools::OutputPolicy{}, &reason) &&
+          file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason)) ||
+         file.Error() == EEXIST;
   }
   if (!ok) std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(), reason.c_str());
   return ok;
@@ -252,6 +255,21 @@ void StopOnFault(const std::string& message) { StopRun("simulated board fault", 
 // ends the run as a fault does.
 bool runStarted = false;
 
+// The stand-in vendor libraries: an installed pelmok-daq finds them under the
+// library folder beside its bin/ (from /proc/self/exe, so a moved installation
+// still finds its own); a program in the build tree, the build's.
+std::string DefaultLibraryDir() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/') + 1) + PELMOK_STANDIN_INSTALLED "/full";
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+  }
+  return PELMOK_STANDIN_DIR "/full";
+}
+
 // What the report after the run needs, also where the power fails mid-run.
 struct Ending {
   const daq::Options* options;
@@ -316,7 +334,7 @@ void PowerLost(const std::string&) {
 using daq::DevicePathOn;
 
 int Run(int argc, char** argv) {
-  daq::Options options = daq::ParseOptions(argc, argv, PELMOK_STANDIN_DIR "/full");
+  daq::Options options = daq::ParseOptions(argc, argv, DefaultLibraryDir());
 
   std::string error;
   std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
@@ -429,6 +447,7 @@ void StopOnException(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  datatools::GuardStandardStreams("pelmok-daq");
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {

@@ -112,7 +112,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
       ->transform(tools::DecimalInteger());
   app.add_option("--library-dir", o.libraryDir,
                  "folder searched for the vendor I/O library (default:\n"
-                 "the build's stand-in SMARTIO.DLL and KEYBDDR.DLL)")
+                 "the stand-in SMARTIO.DLL and KEYBDDR.DLL installed with\n"
+                 "the program, or the build's)")
       ->type_name("DIR");
   std::string startTime, timeZone;
   app.add_option("--start-time", startTime,

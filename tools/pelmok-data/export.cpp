@@ -13,6 +13,7 @@
 
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
+#include "tools/common/csv.h"
 #include "tools/formats/audio_file.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/record_samples.h"
@@ -73,34 +74,31 @@ bool WriteAudioRecord(const Deployment& d, const Record& r, OutputFile& out, For
   const bool read = ForEachRecordBlock(
       d, r,
       [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
-        if (written) written = writer.Append(codes.data(), codes.size(), &reason);
+        written = writer.Append(codes.data(), codes.size(), &reason);
       },
-      error);
+      error, [&] { return written; });
   if (!written) *error = reason;
   if (!writer.Close(written && read ? error : &reason)) return false;
   return read && written;
 }
 
-// index, seconds from the record's start, code, volts; the record's UTC start
-// and source in a comment line before the header.
+// index, seconds from the record's start, code, volts: the record's UTC
+// start is in the file's name (a comment line would be a row of another
+// width to a CSV reader).
 bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::string* error) {
   FILE* f = out.Stream();
-  const AudioProvenance p = ProvenanceOf(d, r);
-  if (r.HasTime())
-    std::fprintf(f, "# %s record %u, starts %s (%s), %u Hz\n", p.sourceFile.c_str(), r.index,
-                 p.StartUtcText().c_str(), p.StartLocalText().c_str(), d.settings.rate);
-  std::fputs("index,time_s,code,volts\n", f);
+  std::fputs(CsvLine({"index", "time_s", "code", "volts"}).c_str(), f);
   uint64_t index = 0;
   const bool read = ForEachRecordBlock(
       d, r,
       [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
         for (int32_t code : codes) {
-          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\n", index, static_cast<double>(index) / d.settings.rate, code,
+          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\r\n", index, static_cast<double>(index) / d.settings.rate, code,
                        AdcCodeToVolts(code));
           ++index;
         }
       },
-      error);
+      error, [&] { return !out.Failed(); });
   return read;
 }
 
@@ -110,7 +108,8 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
   if (!OpenOutput(path, format, o, &out, error)) return false;
   const bool written = format == Format::kCsv ? WriteCsvRecord(d, r, out, error)
                                               : WriteAudioRecord(d, r, out, format, error);
-  if (!written) {
+  // A failed write is the disk's word: Commit names it and removes the rest.
+  if (!written && !out.Failed()) {
     *error += " (" + out.NotWritten() + ")";
     return false;
   }
@@ -191,9 +190,9 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
       if (!ForEachRecordBlock(
               d, d.records[timed[k]],
               [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
-                if (ok) ok = writer.Append(codes.data(), codes.size(), &reason);
+                ok = writer.Append(codes.data(), codes.size(), &reason);
               },
-              e))
+              e, [&] { return ok; }))
         return false;
       if (!ok) {
         *e = reason;

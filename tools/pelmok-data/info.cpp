@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hardware/sample_values.h"
+#include "tools/common/csv.h"
 #include "tools/common/levels.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
@@ -213,33 +214,25 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
   std::printf("  clock changes %zu within the deployment\n", d.changes.size());
 }
 
-// RFC 4180: a field with a comma, quote or line end is quoted, quotes doubled.
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 void WriteCsv(const Deployment& d, FILE* out) {
-  std::fprintf(out, "file,record,write_utc,start_utc,local_time,offset,samples,time_from,candidates,flags\n");
+  std::fputs(CsvLine({"file", "record", "write_utc", "start_utc", "local_time", "offset", "samples",
+                      "time_from", "candidates", "flags"})
+                 .c_str(),
+             out);
   for (const Record& r : d.records) {
-    const DeploymentFile& f = d.files[r.file];
     std::string write, start, local, offset, candidates;
     if (r.HasTime()) {
       write = UtcText(r.writeUtc);
       if (d.settings.rate) start = UtcText(r.StartUtc(d.settings.rate), 6);
-      local = LocalText(d.settings.zone, r.writeUtc);
-      local = local.substr(0, 19);
+      local = LocalText(d.settings.zone, r.writeUtc).substr(0, 19);
       offset = OffsetText(r.offsetMinutes);
     }
     for (const Candidate& c : r.candidates) candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
-    std::fprintf(out, "%s,%u,%s,%s,%s,%s,%" PRIu64 ",%s,%s,%s\n", CsvField(f.path).c_str(), r.index, write.c_str(),
-                 start.c_str(), local.c_str(), offset.c_str(), r.words, TimeSourceText(r.source),
-                 candidates.c_str(), RecordFlagsText(r.flags).c_str());
+    std::fputs(CsvLine({d.files[r.file].path, std::to_string(r.index), write, start, local, offset,
+                        std::to_string(r.words), TimeSourceText(r.source), candidates,
+                        RecordFlagsText(r.flags)})
+                   .c_str(),
+               out);
   }
 }
 
@@ -293,8 +286,8 @@ int RunInfo(InfoOptions& o) {
   const Deployment d = LoadOrFail(o.inputs, o.flags, kAssumedRate);
   if (o.csv) {
     if (o.output.empty()) {
-      WriteCsv(d, stdout);
-      return std::fflush(stdout) == 0 ? 0 : 2;
+      WriteCsv(d, stdout);  // a failed write ends the program at exit
+      return 0;
     }
     if (!CheckOutputExtension(o.output, "csv", &error)) Fail(error);
     OutputPolicy policy;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "tools/common/board_time.h"
+#include "tools/common/csv.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
@@ -35,14 +36,6 @@ struct LevelsOptions {
   bool force = false;
   unsigned jobs = DefaultJobs();
 };
-
-// A field as RFC 4180 writes it: quoted when it holds a comma, quote or line break.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
 
 std::string Fixed(double value, int decimals) {
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/standard_streams.h"
 #include "tools/common/version.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -57,6 +58,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  datatools::GuardStandardStreams("pelmok-data");
   // Whatever a library throws (a bad allocation for a huge file, a file
   // system error) ends the program with one line, never an abort.
   try {

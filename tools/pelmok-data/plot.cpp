@@ -20,6 +20,9 @@
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/spectrum_columns.h"
+#include "tools/common/parallel.h"
+#include "tools/common/welch.h"
 #include "tools/common/decimal_option.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -31,84 +34,6 @@ constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
 struct Rect {
   double x, y, w, h;
 };
-
-// A Hann-windowed power spectrum of N samples; levels through SpectrumLevel.
-class Spectrum {
- public:
-  Spectrum(size_t n, const Calibration& c, uint32_t rate)
-      : n_(n), window_(n), in_(fftw_alloc_real(n)), out_(fftw_alloc_complex(n / 2 + 1)),
-        level_(c, WindowSum(n, false), WindowSum(n, true), rate) {
-    plan_ = fftw_plan_dft_r2c_1d(static_cast<int>(n), in_, out_, FFTW_ESTIMATE);
-    for (size_t i = 0; i < n; ++i) window_[i] = Hann(i, n);
-  }
-  ~Spectrum() {
-    fftw_destroy_plan(plan_);
-    fftw_free(in_);
-    fftw_free(out_);
-  }
-  Spectrum(const Spectrum&) = delete;
-  Spectrum& operator=(const Spectrum&) = delete;
-  size_t Size() const { return n_; }
-  size_t Bins() const { return n_ / 2 + 1; }
-  const SpectrumLevel& Level() const { return level_; }
-  // Adds the frame's bin powers (zero-padded when short) to `power`.
-  void Accumulate(const int32_t* codes, size_t count, std::vector<double>* power) {
-    for (size_t i = 0; i < n_; ++i) in_[i] = i < count ? codes[i] * window_[i] : 0.0;
-    fftw_execute(plan_);
-    for (size_t k = 0; k < Bins(); ++k) (*power)[k] += out_[k][0] * out_[k][0] + out_[k][1] * out_[k][1];
-  }
-
- private:
-  static double Hann(size_t i, size_t n) { return 0.5 - 0.5 * std::cos(2 * M_PI * i / n); }
-  static double WindowSum(size_t n, bool squares) {
-    double s = 0;
-    for (size_t i = 0; i < n; ++i) s += squares ? Hann(i, n) * Hann(i, n) : Hann(i, n);
-    return s;
-  }
-  size_t n_;
-  std::vector<double> window_;
-  double* in_;
-  fftw_complex* out_;
-  fftw_plan plan_;
-  SpectrumLevel level_;
-};
-
-// A record's samples, read once; records are a few hundred thousand words.
-bool LoadCodes(const Deployment& d, const Record& r, std::vector<int32_t>* codes, std::string* error) {
-  codes->clear();
-  codes->reserve(static_cast<size_t>(r.words));
-  return ForEachRecordBlock(
-      d, r,
-      [&](const std::vector<int32_t>& block, const std::vector<uint32_t>&) {
-        codes->insert(codes->end(), block.begin(), block.end());
-      },
-      error);
-}
-
-// Mean spectrum (dB) of up to `frames` frames spread evenly over [first, first + count).
-std::vector<double> AverageSpectrum(Spectrum& spectrum, const std::vector<int32_t>& codes, size_t first,
-                                    size_t count, int frames) {
-  std::vector<double> power(spectrum.Bins(), 0.0);
-  const size_t n = spectrum.Size();
-  int used = 0;
-  if (count <= n) {
-    // Shorter than a frame: one frame centred on the span, inside the record.
-    size_t start = first + count / 2 > n / 2 ? first + count / 2 - n / 2 : 0;
-    start = codes.size() >= n ? std::min(start, codes.size() - n) : 0;
-    spectrum.Accumulate(codes.data() + start, std::min(n, codes.size() - start), &power);
-    used = 1;
-  } else {
-    const size_t room = count - n;
-    const int m = static_cast<int>(std::min<size_t>(frames, count / n));
-    for (int f = 0; f < m; ++f) {
-      const size_t start = first + (m > 1 ? room * f / (m - 1) : room / 2);
-      spectrum.Accumulate(codes.data() + start, n, &power);
-      ++used;
-    }
-  }
-  for (double& p : power) p = spectrum.Level().Db(p / used);
-  return power;
-}
 
 // Ticks at 1, 2 or 5 times a power of ten, about `target` of them.
 std::vector<double> Ticks(double low, double high, int target, double* step) {
@@ -170,6 +95,14 @@ void LevelColour(double t, double* r, double* g, double* b) {
   *r = (kStops[i][0] + f * (kStops[i + 1][0] - kStops[i][0])) / 255;
   *g = (kStops[i][1] + f * (kStops[i + 1][1] - kStops[i][1])) / 255;
   *b = (kStops[i][2] + f * (kStops[i + 1][2] - kStops[i][2])) / 255;
+}
+
+// A level colour as a pixel of a CAIRO_FORMAT_RGB24 surface: 0x00RRGGBB.
+uint32_t Rgb24(double t) {
+  double r, g, b;
+  LevelColour(t, &r, &g, &b);
+  auto byte = [](double v) { return static_cast<uint32_t>(std::lround(v * 255)); };
+  return byte(r) << 16 | byte(g) << 8 | byte(b);
 }
 
 // Colour range: given, or the loudest level rounded up to 10 dB and 120 dB below it.
@@ -290,32 +223,37 @@ class Canvas {
     }
     Text(title, r.x - 70, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
   }
-  // Spectra as columns: column c spans [spans[c].first, .second) of r's
-  // width (fractions); each pixel row shows the loudest bin it covers, so a
-  // line stays visible.
-  void Levels(const Rect& r, const std::vector<std::vector<double>>& columns,
-              const std::vector<std::pair<double, double>>& spans, const LevelRange& range,
-              const FrequencyAxis& axis, uint32_t rate) {
-    cairo_save(cr_);
-    cairo_rectangle(cr_, r.x, r.y, r.w, r.h);
-    cairo_clip(cr_);
-    for (size_t c = 0; c < columns.size(); ++c) {
-      const std::vector<double>& bins = columns[c];
-      const double binHz = rate / 2.0 / (bins.size() - 1);
-      const double x0 = r.x + spans[c].first * r.w, x1 = r.x + spans[c].second * r.w;
-      const double w = std::max(1.0, x1 - x0);
-      for (int y = 0; y < static_cast<int>(r.h); ++y) {
-        const double f0 = axis.At((r.h - y - 1) / r.h), f1 = axis.At((r.h - y) / r.h);
-        const size_t k0 = std::min(bins.size() - 1, static_cast<size_t>(std::max(0.0, std::round(f0 / binHz))));
-        const size_t k1 = std::min(bins.size() - 1, std::max(k0, static_cast<size_t>(std::round(f1 / binHz))));
+  // The columns' spectra, one per pixel column of r from its left edge,
+  // written straight into the image; each pixel row shows the loudest bin it
+  // covers, so a line stays visible. Columns with nothing are left as they are.
+  void Levels(const Rect& r, const SpectrumColumns& columns, const std::vector<double>& factors,
+              const LevelRange& range, const FrequencyAxis& axis) {
+    const int x0 = static_cast<int>(std::floor(r.x)), y0 = static_cast<int>(std::floor(r.y));
+    const int width = std::min(columns.Columns(), cairo_image_surface_get_width(surface_) - x0);
+    const int rows = std::min(static_cast<int>(r.h), cairo_image_surface_get_height(surface_) - y0);
+    const size_t last = columns.Bins() - 1;
+    std::vector<std::pair<size_t, size_t>> binsOfRow(static_cast<size_t>(std::max(0, rows)));
+    for (int y = 0; y < rows; ++y) {
+      const double f0 = axis.At((r.h - y - 1) / r.h), f1 = axis.At((r.h - y) / r.h);
+      const size_t k0 = std::min(last, static_cast<size_t>(std::max(0.0, std::round(f0 / columns.BinHz()))));
+      binsOfRow[y] = {k0, std::min(last, std::max(k0, static_cast<size_t>(std::round(f1 / columns.BinHz()))))};
+    }
+    std::vector<uint32_t> palette(256);
+    for (int i = 0; i < 256; ++i) palette[i] = Rgb24(i / 255.0);
+    cairo_surface_flush(surface_);
+    unsigned char* data = cairo_image_surface_get_data(surface_);
+    const int stride = cairo_image_surface_get_stride(surface_);
+    for (int c = 0; c < width; ++c) {
+      const std::vector<double> bins = columns.LevelsDb(c, factors);
+      if (bins.empty()) continue;
+      for (int y = 0; y < rows; ++y) {
         double level = kNegativeInfinity;
-        for (size_t k = k0; k <= k1; ++k) level = std::max(level, bins[k]);
-        double red, green, blue;
-        LevelColour(range.Position(level), &red, &green, &blue);
-        Fill({x0, r.y + y, w, 1}, red, green, blue);
+        for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k) level = std::max(level, bins[k]);
+        const int index = static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
+        reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] = palette[index];
       }
     }
-    cairo_restore(cr_);
+    cairo_surface_mark_dirty(surface_);
   }
   void ColourBar(const Rect& r, const LevelRange& range, const std::string& unit) {
     for (int y = 0; y < static_cast<int>(r.h); ++y) {
@@ -395,6 +333,106 @@ std::string ZoneNote(const Deployment& d, double t0, double t1) {
   return text;
 }
 
+
+// "dB re 1 µPa²/Hz", or against the full-scale code without a calibration.
+std::string DensityUnit(const Calibration& c) {
+  return c.calibrated ? "dB re 1 \xC2\xB5Pa\xC2\xB2/Hz" : "dB re 1 FS\xC2\xB2/Hz";
+}
+
+double Loudest(const SpectrumColumns& columns, const std::vector<double>& factors) {
+  double loudest = kNegativeInfinity;
+  for (int c = 0; c < columns.Columns(); ++c)
+    for (double db : columns.LevelsDb(c, factors)) loudest = std::max(loudest, db);
+  return loudest;
+}
+
+// Every window of every shown record onto the pixel columns its samples
+// cover, each record for its own length; records on o.jobs threads, added in
+// order, so the picture does not depend on the thread count.
+bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const PlotOptions& o, double t0,
+                   double t1, SpectrumColumns* columns, std::string* error) {
+  struct Result {
+    std::vector<double> density;
+    double binHz = 0;
+    std::string error;
+  };
+  bool ok = true;
+  const double perSecond = columns->Columns() / (t1 - t0);
+  ForEachInOrder<Result>(
+      shown.size(), o.jobs,
+      [&](size_t k) {
+        Result r;
+        RecordDensity(d, d.records[shown[k]], o.fftSize, &r.density, &r.binHz, &r.error);
+        return r;
+      },
+      [&](size_t k, Result& r) {
+        if (!ok || !r.error.empty()) {
+          if (ok) *error = r.error;
+          ok = false;
+          return;
+        }
+        const Record& record = d.records[shown[k]];
+        const int c0 = static_cast<int>(std::floor((record.StartUtc(d.settings.rate) - t0) * perSecond));
+        const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(d.settings.rate) - t0) * perSecond)) - 1);
+        for (int c = std::max(0, c0); c <= std::min(columns->Columns() - 1, c1); ++c)
+          columns->Add(c, r.density, r.binHz);
+      });
+  return ok;
+}
+
+// Pauses between records (the board's duty cycle) light grey; gaps (missing
+// writes, restarts) hatched grey.
+void DrawPausesAndGaps(Canvas& canvas, const Rect& area, const Deployment& d, double t0, double t1) {
+  canvas.Fill(area, 0.95, 0.95, 0.95);
+  cairo_t* cr = canvas.cr();
+  for (const Gap& g : d.gaps) {
+    const double a = d.records[g.after].EndUtc(d.settings.rate), b = d.records[g.before].StartUtc(d.settings.rate);
+    const double x0 = area.x + std::max(0.0, (a - t0) / (t1 - t0)) * area.w;
+    const double x1 = area.x + std::min(1.0, (b - t0) / (t1 - t0)) * area.w;
+    if (!(x1 > x0)) continue;
+    canvas.Fill({x0, area.y, x1 - x0, area.h}, 0.85, 0.85, 0.85);
+    cairo_save(cr);
+    cairo_rectangle(cr, x0, area.y, x1 - x0, area.h);
+    cairo_clip(cr);
+    cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
+    for (double x = x0 - area.h; x < x1; x += 12) canvas.Line(x, area.y + area.h, x + area.h, area.y);
+    cairo_restore(cr);
+  }
+}
+
+// One pass over the record's samples [first, last): each pixel column's
+// waveform range, and every Welch window onto the column of its centre.
+bool ScanRecord(const Deployment& d, const Record& r, size_t first, size_t last, size_t fft,
+                std::vector<int32_t>* low, std::vector<int32_t>* high, SpectrumColumns* spectra,
+                std::string* error) {
+  const uint64_t samples = last - first;
+  const int columns = spectra->Columns();
+  WelchSpectra welch(fft, d.settings.rate);
+  const uint64_t step = welch.Length() - welch.Length() / 2;
+  uint64_t window = 0, at = 0;
+  const WelchSpectra::WindowSink sink = [&](const std::vector<double>& density) {
+    const uint64_t centre = window++ * step + welch.Length() / 2;
+    spectra->Add(static_cast<int>(std::min<uint64_t>(columns - 1, centre * columns / samples)), density,
+                 welch.BinHz());
+  };
+  const bool read = ForEachRecordBlock(
+      d, r,
+      [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+        const size_t a = static_cast<size_t>(std::clamp<uint64_t>(first, at, at + codes.size()) - at);
+        const size_t b = static_cast<size_t>(std::clamp<uint64_t>(last, at, at + codes.size()) - at);
+        for (size_t i = a; i < b; ++i) {
+          const size_t c = static_cast<size_t>((at + i - first) * columns / samples);
+          (*low)[c] = std::min((*low)[c], codes[i]);
+          (*high)[c] = std::max((*high)[c], codes[i]);
+        }
+        if (b > a) welch.Add(codes.data() + a, b - a, sink);
+        at += codes.size();
+      },
+      error);
+  spectra->FillFromNearest();
+  return read;
+}
+
 }  // namespace
 
 bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error) {
@@ -431,10 +469,6 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
     *error = "no timed records to plot" + std::string(o.from || o.to ? " between --from and --to" : "");
     return false;
   }
-  // A gap ends at the record after it: that record's column starts afresh.
-  std::map<size_t, const Gap*> gapBefore;
-  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
-
   double t0 = d.records[shown.front()].StartUtc(rate), t1 = static_cast<double>(d.records[shown.back()].writeUtc);
   for (size_t i : shown) t1 = std::max(t1, static_cast<double>(d.records[i].writeUtc));
   if (o.from) t0 = std::max(t0, *o.from);
@@ -444,36 +478,14 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
   Canvas canvas(o.width, o.height);
   const Rect area{kLeft, kTop, o.width - kLeft - kRight, o.height - kTop - kBottom};
   const FrequencyAxis axis(o, rate);
-  std::vector<std::vector<double>> levels;
-  std::vector<std::pair<double, double>> spans;
-  double loudest = kNegativeInfinity;
-  std::string unit;
-  std::vector<int32_t> codes;
-  for (size_t k = 0; k < shown.size(); ++k) {
-    const Record& r = d.records[shown[k]];
-    if (!LoadCodes(d, r, &codes, error)) return false;
-    Spectrum spectrum(std::min(o.fftSize, std::max<size_t>(64, codes.size())), o.calibration, rate);
-    unit = spectrum.Level().Unit();
-    levels.push_back(AverageSpectrum(spectrum, codes, 0, codes.size(), 32));
-    for (double db : levels.back()) loudest = std::max(loudest, db);
-    // The column runs on to the next record unless a gap lies between.
-    double end = static_cast<double>(r.writeUtc);
-    if (k + 1 < shown.size() && !gapBefore.count(shown[k + 1]))
-      end = std::max(end, d.records[shown[k + 1]].StartUtc(rate));
-    spans.push_back({(r.StartUtc(rate) - t0) / (t1 - t0), (end - t0) / (t1 - t0)});
-  }
+  SpectrumColumns columns(static_cast<int>(area.w), o.fftSize / 2 + 1, static_cast<double>(rate) / o.fftSize);
+  if (!GatherRecords(d, shown, o, t0, t1, &columns, error)) return false;
+  const std::vector<double> factors = columns.Factors(o.calibration);
   LevelRange range;
-  range.Fit(loudest, o);
-  // Gaps: hatched grey, the rest of the picture's background.
-  canvas.Fill(area, 0.88, 0.88, 0.88);
+  range.Fit(Loudest(columns, factors), o);
+  DrawPausesAndGaps(canvas, area, d, t0, t1);
+  canvas.Levels(area, columns, factors, range, axis);
   cairo_t* cr = canvas.cr();
-  cairo_save(cr);
-  cairo_rectangle(cr, area.x, area.y, area.w, area.h);
-  cairo_clip(cr);
-  cairo_set_source_rgb(cr, 0.75, 0.75, 0.75);
-  for (double x = area.x - area.h; x < area.x + area.w; x += 12) canvas.Line(x, area.y + area.h, x + area.h, area.y);
-  cairo_restore(cr);
-  canvas.Levels(area, levels, spans, range, axis, rate);
   // Gap labels where there is room.
   for (const Gap& g : d.gaps) {
     const double a = d.records[g.after].writeUtc, b = d.records[g.before].StartUtc(rate);
@@ -501,7 +513,7 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
     if (r.source != TimeSource::kCadence && r.source != TimeSource::kAmbiguous) continue;
     const bool ambiguous = r.source == TimeSource::kAmbiguous;
     (ambiguous ? anyAmbiguous : anyResolved) = true;
-    const double x = area.x + (spans[k].first + spans[k].second) / 2 * area.w;
+    const double x = area.x + ((r.StartUtc(rate) + r.EndUtc(rate)) / 2 - t0) / (t1 - t0) * area.w;
     if (ambiguous) cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
     else cairo_set_source_rgb(cr, 0.95, 0.6, 0.1);
     cairo_move_to(cr, x, area.y - 1);
@@ -520,15 +532,16 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
   for (double t : ticks) labels.push_back(ClockLabel(t, days));
   canvas.XAxis(area, t0, t1, ticks, labels, "");
   canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
-  canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, unit);
+  canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, DensityUnit(o.calibration));
 
   const Record& first = d.records[shown.front()];
   const Record& last = d.records[shown.back()];
   canvas.Text(std::to_string(shown.size()) + " records, " + UtcText(first.StartUtc(rate), 0) + " to " +
                   UtcText(last.writeUtc) + "   long-term spectral average",
               kLeft, 12, 0, 0, 15);
-  std::string legend = "a column per record (Hann, FFT " + std::to_string(o.fftSize) + ", " + std::to_string(rate) +
-                       " Hz); grey: gaps";
+  std::string legend = "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
+                       std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
+                       " Hz); light grey: pauses between records; hatched: gaps";
   if (anyResolved) legend += "; orange mark: time chosen by the cadence";
   if (anyAmbiguous) legend += "; red mark: ambiguous time (earlier candidate shown)";
   legend += "; " + o.calibration.Text();
@@ -538,14 +551,13 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
 
 bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std::string* png, std::string* error) {
   const uint32_t rate = d.settings.rate;
-  std::vector<int32_t> codes;
-  if (!LoadCodes(d, r, &codes, error)) return false;
   // --from/--to cut the record itself.
-  size_t first = 0, last = codes.size();
+  const size_t words = static_cast<size_t>(r.words);
+  size_t first = 0, last = words;
   const double start = r.HasTime() ? r.StartUtc(rate) : 0;
   if (r.HasTime() && o.from && *o.from > start)
-    first = std::min(codes.size(), static_cast<size_t>((*o.from - start) * rate));
-  if (r.HasTime() && o.to && *o.to < start + static_cast<double>(codes.size()) / rate)
+    first = std::min(words, static_cast<size_t>((*o.from - start) * rate));
+  if (r.HasTime() && o.to && *o.to < start + static_cast<double>(words) / rate)
     last = std::max(first, static_cast<size_t>(std::max(0.0, (*o.to - start) * rate)));
   if (last <= first) {
     *error = d.files[r.file].path + ": no samples to plot" + (o.from || o.to ? " between --from and --to" : "");
@@ -559,14 +571,12 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   const Rect spectrogram{kLeft, wave.y + wave.h + 46, plotWidth, area - wave.h - 46};
   const int columns = static_cast<int>(plotWidth);
 
-  // Waveform: the range of each pixel column.
+  // Waveform: the range of each pixel column; spectrogram: every window.
   std::vector<int32_t> low(columns, std::numeric_limits<int32_t>::max());
   std::vector<int32_t> high(columns, std::numeric_limits<int32_t>::min());
-  for (size_t i = 0; i < samples; ++i) {
-    const int c = static_cast<int>(static_cast<uint64_t>(i) * columns / samples);
-    low[c] = std::min(low[c], codes[first + i]);
-    high[c] = std::max(high[c], codes[first + i]);
-  }
+  const size_t fft = std::min(o.fftSize, std::max<size_t>(2, samples));
+  SpectrumColumns spectra(columns, fft / 2 + 1, static_cast<double>(rate) / fft);
+  if (!ScanRecord(d, r, first, last, fft, &low, &high, &spectra, error)) return false;
   double vLow = AdcCodeToVolts(*std::min_element(low.begin(), low.end()));
   double vHigh = AdcCodeToVolts(*std::max_element(high.begin(), high.end()));
   const double pad = std::max((vHigh - vLow) * 0.05, 10 * AdcCodeToVolts(1));
@@ -601,22 +611,11 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   canvas.YAxis(wave, vTicks, std::string("at the converter (") + volts.unit + ")");
   canvas.XAxis(wave, offset, offset + duration, tTicks, tLabels, "");
 
-  // Spectrogram: each pixel column averages up to 8 frames of its span.
   const FrequencyAxis axis(o, rate);
-  Spectrum spectrum(std::min(o.fftSize, std::max<size_t>(64, samples)), o.calibration, rate);
-  std::vector<std::vector<double>> levels(columns);
-  std::vector<std::pair<double, double>> spans(columns);
-  double loudest = kNegativeInfinity;
-  const std::vector<int32_t> part(codes.begin() + first, codes.begin() + last);
-  for (int c = 0; c < columns; ++c) {
-    const size_t a = samples * c / columns, b = samples * (c + 1) / columns;
-    levels[c] = AverageSpectrum(spectrum, part, a, std::max<size_t>(1, b - a), 8);
-    for (double db : levels[c]) loudest = std::max(loudest, db);
-    spans[c] = {static_cast<double>(c) / columns, static_cast<double>(c + 1) / columns};
-  }
+  const std::vector<double> factors = spectra.Factors(o.calibration);
   LevelRange range;
-  range.Fit(loudest, o);
-  canvas.Levels(spectrogram, levels, spans, range, axis, rate);
+  range.Fit(Loudest(spectra, factors), o);
+  canvas.Levels(spectrogram, spectra, factors, range, axis);
   canvas.Frame(spectrogram);
   canvas.YAxis(spectrogram, FrequencyTicks(axis), axis.Title());
   canvas.XAxis(spectrogram, offset, offset + duration, tTicks, tLabels,
@@ -624,15 +623,15 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
                                  LocalText(d.settings.zone, static_cast<int64_t>(std::floor(start))) + ")"
                            : std::string("seconds from the file's first sample (no time known)"));
   canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range,
-                   spectrum.Level().Unit());
+                   DensityUnit(o.calibration));
 
   std::string title = d.files[r.file].name + " record " + std::to_string(r.index);
   if (r.HasTime()) title += "   starts " + UtcText(start, 3) + ", written " + UtcText(r.writeUtc);
   if (r.source == TimeSource::kAmbiguous) title += " (ambiguous: the earlier candidate)";
   if (r.source == TimeSource::kCadence) title += " (time chosen by the cadence)";
   char detail[160];
-  std::snprintf(detail, sizeof detail, "%zu samples at %u Hz, %.3f s; FFT %zu, Hann; %s", samples, rate, duration,
-                spectrum.Size(), o.calibration.Text().c_str());
+  std::snprintf(detail, sizeof detail, "%zu samples at %u Hz, %.3f s; every window: FFT %zu, Hann, 50%% overlap; %s",
+                samples, rate, duration, fft, o.calibration.Text().c_str());
   canvas.Text(title, kLeft, 12, 0, 0, 15);
   canvas.Text(detail, kLeft, 34, 0, 0, 11);
   return canvas.Png(png, error);
@@ -711,6 +710,10 @@ Subcommand AddPlotCommand(CLI::App& program) {
       ->transform(tools::DecimalReal());
   app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB")
       ->transform(tools::DecimalReal());
+  o->plot.jobs = DefaultJobs();
+  app->add_option("--jobs", o->plot.jobs, "records measured at once (default: the number of cores)")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 256u).description(""));
   app->add_flag("--force", o->force, "replace an existing output file");
   app->add_option("INPUT", o->inputs, "data folders or files")->required();
   return {app, [o] { return RunPlot(*o); }};

@@ -23,6 +23,7 @@ struct PlotOptions {
   size_t fftSize = 1024;           // a power of two, 64 to 65536
   std::optional<double> dbFloor, dbTop;  // colour range; default: 120 dB below the loudest
   Calibration calibration;
+  unsigned jobs = 1;               // records measured at once
 };
 
 // One-line reason for options a picture cannot be drawn with.

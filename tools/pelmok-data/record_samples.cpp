@@ -10,13 +10,14 @@ namespace datatools {
 bool ForEachRecordBlock(const Deployment& d, const Record& r,
                         const std::function<void(const std::vector<int32_t>& codes,
                                                  const std::vector<uint32_t>& words)>& f,
-                        std::string* error) {
+                        std::string* error, const std::function<bool()>& more) {
   const DeploymentFile& file = d.files[r.file];
   WordReader reader;
   if (!reader.Open(file.path, error)) return false;
   std::vector<uint32_t> words;
   std::vector<int32_t> codes;
   for (uint64_t at = 0; at < r.words; at += words.size()) {
+    if (more && !more()) return true;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(WordReader::kBlockWords, r.words - at));
     if (!reader.Read(r.firstWord + at, n, &words) || words.empty()) {
       *error = file.path + ": read error";

@@ -14,11 +14,12 @@ namespace datatools {
 
 // Calls f(codes) for the record's samples in order, in blocks, as
 // sign-extended 24-bit codes; f sees the raw words too. False with a
-// one-line reason naming the file on a read error.
+// one-line reason naming the file on a read error. With `more`, stops (true)
+// before a block when more() is false: a writer whose output failed.
 bool ForEachRecordBlock(const Deployment& d, const Record& r,
                         const std::function<void(const std::vector<int32_t>& codes,
                                                  const std::vector<uint32_t>& words)>& f,
-                        std::string* error);
+                        std::string* error, const std::function<bool()>& more = nullptr);
 
 // The record's first sample in samples since 1970 UTC at the rate.
 int64_t StartSample(const Deployment& d, const Record& r);

@@ -1,0 +1,150 @@
+// The host tools where things go wrong around them: killed at any moment, a
+// volume that fills, standard output that cannot be written, two runs on one
+// fresh device. Each leaves nothing half-made behind and says what happened.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/tools/tool_process.h"
+
+namespace {
+
+using toolprocess::Outcome;
+using toolprocess::Quote;
+
+class HostileHostTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& relative) const { return scratch.path() + "/" + relative; }
+  std::string Data() const { return Quote(PELMOK_DATA_PATH) + " "; }
+  std::string Daq() const { return std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " "; }
+  // A data file of `words` words of a ramp, written in one go.
+  void WriteData(const std::string& relative, size_t words) const {
+    std::string bytes(words * 4, '\0');
+    for (size_t i = 0; i < words; ++i) bytes[i * 4] = static_cast<char>(i), bytes[i * 4 + 1] = static_cast<char>(i >> 8);
+    scratch.WriteFile(relative, bytes);
+  }
+  testsupport::ScratchDir scratch;
+};
+
+// Every writer is killed by SIGINT, SIGTERM or SIGHUP at random moments of
+// its run (seeded from the clock, the seed said on failure): what it leaves
+// is its whole output or nothing, never a temporary file.
+TEST_F(HostileHostTest, WritersKilledAtRandomMomentsLeaveNoStrayFile) {
+  scratch.MakeDirs("data");
+  WriteData("data/109-77-14-5-9", 1 << 20);
+  WriteData("data/109-77-14-5-19", 1 << 20);
+  const std::string in = " --rate 100000 " + Quote(Path("data"));
+  const std::string one = " --rate 100000 " + Quote(Path("data/109-77-14-5-9"));
+  const struct {
+    std::string command, output;  // output: the one name allowed to stand afterwards
+  } writers[] = {
+      {Data() + "export -o " + Quote(Path("out/a.wav")) + one, "a.wav"},
+      {Data() + "export -o " + Quote(Path("out/a.flac")) + one, "a.flac"},
+      {Data() + "export -o " + Quote(Path("out/a.csv")) + one, "a.csv"},
+      {Data() + "export --join -o " + Quote(Path("out/j.wav")) + in, "j.wav"},
+      {Data() + "plot -o " + Quote(Path("out/p.png")) + in, "p.png"},
+      {Data() + "report -o " + Quote(Path("out/r.html")) + in, "r.html"},
+      {Data() + "info --csv -o " + Quote(Path("out/t.csv")) + in, "t.csv"},
+      // The trace, and the default configuration of a device laid out anew.
+      {Daq() + "--device-root " + Quote(Path("out/dev")) + " --trace " + Quote(Path("out/trace.txt")), "trace.txt"},
+  };
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const char* const signals[] = {"INT", "TERM", "HUP"};
+  for (const auto& w : writers) {
+    for (int round = 0; round < 3; ++round) {
+      const int delayMs = std::uniform_int_distribution<int>(0, 150)(random);
+      const char* signal = signals[random() % 3];
+      SCOPED_TRACE(w.command + ": SIG" + signal + " after " + std::to_string(delayMs) + " ms");
+      scratch.MakeDirs("out");
+      toolprocess::Run("(" + w.command + ") & p=$!; sleep " + std::to_string(delayMs / 1000.0) + "; kill -" +
+                           signal + " $p; wait $p",
+                       scratch.path());
+      for (const std::string& name : scratch.List("out")) {
+        if (name == "dev") continue;
+        EXPECT_EQ(name, w.output);
+      }
+      std::vector<std::string> device;
+      for (const char* folder : {"out/dev/FlashFX Disk/Pelmok", "out/dev/Hard Disk/Pelmok/Data"})
+        for (const std::string& name : scratch.List(folder)) EXPECT_NE(name[0], '.') << folder << "/" << name;
+      toolprocess::Run("rm -rf " + Quote(Path("out")), scratch.path());
+    }
+  }
+}
+
+// A small volume that fills: every export stops at its first failed write,
+// says so in one line naming the path and the system's reason, and leaves
+// the volume empty. The input is 400 MB, sparse: an export that wrote on
+// into the full volume would take minutes, not seconds.
+TEST_F(HostileHostTest, AFullVolumeStopsEachExportAtItsFirstFailedWrite) {
+  scratch.MakeDirs("full");
+  if (mount("tmpfs", Path("full").c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "a 1 MB tmpfs cannot be mounted here (" << std::strerror(errno) << "): needs root";
+  scratch.WriteFile("109-77-14-5-9", "");
+  ASSERT_EQ(truncate(Path("109-77-14-5-9").c_str(), 400 << 20), 0);
+  // FLAC packs silence small: it gets 2 MB of noise.
+  std::string noise(2 << 20, '\0');
+  std::mt19937 random(7);
+  for (char& c : noise) c = static_cast<char>(random());
+  scratch.WriteFile("109-77-14-5-19", noise);
+  for (const char* name : {"a.wav", "a.flac", "a.csv"}) {
+    const std::string out = Path("full/") + name;
+    const std::string in = Path(std::string(name) == "a.flac" ? "109-77-14-5-19" : "109-77-14-5-9");
+    const Outcome o = toolprocess::Run(
+        "timeout 20 " + Data() + "export --rate 100000 -o " + Quote(out) + " " + Quote(in), scratch.path());
+    EXPECT_EQ(o.status, 2) << name << ": " << o.err;
+    EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
+    EXPECT_EQ(o.err.find("pelmok-data: " + out + ": No space left on device"), 0u) << o.err;
+    EXPECT_EQ(scratch.List("full"), std::vector<std::string>{}) << name;
+  }
+  umount2(Path("full").c_str(), MNT_DETACH);
+}
+
+// Standard output that cannot be written is an error in both tools; closed
+// at start, it is /dev/null, and nothing meant for it lands in a file.
+TEST_F(HostileHostTest, StandardOutputThatFailsIsAnErrorAndAClosedOneTakesNoFile) {
+  WriteData("109-77-14-5-9", 1000);
+  for (const std::string& command :
+       {Data() + "info --rate 1000 " + Quote(Path("109-77-14-5-9")), Daq() + "--device-root " + Quote(Path("dev"))}) {
+    const Outcome o = toolprocess::Run("(" + command + " >/dev/full)", scratch.path());
+    SCOPED_TRACE(command);
+    EXPECT_EQ(o.status, 2);
+    // The reason, where the failure came at the last flush; the earlier
+    // flushes of a long report lose it.
+    EXPECT_NE(o.err.find(": standard output: "), std::string::npos) << o.err;
+  }
+  const Outcome closed = toolprocess::Run(
+      "(" + Daq() + "--device-root " + Quote(Path("dev2")) + " --trace " + Quote(Path("trace.txt")) + " >&-)", scratch.path());
+  EXPECT_EQ(closed.status, 0) << closed.err;
+  EXPECT_EQ(scratch.ReadFile("trace.txt").find("Prototype Pelmok"), std::string::npos);
+  EXPECT_NE(scratch.ReadFile("tool.stderr").find("Prototype Pelmok"), std::string::npos);
+}
+
+// Two runs started together on a fresh device: whichever lays out the
+// configuration first, the other uses it as it is; both record.
+TEST_F(HostileHostTest, TwoRunsOnAFreshDeviceBothRecord) {
+  for (int trial = 0; trial < 5; ++trial) {
+    const std::string root = Path("dev" + std::to_string(trial));
+    const std::string run = Daq() + "--device-root " + Quote(root) + " --start-time ";
+    const Outcome o = toolprocess::Run("(" + run + "2026-01-01T00:00:00Z >" + Quote(root + ".1") + " 2>&1; echo $? >" +
+                                           Quote(root + ".1s") + ") & (" + run + "2026-06-01T00:00:00Z >" +
+                                           Quote(root + ".2") + " 2>&1; echo $? >" + Quote(root + ".2s") + "); wait",
+                                       scratch.path());
+    for (const char* n : {".1", ".2"}) {
+      const std::string base = "dev" + std::to_string(trial) + n;
+      EXPECT_EQ(scratch.ReadFile(base + "s"), "0\n") << scratch.ReadFile(base);
+      EXPECT_NE(scratch.ReadFile(base).find("Hard Disk/Pelmok/Data/"), std::string::npos) << scratch.ReadFile(base);
+    }
+    EXPECT_EQ(scratch.List("dev" + std::to_string(trial) + "/Hard Disk/Pelmok/Data").size(), 6u);
+  }
+}
+
+}  // namespace
