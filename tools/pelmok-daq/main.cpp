@@ -358,7 +358,6 @@ int Run(int argc, char** argv) {
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
   // laid out; the trace takes its name only when the run is over.
-  DevicePathOn(options.deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   std::string dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   CheckDataFolder(dataDir);
   if (!options.tracePath.empty()) {
@@ -369,8 +368,10 @@ int Run(int argc, char** argv) {
     if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
     if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
-  if (!options.bare && !LayOutDevice(options.deviceRoot)) std::exit(2);
-  dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
+  if (!options.bare) {
+    if (!LayOutDevice(options.deviceRoot)) std::exit(2);
+    dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");  // as laid out
+  }
   FILE* traceFile = traceOutput.Stream();
 
   // The run's shape places the faults given without a place.
