@@ -11,11 +11,12 @@ constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12 + 22;
 constexpr size_t kNameSlots = 4096;
 const char kHex[] = "0123456789abcdef";
 
-// "00" .. "ff", two characters a byte, and "0000" .. "9999".
+// "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
+// compiler (a run's start-up does not compute them).
 struct Tables {
-  char hex[256][2];
-  char decimal[10000][4];
-  Tables() {
+  char hex[256][2]{};
+  char decimal[10000][4]{};
+  constexpr Tables() {
     for (unsigned b = 0; b < 256; ++b) {
       hex[b][0] = kHex[b >> 4];
       hex[b][1] = kHex[b & 0xF];
@@ -28,7 +29,7 @@ struct Tables {
     }
   }
 };
-const Tables kTables;
+constexpr Tables kTables;
 
 char* PutHex32(char* p, uint32_t v) {
   *p++ = '0';
