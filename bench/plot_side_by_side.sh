@@ -14,7 +14,7 @@ which=("$@")
 data=$build/bin/pelmok-data
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-rounds=5
+rounds=${ROUNDS:-5}
 export TZ=UTC0
 
 # seconds FIELD COMMAND...: wall (FIELD=1) or user+system CPU (FIELD=cpu) seconds of one run.
