@@ -27,6 +27,7 @@ void Bus::Attach(uint32_t base, uint32_t size, RegisterBlock* block) {
     }
   }
   regions_.push_back(Region{base, size, block});
+  block->bus_ = this;
   block->SetTraced(trace_ != nullptr);
 }
 
@@ -37,6 +38,7 @@ const Bus::Region* Bus::Find(uint32_t address) const {
 }
 
 void Bus::SetTrace(TraceSink* sink) {
+  Settle();
   EndTraceRun(0);
   trace_ = sink;
   Watch();
@@ -61,35 +63,49 @@ Bus::Span Bus::Resolve(uint32_t physical, uint32_t size) const {
 }
 
 uint32_t Bus::Read32(uint32_t address) {
+  Settle();
   now_ += accessCost_;
   return Serve32(address, nullptr);
 }
 
 void Bus::Write32(uint32_t address, uint32_t value) {
+  Settle();
   now_ += accessCost_;
   Serve32(address, &value);
 }
 
+uint32_t Bus::Read32(const Span& span, Register& reg, uint32_t offset) {
+  Settle();
+  return ReadSettled(span, reg, offset);
+}
+
+uint32_t Bus::ReadLeased() { return ReadSettled(*leaseSpan_, *leased_, leaseOffset_); }
+
+// The reads of one register between two events of its block (a poll loop's)
+// are lent out after each that reaches the bus; a read that finds the block
+// due, a hook, a refusal or a trace is served on the full path.
+inline uint32_t Bus::ReadSettled(const Span& span, Register& reg, uint32_t offset) {
+  const Nanoseconds now = now_ += accessCost_;
+  const uint32_t value = now < reg.plainBefore ? reg.value
+                         : now >= watchAt_     ? ServeWatchedRead32(span, reg, offset)
+                                               : ServeUnwatchedRead32(span, reg, offset);
+  if (&reg == leased_) Relend();
+  return value;
+}
+
+void Bus::Write32(const Span& span, uintptr_t word, uint32_t value) {
+  Settle();
+  now_ += accessCost_;
+  ServeWrite32(span, *span.decode[word], static_cast<uint32_t>(4 * word), value);
+}
+
 // Once a frame (a hook or an event), or every access while traced. The
-// plain case (a hook before the next event) calls nothing but the hook.
-inline uint32_t Bus::ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset) {
-  RegisterBlock& block = *span.block;
-  if (block.Due(now_)) return ServeDueRead32(span, reg, offset);
-  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
-  return block.ReadReached(reg);
-}
-
-uint32_t Bus::ServeRead32(const Span& span, Register& reg, uint32_t offset) {
-  if (now_ >= watchAt_) return ServeWatchedRead32(span, reg, offset);
-  return ServeUnwatchedRead32(span, reg, offset);
-}
-
-// The refusal is decided first: a refused read changes nothing, and the model
+// refusal is decided first: a refused read changes nothing, and the model
 // catches up to the same frames at the next access.
-uint32_t Bus::ServeDueRead32(const Span& span, Register& reg, uint32_t offset) {
+inline uint32_t Bus::ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset) {
   if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
   RegisterBlock& block = *span.block;
-  block.ReachDue(now_);
+  block.Reach(now_);
   return block.ReadReached(reg);
 }
 

@@ -67,35 +67,59 @@ class Bus {
   };
   Span Resolve(uint32_t physical, uint32_t size) const;
 
-  // The register hot path, inline: an access to the span's word `word`
-  // (below span.size / 4: the caller checks) goes straight to its register.
-  // Only a plain read before the block's next event is served here (one
-  // compare against the register's plainBefore, no calls); a hook, a due
-  // event, a refusal or a trace goes out of line.
+  // A span's register by word (below span.size / 4: the caller checks), or
+  // already decoded: `reg` is *span.decode[offset / 4].
   uint32_t Read32(const Span& span, uintptr_t word) {
     return Read32(span, *span.decode[word], static_cast<uint32_t>(4 * word));
   }
-  // The same for a register of the span already decoded: `reg` is
-  // *span.decode[offset / 4]. The offset is asked of `offsetOf` only when the
-  // read leaves the inline path.
-  uint32_t Read32(const Span& span, Register& reg, uint32_t offset) {
-    return Read32(span, reg, [offset] { return offset; });
+  uint32_t Read32(const Span& span, Register& reg, uint32_t offset);
+  void Write32(const Span& span, uintptr_t word, uint32_t value);
+
+  // The register hot path, served by the caller: the bus lends out the reads
+  // of one register that are plain (before its block's next event, no hook,
+  // see Register::plainBefore), and the caller serves each itself, counting
+  // lease.left down by one and reading *lease.value. Each is an access like
+  // any other: the bus counts what was used at its next access (or when asked
+  // the time); what is left then is given back. It lends at each read of the
+  // register that reaches it, so at left 0 the next read of the register
+  // comes to the bus.
+  //
+  // With `hooks` set the reads lent may go to other registers of the same
+  // block too: a read of one with a read hook (a FIFO's data register) is the
+  // hook's call, each counted down like the others. Set only while nothing
+  // watches the bus (no trace, no alarm) before the reads lent end.
+  struct Lease {
+    uintptr_t left = 0;
+    const uint32_t* value = nullptr;
+    bool hooks = false;
+  };
+  // Lends the plain reads of the span's register `reg` at `offset` from the
+  // next plain read of it the bus serves on. The span stays where it is
+  // while lent.
+  Lease& LendPlainReads(const Span& span, Register& reg, uint32_t offset) {
+    Settle();
+    leased_ = &reg;
+    leaseSpan_ = &span;
+    leaseOffset_ = offset;
+    lease_.value = &reg.value;
+    return lease_;
   }
-  template <class OffsetOf>
-  uint32_t Read32(const Span& span, Register& reg, OffsetOf offsetOf) {
-    const Nanoseconds now = now_ += accessCost_;
-    if (now < reg.plainBefore) return reg.value;
-    return ServeRead32(span, reg, offsetOf());
-  }
-  void Write32(const Span& span, uintptr_t word, uint32_t value) {
-    now_ += accessCost_;
-    ServeWrite32(span, *span.decode[word], static_cast<uint32_t>(4 * word), value);
+  // A read of the leased register by the holder that has used every read
+  // lent (lease.left is 0).
+  uint32_t ReadLeased();
+  // Ends what is lent now: a block lowered a register's plainBefore outside
+  // an access (a test's backdoor), so reads lent before may not be plain.
+  void Settle() {
+    if (lease_.left == 0) return;
+    now_ -= lease_.left * accessCost_;
+    lease_.left = 0;
   }
 
-  Nanoseconds Now() const { return now_; }
+  Nanoseconds Now() const { return now_ - lease_.left * accessCost_; }
   Nanoseconds AccessCost() const { return accessCost_; }
   // Lets virtual time pass with no access (tests, and the host's idle paths).
   void Advance(Nanoseconds span) {
+    Settle();
     EndTraceRun(0);
     now_ += span;
     idle_ += span;
@@ -106,19 +130,23 @@ class Bus {
   // them (RecordRepeats) at the next access that leaves it, at Advance, at
   // SetTrace and here.
   void SetTrace(TraceSink* sink);
-  void EndTraceRun() { EndTraceRun(0); }
+  void EndTraceRun() {
+    Settle();
+    EndTraceRun(0);
+  }
   // Calls `ring` once, at the first access at or after `at` that leaves the
   // hot path (every due event, hook, write and traced access does; a poll
   // loop reaches one every converter frame). For a tool's progress: the
   // alarm costs the plain reads nothing. nullptr: none.
   void SetAlarm(Nanoseconds at, void (*ring)(void* context), void* context) {
+    Settle();  // reads lent with their hooks may not pass it
     alarmAt_ = ring ? at : ~Nanoseconds{0};
     ring_ = ring;
     ringContext_ = context;
     Watch();
   }
   // Every access costs the same span, so the count needs no counter of its own.
-  uint64_t AccessCount() const { return (now_ - idle_) / accessCost_; }
+  uint64_t AccessCount() const { return (Now() - idle_) / accessCost_; }
 
   // "GPIO.GPDR2"-style name of a physical address, for traces and faults.
   std::string Describe(uint32_t address) const;
@@ -130,16 +158,24 @@ class Bus {
     RegisterBlock* block;
   };
   const Region* Find(uint32_t address) const;
+  // Lends the leased register's plain reads from now_ on, a read of it just
+  // served (charging their time now; Settle gives back what was not used).
+  void Relend() {
+    const Nanoseconds before = leased_->plainBefore;
+    if (before <= now_) return;
+    lease_.left = (before - now_ - 1) / accessCost_;
+    lease_.hooks = watchAt_ >= before;
+    now_ += lease_.left * accessCost_;
+  }
   // An access whose time and count are taken already (a fault is an access
   // too); a write's value in `written`. A block's refusal changed nothing, so
   // this may ask it again.
   uint32_t Serve32(uint32_t address, const uint32_t* written);
-  // The same for a span's register at `offset` into the span.
-  uint32_t ServeRead32(const Span& span, Register& reg, uint32_t offset);
-  // Its cases apart from a read before the block's next event: the model
-  // catches up first; the alarm rings or the trace records.
+  // A span's read with nothing lent out.
+  uint32_t ReadSettled(const Span& span, Register& reg, uint32_t offset);
+  // A span's read apart from a plain one: the model catches up first; the
+  // alarm rings or the trace records.
   uint32_t ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset);
-  __attribute__((noinline)) uint32_t ServeDueRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
@@ -178,6 +214,11 @@ class Bus {
   Nanoseconds accessCost_;
   Nanoseconds idle_ = 0;  // time passed by Advance
   TraceSink* trace_ = nullptr;
+  // The reads lent out (their time charged to now_ already) and whose.
+  Lease lease_;
+  Register* leased_ = nullptr;
+  const Span* leaseSpan_ = nullptr;
+  uint32_t leaseOffset_ = 0;
   // The traced run of inline reads: its register, the read that opened it and
   // the access count then.
   RegisterBlock* runBlock_ = nullptr;

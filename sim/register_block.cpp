@@ -1,5 +1,6 @@
 #include "sim/register_block.h"
 
+#include "sim/bus.h"
 #include "sim/fault.h"
 
 namespace sim {
@@ -44,6 +45,7 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   if (!r) return;
   r->row.read = hook ? hook : r->tableRead;
   r->plainBefore = 0;
+  if (bus_) bus_->Settle();
 }
 
 void RegisterBlock::DueEarlier(Nanoseconds time) {
@@ -59,6 +61,7 @@ void RegisterBlock::SetTraced(bool traced) {
 void RegisterBlock::Disarm(Nanoseconds time) {
   for (Register& r : registers_)
     if (r.plainBefore > time) r.plainBefore = time;
+  if (bus_) bus_->Settle();
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@
 
 namespace sim {
 
+class Bus;
 class RegisterBlock;
 
 enum Access : uint8_t {
@@ -178,6 +179,7 @@ class RegisterBlock {
   void SetReadHook(uint32_t offset, ReadHook hook);
 
  private:
+  friend class Bus;  // attaches itself (bus_)
   friend class RegisterBackdoor;
   bool Poke(uint32_t offset, uint32_t value);
   // The entry of an aligned offset, &undecoded_ past the table.
@@ -200,6 +202,9 @@ class RegisterBlock {
   const Register* Find(uint32_t offset) const { return const_cast<RegisterBlock*>(this)->Find(offset); }
 
   const char* name_;
+  // The bus the block is attached to, whose lent reads a lowered plainBefore
+  // recalls; nullptr while on none.
+  Bus* bus_ = nullptr;
   Nanoseconds dueAt_ = kNever;
   bool traced_ = false;
   std::vector<Register> registers_;  // never resized after construction

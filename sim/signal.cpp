@@ -11,6 +11,7 @@
 #include "sim/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
+#include <dlfcn.h>
 #include <sndfile.h>
 #endif
 
@@ -66,7 +67,46 @@ uint32_t ToneSignal::NewPeriod(uint64_t k) {
 
 bool WavSignal::Supported() { return true; }
 
+// libsndfile, and the FLAC, Vorbis, Opus and MPEG libraries it brings, are
+// loaded at the first WAV file: a run of any other signal starts without
+// them (most of a run's start-up was the dynamic loader binding them).
+struct SndfileCalls {
+  decltype(&sf_open_fd) open_fd;
+  decltype(&sf_strerror) strerror;
+  decltype(&sf_command) command;
+  decltype(&sf_close) close;
+  decltype(&sf_seek) seek;
+  decltype(&sf_readf_int) readf_int;
+  decltype(&sf_readf_double) readf_double;
+};
+
 namespace {
+
+template <class Function>
+bool Bind(void* library, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(dlsym(library, name));
+  return *function != nullptr;
+}
+
+// nullptr, with dlerror's one line in *why, when the library or one of its
+// calls is missing. Loaded once; never unloaded.
+const SndfileCalls* LoadSndfile(std::string* why) {
+  static SndfileCalls calls{};
+  static void* library = nullptr;
+  if (library != nullptr) return &calls;
+  void* loaded = dlopen(PELMOK_SNDFILE_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (loaded == nullptr || !Bind(loaded, "sf_open_fd", &calls.open_fd) ||
+      !Bind(loaded, "sf_strerror", &calls.strerror) || !Bind(loaded, "sf_command", &calls.command) ||
+      !Bind(loaded, "sf_close", &calls.close) || !Bind(loaded, "sf_seek", &calls.seek) ||
+      !Bind(loaded, "sf_readf_int", &calls.readf_int) ||
+      !Bind(loaded, "sf_readf_double", &calls.readf_double)) {
+    const char* error = dlerror();
+    *why = error ? error : PELMOK_SNDFILE_SONAME " is incomplete";
+    return nullptr;
+  }
+  library = loaded;
+  return &calls;
+}
 
 // The WAV containers libsndfile knows (WAVE_FORMAT_EXTENSIBLE reads as WAVEX,
 // RF64 is WAV past 4 GiB) and the sample encodings it reads as integer PCM or
@@ -120,25 +160,32 @@ class QuietStandardError {
 std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string* error,
                                            size_t blockSamples) {
   const std::string where = "wav:" + path + ": ";
+  std::string why;
+  const SndfileCalls* sndfile = LoadSndfile(&why);
+  if (sndfile == nullptr) {
+    SetError(error, where + "cannot load libsndfile (" + why + ")");
+    return nullptr;
+  }
   // libsndfile reads the descriptor checked to be a regular file's, so the
   // file checked is the file read. Quiet until a refused file is closed too.
   const QuietStandardError quiet;
   std::shared_ptr<WavSignal> wav(new WavSignal);
+  wav->sndfile_ = sndfile;
   wav->fd_ = OpenRegularFile(path, O_RDONLY);
   if (wav->fd_ < 0) {
     SetError(error, where + OpenErrorText(errno));
     return nullptr;
   }
   SF_INFO info = {};
-  wav->file_ = sf_open_fd(wav->fd_, SFM_READ, &info, SF_FALSE);
+  wav->file_ = sndfile->open_fd(wav->fd_, SFM_READ, &info, SF_FALSE);
   if (wav->file_ == nullptr) {
-    SetError(error, where + "not a WAV file libsndfile reads (" + sf_strerror(nullptr) + ")");
+    SetError(error, where + "not a WAV file libsndfile reads (" + sndfile->strerror(nullptr) + ")");
     return nullptr;
   }
   if (!IsWavOfPcmOrFloat(info.format)) {
     SF_FORMAT_INFO format = {};
     format.format = info.format & SF_FORMAT_SUBMASK;
-    sf_command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format);
+    sndfile->command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format);
     SetError(error, where + "not a WAV file of integer PCM or float samples (libsndfile reads it as " +
                         (format.name ? format.name : "an unknown encoding") + ")");
     return nullptr;
@@ -170,7 +217,7 @@ std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string*
 }
 
 WavSignal::~WavSignal() {
-  if (file_ != nullptr) sf_close(file_);
+  if (file_ != nullptr) sndfile_->close(file_);
   if (fd_ >= 0) close(fd_);
 }
 
@@ -182,8 +229,9 @@ uint32_t WavSignal::Refill(uint64_t k) {
   blockFrames_ = std::min(capacityFrames_, frames_ - frame);
   const sf_count_t want = static_cast<sf_count_t>(blockFrames_);
   sf_count_t got = -1;
-  if (frame == cursor_ || sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) >= 0)
-    got = floats_ ? sf_readf_double(file_, doubles_.data(), want) : sf_readf_int(file_, ints_.data(), want);
+  if (frame == cursor_ || sndfile_->seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) >= 0)
+    got = floats_ ? sndfile_->readf_double(file_, doubles_.data(), want)
+                   : sndfile_->readf_int(file_, ints_.data(), want);
   const uint64_t read = got > 0 ? static_cast<uint64_t>(got) : 0;
   // A frame libsndfile cannot deliver (a file cut short while it runs) is
   // silence; the next block seeks afresh.

@@ -11,6 +11,8 @@ struct sf_private_tag;  // libsndfile's SNDFILE, kept out of this header
 
 namespace sim {
 
+struct SndfileCalls;  // libsndfile's calls, loaded with the first WAV file
+
 constexpr uint32_t kCodeMask = 0x00FFFFFF;  // a 24-bit two's-complement code
 
 class SignalSource {
@@ -113,6 +115,7 @@ class WavSignal : public SignalSource {
   WavSignal() = default;
   uint32_t Refill(uint64_t k);
 
+  const SndfileCalls* sndfile_ = nullptr;
   sf_private_tag* file_ = nullptr;
   int fd_ = -1;
   uint32_t fileRateHz_ = 0;

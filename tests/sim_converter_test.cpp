@@ -2,6 +2,7 @@
 // in what order, and the test backdoors that bend it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "hardware/register_windows.h"
+#include "platform/host/host.h"
 #include "sim/board.h"
 #include "sim/converter.h"
 #include "sim/pxa27x_clock.h"
@@ -296,6 +299,78 @@ TEST_F(SimConverter, BoardClockAndTextTrace) {
             "3000000500 W 0x41900004 SSP3.SSCR1 0x01000000\n"
             "3000001000 R 0x40e00068 GPIO.GAFR2_U 0x00000000\n");
   std::free(text);
+}
+
+// The host window serves a poll loop's plain reads, and SSDR's, from what
+// the bus lends out. A board read only by physical address (every access on
+// the bus's full path) is the judge: read for read the same values at the
+// same virtual times and access counts, through the test backdoors that
+// move the next event or put a hook on SSSR while reads are lent, an alarm
+// and time let pass with no access.
+TEST_F(SimConverter, LentReadsMatchTheFullPathReadForRead) {
+  Make(Options("counter"));
+  Board judge(Options("counter"));
+  Program(PortSetup());
+  {
+    Bus& j = judge.bus();
+    j.Write32(kGpioBase + gpio::GAFR2_U, kAf1Pins81To84);
+    j.Write32(kGpioBase + gpio::GPDR2, kOutPins81And84);
+    j.Write32(kSsp3Base + ssp::SSCR1, ssp::SSCR1_SFRMDIR);
+    j.Write32(kSsp3Base + ssp::SSCR0, kPortSscr0);
+    j.Write32(kClockManagerBase + clk::CKEN, clk::kCkenReset | clk::CKEN_SSP3);
+  }
+  host::ResetKernel();
+  host::AttachBoard(board.get());
+  const RegisterWindow port = MapPhysicalAddr(kSsp3Base, 24);
+  ASSERT_NE(port, nullptr);
+  // The alarm rings at the first access at or after its time that leaves
+  // the hot path: on the window a read that finds a frame or reads SSDR (the
+  // judge's every access leaves it).
+  struct Rings {
+    Bus* bus;
+    std::vector<Nanoseconds> at;
+  } rings = {&bus(), {}};
+  const auto ring = [](void* r) { static_cast<Rings*>(r)->at.push_back(static_cast<Rings*>(r)->bus->Now()); };
+  Nanoseconds alarmAt = 0;
+  std::vector<Nanoseconds> offHotPath;
+  uint64_t words = 0;
+  for (int step = 0; step < 4000; ++step) {
+    if (step == 700) {  // a hook on SSSR while its reads are lent
+      board->ssp3TestPort().InjectAtPoll(3, 0x00123456);
+      judge.ssp3TestPort().InjectAtPoll(3, 0x00123456);
+    }
+    if (step == 1500 || step == 1520) {  // the next frame moved away, then nearer
+      board->ssp3TestPort().Stall(step == 1500);
+      judge.ssp3TestPort().Stall(step == 1500);
+    }
+    if (step == 3000) {
+      bus().Advance(12345);
+      judge.bus().Advance(12345);
+    }
+    const uint32_t status = RegRead(port, ssp::SSSR);
+    ASSERT_EQ(status, judge.bus().Read32(kSsp3Base + ssp::SSSR)) << "step " << step;
+    if (status & ssp::SSSR_RNE) {
+      // Just past the next frame: the reads lent at that frame end before
+      // the alarm, but SSDR's read then may not be one of them.
+      if (step >= 2500 && alarmAt == 0) {
+        alarmAt = bus().Now() + 10001;
+        bus().SetAlarm(alarmAt, ring, &rings);
+      }
+      offHotPath.push_back(bus().Now());
+      ASSERT_EQ(RegRead(port, ssp::SSDR), judge.bus().Read32(kSsp3Base + ssp::SSDR)) << "step " << step;
+      offHotPath.push_back(bus().Now());
+      ++words;
+    }
+    ASSERT_EQ(bus().Now(), judge.bus().Now()) << "step " << step;
+    ASSERT_EQ(bus().AccessCount(), judge.bus().AccessCount()) << "step " << step;
+  }
+  ASSERT_EQ(rings.at.size(), 1u);
+  EXPECT_EQ(rings.at[0], *std::lower_bound(offHotPath.begin(), offHotPath.end(), alarmAt));
+  // Frames came all along but for the stall: the loop took them one by one.
+  EXPECT_GT(words, 150u);
+  EXPECT_EQ(board->ssp3().FramesRead(), judge.ssp3().FramesRead());
+  UnmapRegisterWindow(port);
+  host::AttachBoard(nullptr);
 }
 
 }  // namespace

@@ -24,22 +24,45 @@ std::vector<host::Reservation> reservations;
 // The window of the last register access, straight to its bus: the
 // program's accesses come in long runs through one window, and its poll
 // loops read one register over and over. words 0: none. The span is the part
-// of the window's binding inside one register block; the last register with
-// no read hook read through it is kept decoded, by its address (1: none,
-// never an access's).
+// of the window's binding inside one register block. The last register with
+// no read hook read through it is the one whose plain reads the bus lends
+// (hostRegisterLease); one with a hook leaves the inline path on every read
+// anyway, and kept it would only push out the register a loop polls.
 struct Hit {
   uintptr_t start = 0;
   uintptr_t words = 0;  // the span's size in words
   sim::Bus::Span span;
   sim::Bus* bus = nullptr;
-  uintptr_t lastAddress = 1;
-  sim::Register* last = nullptr;
+  sim::Register* leased = nullptr;
+  // The last register with a read hook read through it (SSDR), by its
+  // address (1: none, never an access's).
+  uintptr_t hookedAddress = 1;
+  sim::Register* hooked = nullptr;
+  sim::Bus::Lease* lent = nullptr;  // the lease, while one is held
 };
 Hit hit;
+uintptr_t noReadsLeft = 0;
+sim::Bus::Lease noLease;
+
+}  // namespace
+
+HostRegisterLease hostRegisterLease = {nullptr, &noReadsLeft, nullptr};
+
+namespace {
+
+// Forgets the registers kept; the bus's lease stays as it is: a lease nobody
+// reads from costs it nothing.
+void DropLease() {
+  hit.hookedAddress = 1;
+  hit.leased = nullptr;
+  hit.lent = &noLease;
+  hostRegisterLease.reg = nullptr;
+  hostRegisterLease.left = &noReadsLeft;
+}
 
 void ForgetHit() {
   hit.words = 0;
-  hit.lastAddress = 1;
+  DropLease();
 }
 
 // The word index of an offset into the hit window, rotated so that a
@@ -85,7 +108,7 @@ const host::Reservation* Lookup(uintptr_t a) {
       hit.span = hit.bus->Resolve(candidate.physicalBase, static_cast<uint32_t>(candidate.size));
       hit.start = candidate.start;
       hit.words = hit.span.size / 4;
-      hit.lastAddress = 1;
+      DropLease();
       return &candidate;
     }
   }
@@ -160,18 +183,39 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
   return FALSE;  // as the kernel does for an address that starts no reservation
 }
 
-uint32_t ReadRegister32(volatile uint32_t* reg) {
+uint32_t ReadRegister32ByBus(volatile uint32_t* reg) {
+  HostRegisterLease& lease = hostRegisterLease;
+  if (reg == lease.reg) {
+    *lease.left = 0;  // the inline count went below 0: every read lent was used
+    if (hit.leased) return hit.bus->ReadLeased();
+  }
   const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
-  const auto offset = [address] { return static_cast<uint32_t>(address - hit.start); };
-  if (address == hit.lastAddress) return hit.bus->Read32(hit.span, *hit.last, offset);
+  const auto offset = static_cast<uint32_t>(address - hit.start);
+  if (address == hit.hookedAddress) {
+    // A read with a hook served on the lease (the block is not due, nothing
+    // watches): the hook's call is the access.
+    sim::Bus::Lease& lent = *hit.lent;
+    if (lent.hooks && lent.left != 0) {
+      --lent.left;
+      return hit.hooked->row.read(*hit.span.block, *hit.hooked);
+    }
+    return hit.bus->Read32(hit.span, *hit.hooked, offset);
+  }
   const uintptr_t word = WordIndex(address - hit.start);
   if (word >= hit.words) return SlowRead(reg);
   sim::Register& r = *hit.span.decode[word];
-  // A register with a read hook leaves the inline path on every read anyway:
-  // kept decoded, it would only push out the register a loop polls.
-  if (!r.row.read) {
-    hit.lastAddress = address;
-    hit.last = &r;
+  if (r.row.read) {
+    if (sim::RegisterBlock::Readable(r)) {
+      hit.hookedAddress = address;
+      hit.hooked = &r;
+    }
+  } else {
+    sim::Bus::Lease& lent = hit.bus->LendPlainReads(hit.span, r, offset);
+    lease.reg = reg;
+    lease.left = &lent.left;
+    lease.value = lent.value;
+    hit.leased = &r;
+    hit.lent = &lent;
   }
   return hit.bus->Read32(hit.span, r, offset);
 }

@@ -147,4 +147,56 @@ TEST_F(HostileHostTest, TwoRunsOnAFreshDeviceBothRecord) {
   }
 }
 
+// Per-record export: with one output standing, nothing is written; a failure
+// part-way names the files written before it and leaves no partial one; a
+// missing folder given as "DIR/" is made.
+TEST_F(HostileHostTest, PerRecordExportIsAllOrNamed) {
+  scratch.MakeDirs("data");
+  const char* const names[] = {"109-77-14-5-1", "109-77-14-5-11", "109-77-14-5-21", "109-77-14-5-31",
+                               "109-77-14-5-41", "109-77-14-5-51"};
+  for (const char* name : names) WriteData(std::string("data/") + name, std::string(name) == names[2] ? 50000 : 100);
+  const std::string export_ = Data() + "export --rate 100000 --time-zone UTC0 -o ";
+  Outcome o = toolprocess::Run(export_ + Quote(Path("new/")) + " " + Quote(Path("data")), scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::vector<std::string> all = scratch.List("new");
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_EQ(all[0], "20090319T140500Z.wav");
+
+  scratch.MakeDirs("standing");
+  scratch.WriteFile("standing/" + all[3], "earlier");
+  o = toolprocess::Run(export_ + Quote(Path("standing")) + " " + Quote(Path("data")), scratch.path());
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err, "pelmok-data: " + Path("standing/" + all[3]) + ": exists (give --force to replace it) (nothing written)\n");
+  EXPECT_EQ(scratch.List("standing"), std::vector<std::string>{all[3]});
+
+  // The third record is larger than a file may grow: the first two stand.
+  o = toolprocess::Run("trap '' XFSZ; ulimit -f 64; " + export_ + Quote(Path("part/")) + " " + Quote(Path("data")),
+                       scratch.path());
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
+  EXPECT_NE(o.err.find(Path("part/" + all[2]) + ": File too large"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("; 2 of 6 files written before it: " + Path("part/" + all[0]) + ", " + Path("part/" + all[1])),
+            std::string::npos) << o.err;
+  EXPECT_EQ(scratch.List("part"), (std::vector<std::string>{all[0], all[1]}));
+}
+
+// A trace on the data volume gives way: the three records of the default
+// run are written whole, the trace stops and says so.
+TEST_F(HostileHostTest, ATraceOnTheDataVolumeGivesWayToTheRecords) {
+  scratch.MakeDirs("volume");
+  if (mount("tmpfs", Path("volume").c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "an 8 MB tmpfs cannot be mounted here (" << std::strerror(errno) << "): needs root";
+  const Outcome o = toolprocess::Run(
+      Daq() + "--device-root " + Quote(Path("volume/dev")) + " --trace " + Quote(Path("volume/trace.txt")),
+      scratch.path());
+  EXPECT_NE(o.out.find("pelmok-daq: the register trace gave way to the records"), std::string::npos) << o.out;
+  EXPECT_EQ(o.out.find("samples stored"), std::string::npos) << o.out;
+  const std::vector<std::string> files = scratch.List("volume/dev/Hard Disk/Pelmok/Data");
+  EXPECT_EQ(files.size(), 3u);
+  for (const std::string& f : files)
+    EXPECT_EQ(scratch.ReadFile("volume/dev/Hard Disk/Pelmok/Data/" + f).size(), 400000u) << f;
+  EXPECT_EQ(scratch.List("volume"), std::vector<std::string>{"dev"});
+  umount2(Path("volume").c_str(), MNT_DETACH);
+}
+
 }  // namespace

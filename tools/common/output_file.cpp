@@ -322,7 +322,7 @@ bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::
   Discard();
   path_ = path;
   force_ = policy.force;
-  limit_ = policy.limit;
+  limit_ = UINT64_MAX;
   written_ = 0;
   writeError_ = error_ = 0;
   limitReached_ = false;

@@ -35,7 +35,6 @@ struct OutputPolicy {
   bool force = false;               // an existing file (not an input) may be replaced
   std::vector<std::string> inputs;  // files or folders the command reads
   bool stream = false;              // a FIFO, pipe or character device is written in place
-  uint64_t limit = UINT64_MAX;      // bytes the output may take; a write past them fails
 };
 
 class ScratchName;
@@ -70,7 +69,9 @@ class OutputFile {
   // errno of what made Open or Commit fail (EEXIST: the destination exists,
   // or appeared while the output was written).
   int Error() const { return error_; }
-  // The output stopped at the policy's limit (its writes failed as ENOSPC).
+  // Bounds the bytes the output may take: a write past them fails as a full
+  // volume's would (ENOSPC), and LimitReached says that is why.
+  void SetLimit(uint64_t bytes) { limit_ = bytes; }
   bool LimitReached() const { return limitReached_; }
 
   // Where an output's bytes end up, as Open settles it.

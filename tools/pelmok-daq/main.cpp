@@ -7,6 +7,7 @@
 // the program's banner and, after the run, this tool's own report.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -227,11 +228,36 @@ sim::Bus* runBus = nullptr;  // the traced bus, whose run of reads the trace has
 // At namespace scope, so an exit before the run discards what was begun.
 datatools::OutputFile traceOutput;
 
+// What the run's records need of the data volume when the trace shares it.
+uint64_t recordRoom = 0;
+
+// The bytes a trace on the data folder's volume may take: the volume's free
+// bytes less what the run's records need (each write rounded up to whole
+// blocks and one more, and a megabyte for the file system's own); no bound
+// on another volume.
+uint64_t TraceRoom(const std::string& dataDir, const daq::RunShape& shape) {
+  struct stat trace, data;
+  struct statvfs volume;
+  if (fstat(traceOutput.Descriptor(), &trace) != 0 || stat(dataDir.c_str(), &data) != 0 ||
+      trace.st_dev != data.st_dev || statvfs(dataDir.c_str(), &volume) != 0)
+    return UINT64_MAX;
+  const uint64_t block = volume.f_bsize != 0 ? volume.f_bsize : 4096;
+  recordRoom = shape.writes * ((shape.recordBytes + block - 1) / block * block + block) + (1u << 20);
+  const uint64_t free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  return free > recordRoom ? free - recordRoom : 0;
+}
+
 // The trace goes into place (or, streamed, is closed); false, said on
 // standard output, when any of it failed to go out.
 bool FinishTrace(bool written) {
   std::string error;
   if (traceOutput.Commit(&error) && written) return true;
+  if (traceOutput.LimitReached()) {
+    std::printf("pelmok-daq: the register trace gave way to the records: it stopped where the data volume "
+                "had only the %llu bytes the run's records need left, and is not written\n",
+                static_cast<unsigned long long>(recordRoom));
+    return false;
+  }
   if (error.empty()) error = traceOutput.Path() + ": a write failed";
   std::printf("pelmok-daq: the register trace is incomplete: %s\n", error.c_str());
   return false;
@@ -373,6 +399,8 @@ int Run(int argc, char** argv) {
   FILE* traceFile = traceOutput.Stream();
 
   const daq::RunShape shape = daq::ShapeOfRun(options.deviceRoot);
+  // A trace on the data volume never takes the room the records need.
+  if (traceFile != nullptr && !traceOutput.Streaming()) traceOutput.SetLimit(TraceRoom(dataDir, shape));
   daq::FaultSchedule faults(options.faults, options.seed);
   faults.Place(shape);
   sim::BoardOptions boardOptions;

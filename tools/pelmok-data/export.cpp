@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -159,9 +160,10 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
     length += r.words;
     lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
   }
-  if (format == Format::kWav && length > AudioWriter::WavSampleLimit()) {
+  // Past 4 GiB the file is RF64; its cue points still end at 2^32 samples.
+  if (format == Format::kWav && length > AudioWriter::CueSampleLimit()) {
     *error = o.output + ": the joined deployment is " + std::to_string(length) +
-             " samples, more than a WAV file holds" + (silence ? " (try --gaps label)" : "");
+             " samples, beyond the last a cue point reaches" + (silence ? " (try --gaps label)" : "");
     return false;
   }
 
@@ -209,11 +211,49 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
   return out.Commit(error);
 }
 
+// One file per record, named by its UTC start; two starts in one second
+// (records the cadence could not part) get "-2", "-3". Every output is
+// checked before the first is written; a failure part-way names the files
+// written before it (the one it stopped in is gone).
+int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
+  std::set<std::string> used;
+  std::vector<std::string> paths;
+  std::string error;
+  OutputPolicy policy;
+  policy.force = o.force;
+  policy.inputs = o.inputs;
+  if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
+  for (const Record& r : d.records) {
+    std::string stem = RecordStem(d, r);
+    for (int n = 2; used.count(stem); ++n) stem = RecordStem(d, r) + "-" + std::to_string(n);
+    used.insert(stem);
+    paths.push_back(o.output + (EndsWith(o.output, "/") ? "" : "/") + stem + "." + Extension(format));
+    if (!CheckOutputExtension(paths.back(), Extension(format), &error) ||
+        !OutputFile::Check(paths.back(), policy, &error))
+      Fail(error + " (nothing written)");
+  }
+  std::error_code made;
+  std::filesystem::create_directories(o.output, made);
+  if (made) Fail(o.output + ": cannot make the folder: " + made.message());
+  for (size_t i = 0; i < d.records.size(); ++i) {
+    const Record& r = d.records[i];
+    if (!WriteRecord(d, r, paths[i], format, o, &error)) {
+      std::string written;
+      for (size_t k = 0; k < i; ++k) written += (k ? ", " : "") + paths[k];
+      Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) + " files written before it" +
+           (i ? ": " + written : ""));
+    }
+    std::printf("%s  %s#%u\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index);
+  }
+  return 0;
+}
+
 int RunExport(const ExportOptions& o) {
   Deployment d = LoadOrFail(o.inputs, o.flags, 0);
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   std::string error;
-  const bool folder = IsFolder(o.output);
+  // "DIR/" is a folder, made if it is missing.
+  const bool folder = IsFolder(o.output) || EndsWith(o.output, "/");
   const Format format = ChooseFormat(o, folder);
   if (o.join) {
     if (format != Format::kWav) Fail("--join writes WAV: the cue points and their labels are WAV chunks");
@@ -232,18 +272,7 @@ int RunExport(const ExportOptions& o) {
     if (!WriteRecord(d, d.records.front(), o.output, format, o, &error)) Fail(error);
     return 0;
   }
-  // One file per record, named by its UTC start; two starts in one second
-  // (records the cadence could not part) get "-2", "-3".
-  std::set<std::string> used;
-  for (const Record& r : d.records) {
-    std::string stem = RecordStem(d, r);
-    for (int n = 2; used.count(stem); ++n) stem = RecordStem(d, r) + "-" + std::to_string(n);
-    used.insert(stem);
-    const std::string path = o.output + (EndsWith(o.output, "/") ? "" : "/") + stem + "." + Extension(format);
-    if (!WriteRecord(d, r, path, format, o, &error)) Fail(error);
-    std::printf("%s  %s#%u\n", path.c_str(), d.files[r.file].name.c_str(), r.index);
-  }
-  return 0;
+  return ExportEach(d, o, format);
 }
 
 }  // namespace
