@@ -40,6 +40,28 @@ void AppendSubChunk(std::string* out, const char* id, const std::string& data) {
   if (data.size() & 1) out->push_back('\0');
 }
 
+void AppendWord(std::string* out, uint32_t word) {
+  for (int b = 0; b < 4; ++b) out->push_back(static_cast<char>(word >> (8 * b)));
+}
+
+// The `cue ` chunk, written as a chunk of our own for WAV and RF64 alike
+// (libsndfile's RF64 writer drops SFC_SET_CUE): a count, then per point its
+// id, position, "data", chunk and block start 0, and its sample offset. The
+// 32-bit offsets are why a joined file ends at 2^32 samples.
+std::string CueChunk(const std::vector<CueMark>& cues) {
+  std::string chunk;
+  AppendWord(&chunk, static_cast<uint32_t>(cues.size()));
+  for (size_t i = 0; i < cues.size(); ++i) {
+    AppendWord(&chunk, static_cast<uint32_t>(i + 1));
+    AppendWord(&chunk, static_cast<uint32_t>(cues[i].sample));
+    chunk += "data";
+    AppendWord(&chunk, 0);
+    AppendWord(&chunk, 0);
+    AppendWord(&chunk, static_cast<uint32_t>(cues[i].sample));
+  }
+  return chunk;
+}
+
 // The `adtl` list: a `labl` per cue point, its text NUL-terminated and padded
 // with NULs to whole 32-bit words, so the list is too and libsndfile, which
 // rounds a chunk it is given up to 4 bytes, adds nothing after the last label.
@@ -48,7 +70,7 @@ std::string AdtlList(const std::vector<CueMark>& cues) {
   for (size_t i = 0; i < cues.size(); ++i) {
     std::string data;
     const uint32_t id = static_cast<uint32_t>(i + 1);
-    for (int b = 0; b < 4; ++b) data.push_back(static_cast<char>(id >> (8 * b)));
+    AppendWord(&data, id);
     data += cues[i].label;
     data.push_back('\0');
     while (data.size() % 4) data.push_back('\0');
@@ -208,6 +230,8 @@ uint64_t AudioWriter::WavSampleLimit() {
   return (0xFFFFFFFFull - (1u << 20)) / 3;
 }
 
+uint64_t AudioWriter::CueSampleLimit() { return 0xFFFFFFFFull; }
+
 AudioWriter::~AudioWriter() {
   if (file_ == nullptr) return;
   if (format_ == AudioFormat::kWav) {
@@ -223,73 +247,73 @@ bool AudioWriter::Fail(const std::string& reason, std::string* error) {
   return false;
 }
 
+namespace {
+
+// The broadcast-WAV `bext` record: UTC origination, the time reference in
+// samples from UTC midnight, the source, and the program in the coding history.
+bool WriteBext(SNDFILE* out, const AudioProvenance& provenance) {
+  SF_BROADCAST_INFO bext;
+  std::memset(&bext, 0, sizeof bext);
+  SetField(bext.description, BextDescription(provenance));
+  SetField(bext.originator, "pelmok-data");
+  SetField(bext.originator_reference,
+           provenance.sourceFile + "#" + std::to_string(provenance.sourceRecord));
+  // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time.
+  const std::string start = provenance.timed ? UtcText(provenance.StartSecond()) : std::string();
+  if (provenance.timed) {
+    SetField(bext.origination_date, start.substr(0, 10));
+    SetField(bext.origination_time, start.substr(11, 8));
+  }
+  const uint64_t reference = provenance.timed ? TimeReference(provenance) : 0;
+  bext.time_reference_low = static_cast<uint32_t>(reference);
+  bext.time_reference_high = static_cast<uint32_t>(reference >> 32);
+  bext.version = 2;
+  // The coding history's free text names the program and version that wrote the file.
+  const std::string history =
+      Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC; %s\r\n",
+             provenance.rateHz, tools::ProgramVersion("pelmok-data").c_str());
+  SetField(bext.coding_history, history);
+  bext.coding_history_size = static_cast<uint32_t>(history.size());
+  return sf_command(out, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE;
+}
+
+}  // namespace
+
+// A RIFF WAV while its sizes fit 32 bits; beyond, RF64 (EBU Tech 3306: a
+// `ds64` chunk holds the 64-bit sizes) with the same bext, GUANO and cue chunks.
+bool AudioWriter::OpenWav(const AudioProvenance& provenance, const std::vector<CueMark>& cues,
+                          std::string* error) {
+  if (!cues.empty() && provenance.samples > CueSampleLimit())
+    return Fail(Printf("%" PRIu64 " samples: cue points reach sample %" PRIu64
+                       " at most: fewer records",
+                       provenance.samples, CueSampleLimit()),
+                error);
+  SF_INFO info;
+  std::memset(&info, 0, sizeof info);
+  info.samplerate = static_cast<int>(provenance.rateHz);
+  info.channels = 1;
+  info.format = (provenance.samples > WavSampleLimit() ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
+                SF_FORMAT_PCM_24;
+  static SF_VIRTUAL_IO io = {SfLength, SfSeek, SfRead, SfWrite, SfTell};
+  SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &sink_);
+  if (out == nullptr) return Fail(sf_strerror(nullptr), error);
+  file_ = out;
+  if (!WriteBext(out, provenance)) return Fail("cannot write the bext chunk", error);
+  if (!SetChunk(out, "guan", GuanoText(provenance)))
+    return Fail("cannot write the GUANO chunk", error);
+  if (cues.empty()) return true;
+  if (!SetChunk(out, "cue ", CueChunk(cues))) return Fail("cannot write the cue points", error);
+  if (!SetChunk(out, "LIST", AdtlList(cues))) return Fail("cannot write the cue labels", error);
+  return true;
+}
+
 bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat format,
                        const AudioProvenance& provenance, const std::vector<CueMark>& cues, std::string* error) {
   path_ = path;
   sink_ = Sink{descriptor, 0};
   format_ = format;
   provenance_ = provenance;
-  if (format == AudioFormat::kWav) {
-    if (provenance.samples > WavSampleLimit())
-      return Fail(Printf("%" PRIu64 " samples do not fit a WAV file (at most %" PRIu64
-                         "): write FLAC, or fewer records",
-                         provenance.samples, WavSampleLimit()),
-                  error);
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    info.samplerate = static_cast<int>(provenance.rateHz);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    static SF_VIRTUAL_IO io = {SfLength, SfSeek, SfRead, SfWrite, SfTell};
-    SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &sink_);
-    if (out == nullptr) return Fail(sf_strerror(nullptr), error);
-    file_ = out;
-
-    SF_BROADCAST_INFO bext;
-    std::memset(&bext, 0, sizeof bext);
-    SetField(bext.description, BextDescription(provenance));
-    SetField(bext.originator, "pelmok-data");
-    SetField(bext.originator_reference, provenance.sourceFile + "#" + std::to_string(provenance.sourceRecord));
-    // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time.
-    const std::string start = provenance.timed ? UtcText(provenance.StartSecond()) : std::string();
-    if (provenance.timed) {
-      SetField(bext.origination_date, start.substr(0, 10));
-      SetField(bext.origination_time, start.substr(11, 8));
-    }
-    const uint64_t reference = provenance.timed ? TimeReference(provenance) : 0;
-    bext.time_reference_low = static_cast<uint32_t>(reference);
-    bext.time_reference_high = static_cast<uint32_t>(reference >> 32);
-    bext.version = 2;
-    // The coding history's free text names the program and version that wrote the file.
-    const std::string history =
-        Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC; %s\r\n",
-               provenance.rateHz, tools::ProgramVersion("pelmok-data").c_str());
-    SetField(bext.coding_history, history);
-    bext.coding_history_size = static_cast<uint32_t>(history.size());
-    if (sf_command(out, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)
-      return Fail("cannot write the bext chunk", error);
-    if (!SetChunk(out, "guan", GuanoText(provenance))) return Fail("cannot write the GUANO chunk", error);
-    if (!cues.empty()) {
-      // SF_CUES holds 100 points; the same layout with room for all of them.
-      std::vector<uint8_t> block(sizeof(uint32_t) + cues.size() * sizeof(SF_CUE_POINT));
-      const uint32_t count = static_cast<uint32_t>(cues.size());
-      std::memcpy(block.data(), &count, sizeof count);
-      for (size_t i = 0; i < cues.size(); ++i) {
-        SF_CUE_POINT point;
-        std::memset(&point, 0, sizeof point);
-        point.indx = static_cast<int32_t>(i + 1);
-        point.position = static_cast<uint32_t>(cues[i].sample);
-        point.fcc_chunk = 0x61746164;  // "data"
-        point.sample_offset = static_cast<uint32_t>(cues[i].sample);
-        SetField(point.name, cues[i].label);
-        std::memcpy(block.data() + sizeof(uint32_t) + i * sizeof point, &point, sizeof point);
-      }
-      if (sf_command(out, SFC_SET_CUE, block.data(), static_cast<int>(block.size())) != SF_TRUE)
-        return Fail("cannot write the cue points", error);
-      if (!SetChunk(out, "LIST", AdtlList(cues))) return Fail("cannot write the cue labels", error);
-    }
-    return true;
-  }
+  if (format == AudioFormat::kWav) return OpenWav(provenance, cues, error);
 
   if (!cues.empty()) return Fail("cue points go into WAV files only", error);
   FLAC__StreamEncoder* encoder = FLAC__stream_encoder_new();

@@ -75,8 +75,11 @@ class AudioWriter {
   // Finishes the file; for FLAC this adds the Vorbis comments.
   bool Close(std::string* error);
 
-  // The largest number of 24-bit mono samples a RIFF WAV holds.
+  // The largest number of 24-bit mono samples a RIFF WAV holds; a longer
+  // WAV is written as RF64.
   static uint64_t WavSampleLimit();
+  // Cue points hold 32-bit sample offsets: a file with cue marks ends there.
+  static uint64_t CueSampleLimit();
 
   // Where both libraries' bytes go: the descriptor, and the errno of the
   // first write that failed, which then names every failure.
@@ -87,6 +90,8 @@ class AudioWriter {
 
  private:
   bool Fail(const std::string& reason, std::string* error);
+  bool OpenWav(const AudioProvenance& provenance, const std::vector<CueMark>& cues,
+               std::string* error);
 
   void* file_ = nullptr;  // SNDFILE* or FLAC__StreamEncoder*
   Sink sink_;

@@ -160,9 +160,10 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
     length += r.words;
     lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
   }
-  if (format == Format::kWav && length > AudioWriter::WavSampleLimit()) {
+  // Past 4 GiB the file is RF64; its cue points still end at 2^32 samples.
+  if (format == Format::kWav && length > AudioWriter::CueSampleLimit()) {
     *error = o.output + ": the joined deployment is " + std::to_string(length) +
-             " samples, more than a WAV file holds" + (silence ? " (try --gaps label)" : "");
+             " samples, beyond the last a cue point reaches" + (silence ? " (try --gaps label)" : "");
     return false;
   }
 
