@@ -19,7 +19,7 @@
 
 #include "datafiles/local_time.h"
 #include "platform/calendar.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 
 namespace {
 
@@ -175,12 +175,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string body(reinterpret_cast<const char*>(data + 1), size - 1);
-  sim::TimeZoneSetting setting;
+  hostlib::TimeZoneSetting setting;
   std::string error;
   std::string rule;
   if (data[0] % 2 == 0) {
     rule = body;
-    if (!host::ParseZoneRule(rule, &setting, &error)) {
+    if (!hostlib::ParseZoneRule(rule, &setting, &error)) {
       CheckRefusal(error, data, size);
       return 0;
     }
@@ -192,15 +192,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     }
     const std::string tz = ":" + zoneinfoFile;
-    if (!host::ZoneFromTz(tz.c_str(), &setting, &error)) {
+    if (!hostlib::ZoneFromTz(tz.c_str(), &setting, &error)) {
       CheckRefusal(error, data, size);
       return 0;
     }
     std::string footerError;
-    if (!host::ReadZoneinfoRule(zoneinfoFile, &rule, &footerError))
+    if (!hostlib::ReadZoneinfoRule(zoneinfoFile, &rule, &footerError))
       Trap("zone accepted, but its rule unreadable: " + footerError, data, size);
   }
   if (rule.find('\0') != std::string::npos) Trap("accepted a rule with a NUL byte", data, size);
-  Compare(rule, host::ZoneInformation(setting), data, size);
+  Compare(rule, hostlib::ZoneInformation(setting), data, size);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "hostlib/time_zone.h"
 #include "sim/board_clock.h"
 #include "sim/bus.h"
 
@@ -34,7 +35,7 @@ struct BoardOptions {
   // this clock plus virtual time, so a run names its files as the board would,
   // however fast the host is.
   std::optional<int64_t> clockEpoch;
-  TimeZoneSetting timeZone;  // UTC unless set
+  hostlib::TimeZoneSetting timeZone;  // UTC unless set
   // The converter dies after this many frames (Converter::StopAfter).
   uint64_t stallAfterFrames = ~uint64_t{0};
 };
@@ -60,13 +61,13 @@ class Board {
   int64_t UtcNanoseconds() const;
   int64_t Time() const;
   // The device's time-zone setting, as SetTimeZoneInformation would change it.
-  const TimeZoneSetting& timeZone() const { return timeZone_; }
-  void SetTimeZone(const TimeZoneSetting& zone) { timeZone_ = zone; }
+  const hostlib::TimeZoneSetting& timeZone() const { return timeZone_; }
+  void SetTimeZone(const hostlib::TimeZoneSetting& zone) { timeZone_ = zone; }
 
  private:
   Bus bus_;
   int64_t epochNs_;
-  TimeZoneSetting timeZone_;
+  hostlib::TimeZoneSetting timeZone_;
   std::unique_ptr<Pxa27xGpio> gpio_;
   std::unique_ptr<Pxa27xClockManager> clocks_;
   std::unique_ptr<Converter> converter_;

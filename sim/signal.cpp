@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
 #include <dlfcn.h>
@@ -171,9 +171,9 @@ std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string*
   const QuietStandardError quiet;
   std::shared_ptr<WavSignal> wav(new WavSignal);
   wav->sndfile_ = sndfile;
-  wav->fd_ = OpenRegularFile(path, O_RDONLY);
+  wav->fd_ = hostlib::OpenRegularFile(path, O_RDONLY);
   if (wav->fd_ < 0) {
-    SetError(error, where + OpenErrorText(errno));
+    SetError(error, where + hostlib::OpenErrorText(errno));
     return nullptr;
   }
   SF_INFO info = {};

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "datafiles/data_files.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -26,9 +26,9 @@ class DataFilesTest : public testsupport::BoardTest {
     return o;
   }
   void SetZone(const char* rule) {
-    sim::TimeZoneSetting zone;
+    hostlib::TimeZoneSetting zone;
     std::string error;
-    ASSERT_TRUE(host::ParseZoneRule(rule, &zone, &error)) << error;
+    ASSERT_TRUE(hostlib::ParseZoneRule(rule, &zone, &error)) << error;
     board().SetTimeZone(zone);
   }
   // Moves the board's clock forward to `when` (UTC seconds).

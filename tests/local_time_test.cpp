@@ -13,7 +13,7 @@
 #include "datafiles/local_time.h"
 #include "platform/calendar.h"
 #include "platform/host/host.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 
@@ -45,9 +45,9 @@ class ScopedTz {
 
 // The rule as the board's kernel reports it.
 TIME_ZONE_INFORMATION ZoneOf(const std::string& rule) {
-  sim::TimeZoneSetting setting;
+  hostlib::TimeZoneSetting setting;
   std::string error;
-  EXPECT_TRUE(host::ParseZoneRule(rule, &setting, &error)) << rule << ": " << error;
+  EXPECT_TRUE(hostlib::ParseZoneRule(rule, &setting, &error)) << rule << ": " << error;
   sim::BoardOptions options;
   options.timeZone = setting;
   sim::Board board(options);

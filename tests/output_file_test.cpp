@@ -2,6 +2,7 @@
 // over an input or a data file, never into a FIFO, device or folder unless the
 // output streams.
 #include "tools/common/output_file.h"
+#include "tools/formats/data_file_name.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -248,10 +249,10 @@ TEST(OutputExtension, AKnownExtensionMustSayTheFormat) {
 
 TEST(OutputExtension, DataFileNamesAreFiveDecimalFields) {
   for (const char* name : {"109-77-14-5-9", "0-0-0-0-0", "126-364-23-59-60"})
-    EXPECT_TRUE(datatools::IsDataFileName(name)) << name;
+    EXPECT_TRUE(datatools::DataFileName::Is(name)) << name;
   for (const char* name : {"109-77-14-5", "109-77-14-5-9-1", "109-77-14-5-9.wav", "-77-14-5-9-1",
                            "109-77-14-5-", "a-b-c-d-e", ""})
-    EXPECT_FALSE(datatools::IsDataFileName(name)) << name;
+    EXPECT_FALSE(datatools::DataFileName::Is(name)) << name;
 }
 
 }  // namespace

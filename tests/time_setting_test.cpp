@@ -8,22 +8,22 @@
 #include <string>
 
 #include "platform/host/host.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 #include "tests/test_support.h"
 
 namespace {
 
-sim::TimeZoneSetting Parsed(const std::string& rule) {
-  sim::TimeZoneSetting zone;
+hostlib::TimeZoneSetting Parsed(const std::string& rule) {
+  hostlib::TimeZoneSetting zone;
   std::string error;
-  EXPECT_TRUE(host::ParseZoneRule(rule, &zone, &error)) << rule << ": " << error;
+  EXPECT_TRUE(hostlib::ParseZoneRule(rule, &zone, &error)) << rule << ": " << error;
   return zone;
 }
 
 TEST(TimeSettingTest, RulesBecomeTheBoardsSetting) {
-  sim::TimeZoneSetting z = Parsed("CET-1CEST,M3.5.0,M10.5.0/3");
+  hostlib::TimeZoneSetting z = Parsed("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(z.bias, -60);
   EXPECT_EQ(z.standardBias, 0);
   EXPECT_EQ(z.daylightBias, -60);
@@ -83,10 +83,10 @@ TEST(TimeSettingTest, RulesTheBoardCannotHoldAreRefused) {
       {"", "name"},
   };
   for (const auto& c : cases) {
-    sim::TimeZoneSetting zone;
+    hostlib::TimeZoneSetting zone;
     zone.bias = 12345;
     std::string error;
-    EXPECT_FALSE(host::ParseZoneRule(c.rule, &zone, &error)) << c.rule;
+    EXPECT_FALSE(hostlib::ParseZoneRule(c.rule, &zone, &error)) << c.rule;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.rule << ": " << error;
     EXPECT_EQ(zone.bias, 12345) << c.rule << ": a refused rule leaves the setting alone";
   }
@@ -95,18 +95,18 @@ TEST(TimeSettingTest, RulesTheBoardCannotHoldAreRefused) {
 TEST(TimeSettingTest, UtcTimes) {
   int64_t t = 0;
   std::string error;
-  ASSERT_TRUE(host::ParseUtcTime("2026-10-25T00:59:58Z", &t, &error)) << error;
+  ASSERT_TRUE(hostlib::ParseUtcTime("2026-10-25T00:59:58Z", &t, &error)) << error;
   EXPECT_EQ(t, 1792889998);
-  ASSERT_TRUE(host::ParseUtcTime("2038-01-19T03:14:08Z", &t, &error));
+  ASSERT_TRUE(hostlib::ParseUtcTime("2038-01-19T03:14:08Z", &t, &error));
   EXPECT_EQ(t, INT64_C(2147483648));
-  ASSERT_TRUE(host::ParseUtcTime("1970-01-01T00:00:00Z", &t, &error));
+  ASSERT_TRUE(hostlib::ParseUtcTime("1970-01-01T00:00:00Z", &t, &error));
   EXPECT_EQ(t, 0);
   for (const char* bad : {"2026-10-25T00:59:58", "2026-10-25 00:59:58Z", "2026-02-29T00:00:00Z",
                           "2026-10-25T24:00:00Z", "2026-10-25T00:60:00Z", "1969-12-31T23:59:59Z",
                           "2200-01-01T00:00:00Z", "26-10-25T00:59:58Z", "2026-1-25T00:59:58Z",
                           "2026-10-25T00:59:58+01:00", "2026-10-25T00:59:58Zx", ""}) {
     error.clear();
-    EXPECT_FALSE(host::ParseUtcTime(bad, &t, &error)) << bad;
+    EXPECT_FALSE(hostlib::ParseUtcTime(bad, &t, &error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
 }
@@ -121,22 +121,22 @@ class ZoneinfoTest : public ::testing::Test {
 
 TEST_F(ZoneinfoTest, ZoneNamesGiveTheRuleAtTheEndOfTheirFile) {
   std::string rule, error;
-  ASSERT_TRUE(host::ReadZoneinfoRule("/usr/share/zoneinfo/Europe/Berlin", &rule, &error)) << error;
+  ASSERT_TRUE(hostlib::ReadZoneinfoRule("/usr/share/zoneinfo/Europe/Berlin", &rule, &error)) << error;
   EXPECT_EQ(rule, "CET-1CEST,M3.5.0,M10.5.0/3");
 
-  sim::TimeZoneSetting zone;
-  ASSERT_TRUE(host::ZoneFromTz("Australia/Sydney", &zone, &error)) << error;
+  hostlib::TimeZoneSetting zone;
+  ASSERT_TRUE(hostlib::ZoneFromTz("Australia/Sydney", &zone, &error)) << error;
   EXPECT_EQ(zone.bias, -600);
   EXPECT_EQ(zone.daylightStart.month, 10);
-  ASSERT_TRUE(host::ZoneFromTz(":Asia/Kathmandu", &zone, &error)) << error;
+  ASSERT_TRUE(hostlib::ZoneFromTz(":Asia/Kathmandu", &zone, &error)) << error;
   EXPECT_EQ(zone.bias, -345);
   // A rule as it stands; a daylight name with no dates is a zone's name.
-  ASSERT_TRUE(host::ZoneFromTz("NST3:30NDT,M3.2.0,M11.1.0", &zone, &error)) << error;
+  ASSERT_TRUE(hostlib::ZoneFromTz("NST3:30NDT,M3.2.0,M11.1.0", &zone, &error)) << error;
   EXPECT_EQ(zone.bias, 210);
-  ASSERT_TRUE(host::ZoneFromTz("EST5EDT", &zone, &error)) << error;
+  ASSERT_TRUE(hostlib::ZoneFromTz("EST5EDT", &zone, &error)) << error;
   EXPECT_EQ(zone.daylightStart.month, 3);
   // TZ unset: the host's own zone file.
-  ASSERT_TRUE(host::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo",
+  ASSERT_TRUE(hostlib::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo",
                                "/usr/share/zoneinfo/Pacific/Auckland"))
       << error;
   EXPECT_EQ(zone.bias, -720);
@@ -146,21 +146,21 @@ TEST_F(ZoneinfoTest, ZonesTheBoardCannotHoldAreRefused) {
   scratch.WriteFile("v1", std::string("TZif\0", 5) + std::string(60, '\0') + "\nUTC0\n");
   scratch.WriteFile("notz", "CET-1CEST,M3.5.0,M10.5.0/3\n");
   scratch.WriteFile("norule", std::string("TZif2") + std::string(60, '\0') + "\n\n");
-  sim::TimeZoneSetting zone;
+  hostlib::TimeZoneSetting zone;
   std::string error;
   for (const char* tz : {"America/Santiago",  // changes at 24:00
                          "No/Such_Zone", ":", "../etc/passwd"}) {
     error.clear();
-    EXPECT_FALSE(host::ZoneFromTz(tz, &zone, &error)) << tz;
+    EXPECT_FALSE(hostlib::ZoneFromTz(tz, &zone, &error)) << tz;
     EXPECT_FALSE(error.empty()) << tz;
   }
   for (const char* file : {"v1", "notz", "norule", "missing"}) {
     std::string rule;
     error.clear();
-    EXPECT_FALSE(host::ReadZoneinfoRule(scratch.path() + "/" + file, &rule, &error)) << file;
+    EXPECT_FALSE(hostlib::ReadZoneinfoRule(scratch.path() + "/" + file, &rule, &error)) << file;
     EXPECT_NE(error.find(file), std::string::npos) << error;
   }
-  EXPECT_FALSE(host::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo", scratch.path() + "/v1"));
+  EXPECT_FALSE(hostlib::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo", scratch.path() + "/v1"));
 }
 
 TEST_F(ZoneinfoTest, HostileZoneFilesAreRefusedWithTheirReason) {
@@ -188,9 +188,9 @@ TEST_F(ZoneinfoTest, HostileZoneFilesAreRefusedWithTheirReason) {
       {":No/Such_Zone", "no zone /usr/share/zoneinfo/No/Such_Zone"},
   };
   for (const auto& c : cases) {
-    sim::TimeZoneSetting zone;
+    hostlib::TimeZoneSetting zone;
     std::string error;
-    EXPECT_FALSE(host::ZoneFromTz(c.tz.c_str(), &zone, &error)) << c.tz;
+    EXPECT_FALSE(hostlib::ZoneFromTz(c.tz.c_str(), &zone, &error)) << c.tz;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.tz << ": " << error;
     for (unsigned char ch : error) EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << c.tz << ": " << error;
     EXPECT_NE(error.back(), ' ') << c.tz << ": " << error;
@@ -231,7 +231,7 @@ TEST_F(BoardClockTest, TimeZoneInformationIsTheBoardsSetting) {
   EXPECT_EQ(zone.DaylightDate.wMonth, 0);
   EXPECT_EQ(zone.StandardName[0], 'U');
 
-  sim::TimeZoneSetting setting = Parsed("<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45");
+  hostlib::TimeZoneSetting setting = Parsed("<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45");
   setting.standardName = std::string(40, 'N');  // longer than the kernel keeps
   board().SetTimeZone(setting);
   EXPECT_EQ(GetTimeZoneInformation(&zone), static_cast<DWORD>(TIME_ZONE_ID_STANDARD));

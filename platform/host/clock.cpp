@@ -4,7 +4,7 @@
 
 #include "platform/calendar.h"
 #include "platform/host/host.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 #include "sim/fault.h"
@@ -42,7 +42,7 @@ DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
     sim::Fault("GetTimeZoneInformation with no board attached");
     return TIME_ZONE_ID_INVALID;
   }
-  const sim::TimeZoneSetting& zone = board->timeZone();
-  *info = host::ZoneInformation(zone);
+  const hostlib::TimeZoneSetting& zone = board->timeZone();
+  *info = hostlib::ZoneInformation(zone);
   return zone.daylightStart.month == 0 ? TIME_ZONE_ID_UNKNOWN : TIME_ZONE_ID_STANDARD;
 }

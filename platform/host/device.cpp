@@ -11,7 +11,7 @@
 #include "platform/host/fat_volume.h"
 #include "platform/host/host.h"
 #include "sim/board.h"
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 namespace {
 std::string root = ".";
@@ -270,9 +270,9 @@ FILE* OpenResolved(const char* devicePath, const host::ResolvedPath& resolved, c
     errno = ENOSPC;
     return nullptr;
   }
-  const int fd = sim::OpenRegularFile(resolved.hostPath, flags | O_NOFOLLOW);
+  const int fd = hostlib::OpenRegularFile(resolved.hostPath, flags | O_NOFOLLOW);
   if (fd < 0) {
-    *refusal = sim::OpenErrorText(errno);
+    *refusal = hostlib::OpenErrorText(errno);
     return nullptr;
   }
   return StreamOver(fd, mode, resolved.hostPath);
@@ -308,7 +308,7 @@ bool TruncateDeviceFile(const char* devicePath, long size) {
   const std::string path = host::HostPathOf(devicePath);
   if (path.empty() || size < 0) return false;
   if (faults.armed && !OperationSucceeds()) return false;
-  const int fd = sim::OpenRegularFile(path, O_WRONLY | O_NOFOLLOW);
+  const int fd = hostlib::OpenRegularFile(path, O_WRONLY | O_NOFOLLOW);
   if (fd < 0) return false;
   const bool cut = ftruncate(fd, size) == 0;
   return close(fd) == 0 && cut;

@@ -123,10 +123,10 @@ TEST(BoardZone, NamesAndTheirUtcSecondsAgreeWithTheCLibrary) {
       for (int64_t t = change - span; t < change + span; t += 7) {
         long offset;
         const std::string name = LibraryName(t, &offset);
-        EXPECT_EQ(datatools::DataFileName(zone.LocalAt(t)), name) << z.rule << " " << t;
+        EXPECT_EQ(zone.NameAt(t).Name(), name) << z.rule << " " << t;
         EXPECT_EQ(zone.OffsetAt(t) * 60, offset) << z.rule << " " << t;
-        datatools::FileTime ft;
-        ASSERT_TRUE(datatools::ParseFileName(name, &ft));
+        datatools::DataFileName ft;
+        ASSERT_TRUE(datatools::DataFileName::Parse(name, &ft));
         const std::vector<int64_t> utc = zone.UtcOf(ft.LocalSeconds());
         EXPECT_NE(std::find(utc.begin(), utc.end(), t), utc.end()) << z.rule << " " << name;
         // Seconds 7 apart sample each name at most once per pass.
@@ -138,8 +138,8 @@ TEST(BoardZone, NamesAndTheirUtcSecondsAgreeWithTheCLibrary) {
     }
     // The skipped hour names no second.
     const int64_t forward = LibraryChange(z.year, z.forwardMonth);
-    datatools::FileTime before;
-    ASSERT_TRUE(datatools::ParseFileName(LibraryName(forward - 1), &before));
+    datatools::DataFileName before;
+    ASSERT_TRUE(datatools::DataFileName::Parse(LibraryName(forward - 1), &before));
     EXPECT_TRUE(zone.UtcOf(before.LocalSeconds() + 1).empty()) << z.rule;
   }
 }
@@ -147,10 +147,14 @@ TEST(BoardZone, NamesAndTheirUtcSecondsAgreeWithTheCLibrary) {
 TEST(BoardZone, TakesRulesAsPelmokDaqDoes) {
   BoardZone zone;
   std::string error;
-  for (const char* bad : {"CET-1CEST,J60,J300", "CLT4CLST,M9.1.6/24,M4.1.6/24", "EST5EDT", "X1", "UTC0:00:30"}) {
+  for (const char* bad : {"CET-1CEST,J60,J300", "CLT4CLST,M9.1.6/24,M4.1.6/24", "America/Santiago", "No/Such_Zone",
+                          "X1", "UTC0:00:30"}) {
     EXPECT_FALSE(BoardZone::FromRule(bad, &zone, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
+  // A zone name by the rule at the end of its zoneinfo file, as TZ takes it.
+  EXPECT_TRUE(BoardZone::FromRule("Europe/Berlin", &zone, &error)) << error;
+  EXPECT_EQ(zone.OffsetAt(1782907200), 120);  // 2026-07-01T12:00:00Z, CEST
   EXPECT_TRUE(BoardZone::FromRule("<+0545>-5:45", &zone, &error)) << error;
   EXPECT_EQ(datatools::OffsetText(zone.OffsetAt(0)), "+05:45");
   const int64_t t = 1792886380;
@@ -182,7 +186,7 @@ DeploymentSettings Settings(const char* rule, uint32_t rate, uint64_t length, in
 // Files as the board would name them for writes at these UTC seconds.
 std::vector<NamedSize> Writes(const BoardZone& zone, const std::vector<int64_t>& utc, uint64_t bytes) {
   std::map<std::string, uint64_t> files;
-  for (int64_t t : utc) files[datatools::DataFileName(zone.LocalAt(t))] += bytes;
+  for (int64_t t : utc) files[zone.NameAt(t).Name()] += bytes;
   std::vector<NamedSize> out;
   for (const auto& [name, size] : files) out.push_back(NamedSize{name, size});
   return out;
@@ -263,7 +267,7 @@ TEST(Deployment, ALoneRepeatedHourNameIsReportedWithBothCandidates) {
   LocalTimeFields skipped = s.zone.LocalAt(forward - 1);  // 01:59:59, then 03:00:00
   skipped.hour = 2;
   skipped.minute = 30;
-  datatools::BuildDeployment({NamedSize{datatools::DataFileName(skipped), 4000}}, s, &d);
+  datatools::BuildDeployment({NamedSize{datatools::DataFileName::Of(skipped).Name(), 4000}}, s, &d);
   ASSERT_EQ(d.records.size(), 1u);
   EXPECT_EQ(d.records[0].source, TimeSource::kNone);
   EXPECT_TRUE(d.records[0].flags & datatools::kSkippedHour);

@@ -397,7 +397,9 @@ TEST_F(MediaTest, ReportIsOnePageWithItsPicturesLoadedInHeadlessChromium) {
           Quote(Path("chromium")) + " --dump-dom " + Quote("file://" + Path("probe.html")),
       local.path());
   ASSERT_EQ(c.status, 0) << c.err;
-  EXPECT_NE(c.out.find("IMAGES 1 true:1200x560"), std::string::npos) << c.out.substr(0, 2000);
+  // The deployment's picture, the spectral percentiles and the band levels.
+  EXPECT_NE(c.out.find("IMAGES 3 true:1200x560 true:1200x560 true:1200x560"), std::string::npos)
+      << c.out.substr(0, 2000);
 }
 
 }  // namespace

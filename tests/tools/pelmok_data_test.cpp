@@ -54,9 +54,9 @@ TEST(DataFileName, DayOfYearAgreesWithTheCLibrary) {
   for (int year : {2008, 2009, 2000, 2100}) {
     const int days = (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 366 : 365;
     for (int yday = 0; yday < days; ++yday) {
-      datatools::FileTime t;
+      datatools::DataFileName t;
       const std::string name = std::to_string(year - 1900) + "-" + std::to_string(yday) + "-7-8-9";
-      ASSERT_TRUE(datatools::ParseFileName(name, &t)) << name;
+      ASSERT_TRUE(datatools::DataFileName::Parse(name, &t)) << name;
       std::tm tm{};
       tm.tm_year = year - 1900;
       tm.tm_mday = yday + 1;
@@ -68,16 +68,16 @@ TEST(DataFileName, DayOfYearAgreesWithTheCLibrary) {
       EXPECT_EQ(t.day, tm.tm_mday) << name;
       EXPECT_EQ(t.LocalSeconds(), static_cast<int64_t>(seconds)) << name;
     }
-    datatools::FileTime past;
-    EXPECT_FALSE(datatools::ParseFileName(std::to_string(year - 1900) + "-" + std::to_string(days) + "-0-0-0",
+    datatools::DataFileName past;
+    EXPECT_FALSE(datatools::DataFileName::Parse(std::to_string(year - 1900) + "-" + std::to_string(days) + "-0-0-0",
                                           &past));
   }
-  datatools::FileTime t;
-  ASSERT_TRUE(datatools::ParseFileName("109-77-14-5-9", &t));
+  datatools::DataFileName t;
+  ASSERT_TRUE(datatools::DataFileName::Parse("109-77-14-5-9", &t));
   EXPECT_EQ(t.Text(), "2009-03-19 14:05:09");
   for (const char* bad : {"109-77-14-5", "109-77-14-5-9.wav", "109-77-24-5-9", "109-77-14-60-9",
                           "-109-77-14-5-9", "109--77-14-5-9", "x", ""})
-    EXPECT_FALSE(datatools::ParseFileName(bad, &t)) << bad;
+    EXPECT_FALSE(datatools::DataFileName::Parse(bad, &t)) << bad;
 }
 
 TEST_F(PelmokDataTest, InfoOnACounterAndATornTail) {

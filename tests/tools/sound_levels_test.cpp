@@ -203,6 +203,27 @@ TEST(LevelsCommand, PlotShowsAShortBurstAndThePausesBetweenRecords) {
   const int pause = Brightness(png, x(27), y20k, &grey);
   EXPECT_TRUE(grey) << pause;
   EXPECT_GT(pause, 3 * 230);
+
+  // The report: the percentile picture, band levels and the noise-floor
+  // verdict; the loud tones lie far above sea state 0, a receiver that
+  // records nothing but zeros below it.
+  Outcome r = toolprocess::Run(Tool("report --rate 48000 --time-zone UTC0 --sensitivity -165 -o " +
+                                    Quote(scratch.path() + "/r.html") + " " + Quote(scratch.path() + "/data")),
+                               scratch.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string html = scratch.ReadFile("r.html");
+  EXPECT_NE(html.find("Noise floor: closest to sea state 0 in the decidecade band at 3162 Hz"), std::string::npos);
+  EXPECT_NE(html.find("above sea state 0"), std::string::npos);
+  EXPECT_NE(html.find("<td>1000.0 (891.3 to 1122.0)</td>"), std::string::npos);
+  scratch.MakeDirs("zeros");
+  for (int k = 0; k < 2; ++k)
+    scratch.WriteFile("zeros/126-297-1-30-" + std::to_string(10 + 4 * k), std::string(4 * rate, '\0'));
+  r = toolprocess::Run(Tool("report --rate 48000 --time-zone UTC0 --sensitivity -165 -o " +
+                            Quote(scratch.path() + "/z.html") + " " + Quote(scratch.path() + "/zeros")),
+                       scratch.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  html = scratch.ReadFile("z.html");
+  EXPECT_NE(html.find("the recording lies below sea state 0 in every band from 100 Hz up"), std::string::npos);
 }
 
 }  // namespace

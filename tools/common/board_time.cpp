@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/calendar.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 
 namespace datatools {
 namespace {
@@ -19,30 +19,30 @@ void Civil(int64_t utc, int64_t* year, int* month, int* day, int64_t* secondOfDa
 
 }  // namespace
 
-BoardZone::BoardZone() : BoardZone(sim::TimeZoneSetting{}, "UTC0") {}
+BoardZone::BoardZone() : BoardZone(hostlib::TimeZoneSetting{}, "UTC0") {}
 
-BoardZone::BoardZone(const sim::TimeZoneSetting& setting, const std::string& rule)
-    : setting_(setting), rule_(rule), information_(host::ZoneInformation(setting)) {}
+BoardZone::BoardZone(const hostlib::TimeZoneSetting& setting, const std::string& rule)
+    : setting_(setting), rule_(rule), information_(hostlib::ZoneInformation(setting)) {}
 
 bool BoardZone::FromRule(const std::string& rule, BoardZone* zone, std::string* error) {
-  sim::TimeZoneSetting setting;
-  if (!host::ParseZoneRule(rule, &setting, error)) return false;
+  hostlib::TimeZoneSetting setting;
+  if (!hostlib::ParseTimeZone(rule, &setting, error)) return false;
   *zone = BoardZone(setting, rule);
   return true;
 }
 
 bool BoardZone::FromEnvironment(BoardZone* zone, std::string* error) {
   const char* tz = std::getenv("TZ");
-  sim::TimeZoneSetting setting;
-  if (!host::ZoneFromTz(tz, &setting, error)) return false;
-  *zone = BoardZone(setting, tz != nullptr ? std::string("TZ=") + tz : "the host's zone (/etc/localtime)");
+  hostlib::TimeZoneSetting setting;
+  if (!hostlib::ZoneFromTz(tz, &setting, error)) return false;
+  *zone = BoardZone(setting, hostlib::TzOrigin(tz));
   return true;
 }
 
 LocalTimeFields BoardZone::LocalAt(int64_t utc) const { return LocalTimeAt(utc, information_); }
 
 int32_t BoardZone::OffsetAt(int64_t utc) const {
-  return static_cast<int32_t>((LocalSecondsOf(LocalAt(utc)) - utc) / 60);
+  return static_cast<int32_t>((NameAt(utc).LocalSeconds() - utc) / 60);
 }
 
 std::vector<int64_t> BoardZone::UtcOf(int64_t localSeconds) const {
@@ -52,7 +52,7 @@ std::vector<int64_t> BoardZone::UtcOf(int64_t localSeconds) const {
   std::vector<int64_t> utc;
   for (int64_t bias : biases) {
     const int64_t candidate = localSeconds + bias * 60;
-    if (LocalSecondsOf(LocalAt(candidate)) == localSeconds &&
+    if (NameAt(candidate).LocalSeconds() == localSeconds &&
         std::find(utc.begin(), utc.end(), candidate) == utc.end())
       utc.push_back(candidate);
   }
@@ -83,18 +83,6 @@ std::vector<ClockChange> BoardZone::ChangesBetween(int64_t from, int64_t to) con
     at = next;
   }
   return changes;
-}
-
-int64_t LocalSecondsOf(const LocalTimeFields& f) {
-  return (DaysFromCivil(1900 + static_cast<int64_t>(f.yearsSince1900), 1, 1) + f.dayOfYear) * 86400 +
-         f.hour * 3600 + f.minute * 60 + f.second;
-}
-
-std::string DataFileName(const LocalTimeFields& f) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d-%d-%d-%d-%d", f.yearsSince1900, f.dayOfYear, f.hour, f.minute,
-                f.second);
-  return text;
 }
 
 std::string OffsetText(int32_t minutesEast) {

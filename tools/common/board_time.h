@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "datafiles/local_time.h"
-#include "sim/board_clock.h"
+#include "hostlib/time_zone.h"
+#include "tools/formats/data_file_name.h"
 
 namespace datatools {
 
@@ -21,29 +22,33 @@ struct ClockChange {
   int32_t offsetAfter = 0;
 };
 
+// The board's time-zone setting as every host tool holds it, with the
+// board's own conversion.
 class BoardZone {
  public:
   BoardZone();  // UTC0
-  explicit BoardZone(const sim::TimeZoneSetting& setting, const std::string& rule = "");
+  explicit BoardZone(const hostlib::TimeZoneSetting& setting, const std::string& rule = "");
 
-  // The same syntax, defaults and refusals as pelmok-daq --time-zone: a POSIX
-  // rule such as "CET-1CEST,M3.5.0,M10.5.0/3"; without one, the TZ variable
-  // (a rule, or a zone name by its zoneinfo file's rule), else the host's own
-  // zone. False with a one-line reason.
+  // What --time-zone takes, as TZ takes it: a POSIX rule such as
+  // "CET-1CEST,M3.5.0,M10.5.0/3", or a zone name such as Europe/Berlin by the
+  // rule at the end of its zoneinfo file. False with a one-line reason.
   static bool FromRule(const std::string& rule, BoardZone* zone, std::string* error);
+  // The TZ variable the same way, else the host's own zone (/etc/localtime).
   static bool FromEnvironment(BoardZone* zone, std::string* error);
 
-  const sim::TimeZoneSetting& Setting() const { return setting_; }
+  const hostlib::TimeZoneSetting& Setting() const { return setting_; }
   // The rule as given, or a description of where the setting came from.
   const std::string& Rule() const { return rule_; }
   bool HasDaylightRule() const { return setting_.daylightStart.month != 0; }
 
   // The board's local time at a UTC second, and the offset then in force.
   LocalTimeFields LocalAt(int64_t utc) const;
+  // The name of a data file the board starts at `utc`.
+  DataFileName NameAt(int64_t utc) const { return DataFileName::Of(LocalAt(utc)); }
   int32_t OffsetAt(int64_t utc) const;  // minutes east of UTC
 
   // Every UTC second the board names with this local time (seconds since
-  // 1970 of the local calendar, as FileTime::LocalSeconds counts them), in
+  // 1970 of the local calendar, as DataFileName::LocalSeconds counts them), in
   // time order: one; two in the repeated hour after a change back to standard
   // time; none in the hour skipped by the change forward.
   std::vector<int64_t> UtcOf(int64_t localSeconds) const;
@@ -52,15 +57,11 @@ class BoardZone {
   std::vector<ClockChange> ChangesBetween(int64_t from, int64_t to) const;
 
  private:
-  sim::TimeZoneSetting setting_;
+  hostlib::TimeZoneSetting setting_;
   std::string rule_;
   TIME_ZONE_INFORMATION information_;
 };
 
-// Local calendar seconds of the five name fields (same count as FileTime).
-int64_t LocalSecondsOf(const LocalTimeFields& fields);
-// "126-297-2-59-40", as MakeDataFileName writes the name.
-std::string DataFileName(const LocalTimeFields& fields);
 // "+02:00", "-03:30", "+05:45".
 std::string OffsetText(int32_t minutesEast);
 // "2026-10-25T00:59:40Z"; with fractional seconds "2026-10-25T00:59:39.000Z".

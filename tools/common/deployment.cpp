@@ -217,7 +217,7 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     f.name = p.name;
     f.bytes = p.bytes;
     f.tornBytes = static_cast<uint32_t>(p.bytes % 4);
-    f.named = ParseFileName(p.name, &f.local);
+    f.named = DataFileName::Parse(p.name, &f.local);
     (f.named ? named : unnamed).push_back(f);
   }
   std::stable_sort(named.begin(), named.end(), [](const DeploymentFile& a, const DeploymentFile& b) {

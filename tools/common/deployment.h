@@ -1,8 +1,10 @@
 // A deployment: every record the board wrote into a data folder (or a list
 // of data files), each with its time in UTC, in the order the writes
-// happened, and what lies between them. Every host tool reads data files
-// through this model: pelmok-data's subcommands, pelmok-daq --check and
-// pelmok-daq's report.
+// happened, and what lies between them. pelmok-data's subcommands read data
+// files through this model (LoadDeployment); BuildDeployment builds it from
+// names and sizes alone. pelmok-daq does not use it yet: --check works out
+// the names a run writes on its own, and the run's report lists the writes
+// from the host file layer's write log.
 //
 // A file's name is the local time of its first write, to the second, with no
 // zone. Under the board's time-zone setting (BoardZone) a name stands for one
@@ -87,7 +89,7 @@ struct DeploymentFile {
   std::string path;
   std::string name;          // base name
   bool named = false;        // carries a data file name
-  FileTime local;            // the name's fields, when named
+  DataFileName local;            // the name's fields, when named
   uint64_t bytes = 0;
   uint32_t tornBytes = 0;    // bytes % 4
   std::vector<size_t> records;  // indices into Deployment::records, in file order

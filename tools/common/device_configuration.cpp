@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/host/host.h"
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 #include "tools/common/output_file.h"
 
 namespace datatools {
@@ -32,9 +32,9 @@ std::string ConfigurationFilePath(const std::string& root) {
 }
 
 bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, std::string* error) {
-  const int in = sim::OpenRegularFile(path, O_RDONLY);
+  const int in = hostlib::OpenRegularFile(path, O_RDONLY);
   if (in < 0) {
-    *error = path + ": " + sim::OpenErrorText(errno);
+    *error = path + ": " + hostlib::OpenErrorText(errno);
     return false;
   }
   const char* tmp = std::getenv("TMPDIR");

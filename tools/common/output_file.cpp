@@ -15,6 +15,8 @@
 #include <cstring>
 #include <memory>
 
+#include "tools/formats/data_file_name.h"
+
 namespace datatools {
 namespace {
 
@@ -108,20 +110,6 @@ const char* KindOf(mode_t mode) {
 
 }  // namespace
 
-bool IsDataFileName(const std::string& name) {
-  int fields = 0;
-  size_t i = 0;
-  while (i < name.size()) {
-    const size_t start = i;
-    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
-    if (i == start) return false;
-    ++fields;
-    if (i == name.size()) break;
-    if (name[i] != '-' || ++i == name.size()) return false;
-  }
-  return fields == 5;
-}
-
 bool CheckOutputExtension(const std::string& path, const std::string& format, std::string* error) {
   static const char* const kKnown[] = {"wav", "flac", "csv", "png", "html"};
   const std::string name = BaseNameOf(path);
@@ -179,7 +167,7 @@ static bool SettleDestination(const std::string& path, const OutputPolicy& polic
       *error = path + ": " + std::strerror(errno);
     } else if (lstat(path.c_str(), &st) == 0) {
       *error = path + ": is a link to nothing";
-    } else if (IsDataFileName(name)) {
+    } else if (DataFileName::Is(name)) {
       *error = path + ": is named as a data file; write it under another name";
     } else {
       return true;
@@ -206,7 +194,7 @@ static bool SettleDestination(const std::string& path, const OutputPolicy& polic
     return false;
   }
   d->path = resolved;
-  if (IsDataFileName(name) || IsDataFileName(BaseNameOf(d->path))) {
+  if (DataFileName::Is(name) || DataFileName::Is(BaseNameOf(d->path))) {
     *error = path + ": is named as a data file; it is never replaced";
     return false;
   }

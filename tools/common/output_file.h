@@ -143,7 +143,4 @@ class ScratchName {
 // is an error; a name with no known extension is not.
 bool CheckOutputExtension(const std::string& path, const std::string& format, std::string* error);
 
-// Five fields of decimal digits joined by '-', as the board names its data files.
-bool IsDataFileName(const std::string& name);
-
 }  // namespace datatools

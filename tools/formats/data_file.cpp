@@ -10,78 +10,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 namespace datatools {
-namespace {
-
-bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-std::string Format(const char* format, int a, int b, int c) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, a, b, c);
-  return text;
-}
-
-}  // namespace
-
-int64_t FileTime::LocalSeconds() const {
-  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-}
-
-std::string FileTime::Date() const { return Format("%04d-%02d-%02d", year, month, day); }
-std::string FileTime::Clock() const { return Format("%02d:%02d:%02d", hour, minute, second); }
-std::string FileTime::Text() const { return Date() + " " + Clock(); }
-
-bool ParseFileName(const std::string& name, FileTime* time) {
-  long fields[5];
-  const char* p = name.c_str();
-  for (int i = 0; i < 5; ++i) {
-    // Plain digits only: the board writes no sign, no padding, no extension.
-    if (*p < '0' || *p > '9') return false;
-    char* end = nullptr;
-    errno = 0;
-    fields[i] = std::strtol(p, &end, 10);
-    if (errno != 0 || fields[i] > 100000) return false;
-    p = end;
-    if (i < 4) {
-      if (*p != '-') return false;
-      ++p;
-    }
-  }
-  if (*p != '\0') return false;
-  FileTime t;
-  t.year = static_cast<int>(fields[0]) + 1900;
-  t.dayOfYear = static_cast<int>(fields[1]);
-  t.hour = static_cast<int>(fields[2]);
-  t.minute = static_cast<int>(fields[3]);
-  t.second = static_cast<int>(fields[4]);
-  // Second 60 is a leap second, which a C library may report.
-  if (t.dayOfYear > (IsLeap(t.year) ? 365 : 364) || t.hour > 23 || t.minute > 59 || t.second > 60)
-    return false;
-  static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int rest = t.dayOfYear;
-  t.month = 1;
-  for (int m = 0; m < 12; ++m) {
-    const int days = kMonthDays[m] + (m == 1 && IsLeap(t.year));
-    if (rest < days) break;
-    rest -= days;
-    ++t.month;
-  }
-  t.day = rest + 1;
-  *time = t;
-  return true;
-}
 
 std::string BaseName(const std::string& path) {
   std::string p = path;
@@ -91,9 +22,9 @@ std::string BaseName(const std::string& path) {
 }
 
 bool WordReader::Open(const std::string& path, std::string* error) {
-  const int fd = sim::OpenRegularFile(path, O_RDONLY);
+  const int fd = hostlib::OpenRegularFile(path, O_RDONLY);
   if (fd < 0) {
-    *error = path + ": " + sim::OpenErrorText(errno);
+    *error = path + ": " + hostlib::OpenErrorText(errno);
     return false;
   }
   file_ = fdopen(fd, "rb");
@@ -198,7 +129,7 @@ bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, 
     FolderEntry entry;
     struct stat st;
     entry.path = folder + "/" + e->d_name;
-    if (!ParseFileName(e->d_name, &entry.time) || stat(entry.path.c_str(), &st) != 0 ||
+    if (!DataFileName::Parse(e->d_name, &entry.time) || stat(entry.path.c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode))
       continue;
     entry.bytes = static_cast<uint64_t>(st.st_size);

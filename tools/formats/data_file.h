@@ -1,6 +1,6 @@
-// Host-side reading of the board's data files: the local time in a file's
-// name, the converter code in each 32-bit word, streamed reading in bounded
-// memory, and the figures `pelmok-data info` reports.
+// Host-side reading of the board's data files: the converter code in each
+// 32-bit word, streamed reading in bounded memory, and the figures
+// `pelmok-data info` reports. Their names: data_file_name.h.
 #pragma once
 
 #include <array>
@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tools/formats/data_file_name.h"
 
 namespace datatools {
 
@@ -20,24 +22,6 @@ inline int32_t CodeOf(uint32_t word) {
   return static_cast<int32_t>((word & 0xFFFFFFu) ^ 0x800000u) - 0x800000;
 }
 
-// The local time of a write, as the board names the file
-// "<year-1900>-<day of year>-<hour>-<minute>-<second>".
-struct FileTime {
-  int year = 0;   // e.g. 2009
-  int month = 0;  // 1..12
-  int day = 0;    // 1..31
-  int dayOfYear = 0;
-  int hour = 0, minute = 0, second = 0;
-  // Seconds since 1970-01-01 00:00 of the same clock, for order and gaps: a
-  // naive local count, so a daylight-saving change shows as a jump of an hour.
-  int64_t LocalSeconds() const;
-  std::string Text() const;  // "YYYY-MM-DD HH:MM:SS"
-  std::string Date() const;  // "YYYY-MM-DD"
-  std::string Clock() const; // "HH:MM:SS"
-};
-
-// False for a name that is not a data file's (fields out of range included).
-bool ParseFileName(const std::string& name, FileTime* time);
 std::string BaseName(const std::string& path);
 
 // Reads a data file's whole words in blocks; a tail of 1 to 3 bytes (a torn
@@ -102,7 +86,7 @@ struct CodeStats {
 // Whole files in a folder that carry data-file names, in time order.
 struct FolderEntry {
   std::string path;
-  FileTime time;
+  DataFileName time;
   uint64_t bytes = 0;
 };
 // False with a reason when the folder cannot be read.

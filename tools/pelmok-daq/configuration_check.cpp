@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "acquisition/configuration.h"
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 #include "tools/common/board_time.h"
 #include "tools/common/device_configuration.h"
 #include "tools/pelmok-daq/deployment_plan.h"
@@ -424,11 +424,11 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
-  const int fd = sim::OpenRegularFile(path, O_RDONLY);
+  const int fd = hostlib::OpenRegularFile(path, O_RDONLY);
   FILE* raw = fd >= 0 ? fdopen(fd, "rb") : nullptr;
   if (raw == nullptr) {
     std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: %s\n", path.c_str(),
-                 sim::OpenErrorText(errno).c_str());
+                 hostlib::OpenErrorText(errno).c_str());
     if (fd >= 0) close(fd);
     return 2;
   }
@@ -508,7 +508,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   // (k + 1) x records x samples / rate after the start, named by the board's
   // zone rule. The first kNamedWrites are worked out.
   constexpr uint64_t kNamedWrites = 100000;
-  const datatools::BoardZone zone(clock.zone, clock.rule);
+  const datatools::BoardZone& zone = clock.zone;
   const int64_t start = clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
   const uint64_t framesEach = recordsEach * perRecord;
   const uint64_t named = std::min(writes, kNamedWrites);
@@ -520,7 +520,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   for (uint64_t k = 0; k < named; ++k) {
     const int64_t utc = start + (timesOut ? static_cast<int64_t>(std::floor((k + 1) * iterationSeconds))
                                           : static_cast<int64_t>((k + 1) * framesEach / frameRateHz));
-    const std::string name = datatools::DataFileName(zone.LocalAt(utc));
+    const std::string name = zone.NameAt(utc).Name();
     names.emplace_back(name, utc);
     byName[name].push_back(utc);
   }
@@ -535,11 +535,12 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   for (const datatools::ClockChange& c : changes)
     std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n", datatools::UtcText(c.utc).c_str(),
                  datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
-                 zone.Rule().empty() ? "from TZ" : zone.Rule().c_str());
+                 zone.Rule().c_str());
   const uint64_t bufferBytes = static_cast<uint64_t>(words) * 4;
   std::fprintf(out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
                allocates ? bufferBytes : 0, allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
-  std::fprintf(out, "  run time          %s of reading at %u Hz (--frame-rate)\n", Duration(seconds).c_str(),
+  std::fprintf(out, "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
+               Duration(seconds).c_str(),
                frameRateHz);
   if (!allocates) {
     report.Warn(0, "\"Number of samples per record\" " + std::to_string(config.samplesPerRecord) +

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/board_clock.h"
+#include "tools/common/board_time.h"
 
 namespace daq {
 
@@ -15,8 +15,7 @@ namespace daq {
 // its time-zone setting; `given` when --start-time or --time-zone was.
 struct RunClock {
   std::optional<int64_t> startTime;
-  sim::TimeZoneSetting zone;
-  std::string rule;
+  datatools::BoardZone zone;
   bool given = false;
 };
 

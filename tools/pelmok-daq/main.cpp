@@ -116,27 +116,9 @@ void CheckDataFolder(const std::string& dir) {
   std::exit(2);
 }
 
-// Data file names hold numbers ("109-77-14-5-9"): order them as times.
-struct ByTime {
-  bool operator()(const std::string& a, const std::string& b) const {
-    const char* p = a.c_str();
-    const char* q = b.c_str();
-    while (*p && *q) {
-      char* pe;
-      char* qe;
-      const unsigned long x = std::strtoul(p, &pe, 10), y = std::strtoul(q, &qe, 10);
-      if (pe == p || qe == q) break;  // not a data file name: plain order
-      if (x != y) return x < y;
-      p = *pe ? pe + 1 : pe;
-      q = *qe ? qe + 1 : qe;
-    }
-    return a < b;
-  }
-};
-
 // Data file name -> size, to report what the run wrote.
-std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
-  std::map<std::string, long long, ByTime> files;
+std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const std::string& dir) {
+  std::map<std::string, long long, datatools::DataFileNameOrder> files;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       struct stat st;
@@ -158,7 +140,7 @@ std::map<std::string, long long, ByTime> DataFiles(const std::string& dir) {
 class ProgressLine {
  public:
   ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
-               std::map<std::string, long long, ByTime> before)
+               std::map<std::string, long long, datatools::DataFileNameOrder> before)
       : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
         start_(std::chrono::steady_clock::now()) {
     Arm();
@@ -203,7 +185,7 @@ class ProgressLine {
   sim::Bus& bus_;
   double total_;
   std::string dataDir_;
-  std::map<std::string, long long, ByTime> before_;
+  std::map<std::string, long long, datatools::DataFileNameOrder> before_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
@@ -325,16 +307,17 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
                 static_cast<unsigned long long>(ssp.FramesLost()));
-    lost = e.report->PrintWrites(options.timeZone, options.timeZoneRule) || lost || ssp.FramesLost() > 0;
+    lost = e.report->PrintWrites(options.timeZone) || lost || ssp.FramesLost() > 0;
   }
   for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
   if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   if (powerLost) {
     std::printf("pelmok-daq: the board's result: none, the power failed before WinMain returned\n");
+  } else if (options.lowPower) {
+    std::printf("pelmok-daq: EnterLowPower(%d) returned; WinMain was not called\n", options.lowPowerMode);
   } else {
-    std::printf("pelmok-daq: the board's result: %s returned %d\n",
-                options.lowPower ? "EnterLowPower (no result; WinMain not called)" : "WinMain", result);
+    std::printf("pelmok-daq: the board's result: WinMain returned %d\n", result);
   }
   if (lost) std::printf("pelmok-daq: the run lost data or its trace: exit status 3\n");
   std::fflush(stdout);
@@ -374,8 +357,8 @@ int Run(int argc, char** argv) {
     options.frameRate = wav->FileRateHz();
   }
   if (options.check) {
-    daq::RunClock clock{options.startTime, options.timeZone, options.timeZoneRule,
-                        options.startTime.has_value() || !options.timeZoneRule.empty()};
+    daq::RunClock clock{options.startTime, options.timeZone,
+                        options.startTime.has_value() || options.timeZoneGiven};
     return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
                                    daq::CheckDevice{options.bare, options.volumeSize});
   }
@@ -383,7 +366,6 @@ int Run(int argc, char** argv) {
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
   // laid out; the trace takes its name only when the run is over.
-  DevicePathOn(options.deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   std::string dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   CheckDataFolder(dataDir);
   if (!options.tracePath.empty()) {
@@ -394,20 +376,26 @@ int Run(int argc, char** argv) {
     if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
     if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
-  if (!options.bare && !LayOutDevice(options.deviceRoot)) std::exit(2);
-  dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
+  if (!options.bare) {
+    if (!LayOutDevice(options.deviceRoot)) std::exit(2);
+    dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");  // as laid out
+  }
   FILE* traceFile = traceOutput.Stream();
 
-  const daq::RunShape shape = daq::ShapeOfRun(options.deviceRoot);
+  // The run's shape places the faults given without a place and keeps a
+  // trace's room off the records'; read only when one needs it.
+  const bool fileTrace = traceFile != nullptr && !traceOutput.Streaming();
+  const daq::RunShape shape =
+      options.faults.empty() && !fileTrace ? daq::RunShape() : daq::ShapeOfRun(options.deviceRoot);
   // A trace on the data volume never takes the room the records need.
-  if (traceFile != nullptr && !traceOutput.Streaming()) traceOutput.SetLimit(TraceRoom(dataDir, shape));
+  if (fileTrace) traceOutput.SetLimit(TraceRoom(dataDir, shape));
   daq::FaultSchedule faults(options.faults, options.seed);
   faults.Place(shape);
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
   boardOptions.clockEpoch = options.startTime;
-  boardOptions.timeZone = options.timeZone;
+  boardOptions.timeZone = options.timeZone.Setting();
   faults.SetUpBoard(&boardOptions);
   sim::Board board(boardOptions);
   std::unique_ptr<sim::TextTrace> trace;
@@ -426,7 +414,7 @@ int Run(int argc, char** argv) {
   host::SetDataVolumeSize(options.volumeSize);
 
   const auto before = DataFiles(dataDir);
-  daq::RunReport report(dataDir, shape.recordBytes, board.ssp3());
+  daq::RunReport report(dataDir, board.ssp3());
   Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "sim/board_clock.h"
+#include "tools/common/board_time.h"
 #include "tools/pelmok-daq/fault_schedule.h"
 
 namespace daq {
@@ -30,8 +30,8 @@ struct Options {
   int32_t lowPowerMode = 0;
   std::string libraryDir;
   std::optional<int64_t> startTime;  // UTC seconds; unset: the host's clock
-  sim::TimeZoneSetting timeZone;     // from --time-zone, else from TZ
-  std::string timeZoneRule;          // the --time-zone rule as given; "" when from TZ
+  datatools::BoardZone timeZone;     // from --time-zone, else from TZ, else the host's
+  bool timeZoneGiven = false;        // --time-zone
 };
 
 // Parses the command line; --help prints the usage and exits 0.

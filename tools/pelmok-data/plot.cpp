@@ -16,11 +16,12 @@
 
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/spectrum_columns.h"
+#include "tools/pelmok-data/spectral_statistics.h"
 #include "tools/common/parallel.h"
 #include "tools/common/welch.h"
 #include "tools/common/decimal_option.h"
@@ -95,6 +96,12 @@ void LevelColour(double t, double* r, double* g, double* b) {
   *r = (kStops[i][0] + f * (kStops[i + 1][0] - kStops[i][0])) / 255;
   *g = (kStops[i][1] + f * (kStops[i + 1][1] - kStops[i][1])) / 255;
   *b = (kStops[i][2] + f * (kStops[i + 1][2] - kStops[i][2])) / 255;
+}
+
+// A band centre to three significant figures: 19953 Hz as "20000".
+std::string NominalHz(double hz) {
+  const double unit = std::pow(10.0, std::floor(std::log10(hz)) - 2);
+  return Number(std::round(hz / unit) * unit, std::min(1.0, unit));
 }
 
 // A level colour as a pixel of a CAIRO_FORMAT_RGB24 surface: 0x00RRGGBB.
@@ -251,6 +258,27 @@ class Canvas {
         for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k) level = std::max(level, bins[k]);
         const int index = static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
         reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] = palette[index];
+      }
+    }
+    cairo_surface_mark_dirty(surface_);
+  }
+  // A grid written straight into the image: pixel column c of r shows
+  // position(c, row) for the `rows` rows stacked from the bottom (0 to 1 on
+  // the colour scale; NaN leaves the pixel as it is).
+  template <typename Position>
+  void Cells(const Rect& r, int rows, Position position) {
+    const int x0 = static_cast<int>(std::floor(r.x)), y0 = static_cast<int>(std::floor(r.y));
+    const int width = std::min(static_cast<int>(r.w), cairo_image_surface_get_width(surface_) - x0);
+    const int height = std::min(static_cast<int>(r.h), cairo_image_surface_get_height(surface_) - y0);
+    cairo_surface_flush(surface_);
+    unsigned char* data = cairo_image_surface_get_data(surface_);
+    const int stride = cairo_image_surface_get_stride(surface_);
+    for (int c = 0; c < width; ++c) {
+      for (int y = 0; y < height; ++y) {
+        const int row = std::min(rows - 1, (height - 1 - y) * rows / height);
+        const double t = position(c, row);
+        if (std::isnan(t)) continue;
+        reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] = Rgb24(t);
       }
     }
     cairo_surface_mark_dirty(surface_);
@@ -431,6 +459,28 @@ bool ScanRecord(const Deployment& d, const Record& r, size_t first, size_t last,
       error);
   spectra->FillFromNearest();
   return read;
+}
+
+// Axes of the percentile picture: log frequency below, level on the left.
+void PercentileFrame(Canvas& canvas, const Rect& area, const PlotOptions& o, uint32_t rate, double lowHz,
+                     double highHz, double dbLow, double dbHigh) {
+  PlotOptions log = o;
+  log.logFrequency = true;
+  log.lowHz = lowHz;
+  log.highHz = highHz;
+  const FrequencyAxis axis(log, rate);
+  std::vector<double> ticks;
+  std::vector<std::string> labels;
+  for (const auto& [hz, label] : axis.TicksHz()) {
+    ticks.push_back(std::log10(hz));
+    labels.push_back(label);
+  }
+  canvas.Frame(area);
+  canvas.XAxis(area, std::log10(lowHz), std::log10(highHz), ticks, labels, axis.Title());
+  double step = 1;
+  std::vector<std::pair<double, std::string>> levels;
+  for (double t : Ticks(dbLow, dbHigh, 8, &step)) levels.push_back({(t - dbLow) / (dbHigh - dbLow), Number(t, step)});
+  canvas.YAxis(area, levels, DensityUnit(o.calibration));
 }
 
 }  // namespace
@@ -639,8 +689,206 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
 
 namespace {
 
+// Spectral percentiles of every window of every record; the caller merges
+// the means in record order.
+bool GatherStatistics(const Deployment& d, const PlotOptions& o, SpectralStatistics* stats, std::string* error) {
+  struct Result {
+    std::vector<double> meanSum;
+    uint64_t windows = 0;
+    std::string error;
+  };
+  bool ok = true;
+  ForEachInOrder<Result>(
+      d.records.size(), o.jobs,
+      [&](size_t i) {
+        Result r;
+        stats->AddRecord(d, d.records[i], &r.meanSum, &r.windows, &r.error);
+        return r;
+      },
+      [&](size_t, Result& r) {
+        if (ok && !r.error.empty()) *error = r.error;
+        ok = ok && r.error.empty();
+        if (ok) stats->AddMean(r.meanSum, r.windows);
+      });
+  return ok;
+}
+
+// A curve over the log frequency axis: x from log10 of the frequency.
+void Curve(Canvas& canvas, const Rect& area, const std::vector<std::pair<double, double>>& points, double lowLog,
+           double highLog, double dbLow, double dbHigh) {
+  cairo_t* cr = canvas.cr();
+  bool drawing = false;
+  for (const auto& [hz, db] : points) {
+    if (!std::isfinite(db) || hz <= 0) {
+      drawing = false;
+      continue;
+    }
+    const double x = area.x + (std::log10(hz) - lowLog) / (highLog - lowLog) * area.w;
+    const double y = area.y + area.h - (db - dbLow) / (dbHigh - dbLow) * area.h;
+    drawing ? cairo_line_to(cr, x, y) : cairo_move_to(cr, x, y);
+    drawing = true;
+  }
+  cairo_stroke(cr);
+}
+
+}  // namespace
+
+bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png, std::string* verdict,
+                     std::string* error) {
+  const LevelBands bands = BandsFor(d.settings.rate, o.windowSeconds, o.calibration);
+  SpectralStatistics stats(bands, o.calibration);
+  if (!GatherStatistics(d, o, &stats, error)) return false;
+  *verdict = NoiseFloorVerdict(stats, o.calibration);
+  const bool references = o.calibration.calibrated;
+  const double lowHz = std::max(1.0, o.lowHz), highHz = o.highHz > 0 ? o.highHz : d.settings.rate / 2.0;
+  std::vector<std::pair<double, double>> curves[4];  // 5th, 50th, 95th, mean
+  double dbLow = std::numeric_limits<double>::infinity(), dbHigh = -dbLow;
+  for (size_t i = 0; i < stats.HmdBands(); ++i) {
+    const double hz = bands.hmd[i].centreHz;
+    if (hz < lowHz || hz > highHz) continue;
+    const double values[4] = {stats.PercentileDb(i, 5), stats.PercentileDb(i, 50), stats.PercentileDb(i, 95),
+                              stats.MeanDb(i)};
+    for (int k = 0; k < 4; ++k) {
+      curves[k].push_back({hz, values[k]});
+      if (std::isfinite(values[k])) dbLow = std::min(dbLow, values[k]), dbHigh = std::max(dbHigh, values[k]);
+    }
+  }
+  if (stats.Windows() == 0) {
+    *error = "no windows to take percentiles of";
+    return false;
+  }
+  if (!std::isfinite(dbLow)) {  // silence: every density -inf
+    dbLow = references ? -10 : -200;
+    dbHigh = dbLow + 60;
+  }
+  if (references) dbHigh = std::max(dbHigh, KnudsenDb(std::max(100.0, lowHz), 6));
+  dbLow = std::floor(dbLow / 10) * 10 - 10;
+  dbHigh = std::ceil(dbHigh / 10) * 10 + 10;
+  Canvas canvas(o.width, o.height);
+  const Rect area{kLeft, kTop, o.width - kLeft - kRight / 2, o.height - kTop - kBottom};
+  const double lowLog = std::log10(lowHz), highLog = std::log10(highHz);
+  cairo_t* cr = canvas.cr();
+  cairo_save(cr);
+  cairo_rectangle(cr, area.x, area.y, area.w, area.h);
+  cairo_clip(cr);
+  cairo_set_line_width(cr, 1.5);
+  const double colours[4][3] = {{0.55, 0.7, 0.95}, {0.1, 0.3, 0.75}, {0.05, 0.1, 0.4}, {0, 0, 0}};
+  for (int k = 0; k < 4; ++k) {
+    cairo_set_source_rgb(cr, colours[k][0], colours[k][1], colours[k][2]);
+    Curve(canvas, area, curves[k], lowLog, highLog, dbLow, dbHigh);
+  }
+  if (references) {
+    std::vector<std::pair<double, double>> ss0, ss6, thermal;
+    for (double e = lowLog; e <= highLog + 1e-9; e += (highLog - lowLog) / 200) {
+      const double hz = std::pow(10.0, e);
+      if (hz >= 100) ss0.push_back({hz, KnudsenDb(hz, 0)}), ss6.push_back({hz, KnudsenDb(hz, 6)});
+      thermal.push_back({hz, ThermalDb(hz)});
+    }
+    const double dash[] = {6, 4};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_source_rgb(cr, 0.1, 0.6, 0.2);
+    Curve(canvas, area, ss0, lowLog, highLog, dbLow, dbHigh);
+    cairo_set_source_rgb(cr, 0.9, 0.5, 0.1);
+    Curve(canvas, area, ss6, lowLog, highLog, dbLow, dbHigh);
+    cairo_set_source_rgb(cr, 0.8, 0.1, 0.1);
+    Curve(canvas, area, thermal, lowLog, highLog, dbLow, dbHigh);
+    cairo_set_dash(cr, nullptr, 0, 0);
+  }
+  cairo_restore(cr);
+  PercentileFrame(canvas, area, o, d.settings.rate, lowHz, highHz, dbLow, dbHigh);
+  std::string legend = "over " + std::to_string(stats.Windows()) + " windows of " + std::to_string(d.records.size()) +
+                       " records; hybrid millidecade bands; light to dark blue: 5th, 50th, 95th percentile; black: mean";
+  if (references) legend += "; dashed: sea state 0 (green) and 6 (orange) after Knudsen, thermal noise (red)";
+  canvas.Text("spectral percentiles, " + o.calibration.Text(), kLeft, 12, 0, 0, 15);
+  canvas.Text(legend, kLeft, 32, 0, 0, 11);
+  canvas.Text(references ? *verdict : "no calibration: no comparison with the sea's noise (give --sensitivity or "
+                                       "--calibration)",
+              kLeft, 46, 0, 0, 11);
+  return canvas.Png(png, error);
+}
+
+bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error,
+               std::vector<std::vector<double>>* decidecade) {
+  const uint32_t rate = d.settings.rate;
+  std::vector<size_t> shown;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (InWindow(d, d.records[i], o) && d.records[i].words > 0) shown.push_back(i);
+  const LevelBands bands = BandsFor(rate, o.windowSeconds, o.calibration);
+  const int rows = static_cast<int>(bands.decidecade.size());
+  if (shown.empty() || rows == 0) {
+    *error = shown.empty() ? "no timed records to plot" : "no decidecade band fits below the Nyquist frequency";
+    return false;
+  }
+  double t0 = d.records[shown.front()].StartUtc(rate), t1 = d.records[shown.back()].EndUtc(rate);
+  if (o.from) t0 = std::max(t0, *o.from);
+  if (o.to) t1 = std::min(t1, *o.to);
+  if (t1 - t0 < 1) t1 = t0 + 1;
+  Canvas canvas(o.width, o.height);
+  const Rect area{kLeft, kTop, o.width - kLeft - kRight, o.height - kTop - kBottom};
+  const int columns = static_cast<int>(area.w);
+  std::vector<double> power(static_cast<size_t>(columns) * rows, 0.0);
+  std::vector<int> count(static_cast<size_t>(columns), 0);
+  double loudest = kNegativeInfinity;
+  struct Result {
+    RecordLevels levels;
+    std::string error;
+  };
+  bool ok = true;
+  ForEachInOrder<Result>(
+      shown.size(), o.jobs,
+      [&](size_t k) {
+        Result r;
+        MeasureRecord(d, d.records[shown[k]], bands, o.calibration, &r.levels, &r.error);
+        return r;
+      },
+      [&](size_t k, Result& r) {
+        if (ok && !r.error.empty()) *error = r.error;
+        ok = ok && r.error.empty();
+        if (!ok) return;
+        const Record& record = d.records[shown[k]];
+        const int c0 = static_cast<int>(std::floor((record.StartUtc(rate) - t0) / (t1 - t0) * columns));
+        const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(rate) - t0) / (t1 - t0) * columns)) - 1);
+        for (int c = std::max(0, c0); c <= std::min(columns - 1, c1); ++c) {
+          ++count[c];
+          for (int b = 0; b < rows; ++b)
+            power[static_cast<size_t>(c) * rows + b] += std::pow(10.0, r.levels.decidecadeDb[b] / 10);
+        }
+        for (double db : r.levels.decidecadeDb) loudest = std::max(loudest, std::isnan(db) ? loudest : db);
+        if (decidecade) decidecade->push_back(r.levels.decidecadeDb);
+      });
+  if (!ok) return false;
+  LevelRange range;
+  range.Fit(loudest, o);
+  DrawPausesAndGaps(canvas, area, d, t0, t1);
+  canvas.Cells(area, rows, [&](int c, int b) {
+    const double p = power[static_cast<size_t>(c) * rows + b];
+    if (count[c] == 0 || std::isnan(p)) return std::numeric_limits<double>::quiet_NaN();
+    return std::clamp(range.Position(p > 0 ? 10 * std::log10(p / count[c]) : kNegativeInfinity), 0.0, 1.0);
+  });
+  canvas.Frame(area);
+  std::vector<std::pair<double, std::string>> ticks;
+  for (int b = 0; b < rows; b += 3)
+    ticks.push_back({(b + 0.5) / rows, NominalHz(bands.decidecade[b].centreHz)});
+  canvas.YAxis(area, ticks, "decidecade band centre (Hz)");
+  double step = 1;
+  std::vector<std::string> labels;
+  const std::vector<double> times = TimeTicks(t0, t1, 8, &step);
+  for (double t : times) labels.push_back(ClockLabel(t, t1 - t0 > 86400));
+  canvas.XAxis(area, t0, t1, times, labels, "");
+  canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
+  canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, UnitsOf(o.calibration).level);
+  canvas.Text(std::to_string(shown.size()) + " records: decidecade band levels over UTC time", kLeft, 12, 0, 0, 15);
+  canvas.Text("each record for its own length (Welch windows of " + Number(o.windowSeconds, 0.001) +
+                  " s); light grey: pauses; hatched: gaps; " + o.calibration.Text(),
+              kLeft, 32, 0, 0, 11);
+  return canvas.Png(png, error);
+}
+
+namespace {
+
 struct PlotCommandOptions {
   DeploymentFlags flags;
+  std::string kind = "spectrogram";
   std::vector<std::string> inputs;
   std::string output;
   std::string from, to;
@@ -657,7 +905,7 @@ int RunPlot(PlotCommandOptions& o) {
     if (text->empty()) continue;
     int64_t utc = 0;
     std::string reason;
-    if (!host::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
+    if (!hostlib::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
     *field = static_cast<double>(utc);
   }
   if (!std::isnan(o.dbFloor)) o.plot.dbFloor = o.dbFloor;
@@ -666,10 +914,15 @@ int RunPlot(PlotCommandOptions& o) {
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   if (!CheckPlotOptions(o.plot, d.settings.rate, &error)) Fail(error);
   if (d.records.empty()) Fail("no records to plot");
-  std::string png;
+  if (!(o.plot.windowSeconds > 0) || o.plot.windowSeconds > 3600)
+    Fail("--window must lie above 0 and at most 3600 s");
+  std::string png, verdict;
   const bool one = d.records.size() == 1 || !d.records[1].HasTime() || !d.records[0].HasTime();
-  if (!(one ? DrawRecord(d, d.records.front(), o.plot, &png, &error) : DrawDeployment(d, o.plot, &png, &error)))
-    Fail(error);
+  const bool drawn = o.kind == "percentiles" ? DrawPercentiles(d, o.plot, &png, &verdict, &error)
+                     : o.kind == "bands"     ? DrawBands(d, o.plot, &png, &error)
+                     : one                   ? DrawRecord(d, d.records.front(), o.plot, &png, &error)
+                                             : DrawDeployment(d, o.plot, &png, &error);
+  if (!drawn) Fail(error);
   OutputPolicy policy;
   policy.force = o.force;
   policy.inputs = o.inputs;
@@ -709,6 +962,14 @@ Subcommand AddPlotCommand(CLI::App& program) {
   app->add_option("--db-min", o->dbFloor, "level at the bottom of the colour scale, dB")
       ->transform(tools::DecimalReal());
   app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB")
+      ->transform(tools::DecimalReal());
+  app->add_option("--kind", o->kind,
+                  "spectrogram (default: the long-term spectral average, or one record's waveform and "
+                  "spectrogram), percentiles (spectral percentiles against the sea's noise), bands "
+                  "(decidecade band levels over UTC time)")
+      ->check(CLI::IsMember({"spectrogram", "percentiles", "bands"}));
+  app->add_option("--window", o->plot.windowSeconds,
+                  "Welch window of the percentiles and the bands, seconds (default 1)")
       ->transform(tools::DecimalReal());
   o->plot.jobs = DefaultJobs();
   app->add_option("--jobs", o->plot.jobs, "records measured at once (default: the number of cores)")

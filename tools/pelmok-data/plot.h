@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/common/deployment.h"
 #include "tools/common/levels.h"
@@ -24,6 +25,7 @@ struct PlotOptions {
   std::optional<double> dbFloor, dbTop;  // colour range; default: 120 dB below the loudest
   Calibration calibration;
   unsigned jobs = 1;               // records measured at once
+  double windowSeconds = 1;        // Welch windows of the percentiles and the bands
 };
 
 // One-line reason for options a picture cannot be drawn with.
@@ -35,6 +37,18 @@ bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error)
 // above the picture at records whose time the cadence chose (resolved) or
 // could not choose (ambiguous); the clock changes as lines.
 bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error);
+
+// The deployment's spectral percentiles (5th, 50th, 95th and the mean of
+// every window's hybrid millidecade densities) over a logarithmic frequency
+// axis, with sea states 0 and 6 (Knudsen) and the sea's thermal noise when
+// calibrated; *verdict: the noise-floor verdict (empty without calibration).
+bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png, std::string* verdict,
+                     std::string* error);
+
+// Decidecade band levels over UTC time, each record for its own length;
+// each drawn record's levels into *decidecade when given.
+bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error,
+               std::vector<std::vector<double>>* decidecade = nullptr);
 
 // One record: its waveform (volts at the converter, in V, mV or µV) above
 // its spectrogram, on a time axis from its UTC start.

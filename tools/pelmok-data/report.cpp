@@ -15,7 +15,10 @@
 #include "tools/common/version.h"
 #include "tools/formats/html_page.h"
 #include "tools/pelmok-data/calibration_options.h"
+#include "tools/common/decimal_option.h"
+#include "tools/common/parallel.h"
 #include "tools/pelmok-data/plot.h"
+#include "tools/pelmok-data/report_levels.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -28,6 +31,7 @@ struct ReportOptions {
   std::vector<std::string> inputs;
   std::string output;
   bool force = false;
+  unsigned jobs = DefaultJobs();
 };
 
 // "23=0 22=0" for bits that never changed; empty when none did.
@@ -162,6 +166,7 @@ int RunReport(const ReportOptions& o) {
   plot.width = 1200;
   plot.height = 560;
   plot.calibration = calibration;
+  plot.jobs = o.jobs;
   std::string png;
   const bool several = d.records.size() > 1 && d.records[1].HasTime();
   if (!d.records.empty() && (several ? DrawDeployment(d, plot, &png, &error)
@@ -171,6 +176,8 @@ int RunReport(const ReportOptions& o) {
   } else if (!d.records.empty()) {
     page.Paragraph("no picture: " + error, "note");
   }
+
+  ReportSoundLevels(page, d, plot);
 
   page.Heading(2, "Warnings", "warnings");
   if (warnings.empty()) page.Paragraph("none");
@@ -236,6 +243,9 @@ Subcommand AddReportCommand(CLI::App& program) {
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibration);
   app->add_option("-o,--output", o->output, "HTML file")->required();
+  app->add_option("--jobs", o->jobs, "records measured at once (default: the number of cores)")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 256u).description(""));
   app->add_flag("--force", o->force, "replace an existing output file");
   app->add_option("INPUT", o->inputs, "data folders or files")->required();
   return {app, [o] { return RunReport(*o); }};

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace sim {
+namespace hostlib {
 
 // open(2) of `path` with `flags` (O_CREAT creates a missing file), never
 // blocking on a FIFO and truncating (O_TRUNC) only once the name is known to
@@ -27,4 +27,4 @@ std::string OpenErrorText(int error);
 bool ReadRegularFile(const std::string& path, std::string* content, std::string* error,
                      uint64_t limit = UINT64_MAX);
 
-}  // namespace sim
+}  // namespace hostlib

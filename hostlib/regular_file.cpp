@@ -1,4 +1,4 @@
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace sim {
+namespace hostlib {
 
 int OpenRegularFile(const std::string& path, int flags) {
   // Refused from stat before the open where possible, so nothing of a FIFO or
@@ -80,4 +80,4 @@ bool ReadRegularFile(const std::string& path, std::string* content, std::string*
   return true;
 }
 
-}  // namespace sim
+}  // namespace hostlib

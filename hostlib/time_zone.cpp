@@ -1,4 +1,4 @@
-#include "platform/host/time_setting.h"
+#include "hostlib/time_zone.h"
 
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "platform/calendar.h"
-#include "sim/regular_file.h"
+#include "hostlib/regular_file.h"
 
-namespace host {
+namespace hostlib {
 namespace {
 
 // A cursor over the rule text.
@@ -109,7 +109,7 @@ bool Offset(Reader& r, const std::string& text, int32_t* minutes, std::string* e
 }
 
 // ,Mm.w.d[/time]
-bool Change(Reader& r, const std::string& text, sim::ZoneChange* change, std::string* error) {
+bool Change(Reader& r, const std::string& text, ZoneChange* change, std::string* error) {
   const size_t start = r.at;
   if (r.Peek() == 'J' || std::isdigit(static_cast<unsigned char>(r.Peek())))
     return Fail(error, "Julian-day date at '" + text.substr(start) +
@@ -136,7 +136,7 @@ bool Change(Reader& r, const std::string& text, sim::ZoneChange* change, std::st
   return true;
 }
 
-SYSTEMTIME ChangeDate(const sim::ZoneChange& c) {
+SYSTEMTIME ChangeDate(const ZoneChange& c) {
   SYSTEMTIME d = {};
   d.wMonth = c.month;
   d.wDayOfWeek = c.weekday;
@@ -172,9 +172,9 @@ bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error)
   return true;
 }
 
-bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::string* error) {
+bool ParseZoneRule(const std::string& rule, TimeZoneSetting* zone, std::string* error) {
   Reader r{rule};
-  sim::TimeZoneSetting z;
+  TimeZoneSetting z;
   if (!Name(r, &z.standardName)) return Fail(error, "'" + rule + "': no zone name of 3 or more letters");
   if (!Offset(r, rule, &z.bias, error)) return false;
   z.standardName.resize(std::min<size_t>(z.standardName.size(), 31));
@@ -204,7 +204,7 @@ bool ParseZoneRule(const std::string& rule, sim::TimeZoneSetting* zone, std::str
 
 bool ReadZoneinfoRule(const std::string& path, std::string* rule, std::string* error) {
   std::string content, reason;
-  if (!sim::ReadRegularFile(path, &content, &reason, kZoneinfoLimit))
+  if (!ReadRegularFile(path, &content, &reason, kZoneinfoLimit))
     return Fail(error, "cannot read zoneinfo file " + reason);
   // Version 2+ files end with "\n<rule>\n" after the 64-bit data.
   if (content.compare(0, 4, "TZif") != 0 || content.size() < 6 || content[4] < '2')
@@ -217,28 +217,10 @@ bool ReadZoneinfoRule(const std::string& path, std::string* rule, std::string* e
   return true;
 }
 
-bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
-                const std::string& zoneinfoDir, const std::string& localtimePath) {
-  std::string path;
-  if (tz == nullptr) {
-    path = localtimePath;
-  } else {
-    std::string value = tz;
-    std::string ruleError;
-    if (value.empty()) value = "UTC0";  // POSIX: an empty TZ is UTC
-    if (value[0] != ':' && ParseZoneRule(value, zone, &ruleError)) return true;
-    const std::string name = value[0] == ':' ? value.substr(1) : value;
-    if (name.empty()) return Fail(error, "TZ '" + value + "' names no zone");
-    if (name.find("..") != std::string::npos)
-      return Fail(error, "TZ '" + value + "': a zone name with '..' is refused" +
-                             (ruleError.empty() ? "" : ", and it is no rule the board holds (" + ruleError + ")"));
-    path = name[0] == '/' ? name : zoneinfoDir + "/" + name;
-    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
-      if (value[0] == ':') return Fail(error, "TZ '" + value + "': no zone " + path);
-      return Fail(error, "TZ '" + value + "' is neither a rule the board holds (" + ruleError +
-                             ") nor a zone in " + zoneinfoDir);
-    }
-  }
+namespace {
+
+// The setting from a zoneinfo file: the rule at its end.
+bool ZoneFromFile(const std::string& path, TimeZoneSetting* zone, std::string* error) {
   std::string rule;
   if (!ReadZoneinfoRule(path, &rule, error)) return false;
   std::string ruleError;
@@ -247,7 +229,46 @@ bool ZoneFromTz(const char* tz, sim::TimeZoneSetting* zone, std::string* error,
   return true;
 }
 
-TIME_ZONE_INFORMATION ZoneInformation(const sim::TimeZoneSetting& zone) {
+// ParseTimeZone, its messages starting with `label` ("TZ " for the variable).
+bool ZoneFromText(const std::string& text, const std::string& label, TimeZoneSetting* zone,
+                  std::string* error, const std::string& zoneinfoDir) {
+  const std::string value = text.empty() ? "UTC0" : text;  // POSIX: an empty TZ is UTC
+  const std::string quoted = label + "'" + value + "'";
+  std::string ruleError;
+  if (value[0] != ':' && ParseZoneRule(value, zone, &ruleError)) return true;
+  const std::string name = value[0] == ':' ? value.substr(1) : value;
+  if (name.empty()) return Fail(error, quoted + " names no zone");
+  if (name.find("..") != std::string::npos)
+    return Fail(error, quoted + ": a zone name with '..' is refused" +
+                           (ruleError.empty() ? ""
+                                              : ", and it is no rule the board holds (" + ruleError + ")"));
+  const std::string path = name[0] == '/' ? name : zoneinfoDir + "/" + name;
+  if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+    if (value[0] == ':') return Fail(error, quoted + ": no zone " + path);
+    return Fail(error, quoted + " is neither a rule the board holds (" + ruleError +
+                           ") nor a zone in " + zoneinfoDir);
+  }
+  return ZoneFromFile(path, zone, error);
+}
+
+}  // namespace
+
+bool ParseTimeZone(const std::string& text, TimeZoneSetting* zone, std::string* error,
+                   const std::string& zoneinfoDir) {
+  return ZoneFromText(text, "", zone, error, zoneinfoDir);
+}
+
+bool ZoneFromTz(const char* tz, TimeZoneSetting* zone, std::string* error,
+                const std::string& zoneinfoDir, const std::string& localtimePath) {
+  if (tz == nullptr) return ZoneFromFile(localtimePath, zone, error);
+  return ZoneFromText(tz, "TZ ", zone, error, zoneinfoDir);
+}
+
+std::string TzOrigin(const char* tz) {
+  return tz != nullptr ? std::string("TZ=") + tz : "the host's zone (/etc/localtime)";
+}
+
+TIME_ZONE_INFORMATION ZoneInformation(const TimeZoneSetting& zone) {
   TIME_ZONE_INFORMATION info;
   std::memset(&info, 0, sizeof info);
   info.Bias = zone.bias;
@@ -260,4 +281,4 @@ TIME_ZONE_INFORMATION ZoneInformation(const sim::TimeZoneSetting& zone) {
   return info;
 }
 
-}  // namespace host
+}  // namespace hostlib
