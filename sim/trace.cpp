@@ -9,7 +9,7 @@ constexpr size_t kBufferSize = 1 << 20;
 // A line with the longest name, and the bytes the fixed-size copies write past it.
 constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12 + 22;
 constexpr size_t kNameSlots = 4096;
-const char kHex[] = "0123456789abcdef";
+constexpr char kHex[] = "0123456789abcdef";
 
 // "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
 // compiler (a run's start-up does not compute them).
