@@ -163,7 +163,11 @@ class Bus {
   void Relend() {
     const Nanoseconds before = leased_->plainBefore;
     if (before <= now_) return;
-    lease_.left = (before - now_ - 1) / accessCost_;
+    // At most what the accessor's signed test can count: on a 32-bit host a
+    // far event would otherwise wrap the count.
+    const Nanoseconds reads = (before - now_ - 1) / accessCost_;
+    const Nanoseconds most = static_cast<Nanoseconds>(INTPTR_MAX);
+    lease_.left = static_cast<uintptr_t>(reads < most ? reads : most);
     lease_.hooks = watchAt_ >= before;
     now_ += lease_.left * accessCost_;
   }

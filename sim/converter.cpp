@@ -61,6 +61,7 @@ void Converter::ScheduleBursts(std::vector<Burst> bursts, BurstListener listener
   std::stable_sort(bursts.begin(), bursts.end(),
                    [](const Burst& a, const Burst& b) { return a.frame < b.frame; });
   bursts_ = std::move(bursts);
+  burstFrame_ = bursts_.empty() ? kForever : bursts_.front().frame;
   burstListener_ = listener;
   burstContext_ = context;
   aheadFirst_ = ~uint64_t{0} - kAhead;
@@ -69,6 +70,7 @@ void Converter::ScheduleBursts(std::vector<Burst> bursts, BurstListener listener
 bool Converter::Strike(Nanoseconds now) {
   const Burst burst = bursts_.front();
   bursts_.erase(bursts_.begin());
+  burstFrame_ = bursts_.empty() ? kForever : bursts_.front().frame;
   aheadFirst_ = ~uint64_t{0} - kAhead;  // the next burst may lie in the codes fetched
   uint64_t lost = 0;
   if (burst.count == 0) {
@@ -148,12 +150,12 @@ uint32_t Converter::CodeOf(uint64_t k) {
   if (k - aheadFirst_ >= kAhead) {
     // The codes end just before a burst, so the poller's take stops there.
     const uint64_t burst = BurstFrame();
-    const bool near = burst > k && burst - k < kAhead;
+    const bool near = burst - k - 1 < kAhead - 1;  // 1 to 63 frames ahead
     aheadFirst_ = near ? burst - kAhead : k;  // may wrap below 0: only k on is used
     const uint64_t n = near ? burst - k : kAhead;
     uint32_t* first = ahead_ + (k - aheadFirst_);
     signal_->Codes(k, first, n);
-    for (uint64_t i = 0; i < n; ++i) first[i] &= kCodeMask;
+    for (uint32_t& code : ahead_) code &= kCodeMask;  // all 64: a fixed loop the compiler unrolls
   }
   return ahead_[k - aheadFirst_];
 }

@@ -97,9 +97,9 @@ class Converter {
   bool Deliver(Nanoseconds now);
   // The code of frame k (k >= made_), from the codes fetched ahead.
   uint32_t CodeOf(uint64_t k);
-  // The burst due at made_ strikes; true.
-  bool Strike(Nanoseconds now);
-  uint64_t BurstFrame() const { return bursts_.empty() ? kForever : bursts_.front().frame; }
+  // The burst due at made_ strikes; true. Out of line, off the frame path.
+  __attribute__((noinline, cold)) bool Strike(Nanoseconds now);
+  uint64_t BurstFrame() const { return burstFrame_; }
 
   uint32_t frameRateHz_;
   std::shared_ptr<SignalSource> signal_;
@@ -123,6 +123,7 @@ class Converter {
   uint32_t ahead_[kAhead];
   uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
   std::vector<Burst> bursts_;  // in frame order, the next first
+  uint64_t burstFrame_ = kForever;  // the next one's frame, one compare on the frame path
   BurstListener burstListener_ = nullptr;
   void* burstContext_ = nullptr;
 };

@@ -9,13 +9,14 @@ constexpr size_t kBufferSize = 1 << 20;
 // A line with the longest name, and the bytes the fixed-size copies write past it.
 constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12 + 22;
 constexpr size_t kNameSlots = 4096;
-const char kHex[] = "0123456789abcdef";
+constexpr char kHex[] = "0123456789abcdef";
 
-// "00" .. "ff", two characters a byte, and "0000" .. "9999".
+// "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
+// compiler (a run's start-up does not compute them).
 struct Tables {
-  char hex[256][2];
-  char decimal[10000][4];
-  Tables() {
+  char hex[256][2]{};
+  char decimal[10000][4]{};
+  constexpr Tables() {
     for (unsigned b = 0; b < 256; ++b) {
       hex[b][0] = kHex[b >> 4];
       hex[b][1] = kHex[b & 0xF];
@@ -28,7 +29,7 @@ struct Tables {
     }
   }
 };
-const Tables kTables;
+constexpr Tables kTables;
 
 char* PutHex32(char* p, uint32_t v) {
   *p++ = '0';
@@ -55,10 +56,22 @@ char* PutDecimal(char* p, uint64_t v) {
   return p + n;
 }
 
+// The decimal digits of v < 10^8, by compares.
+size_t DigitsOf(unsigned v) {
+  const unsigned high = v / 10000;
+  const unsigned four = high != 0 ? high : v;
+  const size_t n = four >= 1000 ? 4 : four >= 100 ? 3 : four >= 10 ? 2 : 1;
+  return high != 0 ? n + 4 : n;
+}
+
 }  // namespace
 
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
-    : bus_(bus), out_(out), form_(form), buffer_(kBufferSize), names_(kNameSlots) {
+    : bus_(bus),
+      out_(out),
+      noRun_(form == kCompact ? 0 : 1),
+      buffer_(kBufferSize),
+      names_(kNameSlots) {
   std::memset(time_, '0', sizeof time_);
 }
 
@@ -75,40 +88,32 @@ bool TextTrace::WriteBuffer() {
 }
 
 bool TextTrace::Flush() {
-  if (runLength_ != 0) {
-    Put(run_, runLength_);
-    runLength_ = 0;
-  }
+  runAddress_ = kNoRun;  // its line is in the buffer: a read after starts a line
   return WriteBuffer();
 }
 
-bool TextTrace::Continues(const TraceRecord& access) const {
-  return form_ == kCompact && runLength_ != 0 && access.time == runNext_ && access.address == run_.address &&
-         access.value == run_.value && !access.write;
-}
-
+// Compact, a read's line is written at once and opens a run; the reads that
+// continue it only rewrite the line's count, so a read that forms no run
+// costs what it does in the every-access trace.
 void TextTrace::Record(const TraceRecord& access) {
-  if (form_ == kEveryAccess) return Put(access, 1);
-  if (Continues(access)) {
-    ++runLength_;
-    runNext_ += bus_.AccessCost();
-    return;
-  }
-  if (runLength_ != 0) Put(run_, runLength_);
-  runLength_ = 0;
-  if (access.write) return Put(access, 1);
-  run_ = access;
-  runLength_ = 1;
-  runNext_ = access.time + bus_.AccessCost();
+  if (Continues(access)) return Lengthen(1);
+  Put(access);
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (spacing == bus_.AccessCost() && Continues(first)) {
-    runLength_ += count;
-    runNext_ += count * spacing;
-    return;
-  }
+  if (spacing == bus_.AccessCost() && Continues(first)) return Lengthen(count);
   TraceSink::RecordRepeats(first, count, spacing);
+}
+
+void TextTrace::Lengthen(uint64_t count) {
+  runLength_ += count;
+  runNext_ += count * bus_.AccessCost();
+  char* p = buffer_.data() + runCountAt_;
+  *p++ = ' ';
+  *p++ = 'x';
+  p = PutDecimal(p, runLength_);
+  *p++ = '\n';
+  used_ = static_cast<size_t>(p - buffer_.data());
 }
 
 inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
@@ -140,12 +145,7 @@ inline void TextTrace::SetTime(uint64_t time) {
   char* const end = time_ + kTimeEnd;
   std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
   std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
-  if (highDigits_ != 0) {
-    timeDigits_ = highDigits_ + 8;
-  } else {
-    timeDigits_ = 1;
-    for (unsigned v = low; v >= 10; v /= 10) ++timeDigits_;
-  }
+  timeDigits_ = highDigits_ != 0 ? highDigits_ + 8 : DigitsOf(low);
   lastTime_ = time;
 }
 
@@ -159,7 +159,7 @@ void TextTrace::SetHighDigits(uint64_t time) {
   }
 }
 
-void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
+void TextTrace::Put(const TraceRecord& access) {
   if (buffer_.size() - used_ < kLongestLine) WriteBuffer();
   char* p = buffer_.data() + used_;
   if (access.time != lastTime_) SetTime(access.time);
@@ -177,13 +177,15 @@ void TextTrace::Put(const TraceRecord& access, uint64_t repeat) {
   p += name.size;
   *p++ = ' ';
   p = PutHex32(p, access.value);
-  if (repeat > 1) {
-    *p++ = ' ';
-    *p++ = 'x';
-    p = PutDecimal(p, repeat);
-  }
+  runCountAt_ = static_cast<size_t>(p - buffer_.data());
   *p++ = '\n';
   used_ = static_cast<size_t>(p - buffer_.data());
+  // A read opens a run (compact): a write or the every-access form sets the
+  // address's low bit, which no access's has.
+  runAddress_ = access.address | noRun_ | static_cast<uint32_t>(access.write);
+  runLength_ = 1;
+  runValue_ = access.value;
+  runNext_ = access.time + bus_.AccessCost();
 }
 
 }  // namespace sim

@@ -50,10 +50,16 @@ class TextTrace : public TraceSink {
   // Every byte of the trace leaves through here.
   bool Write(const char* data, size_t size);
   bool WriteBuffer();
-  // The line of one access, with " x<repeat>" for a run of repeat > 1 reads.
-  void Put(const TraceRecord& access, uint64_t repeat);
-  // `access` is the next read of the pending run (compact).
-  bool Continues(const TraceRecord& access) const;
+  // The line of one access; a read's opens a run (compact), whose count
+  // Lengthen adds.
+  void Put(const TraceRecord& access);
+  // `access` is the next read of the open run (compact).
+  bool Continues(const TraceRecord& access) const {
+    return access.address == runAddress_ && access.time == runNext_ &&
+           access.value == runValue_ && !access.write;
+  }
+  // `count` more reads of the open run: its line's count rewritten.
+  void Lengthen(uint64_t count);
   static constexpr size_t kNameText = 256;
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
@@ -69,11 +75,16 @@ class TextTrace : public TraceSink {
 
   const Bus& bus_;
   FILE* out_;
-  Form form_;
-  // The run of reads not yet written (compact): its first access and length.
-  TraceRecord run_{};
+  uint32_t noRun_;  // 1 in the every-access form: no read opens a run
+  // The run of reads whose line is the buffer's last (compact): its
+  // register (kNoRun: none) and value, its length and where the line's count
+  // goes.
+  static constexpr uint32_t kNoRun = 1;  // a misaligned address: no access's
+  uint32_t runAddress_ = kNoRun;
+  uint32_t runValue_ = 0;
   uint64_t runLength_ = 0;
   uint64_t runNext_ = 0;  // the time the run's next read would have
+  size_t runCountAt_ = 0;
   std::vector<char> buffer_;
   size_t used_ = 0;
   std::vector<Name> names_;

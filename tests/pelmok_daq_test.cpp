@@ -156,14 +156,15 @@ TEST_F(PelmokDaqTest, ConfigurationThatIsNoFileCannotBeOpened) {
     }
     if (k == "folder") scratch.MakeDirs("device/FlashFX Disk/Pelmok/PelmokConfig.txt");
     const Outcome o = Daq("--bare --signal none --device-root " + Root());
+    // A link, which no FAT volume holds, fails the board's open as the others do.
+    EXPECT_EQ(o.status, 0) << kind << ": " << o.out;
+    EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos) << kind << ": " << o.err;
     if (k == "device") {
-      // A link, which no FAT volume holds: refused before the run, in one line.
-      EXPECT_EQ(o.status, 2) << o.out;
-      EXPECT_EQ(Lines(o.err), 1u) << o.err;
-      EXPECT_NE(o.err.find("PelmokConfig.txt is a symbolic link"), std::string::npos) << o.err;
-    } else {
-      EXPECT_EQ(o.status, 0) << kind << ": " << o.out;
-      EXPECT_NE(o.err.find("Cannot open configuration file"), std::string::npos) << kind << ": " << o.err;
+      // Without --bare, the layout refuses it before the run, in one line.
+      const Outcome laid = Daq("--signal none --device-root " + Root());
+      EXPECT_EQ(laid.status, 2) << laid.out;
+      EXPECT_EQ(Lines(laid.err), 1u) << laid.err;
+      EXPECT_NE(laid.err.find("PelmokConfig.txt is a symbolic link"), std::string::npos) << laid.err;
     }
     EXPECT_EQ(o.err.find("Opened Configuration File"), std::string::npos) << kind;
     // --check reads no such file either: unreadable, exit 2.
@@ -467,8 +468,14 @@ TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
                      0xFFFFFFFCll - 1000), 0);
   o = Daq(run);
   EXPECT_EQ(o.status, 3);
-  EXPECT_NE(o.out.find("126-342-0-0-1, which existed before: short: 1,000 of 400,000 bytes added"), std::string::npos)
-      << o.out;
+  // A 32-bit host's C streams hand the last partial word to the file layer
+  // too (1,003 bytes there), so the exact count is held on 64-bit hosts.
+  if (sizeof(void*) >= 8) {
+    EXPECT_NE(o.out.find("126-342-0-0-1, which existed before: short: 1,000 of 400,000 bytes added"),
+              std::string::npos)
+        << o.out;
+  }
+  EXPECT_NE(o.out.find("126-342-0-0-1, which existed before: short: 1,00"), std::string::npos) << o.out;
   std::system(("rm -rf '" + data + "'/*").c_str());
 
   // A folder full as FAT counts it: 65,536 entries with "." and "..";

@@ -13,6 +13,8 @@
 
 #include "tests/test_support.h"
 #include "tests/tools/tool_process.h"
+#include "tools/common/deployment.h"
+#include "tools/pelmok-data/record_samples.h"
 
 namespace {
 
@@ -197,6 +199,25 @@ TEST_F(HostileHostTest, ATraceOnTheDataVolumeGivesWayToTheRecords) {
     EXPECT_EQ(scratch.ReadFile("volume/dev/Hard Disk/Pelmok/Data/" + f).size(), 400000u) << f;
   EXPECT_EQ(scratch.List("volume"), std::vector<std::string>{"dev"});
   umount2(Path("volume").c_str(), MNT_DETACH);
+}
+
+// A data file that shrinks between the listing of the deployment and the
+// reading of its samples is named as such, not as a read error.
+TEST_F(HostileHostTest, AFileThatChangesSizeWhileReadIsNamedAsSuch) {
+  WriteData("109-77-14-5-9", 1000);
+  datatools::DeploymentFlags flags;
+  flags.rate = 1000;
+  flags.timeZone = "UTC0";
+  datatools::DeploymentSettings settings;
+  datatools::Deployment d;
+  std::string error;
+  ASSERT_TRUE(datatools::ResolveSettings(flags, &settings, &error)) << error;
+  ASSERT_TRUE(datatools::LoadDeployment({Path("109-77-14-5-9")}, settings, &d, &error)) << error;
+  ASSERT_EQ(d.records.size(), 1u);
+  ASSERT_EQ(truncate(Path("109-77-14-5-9").c_str(), 2000), 0);
+  EXPECT_FALSE(datatools::ForEachRecordBlock(
+      d, d.records[0], [](const std::vector<int32_t>&, const std::vector<uint32_t>&) {}, &error));
+  EXPECT_EQ(error, Path("109-77-14-5-9") + ": changed size while it was read (4000 bytes, now 2000)");
 }
 
 }  // namespace

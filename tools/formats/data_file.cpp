@@ -50,9 +50,12 @@ bool WordReader::Read(uint64_t first, size_t max, std::vector<uint32_t>* words) 
   words->clear();
   if (first >= Words()) return true;
   const uint64_t n = std::min<uint64_t>(max, Words() - first);
-  if (fseeko(file_, static_cast<off_t>(first * 4), SEEK_SET) != 0) return false;
   std::vector<uint8_t> bytes(n * 4);
-  if (std::fread(bytes.data(), 4, n, file_) != n) return false;
+  errno = 0;
+  if (fseeko(file_, static_cast<off_t>(first * 4), SEEK_SET) != 0 || std::fread(bytes.data(), 4, n, file_) != n) {
+    readError_ = errno;
+    return false;
+  }
   words->resize(n);
   // Little-endian on disk whatever the host.
   for (size_t i = 0; i < n; ++i) {
@@ -60,6 +63,15 @@ bool WordReader::Read(uint64_t first, size_t max, std::vector<uint32_t>* words) 
     (*words)[i] = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
   }
   return true;
+}
+
+std::string WordReader::FailureText(const std::string& path, uint64_t expectedBytes) const {
+  struct stat st;
+  const uint64_t now = file_ != nullptr && fstat(fileno(file_), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  if (file_ != nullptr && (now != expectedBytes || now != bytes_))
+    return path + ": changed size while it was read (" + std::to_string(expectedBytes) + " bytes, now " +
+           std::to_string(now) + ")";
+  return path + ": " + (readError_ != 0 ? std::strerror(readError_) : "read error");
 }
 
 void CodeStats::Add(uint32_t word) {

@@ -37,6 +37,9 @@ class WordReader {
   unsigned TornBytes() const { return static_cast<unsigned>(bytes_ % 4); }
   // Up to `max` words from word `first` into `words`; false on a read error.
   bool Read(uint64_t first, size_t max, std::vector<uint32_t>* words);
+  // Why a read failed, naming `path`: the file changed size while it was
+  // read (a writer still at it, or a truncation), or the system's reason.
+  std::string FailureText(const std::string& path, uint64_t expectedBytes) const;
   // Calls f(block) for each block of words in order; false on a read error.
   template <typename F>
   bool ForEachBlock(F f) {
@@ -51,6 +54,7 @@ class WordReader {
  private:
   FILE* file_ = nullptr;
   uint64_t bytes_ = 0;
+  int readError_ = 0;
 };
 
 // A run of at least this many zero words is reported: far longer than a

@@ -539,7 +539,8 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   const uint64_t bufferBytes = static_cast<uint64_t>(words) * 4;
   std::fprintf(out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
                allocates ? bufferBytes : 0, allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
-  std::fprintf(out, "  run time          %s of reading at %u Hz (--frame-rate)\n", Duration(seconds).c_str(),
+  std::fprintf(out, "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
+               Duration(seconds).c_str(),
                frameRateHz);
   if (!allocates) {
     report.Warn(0, "\"Number of samples per record\" " + std::to_string(config.samplesPerRecord) +

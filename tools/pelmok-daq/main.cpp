@@ -314,9 +314,10 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   if (powerLost) {
     std::printf("pelmok-daq: the board's result: none, the power failed before WinMain returned\n");
+  } else if (options.lowPower) {
+    std::printf("pelmok-daq: EnterLowPower(%d) returned; WinMain was not called\n", options.lowPowerMode);
   } else {
-    std::printf("pelmok-daq: the board's result: %s returned %d\n",
-                options.lowPower ? "EnterLowPower (no result; WinMain not called)" : "WinMain", result);
+    std::printf("pelmok-daq: the board's result: WinMain returned %d\n", result);
   }
   if (lost) std::printf("pelmok-daq: the run lost data or its trace: exit status 3\n");
   std::fflush(stdout);
@@ -365,7 +366,6 @@ int Run(int argc, char** argv) {
   // Nothing is created or replaced until every check has passed: the data
   // folder first, then the trace is begun beside its destination, the device
   // laid out; the trace takes its name only when the run is over.
-  DevicePathOn(options.deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   std::string dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   CheckDataFolder(dataDir);
   if (!options.tracePath.empty()) {
@@ -376,13 +376,19 @@ int Run(int argc, char** argv) {
     if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
     if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
-  if (!options.bare && !LayOutDevice(options.deviceRoot)) std::exit(2);
-  dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
+  if (!options.bare) {
+    if (!LayOutDevice(options.deviceRoot)) std::exit(2);
+    dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");  // as laid out
+  }
   FILE* traceFile = traceOutput.Stream();
 
-  const daq::RunShape shape = daq::ShapeOfRun(options.deviceRoot);
+  // The run's shape places the faults given without a place and keeps a
+  // trace's room off the records'; read only when one needs it.
+  const bool fileTrace = traceFile != nullptr && !traceOutput.Streaming();
+  const daq::RunShape shape =
+      options.faults.empty() && !fileTrace ? daq::RunShape() : daq::ShapeOfRun(options.deviceRoot);
   // A trace on the data volume never takes the room the records need.
-  if (traceFile != nullptr && !traceOutput.Streaming()) traceOutput.SetLimit(TraceRoom(dataDir, shape));
+  if (fileTrace) traceOutput.SetLimit(TraceRoom(dataDir, shape));
   daq::FaultSchedule faults(options.faults, options.seed);
   faults.Place(shape);
   sim::BoardOptions boardOptions;
@@ -408,7 +414,7 @@ int Run(int argc, char** argv) {
   host::SetDataVolumeSize(options.volumeSize);
 
   const auto before = DataFiles(dataDir);
-  daq::RunReport report(dataDir, shape.recordBytes, board.ssp3());
+  daq::RunReport report(dataDir, board.ssp3());
   Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();

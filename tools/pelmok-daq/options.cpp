@@ -36,6 +36,13 @@ const char kFooter[] =
 
 }  // namespace
 
+// Digits only: strtoull alone would take "-1" as 2^64 - 1 and " 7" as 7.
+static bool WholeNumber(const std::string& text, uint64_t* value) {
+  errno = 0;
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && errno != ERANGE;
+}
+
 void UsageError(const std::string& message) {
   std::fprintf(stderr, "pelmok-daq: %s (see --help)\n", message.c_str());
   std::exit(2);
@@ -87,15 +94,14 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "seed places it")
       ->type_name("KIND[@WHERE]")
       ->allow_extra_args(false);
-  app.add_option("--seed", o.seed, "places the faults given without @WHERE (default 0)")
-      ->type_name("N")
-      ->transform(tools::DecimalInteger());
-  app.add_option("--volume-size", o.volumeSize,
-                 "the Hard Disk volume's size in bytes, held to FAT32's\n"
-                 "clusters (default: the room of the host's disk)")
-      ->type_name("BYTES")
-      ->transform(tools::DecimalInteger())
-      ->check(CLI::Range(uint64_t{1} << 20, uint64_t{2} << 40).description(""));
+  // Checked after the parse, as --stall-after is: CLI11's validators cost
+  // every run their start-up.
+  std::string seed, volumeSize;
+  app.add_option("--seed", seed, "places the faults given without @WHERE (default 0)")->type_name("N");
+  app.add_option("--volume-size", volumeSize,
+                 "the Hard Disk volume's size in bytes (1 MiB to 2 TiB),\n"
+                 "held to FAT32's clusters (default: the host disk's room)")
+      ->type_name("BYTES");
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE; a run of\n"
@@ -143,12 +149,15 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   o.lowPower = app.count("--low-power") > 0;
 
   std::string error;
+  if (app.count("--seed") > 0 && !WholeNumber(seed, &o.seed))
+    UsageError("bad --seed '" + seed + "': a whole number, 0 or more");
+  if (app.count("--volume-size") > 0 &&
+      (!WholeNumber(volumeSize, &o.volumeSize) || o.volumeSize < (uint64_t{1} << 20) ||
+       o.volumeSize > (uint64_t{2} << 40)))
+    UsageError("bad --volume-size '" + volumeSize + "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
   if (app.count("--stall-after") > 0) {
-    // Digits only: strtoull alone would take "-1" as 2^64 - 1 and " 7" as 7.
-    errno = 0;
-    const unsigned long long frames = std::strtoull(stallAfter.c_str(), nullptr, 10);
-    if (stallAfter.empty() || stallAfter.find_first_not_of("0123456789") != std::string::npos ||
-        errno == ERANGE)
+    uint64_t frames = 0;
+    if (!WholeNumber(stallAfter, &frames))
       UsageError("bad --stall-after '" + stallAfter + "': a whole number of frames, 0 or more");
     o.faults.push_back(Fault{FaultKind::kStall, "stall@" + stallAfter, true,
                              static_cast<int64_t>(frames)});

@@ -35,8 +35,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 }  // namespace
 
-RunReport::RunReport(std::string dataDir, uint64_t recordBytes, const sim::Pxa27xSsp& ssp)
-    : dataDir_(std::move(dataDir)), recordBytes_(recordBytes), ssp_(ssp) {}
+RunReport::RunReport(std::string dataDir, const sim::Pxa27xSsp& ssp) : dataDir_(std::move(dataDir)), ssp_(ssp) {}
 
 RunReport::~RunReport() { Stop(); }
 
@@ -64,7 +63,11 @@ void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
 // an iteration at its "File Count" line; a time-out comes before the first.
 void RunReport::HeardConsole(const std::string& message, void* self) {
   RunReport& r = *static_cast<RunReport*>(self);
-  if (StartsWith(message, "Read SSP timed out")) {
+  if (StartsWith(message, "Samples per record ")) {
+    // The configuration's echo: each write is meant to carry that many words.
+    const long long words = std::atoll(message.c_str() + 19);
+    r.recordBytes_ = words > 0 && words <= 0x3FFFFFFF ? static_cast<uint64_t>(words) * 4 : 0;
+  } else if (StartsWith(message, "Read SSP timed out")) {
     r.recordTimedOut_ = true;
   } else if (StartsWith(message, "Record Count = ")) {
     if (r.recordTimedOut_)

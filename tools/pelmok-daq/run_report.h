@@ -20,9 +20,9 @@ namespace daq {
 
 class RunReport {
  public:
-  // `dataDir` is the data folder's host path; each write is meant to carry
-  // `recordBytes`.
-  RunReport(std::string dataDir, uint64_t recordBytes, const sim::Pxa27xSsp& ssp);
+  // `dataDir` is the data folder's host path. What each write is meant to
+  // carry comes from the configuration's echo on the console.
+  RunReport(std::string dataDir, const sim::Pxa27xSsp& ssp);
   ~RunReport();
   RunReport(const RunReport&) = delete;
   RunReport& operator=(const RunReport&) = delete;
@@ -62,7 +62,7 @@ class RunReport {
   std::string WriteLine(size_t index, const std::string& when) const;
 
   std::string dataDir_;
-  uint64_t recordBytes_;
+  uint64_t recordBytes_ = 0;
   const sim::Pxa27xSsp& ssp_;
   std::vector<Write> writes_;
   std::vector<TimedOut> timedOut_;

@@ -275,7 +275,7 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
   if (!reader.ForEachBlock([&](const std::vector<uint32_t>& block) {
         for (uint32_t w : block) stats.Add(w);
       }))
-    Fail(f.path + ": read error");
+    Fail(reader.FailureText(f.path, f.bytes));
   stats.Finish();
   if (stats.samples > 0) PrintStats(stats, o.calibration);
 }

@@ -20,6 +20,7 @@
 #include "tools/common/output_file.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/png_writer.h"
 #include "tools/pelmok-data/spectrum_columns.h"
 #include "tools/pelmok-data/spectral_statistics.h"
 #include "tools/common/parallel.h"
@@ -299,22 +300,7 @@ class Canvas {
     }
     Text("level (" + unit + ")", r.x + r.w + 48, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
   }
-  bool Png(std::string* png, std::string* error) {
-    cairo_surface_flush(surface_);
-    png->clear();
-    const cairo_status_t status = cairo_surface_write_to_png_stream(
-        surface_,
-        [](void* closure, const unsigned char* data, unsigned int length) {
-          static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-          return CAIRO_STATUS_SUCCESS;
-        },
-        png);
-    if (status != CAIRO_STATUS_SUCCESS) {
-      *error = std::string("cannot make the PNG: ") + cairo_status_to_string(status);
-      return false;
-    }
-    return true;
-  }
+  bool Png(std::string* png, std::string* error) { return WriteFastPng(surface_, png, error); }
 
  private:
   cairo_surface_t* surface_;

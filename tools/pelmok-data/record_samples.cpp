@@ -20,7 +20,7 @@ bool ForEachRecordBlock(const Deployment& d, const Record& r,
     if (more && !more()) return true;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(WordReader::kBlockWords, r.words - at));
     if (!reader.Read(r.firstWord + at, n, &words) || words.empty()) {
-      *error = file.path + ": read error";
+      *error = reader.FailureText(file.path, file.bytes);
       return false;
     }
     codes.resize(words.size());

@@ -1,0 +1,55 @@
+#include "tools/pelmok-data/png_writer.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <vector>
+
+namespace datatools {
+namespace {
+
+void Append(png_structp p, png_bytep data, png_size_t length) {
+  static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void Flush(png_structp) {}
+
+}  // namespace
+
+bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error) {
+  cairo_surface_flush(surface);
+  const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  png->clear();
+  png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = p ? png_create_info_struct(p) : nullptr;
+  if (!info || setjmp(png_jmpbuf(p))) {
+    png_destroy_write_struct(&p, info ? &info : nullptr);
+    *error = "cannot make the PNG";
+    return false;
+  }
+  png_set_write_fn(p, png, Append, Flush);
+  png_set_compression_level(p, Z_BEST_SPEED);
+  png_set_filter(p, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_IHDR(p, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  png_write_info(p, info);
+  std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    const uint32_t* pixels = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x] = static_cast<png_byte>(pixels[x] >> 16);
+      row[3 * x + 1] = static_cast<png_byte>(pixels[x] >> 8);
+      row[3 * x + 2] = static_cast<png_byte>(pixels[x]);
+    }
+    png_write_row(p, row.data());
+  }
+  png_write_end(p, nullptr);
+  png_destroy_write_struct(&p, &info);
+  return true;
+}
+
+}  // namespace datatools
