@@ -197,7 +197,7 @@ std::string AudioProvenance::StartUtcText() const {
 std::string AudioProvenance::StartLocalText() const {
   // The local clock reads the UTC time moved by the offset; the text keeps the offset.
   const double local = StartUtc() + offsetMinutes * 60.0;
-  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60) : UtcText(local, 6);
+  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60LL) : UtcText(local, 6);
   text.pop_back();  // the "Z"
   return text + OffsetText(offsetMinutes);
 }
