@@ -851,6 +851,7 @@ bool SelectRecords(const Deployment& all, const RecordSelection& selection, Depl
   Deployment d;
   d.settings = all.settings;
   d.cadence = all.cadence;
+  d.corrected = all.corrected;
   std::vector<size_t> fileAt(all.files.size(), SIZE_MAX), recordAt(all.records.size(), SIZE_MAX);
   for (size_t i = 0; i < all.records.size(); ++i) {
     if (!keep[i]) continue;
