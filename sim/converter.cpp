@@ -118,8 +118,8 @@ bool Converter::Deliver(Nanoseconds now) {
   const uint64_t d = now - runStart_;
   const uint64_t seconds = d / kNanosecondsPerSecond;
   const uint64_t rest = d % kNanosecondsPerSecond;
-  uint64_t due = seconds * frameRateHz_ +
-                 ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - RunFrames();
+  uint64_t due = seconds * frameRateHz_ + ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond -
+                 RunFrames();
   if (due > limit_ - made_) due = limit_ - made_;
   if (due > BurstFrame() - made_) due = BurstFrame() - made_;  // the frames before a burst first
   if (due == 0) return false;
