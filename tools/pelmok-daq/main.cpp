@@ -38,6 +38,7 @@
 #include "tools/common/output_file.h"
 #include "tools/common/standard_streams.h"
 #include "tools/pelmok-daq/configuration_check.h"
+#include "tools/pelmok-daq/deployment_plan.h"
 #include "tools/pelmok-daq/device_volumes.h"
 #include "tools/pelmok-daq/fault_schedule.h"
 #include "tools/pelmok-daq/options.h"
@@ -116,33 +117,16 @@ void CheckDataFolder(const std::string& dir) {
   std::exit(2);
 }
 
-// Data file name -> size, to report what the run wrote.
-std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const std::string& dir) {
-  std::map<std::string, long long, datatools::DataFileNameOrder> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      struct stat st;
-      const std::string name = e->d_name;
-      if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        files[name] = st.st_size;
-    }
-    closedir(d);
-  }
-  return files;
-}
-
-// Simulated time against the run's total, the data files written so far and
-// the wall time left, on one terminal line of standard output. Only where
+// Simulated time against the run's total, the data-file writes so far (from
+// the file layer's write log, as the report has it) and the wall time left, on one terminal line of standard output. Only where
 // standard output is a terminal: a file or a pipe gets the report alone.
 // Driven by the bus's alarm every tenth of a simulated second, so the
 // register accesses pay nothing for it; the line is redrawn at most four
 // times a wall second.
 class ProgressLine {
  public:
-  ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
-               std::map<std::string, long long, datatools::DataFileNameOrder> before)
-      : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
-        start_(std::chrono::steady_clock::now()) {
+  ProgressLine(sim::Bus& bus, double totalSeconds, const daq::RunReport& report)
+      : bus_(bus), total_(totalSeconds), report_(report), start_(std::chrono::steady_clock::now()) {
     Arm();
   }
   ~ProgressLine() { bus_.SetAlarm(0, nullptr, nullptr); }
@@ -166,41 +150,33 @@ class ProgressLine {
     if (now < nextShow_) return;
     nextShow_ = now + std::chrono::milliseconds(250);
     const double seconds = static_cast<double>(bus_.Now()) / 1e9;
-    int files = 0;
-    for (const auto& [name, size] : DataFiles(dataDir_)) {
-      const auto old = before_.find(name);
-      if (old == before_.end() || old->second != size) ++files;
-    }
+    const size_t writes = report_.Writes();
     const double wall = std::chrono::duration<double>(now - start_).count();
     char left[48] = "";
     if (total_ > seconds && seconds > 0)
       std::snprintf(left, sizeof left, ", about %.1f s left", wall * (total_ - seconds) / seconds);
-    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %d data file%s written%s\033[K", seconds,
-                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, files,
-                files == 1 ? "" : "s", left);
+    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %zu data-file write%s%s\033[K", seconds,
+                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, writes,
+                writes == 1 ? "" : "s", left);
     std::fflush(stdout);
     shown_ = true;
   }
 
   sim::Bus& bus_;
   double total_;
-  std::string dataDir_;
-  std::map<std::string, long long, datatools::DataFileNameOrder> before_;
+  const daq::RunReport& report_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
 };
 
-// The run's length in converter frames, as the board's reader takes the
-// configuration: every record read, none skipped.
+// The run's length as --check plans it, from the configuration as the
+// board's reader takes it: every record read, time-outs included.
 double RunSeconds(const std::string& root, uint32_t frameRate) {
   AcquisitionConfig config;
   std::string console;
   datatools::ReadDeviceConfiguration(root, &config, &console);
-  if (config.filesPerUsbWrite <= 0 || config.recordsPerFile <= 0 || config.samplesPerRecord <= 0)
-    return 0;
-  return static_cast<double>(config.filesPerUsbWrite) * config.recordsPerFile *
-         config.samplesPerRecord / frameRate;
+  return daq::PlanRunSeconds(config, frameRate);
 }
 
 // Standard error stays the console alone, so the tool's word on a fault goes
@@ -286,6 +262,10 @@ struct Ending {
   const daq::FaultSchedule* faults;
   bool wavRate;
   ProgressLine* progress;
+  // The board's clock and the true time as the run starts; both clocks are
+  // reported when they can differ (a drift, or a clock reset).
+  daq::RunReport::ClockReading clockAtStart;
+  bool bothClocks;
 };
 Ending* theEnding = nullptr;
 
@@ -307,8 +287,10 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
                 static_cast<unsigned long long>(ssp.FramesLost()));
-    lost = e.report->PrintWrites(options.timeZone) || lost || ssp.FramesLost() > 0;
+    lost = e.report->PrintWrites(options.timeZone, e.bothClocks) || lost || ssp.FramesLost() > 0;
   }
+  if (e.bothClocks)
+    daq::RunReport::PrintClockChecks(e.clockAtStart, {board.UtcNanoseconds(), board.TrueUtcNanoseconds()});
   for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
   if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
@@ -358,7 +340,7 @@ int Run(int argc, char** argv) {
   }
   if (options.check) {
     daq::RunClock clock{options.startTime, options.timeZone,
-                        options.startTime.has_value() || options.timeZoneGiven};
+                        options.startTime.has_value() || options.timeZoneGiven, options.clockDriftPpm};
     return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
                                    daq::CheckDevice{options.bare, options.volumeSize});
   }
@@ -395,6 +377,7 @@ int Run(int argc, char** argv) {
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
   boardOptions.clockEpoch = options.startTime;
+  boardOptions.clockDriftPpm = options.clockDriftPpm;
   boardOptions.timeZone = options.timeZone.Setting();
   faults.SetUpBoard(&boardOptions);
   sim::Board board(boardOptions);
@@ -413,16 +396,16 @@ int Run(int argc, char** argv) {
   auto session = std::make_unique<host::Session>(board, sessionOptions);
   host::SetDataVolumeSize(options.volumeSize);
 
-  const auto before = DataFiles(dataDir);
   daq::RunReport report(dataDir, board.ssp3());
-  Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
+  const daq::RunReport::ClockReading clockAtStart{board.UtcNanoseconds(), board.TrueUtcNanoseconds()};
+  Ending ending{&options,     &board, &report, &faults, wavRate, nullptr, clockAtStart,
+                options.clockDriftPpm != 0 || clockAtStart.boardNanoseconds != clockAtStart.trueNanoseconds};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();
   faults.Arm(board, PowerLost);
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO))
-    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate),
-                                              dataDir, before);
+    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate), report);
   ending.progress = progress.get();
 
   int result = 0;

@@ -1,7 +1,5 @@
 #include "tools/pelmok-daq/run_report.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,25 +8,14 @@
 
 #include "sim/pxa27x_ssp.h"
 #include "tools/common/board_time.h"
+#include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
 namespace {
 
-long long SizeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
 // The second a write happened in: the board clock in nanoseconds, floored.
 int64_t UtcSecond(int64_t nanoseconds) {
   return static_cast<int64_t>(std::floor(static_cast<double>(nanoseconds) / 1e9));
-}
-
-// 221184 -> "221,184".
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
-  return digits;
 }
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -53,10 +40,10 @@ void RunReport::Stop() {
 
 void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
   RunReport& r = *static_cast<RunReport*>(self);
-  if (!r.writes_.empty() && r.writes_.back().opened) r.writes_.back().after = SizeOf(r.writes_.back().path);
   const std::string folder = r.dataDir_ + "/";
   if (w.path.compare(0, folder.size(), folder) != 0) return;
-  r.writes_.push_back(Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds});
+  r.writes_.push_back(
+      Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds, w.trueUtcNanoseconds});
 }
 
 // The run as its console tells it: a record ends at its "Record Count" line,
@@ -104,18 +91,69 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
          " bytes now): into an existing file (" + whose + ")";
 }
 
-bool RunReport::PrintWrites(const datatools::BoardZone& zone) {
-  if (!writes_.empty() && writes_.back().opened) writes_.back().after = SizeOf(writes_.back().path);
+// The write's second by the board's clock, in UTC and as the board's local
+// time; with both clocks, the board's and the true one to the millisecond.
+std::string RunReport::When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const {
+  const Write& w = writes_[index];
+  const int64_t utc = UtcSecond(w.utcNanoseconds);
+  std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) + " " +
+                     datatools::OffsetText(zone.OffsetAt(utc));
+  if (bothClocks)
+    when += "  board clock " + datatools::UtcText(static_cast<double>(w.utcNanoseconds) / 1e9, 3) +
+            ", true UTC " + datatools::UtcText(static_cast<double>(w.trueUtcNanoseconds) / 1e9, 3);
+  return when;
+}
+
+void RunReport::PrintClockChecks(const ClockReading& start, const ClockReading& end) {
+  const auto text = [](int64_t ns) { return datatools::UtcText(static_cast<double>(ns) / 1e9, 3); };
+  const double elapsed = static_cast<double>(end.trueNanoseconds - start.trueNanoseconds);
+  const double gained = static_cast<double>((end.boardNanoseconds - end.trueNanoseconds) -
+                                            (start.boardNanoseconds - start.trueNanoseconds));
+  std::printf("pelmok-daq: the board's clock against true UTC, %+.3f s over the run (%+.1f ppm); as clock "
+              "checks for deployment.toml:\n",
+              gained / 1e9, elapsed > 0 ? gained / elapsed * 1e6 : 0.0);
+  const ClockReading readings[] = {start, end};
+  const char* const moments[] = {"start", "end"};
+  for (int i = 0; i < 2; ++i)
+    std::printf("[[clock_check]]  # the run's %s\nboard = \"%s\"\nreference = \"%s\"\n", moments[i],
+                text(readings[i].boardNanoseconds).c_str(), text(readings[i].trueNanoseconds).c_str());
+}
+
+// What each write left: the file's size when the run next opened it, or
+// after the run, the data folder as the deployment model reads it.
+void RunReport::ReadBack(const datatools::BoardZone& zone) {
+  datatools::DeploymentSettings settings;
+  settings.zone = zone;
+  settings.samplesPerRecord = recordBytes_ / 4;
+  std::string error;
+  if (!datatools::LoadDeployment({dataDir_}, settings, &folder_, &error)) {
+    std::printf("pelmok-daq: the data folder cannot be read back: %s\n", error.c_str());
+    folder_ = datatools::Deployment();
+  }
+  std::map<std::string, long long> size;  // by path: the final one, then each write's after it
+  for (const datatools::DeploymentFile& f : folder_.files) size[dataDir_ + "/" + f.name] = static_cast<long long>(f.bytes);
+  for (size_t i = writes_.size(); i-- > 0;) {
+    Write& w = writes_[i];
+    const auto found = size.find(w.path);
+    if (w.opened) w.after = found != size.end() ? found->second : -1;
+    if (w.existed || w.opened) size[w.path] = w.before;
+  }
+}
+
+bool RunReport::PrintWrites(const datatools::BoardZone& zone, bool bothClocks) {
+  ReadBack(zone);
   bool lost = false;
   for (size_t i = 0; i < writes_.size(); ++i) {
     const Write& w = writes_[i];
-    const int64_t utc = UtcSecond(w.utcNanoseconds);
-    const std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) +
-                             " " + datatools::OffsetText(zone.OffsetAt(utc));
-    std::printf("pelmok-daq: %s\n", WriteLine(i, when).c_str());
+    std::printf("pelmok-daq: %s\n", WriteLine(i, When(i, zone, bothClocks)).c_str());
     lost = lost || !w.opened || w.after - w.before != static_cast<long long>(recordBytes_);
   }
   if (writes_.empty()) std::printf("pelmok-daq: no data file written in %s\n", dataDir_.c_str());
+  if (!folder_.files.empty())
+    std::printf("pelmok-daq: the data folder now holds %s data file%s, %s bytes, read as %s record%s\n",
+                Grouped(folder_.files.size()).c_str(), folder_.files.size() == 1 ? "" : "s",
+                Grouped(folder_.bytes).c_str(), Grouped(folder_.records.size()).c_str(),
+                folder_.records.size() == 1 ? "" : "s");
   if (!writes_.empty()) {
     const int64_t from = UtcSecond(writes_.front().utcNanoseconds);
     const int64_t to = UtcSecond(writes_.back().utcNanoseconds);

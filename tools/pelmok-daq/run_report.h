@@ -11,6 +11,7 @@
 
 #include "platform/host/host.h"
 #include "tools/common/board_time.h"
+#include "tools/common/deployment.h"
 
 namespace sim {
 class Pxa27xSsp;
@@ -34,8 +35,18 @@ class RunReport {
   // Prints the writes in the order they happened, each with its UTC and
   // local time, and the clock changes crossed; then the records that timed
   // out. True when a write fell short or a record timed out.
-  bool PrintWrites(const datatools::BoardZone& zone);
+  // With `bothClocks` (the board's clock drifts or was reset) each write
+  // gives the board's clock and the true UTC to the millisecond.
+  bool PrintWrites(const datatools::BoardZone& zone, bool bothClocks = false);
   size_t Writes() const { return writes_.size(); }
+
+  // What the board's clock read at two moments and the true UTC then, as
+  // clock checks for the deployment file.
+  struct ClockReading {
+    int64_t boardNanoseconds;
+    int64_t trueNanoseconds;
+  };
+  static void PrintClockChecks(const ClockReading& start, const ClockReading& end);
 
  private:
   struct Write {
@@ -46,6 +57,7 @@ class RunReport {
     long long before;
     long long after = -1;
     int64_t utcNanoseconds;
+    int64_t trueUtcNanoseconds;
   };
   struct TimedOut {
     int32_t iteration;
@@ -60,11 +72,14 @@ class RunReport {
   static void HeardWrite(const host::DeviceFileWrite& w, void* self);
   static void HeardConsole(const std::string& message, void* self);
   std::string WriteLine(size_t index, const std::string& when) const;
+  std::string When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const;
+  void ReadBack(const datatools::BoardZone& zone);
 
   std::string dataDir_;
   uint64_t recordBytes_ = 0;
   const sim::Pxa27xSsp& ssp_;
   std::vector<Write> writes_;
+  datatools::Deployment folder_;  // the data folder after the run
   std::vector<TimedOut> timedOut_;
   std::vector<Overrun> overruns_;
   uint64_t lostAtRecordStart_ = 0;
