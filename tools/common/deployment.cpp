@@ -808,12 +808,11 @@ bool InSpan(const Deployment& d, const Record& r, const RecordSelection& s) {
   if (r.source == TimeSource::kAmbiguous)
     for (const Candidate& c : r.candidates) writes.push_back(c.utc);
   const uint32_t rate = d.settings.rate;
-  for (int64_t w : writes) {
+  return std::any_of(writes.begin(), writes.end(), [&](int64_t w) {
     const double end = static_cast<double>(w) + r.correction;
     const double start = rate ? end - static_cast<double>(r.words) / rate : end;
-    if ((!s.from || end > *s.from) && (!s.to || start < *s.to)) return true;
-  }
-  return false;
+    return (!s.from || end > *s.from) && (!s.to || start < *s.to);
+  });
 }
 
 // Which records the selection keeps; false with a reason for a name or pick
