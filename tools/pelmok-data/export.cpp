@@ -118,94 +118,110 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
   return out.Commit(error);
 }
 
+// Where each timed record lands in the joined file, and the cue points.
+struct JoinLayout {
+  std::vector<size_t> timed;  // indices into the deployment's records, in UTC order
+  std::vector<uint64_t> at;   // each one's first sample in the joined file
+  std::vector<CueMark> cues;
+  uint64_t length = 0;        // samples, silence included
+};
+
+std::string ClosedGapLabel(const Gap& g) {
+  char text[160];
+  std::snprintf(text, sizeof text, "gap of %.0f s closed (%s%s)", g.silence, GapKindText(g.kind),
+                g.kind == GapKind::kMissingWrites
+                    ? (", " + std::to_string(g.missingWrites) + " writes").c_str()
+                    : "");
+  return text;
+}
+
+JoinLayout LayOutJoin(const Deployment& d, bool silence) {
+  JoinLayout join;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (d.records[i].HasTime()) join.timed.push_back(i);
+  std::map<size_t, const Gap*> gapBefore;  // record index -> the gap that ends at it
+  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+  join.at.resize(join.timed.size());
+  int64_t lastEnd = 0;
+  for (size_t k = 0; k < join.timed.size(); ++k) {
+    const Record& r = d.records[join.timed[k]];
+    const int64_t start = StartSample(d, r);
+    if (silence && k > 0 && start > lastEnd) join.length += static_cast<uint64_t>(start - lastEnd);
+    const auto gap = gapBefore.find(join.timed[k]);
+    if (!silence && gap != gapBefore.end()) join.cues.push_back({join.length, ClosedGapLabel(*gap->second)});
+    join.at[k] = join.length;
+    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
+    if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
+    if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
+    join.cues.push_back({join.length, label});
+    join.length += r.words;
+    lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
+  }
+  return join;
+}
+
+AudioProvenance JoinedProvenance(const Deployment& d, const JoinLayout& join, bool silence) {
+  AudioProvenance p = ProvenanceOf(d, d.records[join.timed.front()]);
+  p.samples = join.length;
+  p.summary = "Pelmok deployment: " + std::to_string(join.timed.size()) + " records of " +
+              std::to_string(d.files.size()) + " data files, " +
+              d.WriteText(d.records[join.timed.front()]) + " to " +
+              d.WriteText(d.records[join.timed.back()]) + " (writes), gaps " +
+              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
+  p.timing.clear();
+  p.extra = {{"Pelmok|Records", std::to_string(join.timed.size())},
+             {"Pelmok|Gaps", silence ? "silence" : "label"}};
+  p.extra.push_back({"Pelmok|Time Zone", d.UtcKnown() ? d.settings.zone.Rule() : "not known"});
+  return p;
+}
+
+bool WriteJoinedSamples(const Deployment& d, const JoinLayout& join, const AudioProvenance& p,
+                        const OutputFile& out, std::string* e) {
+  AudioWriter writer;
+  if (!writer.Open(out.Descriptor(), out.Path(), AudioFormat::kWav, p, join.cues, e)) return false;
+  uint64_t written = 0;
+  for (size_t k = 0; k < join.timed.size(); ++k) {
+    if (join.at[k] > written && !writer.AppendSilence(join.at[k] - written, e)) return false;
+    written = join.at[k];
+    bool ok = true;
+    std::string reason;
+    if (!ForEachRecordBlock(
+            d, d.records[join.timed[k]],
+            [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+              ok = writer.Append(codes.data(), codes.size(), &reason);
+            },
+            e, [&] { return ok; }))
+      return false;
+    if (!ok) {
+      *e = reason;
+      return false;
+    }
+    written += d.records[join.timed[k]].words;
+  }
+  return writer.Close(e);
+}
+
 // The joined file: every timed record in UTC order. With gaps as silence the
 // file is the deployment's time line (a sample's offset over the rate is its
 // time after the first start); otherwise records lie back to back and each
 // gap the cadence shows gets a label saying how long it was.
 bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std::string* error) {
-  std::vector<size_t> timed;
-  for (size_t i = 0; i < d.records.size(); ++i)
-    if (d.records[i].HasTime()) timed.push_back(i);
-  if (timed.empty()) {
+  const bool silence = o.gaps == "silence";
+  const JoinLayout join = LayOutJoin(d, silence);
+  if (join.timed.empty()) {
     *error = "no record has a time to join by (no data file names)";
     return false;
   }
-  const bool silence = o.gaps == "silence";
-  std::map<size_t, const Gap*> gapBefore;  // record index -> the gap that ends at it
-  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
-
-  // Where each record lands in the joined file.
-  std::vector<uint64_t> at(timed.size());
-  std::vector<CueMark> cues;
-  uint64_t length = 0;
-  int64_t lastEnd = 0;
-  for (size_t k = 0; k < timed.size(); ++k) {
-    const Record& r = d.records[timed[k]];
-    const int64_t start = StartSample(d, r);
-    if (silence && k > 0 && start > lastEnd) length += static_cast<uint64_t>(start - lastEnd);
-    const auto gap = gapBefore.find(timed[k]);
-    if (!silence && gap != gapBefore.end()) {
-      char text[160];
-      std::snprintf(text, sizeof text, "gap of %.0f s closed (%s%s)", gap->second->silence,
-                    GapKindText(gap->second->kind),
-                    gap->second->kind == GapKind::kMissingWrites
-                        ? (", " + std::to_string(gap->second->missingWrites) + " writes").c_str()
-                        : "");
-      cues.push_back({length, text});
-    }
-    at[k] = length;
-    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
-    if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
-    if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
-    cues.push_back({length, label});
-    length += r.words;
-    lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
-  }
   // Past 4 GiB the file is RF64; its cue points still end at 2^32 samples.
-  if (format == Format::kWav && length > AudioWriter::CueSampleLimit()) {
-    *error = o.output + ": the joined deployment is " + std::to_string(length) +
+  if (format == Format::kWav && join.length > AudioWriter::CueSampleLimit()) {
+    *error = o.output + ": the joined deployment is " + std::to_string(join.length) +
              " samples, beyond the last a cue point reaches" + (silence ? " (try --gaps label)" : "");
     return false;
   }
-
-  AudioProvenance p = ProvenanceOf(d, d.records[timed.front()]);
-  p.samples = length;
-  p.summary = "Pelmok deployment: " + std::to_string(timed.size()) + " records of " +
-              std::to_string(d.files.size()) + " data files, " + d.WriteText(d.records[timed.front()]) +
-              " to " + d.WriteText(d.records[timed.back()]) + " (writes), gaps " +
-              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
-  p.timing.clear();
-  p.extra = {{"Pelmok|Records", std::to_string(timed.size())},
-             {"Pelmok|Gaps", silence ? "silence" : "label"}};
-  p.extra.push_back({"Pelmok|Time Zone", d.UtcKnown() ? d.settings.zone.Rule() : "not known"});
-
+  const AudioProvenance p = JoinedProvenance(d, join, silence);
   OutputFile out;
   if (!OpenOutput(o.output, format, o, &out, error)) return false;
-  const auto write = [&](std::string* e) {
-    AudioWriter writer;
-    if (!writer.Open(out.Descriptor(), out.Path(), AudioFormat::kWav, p, cues, e)) return false;
-    uint64_t written = 0;
-    for (size_t k = 0; k < timed.size(); ++k) {
-      if (at[k] > written && !writer.AppendSilence(at[k] - written, e)) return false;
-      written = at[k];
-      bool ok = true;
-      std::string reason;
-      if (!ForEachRecordBlock(
-              d, d.records[timed[k]],
-              [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
-                ok = writer.Append(codes.data(), codes.size(), &reason);
-              },
-              e, [&] { return ok; }))
-        return false;
-      if (!ok) {
-        *e = reason;
-        return false;
-      }
-      written += d.records[timed[k]].words;
-    }
-    return writer.Close(e);
-  };
-  if (!write(error)) {
+  if (!WriteJoinedSamples(d, join, p, out, error)) {
     *error += " (" + out.NotWritten() + ")";
     return false;
   }
