@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "tools/common/device_configuration.h"
 
@@ -595,14 +596,21 @@ double Deployment::RecordedSeconds() const {
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
                     Deployment* deployment, std::string* error) {
   std::vector<Prepared> inputs;
+  std::vector<SkippedEntry> skipped;
+  std::set<std::pair<uint64_t, uint64_t>> seen;  // device, inode
+  const auto add = [&](const std::string& path, uint64_t bytes, uint64_t device, uint64_t inode) {
+    if (seen.insert({device, inode}).second) inputs.push_back(Prepared{path, BaseName(path), bytes});
+  };
   for (const std::string& path : paths) {
+    struct stat st;
     if (IsFolder(path)) {
+      // A folder given twice ("DATA ./DATA") is listed once.
+      if (stat(path.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second) continue;
       std::vector<FolderEntry> entries;
-      if (!ListDataFolder(path, &entries, error)) return false;
-      for (const FolderEntry& e : entries) inputs.push_back(Prepared{e.path, BaseName(e.path), e.bytes});
+      if (!ListDataFolder(path, &entries, &skipped, error)) return false;
+      for (const FolderEntry& e : entries) add(e.path, e.bytes, e.device, e.inode);
       continue;
     }
-    struct stat st;
     if (stat(path.c_str(), &st) != 0) {
       *error = path + ": " + std::strerror(errno);
       return false;
@@ -611,9 +619,10 @@ bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSetti
       *error = path + ": not a data file or folder";
       return false;
     }
-    inputs.push_back(Prepared{path, BaseName(path), static_cast<uint64_t>(st.st_size)});
+    add(path, static_cast<uint64_t>(st.st_size), st.st_dev, st.st_ino);
   }
   Build(inputs, settings, deployment);
+  deployment->skipped = skipped;
   return true;
 }
 

@@ -186,6 +186,8 @@ struct Deployment {
   // Totals.
   uint64_t words = 0, bytes = 0;
   size_t ambiguous = 0, resolvedByCadence = 0, untimed = 0, tornFiles = 0, sharedFiles = 0;
+  // Folder entries with a data file's name that are no data files, each a warning.
+  std::vector<SkippedEntry> skipped;
   // The first record's start to the last record's write, in seconds (0 for none).
   double SpanSeconds() const;
   // Samples recorded, in seconds at the rate.
@@ -194,7 +196,9 @@ struct Deployment {
 
 // Reads a data folder (every file carrying a data file name) or a list of
 // files and folders into one deployment. Only the files' sizes are read,
-// never their samples. False with a one-line reason naming the path.
+// never their samples. A file reached twice (by device and inode) counts
+// once; a folder's entries that carry a data file name but are no data
+// files go to `skipped`. False with a one-line reason naming the path.
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
                     Deployment* deployment, std::string* error);
 

@@ -172,7 +172,8 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
   p.summary = "Pelmok deployment: " + std::to_string(timed.size()) + " records of " +
               std::to_string(d.files.size()) + " data files, " + UtcText(d.records[timed.front()].writeUtc) +
               " to " + UtcText(d.records[timed.back()].writeUtc) + " (writes), gaps " +
-              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
+              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
+              (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
   p.timing.clear();
   p.extra = {{"Pelmok|Records", std::to_string(timed.size())},
              {"Pelmok|Gaps", silence ? "silence" : "label"}};

@@ -140,6 +140,8 @@ int RunReport(const ReportOptions& o) {
                                 s.positiveFullScale + s.negativeFullScale));
   }
 
+  for (const SkippedEntry& e : d.skipped) warnings.push_back("not read: " + e.path + ": " + e.reason);
+
   page.Heading(2, "Deployment", "deployment");
   std::vector<std::vector<std::string>> summary = {
       {"records", std::to_string(d.records.size()) + " in " + std::to_string(d.files.size()) + " data files"},
@@ -153,6 +155,7 @@ int RunReport(const ReportOptions& o) {
       {"gaps", std::to_string(d.gaps.size())},
       {"ambiguous names", std::to_string(d.ambiguous) + " not told, " + std::to_string(d.resolvedByCadence) +
                               " resolved by the cadence"},
+      {"not read", std::to_string(d.skipped.size()) + " entries with a data file name that are no data files"},
       {"warnings", std::to_string(warnings.size())}};
   if (!d.records.empty() && d.records.front().HasTime()) {
     summary.insert(summary.begin() + 1, {"first start", UtcText(d.records.front().StartUtc(rate), 3)});

@@ -31,7 +31,8 @@ Subcommand AddInitCommand(CLI::App& program);
 void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags);
 
 // The deployment the inputs make under the flags; a failure ends the program
-// with one line (exit 2). `defaultRate` (0: none) is taken, and said to be
+// with one line (exit 2); a folder entry that is no data file is a warning
+// on standard error. `defaultRate` (0: none) is taken, and said to be
 // assumed, when neither --rate nor --config gives one.
 Deployment LoadOrFail(const std::vector<std::string>& inputs, const DeploymentFlags& flags,
                       uint32_t defaultRate);
