@@ -1,5 +1,7 @@
 #include "sim/board.h"
 
+#include <cmath>
+
 #include "sim/converter.h"
 #include "sim/pxa27x_ac97.h"
 #include "sim/pxa27x_clock.h"
@@ -15,6 +17,8 @@ constexpr uint32_t kBlockSpan = RegisterBlock::kSpan;  // each block decodes 64 
 Board::Board(const BoardOptions& options)
     : bus_(options.accessCost),
       epochNs_(options.clockEpoch ? *options.clockEpoch * 1000000000 : HostClockNanoseconds()),
+      trueEpochNs_(options.trueEpoch ? *options.trueEpoch * 1000000000 : epochNs_),
+      driftPpm_(options.clockDriftPpm),
       timeZone_(options.timeZone) {
   std::shared_ptr<SignalSource> signal =
       options.signal ? options.signal : MakeSignal("tone", options.frameRateHz, nullptr);
@@ -44,7 +48,12 @@ Board::Board(const BoardOptions& options)
 
 Board::~Board() = default;
 
-int64_t Board::UtcNanoseconds() const { return epochNs_ + static_cast<int64_t>(bus_.Now()); }
+int64_t Board::UtcNanoseconds() const {
+  const int64_t elapsed = static_cast<int64_t>(bus_.Now());
+  // Without drift the clock is virtual time exactly, to the nanosecond.
+  if (driftPpm_ == 0) return epochNs_ + elapsed;
+  return epochNs_ + elapsed + std::llround(static_cast<double>(elapsed) * driftPpm_ * 1e-6);
+}
 
 int64_t Board::Time() const {
   const int64_t ns = UtcNanoseconds();

@@ -35,6 +35,12 @@ struct BoardOptions {
   // this clock plus virtual time, so a run names its files as the board would,
   // however fast the host is.
   std::optional<int64_t> clockEpoch;
+  // The true UTC at virtual time 0 when the board's clock was not set from
+  // it (a clock reset to its epoch); unset: the board's clock is true at 0.
+  std::optional<int64_t> trueEpoch;
+  // The board's real-time clock runs fast (positive) or slow against true
+  // time by this many parts per million, as a crystal off its frequency does.
+  double clockDriftPpm = 0;
   hostlib::TimeZoneSetting timeZone;  // UTC unless set
   // The converter dies after this many frames (Converter::StopAfter).
   uint64_t stallAfterFrames = ~uint64_t{0};
@@ -56,10 +62,12 @@ class Board {
   Ac97Controller& ac97() { return *ac97_; }
   Converter& converter() { return *converter_; }
 
-  // The board's wall clock: epoch plus virtual time, in nanoseconds and in
-  // whole seconds since 1970-01-01 00:00 UTC.
+  // The board's wall clock: epoch plus virtual time (run fast or slow by its
+  // drift), in nanoseconds and in whole seconds since 1970-01-01 00:00 UTC.
   int64_t UtcNanoseconds() const;
   int64_t Time() const;
+  // The true UTC now, against which the board's clock drifts.
+  int64_t TrueUtcNanoseconds() const { return trueEpochNs_ + static_cast<int64_t>(bus_.Now()); }
   // The device's time-zone setting, as SetTimeZoneInformation would change it.
   const hostlib::TimeZoneSetting& timeZone() const { return timeZone_; }
   void SetTimeZone(const hostlib::TimeZoneSetting& zone) { timeZone_ = zone; }
@@ -67,6 +75,8 @@ class Board {
  private:
   Bus bus_;
   int64_t epochNs_;
+  int64_t trueEpochNs_;
+  double driftPpm_;
   hostlib::TimeZoneSetting timeZone_;
   std::unique_ptr<Pxa27xGpio> gpio_;
   std::unique_ptr<Pxa27xClockManager> clocks_;

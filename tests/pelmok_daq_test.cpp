@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -57,7 +59,7 @@ TEST_F(PelmokDaqTest, HelpNamesEveryOption) {
   const Outcome o = Daq("--help");
   EXPECT_EQ(o.status, 0);
   for (const char* option : {"--device-root", "--bare", "--signal", "--frame-rate", "--stall-after", "--trace",
-                             "--force", "--trace-every-access", "--low-power", "--library-dir", "--start-time", "--time-zone",
+                             "--force", "--trace-every-access", "--low-power", "--library-dir", "--start-time", "--time-zone", "--clock-drift",
                              "--version", "--help", "TZ", "zoneinfo", "Julian", "repeated hour"})
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
   // The version: the project's, with the commit where the build had one; nothing runs.
@@ -75,7 +77,7 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
                            "--frame-rate 0x10", "--frame-rate 0x", "--low-power 0x1",
                            "--signal wav:/nonexistent.wav", "--low-power", "--device-root",
                            "--stall-after -1", "--stall-after 3.5", "--stall-after many",
-                           "--stall-after 18446744073709551616",
+                           "--stall-after 18446744073709551616", "--clock-drift 100001", "--clock-drift 5ppm",
                            // A folder as a WAV file: refused as no regular file.
                            "--signal wav:/"}) {
     const Outcome o = Daq(std::string(args) + " --device-root " + Root());
@@ -599,6 +601,67 @@ TEST_F(PelmokDaqClockTest, TimeZoneDefaultsToTz) {
                                "-" + std::to_string(local.tm_hour) + "-" +
                                std::to_string(local.tm_min) + "-" + std::to_string(local.tm_sec);
   EXPECT_EQ(FilesOfRunAt("2026-07-01T12:00:00Z", "", "env -u TZ"), Names{expected});
+}
+
+// Seconds since 1970 of "2026-10-20T12:00:10.050Z".
+double UtcOfText(const std::string& text) {
+  struct tm t = {};
+  const char* rest = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
+  EXPECT_NE(rest, nullptr) << text;
+  return static_cast<double>(timegm(&t)) + (rest != nullptr && *rest == '.' ? std::atof(rest) : 0.0);
+}
+
+// The board's clock 5,000 ppm fast over a run of ten minutes: each write's
+// board time runs ahead of the true one by 5,000 ppm of the time since the
+// start, its file is named by the board's clock (glibc's localtime_r the
+// oracle, in a zone half an hour off the hour), and the clock checks the
+// report gives are the two clocks at the run's start and end.
+TEST_F(PelmokDaqClockTest, ADriftingClockNamesByItsOwnTimeAndTheReportGivesBothClocks) {
+  scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                    "Number of samples per record:10000\nNumber of records per Flash Disk file:1\n"
+                    "Number of Flash Disk files per USB write:60\nSeconds to sleep between acquisitions:1\n");
+  const std::string zone = "NST3:30NDT,M3.2.0,M11.1.0";
+  const std::string run = "--device-root " + Root() + " --frame-rate 1000 --start-time 2026-10-20T12:00:00Z" +
+                          " --time-zone '" + zone + "'";
+  const Outcome o = Daq(run + " --clock-drift 5000");
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  setenv("TZ", zone.c_str(), 1);
+  tzset();
+  const double start = 1792497600;  // 2026-10-20T12:00:00Z
+  const std::regex line("pelmok-daq: \\S+  \\S+ \\S+  board clock (\\S+), true UTC (\\S+)  wrote \\S+ Disk/Pelmok/Data/"
+                        "([0-9-]+) \\(40000 bytes\\): created\n");
+  int k = 0;
+  for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), line); m != std::sregex_iterator(); ++m, ++k) {
+    const double board = UtcOfText((*m)[1]), truth = UtcOfText((*m)[2]);
+    EXPECT_NEAR(truth, start + 10.0 * (k + 1), 0.01) << k;  // a write every 10 s of true time
+    EXPECT_NEAR(board - truth, 0.005 * (truth - start), 0.002) << k;
+    const time_t second = static_cast<time_t>(std::floor(board));
+    struct tm local;
+    localtime_r(&second, &local);
+    EXPECT_EQ((*m)[3], std::to_string(local.tm_year) + "-" + std::to_string(local.tm_yday) + "-" +
+                           std::to_string(local.tm_hour) + "-" + std::to_string(local.tm_min) + "-" +
+                           std::to_string(local.tm_sec))
+        << k;
+  }
+  unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(k, 60) << o.out;
+  const std::regex check("\\[\\[clock_check\\]\\]  # the run's (start|end)\nboard = \"(\\S+)\"\nreference = \"(\\S+)\"\n");
+  std::vector<std::pair<double, double>> checks;
+  for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), check); m != std::sregex_iterator(); ++m)
+    checks.emplace_back(UtcOfText((*m)[2]), UtcOfText((*m)[3]));
+  ASSERT_EQ(checks.size(), 2u) << o.out;
+  EXPECT_NEAR(checks[0].first, start, 0.001);
+  EXPECT_NEAR(checks[0].second, start, 0.001);
+  EXPECT_NEAR(checks[1].second, start + 600, 0.01);
+  EXPECT_NEAR(checks[1].first - checks[1].second, 3.0, 0.002);
+  EXPECT_NE(o.out.find("+3.000 s over the run (+5000.0 ppm)"), std::string::npos) << o.out;
+
+  // Without a drift the report keeps its one clock.
+  const Outcome plain = Daq(run);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out.find("board clock"), std::string::npos);
+  EXPECT_EQ(plain.out.find("clock_check"), std::string::npos);
 }
 
 TEST_F(PelmokDaqClockTest, ClocksAndZonesTheBoardCannotHoldStopTheRun) {

@@ -297,7 +297,8 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
     const sim::Board* board = host::AttachedBoard();
     writeObserver(host::DeviceFileWrite{resolved.hostPath, resolved.exists, bytesBefore,
                                         file != nullptr, refusal,
-                                        board != nullptr ? board->UtcNanoseconds() : 0},
+                                        board != nullptr ? board->UtcNanoseconds() : 0,
+                                        board != nullptr ? board->TrueUtcNanoseconds() : 0},
                   writeObserverContext);
     errno = error;
   }

@@ -57,7 +57,8 @@ void NoticeFileFaults(FileFaultNotice notice, void* context);
 
 // Each opening of a device file for writing, as the file layer sees it: the
 // host path, whether the file existed, its size then, whether it opened (and
-// why not, in one line) and the attached board's clock (UTC nanoseconds).
+// why not, in one line), the attached board's clock and the true time then
+// (UTC nanoseconds; they differ when the board's clock drifts or was reset).
 // What the write added shows at the next opening or after the run. A null
 // observer stops the reports.
 struct DeviceFileWrite {
@@ -67,6 +68,7 @@ struct DeviceFileWrite {
   bool opened;
   std::string refusal;
   int64_t utcNanoseconds;
+  int64_t trueUtcNanoseconds;
 };
 using DeviceFileWriteObserver = void (*)(const DeviceFileWrite& write, void* context);
 void ObserveDeviceFileWrites(DeviceFileWriteObserver observer, void* context);

@@ -21,6 +21,7 @@
 #include "tools/common/device_configuration.h"
 #include "tools/pelmok-daq/deployment_plan.h"
 #include "tools/pelmok-daq/device_volumes.h"
+#include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
 namespace {
@@ -419,20 +420,146 @@ void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Che
 
 }  // namespace
 
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock,
-                       const CheckDevice& device) {
-  const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
-  // Only a regular file is read, as the board's own reader opens only those;
-  // it is streamed, never held whole.
+namespace {
+
+// Opens the configuration file as the board's reader opens it: only a regular
+// file; nullptr after one line on standard error.
+FILE* OpenConfiguration(const std::string& path) {
   const int fd = hostlib::OpenRegularFile(path, O_RDONLY);
   FILE* raw = fd >= 0 ? fdopen(fd, "rb") : nullptr;
   if (raw == nullptr) {
     std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: %s\n", path.c_str(),
                  hostlib::OpenErrorText(errno).c_str());
     if (fd >= 0) close(fd);
-    return 2;
   }
+  return raw;
+}
 
+// Keys set more than once: the last wins.
+void WarnRepeatedKeys(const std::map<int, Setting>& settings, Report& report) {
+  for (const auto& [index, set] : settings) {
+    if (set.times < 2) continue;
+    std::string where;
+    for (int line : set.lines) where += (where.empty() ? "" : ", ") + std::to_string(line);
+    if (set.times > set.lines.size())
+      where += ", ... " + std::to_string(set.lastLine) + " (" + Count(set.times) + " times)";
+    report.Warn(set.lastLine, "\"" + std::string(KeyName(index)) + "\" is set on lines " + where +
+                                  ": the last wins, " + std::to_string(set.lastValue));
+  }
+}
+
+void PrintSettings(const AcquisitionConfig& config, const std::map<int, Setting>& settings, Report& report) {
+  const int32_t* fields[kFields] = {&config.sampleRate,     &config.samplesPerRecord,
+                                    &config.hydrophoneCount, &config.recordsPerFile,
+                                    &config.filesPerUsbWrite, &config.sleepSeconds};
+  std::fprintf(report.out, "What the board will set:\n");
+  for (int i = 0; i < kFields; ++i) {
+    auto set = settings.find(i);
+    if (set != settings.end()) {
+      std::fprintf(report.out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i], set->second.lastLine);
+    } else {
+      std::fprintf(report.out, "  %-42s not set (0): %s%s\n", KeyName(i), kZeroMeaning[i],
+                   kUsedByRun[i] ? " (warning)" : "");
+      report.warnings += kUsedByRun[i];
+    }
+  }
+}
+
+// The run as the board makes it from the configuration.
+struct RunFigures {
+  uint64_t iterations, recordsEach, perRecord, writes;
+  uint32_t words;
+  bool allocates;
+};
+
+RunFigures FiguresOf(const AcquisitionConfig& config) {
+  RunFigures f;
+  f.iterations = config.filesPerUsbWrite > 0 ? config.filesPerUsbWrite : 0;
+  f.recordsEach = config.recordsPerFile > 0 ? config.recordsPerFile : 0;
+  f.words = static_cast<uint32_t>(config.samplesPerRecord);
+  f.allocates = f.words <= kMaxRecordWords;
+  f.perRecord = f.allocates ? f.words : 0;
+  f.writes = f.allocates && config.sleepSeconds > 0 ? f.iterations : 0;
+  return f;
+}
+
+void PrintRun(const RunFigures& run, FILE* out) {
+  const uint64_t records = run.allocates ? run.iterations * run.recordsEach : 0;
+  const uint64_t read = records * run.perRecord;
+  const uint64_t kept = run.recordsEach > 0 ? run.writes * run.perRecord : 0;
+  std::fprintf(out, "The run:\n");
+  std::fprintf(out, "  file iterations   %" PRIu64 "\n", run.iterations);
+  std::fprintf(out, "  records read      %" PRIu64 " of %" PRIu64 " samples, %" PRIu64 " samples\n", records,
+               run.perRecord, read);
+  std::fprintf(out, "  samples kept      %" PRIu64 " (the last record of each iteration), dropped %" PRIu64 "\n",
+               kept, read - kept);
+}
+
+// The files the writes make, and the clock changes inside the run.
+void PrintFiles(const RunFigures& run, const std::vector<PredictedWrite>& writes,
+                const datatools::Deployment& predicted, const RunClock& clock, FILE* out) {
+  const uint64_t files = run.writes > writes.size() ? run.writes : predicted.files.size();
+  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files,
+               run.writes * run.perRecord * 4,
+               files < run.writes ? (" (" + Count(run.writes) + " writes: writes in one local second, or in the "
+                                     "repeated hour of a change back, share a file)").c_str()
+                                  : "");
+  for (const datatools::ClockChange& c : predicted.changes)
+    std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n", datatools::UtcText(c.utc).c_str(),
+                 datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
+                 clock.zone.Rule().c_str());
+}
+
+void WarnOfTheRun(const AcquisitionConfig& config, const RunFigures& run, uint32_t frameRateHz, bool rateSet,
+                  Report& report) {
+  const uint64_t bufferBytes = static_cast<uint64_t>(run.words) * 4;
+  std::fprintf(report.out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
+               run.allocates ? bufferBytes : 0, run.allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
+  const double seconds =
+      static_cast<double>(run.iterations * run.recordsEach) * static_cast<double>(run.perRecord) / frameRateHz;
+  std::fprintf(report.out, "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
+               Duration(seconds).c_str(), frameRateHz);
+  if (!run.allocates) {
+    report.Warn(0, "\"Number of samples per record\" " + std::to_string(config.samplesPerRecord) +
+                       " asks for more memory than there is: nothing is read or written");
+  } else if (bufferBytes > kBoardMemory) {
+    report.Warn(0, "the record buffer (" + Count(bufferBytes) + " bytes) is larger than the board's 64 MB");
+  }
+  if (run.writes > 0 && run.recordsEach == 0)
+    report.Warn(0, "writing is on but no record is read: each file gets a record of zeros");
+  if (rateSet && config.sampleRate != static_cast<int32_t>(frameRateHz))
+    report.Warn(0, "\"Sample rate\" " + std::to_string(config.sampleRate) + " differs from the converter's " +
+                       std::to_string(frameRateHz) + " Hz (--frame-rate): the samples are at " +
+                       std::to_string(frameRateHz) + " Hz, and a tool that takes the rate from the file is wrong");
+}
+
+// The run's writes by the board's clock, as far as they are worked out. An
+// iteration takes what the plan says (with reads that time out, not its
+// frames' time).
+std::vector<PredictedWrite> WritesOf(const AcquisitionConfig& config, const RunFigures& run, uint32_t frameRateHz,
+                                     const RunClock& clock) {
+  constexpr uint64_t kNamedWrites = 100000;
+  const double iterationSeconds =
+      run.iterations > 0 ? PlanRunSeconds(config, frameRateHz) / static_cast<double>(run.iterations) : 0;
+  return PredictWrites(run.writes, iterationSeconds, clock, kNamedWrites);
+}
+
+int Verdict(int errors, Report& report) {
+  std::fprintf(report.out, "pelmok-daq --check: %d warning%s", report.warnings, report.warnings == 1 ? "" : "s");
+  if (errors > 0) std::fprintf(report.out, ", %d error%s", errors, errors == 1 ? "" : "s");
+  std::fprintf(report.out, "\n");
+  return errors > 0 ? 2 : report.warnings == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock,
+                       const CheckDevice& device) {
+  const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
+  // Only a regular file is read, as the board's own reader opens only those;
+  // it is streamed, never held whole.
+  FILE* raw = OpenConfiguration(path);
+  if (raw == nullptr) return 2;
   Report report{out, 0, 0};
   std::fprintf(out, "pelmok-daq --check: %s, as the board's reader takes it\n", path.c_str());
   std::fprintf(out, "Lines the board reads differently from what they say:\n");
@@ -447,7 +574,6 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
                        " lone carriage-return line ends: the board ends a line only at a newline, so "
                        "those lines run together (and are read in pieces of 79 characters)");
   }
-
   datatools::ReadDeviceConfiguration(deviceRoot, &config, &console, TakePiece, &checker);
   checker.End();
   const bool readToTheEnd = !std::ferror(raw);
@@ -456,145 +582,34 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
     std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: a read failed\n", path.c_str());
     return 2;
   }
-
-  // Keys set more than once: the last wins.
-  const std::map<int, Setting>& settings = checker.settings;
-  for (const auto& [index, set] : settings) {
-    if (set.times < 2) continue;
-    std::string where;
-    for (int line : set.lines) where += (where.empty() ? "" : ", ") + std::to_string(line);
-    if (set.times > set.lines.size())
-      where += ", ... " + std::to_string(set.lastLine) + " (" + Count(set.times) + " times)";
-    report.Warn(set.lastLine, "\"" + std::string(KeyName(index)) + "\" is set on lines " + where +
-                                  ": the last wins, " + std::to_string(set.lastValue));
-  }
+  WarnRepeatedKeys(checker.settings, report);
   if (report.warnings == 0) std::fprintf(out, "  none: every line is read as written\n");
   report.Print();
+  PrintSettings(config, checker.settings, report);
 
-  const int32_t* fields[kFields] = {&config.sampleRate,     &config.samplesPerRecord,
-                                    &config.hydrophoneCount, &config.recordsPerFile,
-                                    &config.filesPerUsbWrite, &config.sleepSeconds};
-  std::fprintf(out, "What the board will set:\n");
-  for (int i = 0; i < kFields; ++i) {
-    auto set = settings.find(i);
-    if (set != settings.end()) {
-      std::fprintf(out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i], set->second.lastLine);
-    } else {
-      std::fprintf(out, "  %-42s not set (0): %s%s\n", KeyName(i), kZeroMeaning[i],
-                   kUsedByRun[i] ? " (warning)" : "");
-      report.warnings += kUsedByRun[i];
-    }
-  }
+  const RunFigures run = FiguresOf(config);
+  PrintRun(run, out);
+  const std::vector<PredictedWrite> writes = WritesOf(config, run, frameRateHz, clock);
+  const datatools::Deployment predicted = PredictDeployment(writes, config, frameRateHz, clock.zone);
+  PrintFiles(run, writes, predicted, clock, out);
+  WarnOfTheRun(config, run, frameRateHz, checker.settings.count(0) > 0, report);
 
-  // The run, as the board makes it.
-  const uint64_t iterations = config.filesPerUsbWrite > 0 ? config.filesPerUsbWrite : 0;
-  const uint64_t recordsEach = config.recordsPerFile > 0 ? config.recordsPerFile : 0;
-  const uint32_t words = static_cast<uint32_t>(config.samplesPerRecord);
-  const bool allocates = words <= kMaxRecordWords;
-  const bool writing = config.sleepSeconds > 0;
-  const uint64_t perRecord = allocates ? words : 0;
-  const uint64_t records = allocates ? iterations * recordsEach : 0;
-  const uint64_t read = records * perRecord;
-  const uint64_t writes = allocates && writing ? iterations : 0;
-  const uint64_t kept = recordsEach > 0 ? writes * perRecord : 0;
-  const double seconds = static_cast<double>(read) / frameRateHz;
-  std::fprintf(out, "The run:\n");
-  std::fprintf(out, "  file iterations   %" PRIu64 "\n", iterations);
-  std::fprintf(out, "  records read      %" PRIu64 " of %" PRIu64 " samples, %" PRIu64 " samples\n", records,
-               perRecord, read);
-  std::fprintf(out, "  samples kept      %" PRIu64 " (the last record of each iteration), dropped %" PRIu64 "\n",
-               kept, read - kept);
-  // The names the run writes: write k at the end of its iteration's records,
-  // (k + 1) x records x samples / rate after the start, named by the board's
-  // zone rule. The first kNamedWrites are worked out.
-  constexpr uint64_t kNamedWrites = 100000;
-  const datatools::BoardZone& zone = clock.zone;
-  const int64_t start = clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
-  const uint64_t framesEach = recordsEach * perRecord;
-  const uint64_t named = std::min(writes, kNamedWrites);
-  std::vector<std::pair<std::string, int64_t>> names;  // name, UTC second of the write
-  std::map<std::string, std::vector<int64_t>> byName;
-  // With reads that time out an iteration takes what the plan says, not its frames' time.
-  const double iterationSeconds = iterations > 0 ? PlanRunSeconds(config, frameRateHz) / iterations : 0;
-  const bool timesOut = iterationSeconds * frameRateHz < static_cast<double>(framesEach) - 0.5;
-  for (uint64_t k = 0; k < named; ++k) {
-    const int64_t utc = start + (timesOut ? static_cast<int64_t>(std::floor((k + 1) * iterationSeconds))
-                                          : static_cast<int64_t>((k + 1) * framesEach / frameRateHz));
-    const std::string name = zone.NameAt(utc).Name();
-    names.emplace_back(name, utc);
-    byName[name].push_back(utc);
-  }
-  const uint64_t files = writes > named ? writes : byName.size();
-  const uint64_t bytesWritten = writes * perRecord * 4;
-  std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files, bytesWritten,
-               files < writes ? (" (" + Count(writes) + " writes: writes in one local second, or in the repeated "
-                                 "hour of a change back, share a file)").c_str()
-                              : "");
-  std::vector<datatools::ClockChange> changes;
-  if (named > 0) changes = zone.ChangesBetween(start, names.back().second + 1);
-  for (const datatools::ClockChange& c : changes)
-    std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n", datatools::UtcText(c.utc).c_str(),
-                 datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
-                 zone.Rule().c_str());
-  const uint64_t bufferBytes = static_cast<uint64_t>(words) * 4;
-  std::fprintf(out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
-               allocates ? bufferBytes : 0, allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
-  std::fprintf(out, "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
-               Duration(seconds).c_str(),
-               frameRateHz);
-  if (!allocates) {
-    report.Warn(0, "\"Number of samples per record\" " + std::to_string(config.samplesPerRecord) +
-                       " asks for more memory than there is: nothing is read or written");
-  } else if (bufferBytes > kBoardMemory) {
-    report.Warn(0, "the record buffer (" + Count(bufferBytes) + " bytes) is larger than the board's 64 MB");
-  }
-  if (writes > 0 && recordsEach == 0)
-    report.Warn(0, "writing is on but no record is read: each file gets a record of zeros");
-  if (settings.count(0) > 0 && config.sampleRate != static_cast<int32_t>(frameRateHz))
-    report.Warn(0, "\"Sample rate\" " + std::to_string(config.sampleRate) + " differs from the converter's " +
-                       std::to_string(frameRateHz) + " Hz (--frame-rate): the samples are at " +
-                       std::to_string(frameRateHz) + " Hz, and a tool that takes the rate from the file is wrong");
-
-  // The device.
   std::fprintf(out, "The device:\n");
-  int errors = 0;
   const std::string dataDir = DevicePathOn(deviceRoot, "\\Hard Disk\\Pelmok\\Data");
-  struct stat st;
-  if (stat(dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (clock.given) {
-      for (const auto& [name, utc] : names) {
-        const std::vector<int64_t>& at = byName[name];
-        if (at.empty()) continue;  // named already
-        std::string when;
-        for (int64_t t : at) when += (when.empty() ? "" : ", ") + datatools::UtcText(t);
-        struct stat existing;
-        if (stat((dataDir + "/" + name).c_str(), &existing) == 0)
-          report.Warn(0, "name " + name + " exists already in the data folder: the write at " + when +
-                             " goes into it, behind what it holds");
-        if (at.size() > 1)
-          report.Warn(0, "name " + name + " is written " + std::to_string(at.size()) + " times by the run (at " +
-                             when + "): one file");
-        byName[name].clear();
-      }
-    }
-  }
+  // The names mean something only on the board's clock as given.
+  if (clock.given)
+    for (const std::string& finding : NameFindings(writes, predicted, dataDir)) report.Warn(0, finding);
   report.Print();
 
   // The run, write by write, on this device.
+  std::vector<std::pair<std::string, int64_t>> names;
+  for (const PredictedWrite& w : writes) names.emplace_back(w.name, w.utc);
   const Plan plan = PlanDeployment(
-      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names}, out);
+      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names, predicted.files.size()}, out);
   for (const std::string& warning : plan.warnings) report.Warn(0, warning);
   for (const std::string& error : plan.errors) std::fprintf(out, "  error: %s\n", error.c_str());
-  errors += static_cast<int>(plan.errors.size());
   report.Print();
-
-  if (errors > 0) {
-    std::fprintf(out, "pelmok-daq --check: %d warning%s, %d error%s\n", report.warnings,
-                 report.warnings == 1 ? "" : "s", errors, errors == 1 ? "" : "s");
-    return 2;
-  }
-  std::fprintf(out, "pelmok-daq --check: %d warning%s\n", report.warnings, report.warnings == 1 ? "" : "s");
-  return report.warnings == 0 ? 0 : 1;
+  return Verdict(static_cast<int>(plan.errors.size()), report);
 }
 
 }  // namespace daq

@@ -7,17 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "tools/common/board_time.h"
+#include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
-
-// The board's clock for the run: its start (unset: the host's clock now) and
-// its time-zone setting; `given` when --start-time or --time-zone was.
-struct RunClock {
-  std::optional<int64_t> startTime;
-  datatools::BoardZone zone;
-  bool given = false;
-};
 
 // How the run would use the device: with --bare a missing data folder stays
 // missing; --volume-size gives the data volume's size.

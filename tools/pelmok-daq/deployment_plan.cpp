@@ -12,6 +12,7 @@
 #include "hardware/ssp3.h"
 #include "platform/host/fat_volume.h"
 #include "sim/bus.h"
+#include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
 namespace {
@@ -20,12 +21,6 @@ namespace fat = host::fat;
 
 constexpr uint32_t kMaxRecordWords = 0x3FFFFFFF;  // beyond it the board's allocation fails
 constexpr uint64_t kSimulatedRecords = 4000000;   // records worked out one by one; the rest scaled
-
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
-  return digits;
-}
 
 // The reads at the converter's rate, as the sample reader polls: each poll
 // one access, a record's read giving up after the reader's budget of polls
@@ -237,9 +232,7 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
                Grouped(plan.writesRefused).c_str(), Grouped(plan.bytesStored).c_str());
   std::fprintf(out, "  records timed out %s\n", Grouped(plan.timedOutRecords).c_str());
   std::fprintf(out, "  run time          %.3f s simulated\n", plan.runSeconds);
-  std::map<std::string, int> distinct;
-  for (const auto& n : in.names) distinct[n.first] = 1;
-  PrintBudget(plan, recordBytes, plan.writes > in.names.size() ? plan.writes : distinct.size(), out);
+  PrintBudget(plan, recordBytes, plan.writes > in.names.size() ? plan.writes : in.files, out);
   return plan;
 }
 

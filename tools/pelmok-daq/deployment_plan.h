@@ -24,6 +24,7 @@ struct PlanInput {
   // The run's writes in order: the file name and the UTC second of each (the
   // first ones, as many as were worked out).
   std::vector<std::pair<std::string, int64_t>> names;
+  uint64_t files = 0;  // the files those writes make
 };
 
 struct Plan {

@@ -146,7 +146,12 @@ void FaultSchedule::Place(const RunShape& run) {
 
 void FaultSchedule::SetUpBoard(sim::BoardOptions* options) const {
   for (const Fault& f : faults_) {
-    if (f.kind == FaultKind::kRtcReset) options->clockEpoch = kRtcEpoch;
+    if (f.kind == FaultKind::kRtcReset) {
+      // The true time goes on where the board's clock was to start.
+      options->trueEpoch =
+          options->clockEpoch ? *options->clockEpoch : sim::HostClockNanoseconds() / 1000000000;
+      options->clockEpoch = kRtcEpoch;
+    }
     if (f.kind == FaultKind::kConverterPpm) {
       const double rate = std::round(options->frameRateHz * (1.0 + static_cast<double>(f.first) * 1e-6));
       options->frameRateHz = rate < 1 ? 1 : static_cast<uint32_t>(rate);

@@ -286,6 +286,10 @@ struct Ending {
   const daq::FaultSchedule* faults;
   bool wavRate;
   ProgressLine* progress;
+  // The board's clock and the true time as the run starts; both clocks are
+  // reported when they can differ (a drift, or a clock reset).
+  daq::RunReport::ClockReading clockAtStart;
+  bool bothClocks;
 };
 Ending* theEnding = nullptr;
 
@@ -307,8 +311,10 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
                 static_cast<unsigned long long>(ssp.FramesMade()),
                 static_cast<unsigned long long>(ssp.FramesRead()),
                 static_cast<unsigned long long>(ssp.FramesLost()));
-    lost = e.report->PrintWrites(options.timeZone) || lost || ssp.FramesLost() > 0;
+    lost = e.report->PrintWrites(options.timeZone, e.bothClocks) || lost || ssp.FramesLost() > 0;
   }
+  if (e.bothClocks)
+    daq::RunReport::PrintClockChecks(e.clockAtStart, {board.UtcNanoseconds(), board.TrueUtcNanoseconds()});
   for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
   if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
@@ -358,7 +364,7 @@ int Run(int argc, char** argv) {
   }
   if (options.check) {
     daq::RunClock clock{options.startTime, options.timeZone,
-                        options.startTime.has_value() || options.timeZoneGiven};
+                        options.startTime.has_value() || options.timeZoneGiven, options.clockDriftPpm};
     return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
                                    daq::CheckDevice{options.bare, options.volumeSize});
   }
@@ -395,6 +401,7 @@ int Run(int argc, char** argv) {
   boardOptions.frameRateHz = options.frameRate;
   boardOptions.signal = signal;
   boardOptions.clockEpoch = options.startTime;
+  boardOptions.clockDriftPpm = options.clockDriftPpm;
   boardOptions.timeZone = options.timeZone.Setting();
   faults.SetUpBoard(&boardOptions);
   sim::Board board(boardOptions);
@@ -415,7 +422,9 @@ int Run(int argc, char** argv) {
 
   const auto before = DataFiles(dataDir);
   daq::RunReport report(dataDir, board.ssp3());
-  Ending ending{&options, &board, &report, &faults, wavRate, nullptr};
+  const daq::RunReport::ClockReading clockAtStart{board.UtcNanoseconds(), board.TrueUtcNanoseconds()};
+  Ending ending{&options,     &board, &report, &faults, wavRate, nullptr, clockAtStart,
+                options.clockDriftPpm != 0 || clockAtStart.boardNanoseconds != clockAtStart.trueNanoseconds};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();
   faults.Arm(board, PowerLost);

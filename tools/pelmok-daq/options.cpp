@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,6 +42,15 @@ static bool WholeNumber(const std::string& text, uint64_t* value) {
   errno = 0;
   *value = std::strtoull(text.c_str(), nullptr, 10);
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && errno != ERANGE;
+}
+
+// A decimal number of parts per million within 10 %: a clock further off is
+// no clock that drifts but one that is broken.
+static bool ClockDrift(const std::string& text, double* ppm) {
+  if (text.empty() || text.find_first_not_of("0123456789.+-") != std::string::npos) return false;
+  char* end = nullptr;
+  *ppm = std::strtod(text.c_str(), &end);
+  return *end == '\0' && std::fabs(*ppm) <= 100000;
 }
 
 void UsageError(const std::string& message) {
@@ -127,6 +137,13 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "the board's clock at the start, in UTC\n"
                  "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
       ->type_name("WHEN");
+  std::string clockDrift;
+  app.add_option("--clock-drift", clockDrift,
+                 "the board's clock runs PPM parts per million fast\n"
+                 "(positive) or slow (negative) against the true time,\n"
+                 "which --start-time gives; the report then gives both\n"
+                 "clocks for each write (default 0)")
+      ->type_name("PPM");
   app.add_option("--time-zone", timeZone,
                  "the board's time-zone setting as TZ takes it: a POSIX\n"
                  "rule (e.g. CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0)\n"
@@ -172,6 +189,8 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
     if (!hostlib::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
     o.startTime = seconds;
   }
+  if (app.count("--clock-drift") > 0 && !ClockDrift(clockDrift, &o.clockDriftPpm))
+    UsageError("bad --clock-drift '" + clockDrift + "': parts per million, -100000 to 100000");
   o.timeZoneGiven = app.count("--time-zone") > 0;
   if (o.timeZoneGiven) {
     if (!datatools::BoardZone::FromRule(timeZone, &o.timeZone, &error))

@@ -30,6 +30,7 @@ struct Options {
   int32_t lowPowerMode = 0;
   std::string libraryDir;
   std::optional<int64_t> startTime;  // UTC seconds; unset: the host's clock
+  double clockDriftPpm = 0;          // the board's clock against true time
   datatools::BoardZone timeZone;     // from --time-zone, else from TZ, else the host's
   bool timeZoneGiven = false;        // --time-zone
 };

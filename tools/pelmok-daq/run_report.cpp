@@ -10,6 +10,7 @@
 
 #include "sim/pxa27x_ssp.h"
 #include "tools/common/board_time.h"
+#include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
 namespace {
@@ -22,13 +23,6 @@ long long SizeOf(const std::string& path) {
 // The second a write happened in: the board clock in nanoseconds, floored.
 int64_t UtcSecond(int64_t nanoseconds) {
   return static_cast<int64_t>(std::floor(static_cast<double>(nanoseconds) / 1e9));
-}
-
-// 221184 -> "221,184".
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
-  return digits;
 }
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -56,7 +50,8 @@ void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
   if (!r.writes_.empty() && r.writes_.back().opened) r.writes_.back().after = SizeOf(r.writes_.back().path);
   const std::string folder = r.dataDir_ + "/";
   if (w.path.compare(0, folder.size(), folder) != 0) return;
-  r.writes_.push_back(Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds});
+  r.writes_.push_back(
+      Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds, w.trueUtcNanoseconds});
 }
 
 // The run as its console tells it: a record ends at its "Record Count" line,
@@ -104,15 +99,40 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
          " bytes now): into an existing file (" + whose + ")";
 }
 
-bool RunReport::PrintWrites(const datatools::BoardZone& zone) {
+// The write's second by the board's clock, in UTC and as the board's local
+// time; with both clocks, the board's and the true one to the millisecond.
+std::string RunReport::When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const {
+  const Write& w = writes_[index];
+  const int64_t utc = UtcSecond(w.utcNanoseconds);
+  std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) + " " +
+                     datatools::OffsetText(zone.OffsetAt(utc));
+  if (bothClocks)
+    when += "  board clock " + datatools::UtcText(static_cast<double>(w.utcNanoseconds) / 1e9, 3) +
+            ", true UTC " + datatools::UtcText(static_cast<double>(w.trueUtcNanoseconds) / 1e9, 3);
+  return when;
+}
+
+void RunReport::PrintClockChecks(const ClockReading& start, const ClockReading& end) {
+  const auto text = [](int64_t ns) { return datatools::UtcText(static_cast<double>(ns) / 1e9, 3); };
+  const double elapsed = static_cast<double>(end.trueNanoseconds - start.trueNanoseconds);
+  const double gained = static_cast<double>((end.boardNanoseconds - end.trueNanoseconds) -
+                                            (start.boardNanoseconds - start.trueNanoseconds));
+  std::printf("pelmok-daq: the board's clock against true UTC, %+.3f s over the run (%+.1f ppm); as clock "
+              "checks for deployment.toml:\n",
+              gained / 1e9, elapsed > 0 ? gained / elapsed * 1e6 : 0.0);
+  const ClockReading readings[] = {start, end};
+  const char* const moments[] = {"start", "end"};
+  for (int i = 0; i < 2; ++i)
+    std::printf("[[clock_check]]  # the run's %s\nboard = \"%s\"\nreference = \"%s\"\n", moments[i],
+                text(readings[i].boardNanoseconds).c_str(), text(readings[i].trueNanoseconds).c_str());
+}
+
+bool RunReport::PrintWrites(const datatools::BoardZone& zone, bool bothClocks) {
   if (!writes_.empty() && writes_.back().opened) writes_.back().after = SizeOf(writes_.back().path);
   bool lost = false;
   for (size_t i = 0; i < writes_.size(); ++i) {
     const Write& w = writes_[i];
-    const int64_t utc = UtcSecond(w.utcNanoseconds);
-    const std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) +
-                             " " + datatools::OffsetText(zone.OffsetAt(utc));
-    std::printf("pelmok-daq: %s\n", WriteLine(i, when).c_str());
+    std::printf("pelmok-daq: %s\n", WriteLine(i, When(i, zone, bothClocks)).c_str());
     lost = lost || !w.opened || w.after - w.before != static_cast<long long>(recordBytes_);
   }
   if (writes_.empty()) std::printf("pelmok-daq: no data file written in %s\n", dataDir_.c_str());

@@ -34,8 +34,18 @@ class RunReport {
   // Prints the writes in the order they happened, each with its UTC and
   // local time, and the clock changes crossed; then the records that timed
   // out. True when a write fell short or a record timed out.
-  bool PrintWrites(const datatools::BoardZone& zone);
+  // With `bothClocks` (the board's clock drifts or was reset) each write
+  // gives the board's clock and the true UTC to the millisecond.
+  bool PrintWrites(const datatools::BoardZone& zone, bool bothClocks = false);
   size_t Writes() const { return writes_.size(); }
+
+  // What the board's clock read at two moments and the true UTC then, as
+  // clock checks for the deployment file.
+  struct ClockReading {
+    int64_t boardNanoseconds;
+    int64_t trueNanoseconds;
+  };
+  static void PrintClockChecks(const ClockReading& start, const ClockReading& end);
 
  private:
   struct Write {
@@ -46,6 +56,7 @@ class RunReport {
     long long before;
     long long after = -1;
     int64_t utcNanoseconds;
+    int64_t trueUtcNanoseconds;
   };
   struct TimedOut {
     int32_t iteration;
@@ -60,6 +71,7 @@ class RunReport {
   static void HeardWrite(const host::DeviceFileWrite& w, void* self);
   static void HeardConsole(const std::string& message, void* self);
   std::string WriteLine(size_t index, const std::string& when) const;
+  std::string When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const;
 
   std::string dataDir_;
   uint64_t recordBytes_ = 0;

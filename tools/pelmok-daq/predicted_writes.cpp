@@ -1,0 +1,149 @@
+#include "tools/pelmok-daq/predicted_writes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+namespace daq {
+namespace {
+
+constexpr size_t kExamples = 3;
+
+// Writes grouped by name: the first index into the name-sorted order, and how many.
+struct NameGroup {
+  size_t first;
+  size_t count;
+};
+
+// The writes' indices in name order (a name's writes together, in time
+// order), and the groups of one name.
+std::vector<size_t> ByName(const std::vector<PredictedWrite>& writes, std::vector<NameGroup>* groups) {
+  std::vector<size_t> order(writes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return writes[a].name < writes[b].name; });
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i == 0 || writes[order[i]].name != writes[order[i - 1]].name) groups->push_back({i, 0});
+    ++groups->back().count;
+  }
+  return order;
+}
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return Grouped(n) + " " + (n == 1 ? one : many);
+}
+
+// "126-297-2-0-0 (100 writes), ..." for the first few groups `pick` takes.
+template <typename Pick>
+std::string Examples(const std::vector<PredictedWrite>& writes, const std::vector<size_t>& order,
+                     const std::vector<NameGroup>& groups, Pick pick, size_t* picked) {
+  std::string text;
+  *picked = 0;
+  for (const NameGroup& g : groups) {
+    if (!pick(g)) continue;
+    if (++*picked <= kExamples)
+      text += (text.empty() ? "" : ", ") + writes[order[g.first]].name + " (" + std::to_string(g.count) + " writes)";
+  }
+  return *picked > kExamples ? text + ", ..." : text;
+}
+
+// Writes that share a file: in one second of the board's clock, or an hour
+// apart in the repeated hour after a change back.
+void SharedFiles(const std::vector<PredictedWrite>& writes, std::vector<std::string>* findings) {
+  std::vector<NameGroup> groups;
+  const std::vector<size_t> order = ByName(writes, &groups);
+  // Examples in the order the run makes the files.
+  std::sort(groups.begin(), groups.end(),
+            [&](const NameGroup& a, const NameGroup& b) { return order[a.first] < order[b.first]; });
+  const auto span = [&](const NameGroup& g) {
+    return writes[order[g.first + g.count - 1]].utc - writes[order[g.first]].utc;
+  };
+  size_t sameSecond = 0, repeatedHour = 0;
+  const std::string second = Examples(
+      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) == 0; }, &sameSecond);
+  const std::string hour = Examples(
+      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) > 0; }, &repeatedHour);
+  if (sameSecond > 0) {
+    const double each = static_cast<double>(writes.size()) / static_cast<double>(groups.size());
+    findings->push_back(Plural(writes.size(), "write goes", "writes go") + " to " +
+                        Plural(groups.size(), "file", "files") + ": writes in one second share a file, about " +
+                        std::to_string(static_cast<uint64_t>(std::lround(each))) + " a file; " +
+                        Plural(sameSecond, "file holds", "files hold") + " more than one (" + second + ")");
+  }
+  if (repeatedHour > 0)
+    findings->push_back(Plural(repeatedHour, "name is", "names are") +
+                        " written in both passes of the repeated hour after a change back, one file each (" +
+                        hour + ")");
+}
+
+}  // namespace
+
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+  return digits;
+}
+
+std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds, const RunClock& clock,
+                                          uint64_t limit) {
+  const int64_t start = clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
+  const double rate = 1.0 + clock.driftPpm * 1e-6;
+  std::vector<PredictedWrite> predicted;
+  const uint64_t named = std::min(writes, limit);
+  predicted.reserve(named);
+  for (uint64_t k = 0; k < named; ++k) {
+    // A whole number of seconds is exact in a double, so a write on a second
+    // falls in that second, not the one before.
+    const double elapsed = static_cast<double>(k + 1) * iterationSeconds;
+    const int64_t utc = start + static_cast<int64_t>(std::floor(elapsed * rate + 1e-9));
+    predicted.push_back({clock.zone.NameAt(utc).Name(), utc});
+  }
+  return predicted;
+}
+
+datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& writes, const AcquisitionConfig& config,
+                                        uint32_t frameRateHz, const datatools::BoardZone& zone) {
+  const uint64_t words = static_cast<uint32_t>(config.samplesPerRecord);
+  std::vector<NameGroup> groups;
+  const std::vector<size_t> order = ByName(writes, &groups);
+  std::vector<datatools::NamedSize> files;
+  for (const NameGroup& g : groups) files.push_back({writes[order[g.first]].name, g.count * words * 4});
+  datatools::DeploymentSettings settings;
+  settings.zone = zone;
+  settings.rate = frameRateHz;
+  settings.samplesPerRecord = words;
+  settings.recordsPerFile = config.recordsPerFile;
+  settings.filesPerRun = config.filesPerUsbWrite;
+  datatools::Deployment deployment;
+  datatools::BuildDeployment(files, settings, &deployment);
+  return deployment;
+}
+
+std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
+                                      const datatools::Deployment& predicted, const std::string& dataDir) {
+  std::vector<std::string> findings;
+  SharedFiles(writes, &findings);
+  if (predicted.ambiguous > 0)
+    findings.push_back(Plural(predicted.ambiguous, "record", "records") +
+                       " of the repeated hour will have two possible UTC times: the cadence between writes "
+                       "cannot tell the two passes apart");
+  datatools::Deployment existing;
+  std::string error;
+  if (!datatools::LoadDeployment({dataDir}, predicted.settings, &existing, &error)) return findings;
+  std::vector<std::string> there;
+  for (const datatools::DeploymentFile& f : existing.files) there.push_back(f.name);
+  std::sort(there.begin(), there.end());
+  std::string examples;
+  size_t clash = 0;
+  for (const datatools::DeploymentFile& f : predicted.files) {
+    if (!std::binary_search(there.begin(), there.end(), f.name)) continue;
+    if (++clash <= kExamples) examples += (examples.empty() ? "" : ", ") + f.name;
+  }
+  if (clash > 0)
+    findings.push_back(Plural(clash, "name", "names") + " of the run's " + Grouped(predicted.files.size()) +
+                       " exist already in the data folder: their writes go behind what the files hold (" +
+                       examples + (clash > kExamples ? ", ...)" : ")"));
+  return findings;
+}
+
+}  // namespace daq
