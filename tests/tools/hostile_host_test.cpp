@@ -226,12 +226,16 @@ TEST_F(HostileHostTest, AFileThatChangesSizeWhileReadIsNamedAsSuch) {
 // no data files: every file is read once, every odd entry named by info,
 // export --join and report and counted in their totals.
 TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
-  ASSERT_EQ(toolprocess::Run(Daq() + "--device-root " + Quote(Path("dev")) + " --start-time 2026-06-01T12:00:00Z --time-zone UTC0",
-                             scratch.path()).status, 0);
+  ASSERT_EQ(toolprocess::Run(Daq() + "--device-root " + Quote(Path("dev")) +
+                                 " --start-time 2026-06-01T12:00:00Z --time-zone UTC0",
+                             scratch.path())
+                .status,
+            0);
   const std::string data = "dev/Hard Disk/Pelmok/Data";
   const auto at = [&](const std::string& name) { return Path(data + "/" + name); };
-  std::vector<std::string> odd = {"126-151-12-0-10", "126-151-12-0-11", "126-151-12-0-12", "126-151-12-0-13",
-                                  "126-151-12-0-15", "126-365-0-0-0", "126-87-25-61-61"};
+  std::vector<std::string> odd = {"126-151-12-0-10", "126-151-12-0-11", "126-151-12-0-12",
+                                  "126-151-12-0-13", "126-151-12-0-15", "126-365-0-0-0",
+                                  "126-87-25-61-61"};
   ASSERT_EQ(symlink("nowhere", at(odd[0]).c_str()), 0);
   ASSERT_EQ(symlink(odd[1].c_str(), at(odd[1]).c_str()), 0);  // a loop
   ASSERT_EQ(mkfifo(at(odd[2]).c_str(), 0600), 0);
@@ -239,7 +243,8 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
   ASSERT_EQ(symlink("/dev/zero", at(odd[4]).c_str()), 0);
   scratch.WriteFile(data + "/" + odd[5], std::string(400, '\1'));
   scratch.WriteFile(data + "/" + odd[6], std::string(400, '\1'));
-  ASSERT_EQ(symlink(at("126-151-12-0-2").c_str(), at("126-151-12-0-20").c_str()), 0);  // a second name
+  ASSERT_EQ(symlink(at("126-151-12-0-2").c_str(), at("126-151-12-0-20").c_str()),
+            0);  // a second name
   scratch.WriteFile(data + "/notes.txt", "not data");
   if (getuid() != 0) {  // root reads any file
     scratch.WriteFile(data + "/126-151-12-0-16", std::string(400, '\1'));
@@ -247,24 +252,32 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
     odd.push_back("126-151-12-0-16");
   }
   const auto namesEvery = [&](const std::string& text, const std::string& prefix) {
-    for (const std::string& name : odd) EXPECT_NE(text.find(prefix + at(name)), std::string::npos) << name << "\n" << text;
+    for (const std::string& name : odd)
+      EXPECT_NE(text.find(prefix + at(name)), std::string::npos) << name << "\n" << text;
     EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
   };
   const std::string folders = Quote(Path(data)) + " " + Quote(Path(data) + "/") + " ";
   const std::string zone = "--time-zone UTC0 --rate 100000 ";
 
-  Outcome o = toolprocess::Run(Data() + "info " + zone + folders + Quote(at("126-151-12-0-4")), scratch.path());
+  Outcome o = toolprocess::Run(Data() + "info " + zone + folders + Quote(at("126-151-12-0-4")),
+                               scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("3 inputs: 3 records in 3 files"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("total        3 records, 3 files, 1200000 bytes"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("not read     " + std::to_string(odd.size()) + " entries"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("total        3 records, 3 files, 1200000 bytes"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("not read     " + std::to_string(odd.size()) + " entries"),
+            std::string::npos)
+      << o.out;
   EXPECT_NE(o.out.find(at(odd[3]) + ": is a folder"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find(at(odd[5]) + ": no time the board's clock gives"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(at(odd[5]) + ": no time the board's clock gives"), std::string::npos)
+      << o.out;
   namesEvery(o.out, "    ");
-  EXPECT_EQ(toolprocess::Lines(o.err), odd.size()) << o.err;  // each once, though its folder came twice
+  EXPECT_EQ(toolprocess::Lines(o.err), odd.size())
+      << o.err;  // each once, though its folder came twice
   namesEvery(o.err, "pelmok-data: warning: ");
 
-  o = toolprocess::Run(Data() + "export --join -o " + Quote(Path("j.wav")) + " " + zone + folders, scratch.path());
+  o = toolprocess::Run(Data() + "export --join -o " + Quote(Path("j.wav")) + " " + zone + folders,
+                       scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   namesEvery(o.err, "pelmok-data: warning: ");
   SF_INFO info{};
@@ -273,11 +286,13 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
   EXPECT_EQ(info.frames, 300000);  // three records of 100,000, each once
   sf_close(joined);
 
-  o = toolprocess::Run(Data() + "report -o " + Quote(Path("r.html")) + " " + zone + folders, scratch.path());
+  o = toolprocess::Run(Data() + "report -o " + Quote(Path("r.html")) + " " + zone + folders,
+                       scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   const std::string html = scratch.ReadFile("r.html");
   namesEvery(html, "not read: ");
-  EXPECT_NE(html.find(std::to_string(odd.size()) + " entries with a data file name that are no data files"),
+  EXPECT_NE(html.find(std::to_string(odd.size()) +
+                      " entries with a data file name that are no data files"),
             std::string::npos);
 }
 

@@ -599,7 +599,8 @@ bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSetti
   std::vector<SkippedEntry> skipped;
   std::set<std::pair<uint64_t, uint64_t>> seen;  // device, inode
   const auto add = [&](const std::string& path, uint64_t bytes, uint64_t device, uint64_t inode) {
-    if (seen.insert({device, inode}).second) inputs.push_back(Prepared{path, BaseName(path), bytes});
+    if (seen.insert({device, inode}).second)
+      inputs.push_back(Prepared{path, BaseName(path), bytes});
   };
   for (const std::string& path : paths) {
     struct stat st;

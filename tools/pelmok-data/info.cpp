@@ -210,9 +210,10 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
   std::printf("  repeated hour %zu records resolved by the cadence, %zu could not be told\n", d.resolvedByCadence,
               d.ambiguous);
   if (d.untimed) std::printf("  no time      %zu records\n", d.untimed);
-  std::printf("  not read     %zu entries with a data file name are no data files%s\n", d.skipped.size(),
-              d.skipped.empty() ? "" : ":");
-  for (const SkippedEntry& e : d.skipped) std::printf("    %s: %s\n", e.path.c_str(), e.reason.c_str());
+  std::printf("  not read     %zu entries with a data file name are no data files%s\n",
+              d.skipped.size(), d.skipped.empty() ? "" : ":");
+  for (const SkippedEntry& e : d.skipped)
+    std::printf("    %s: %s\n", e.path.c_str(), e.reason.c_str());
   std::printf("  torn tails   %zu files\n", d.tornFiles);
   std::printf("  clock changes %zu within the deployment\n", d.changes.size());
 }

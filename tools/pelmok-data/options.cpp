@@ -65,7 +65,8 @@ Deployment LoadOrFail(const std::vector<std::string>& inputs, const DeploymentFl
   Deployment d;
   if (!LoadDeployment(inputs, settings, &d, &error)) Fail(error);
   for (const SkippedEntry& e : d.skipped)
-    std::fprintf(stderr, "pelmok-data: warning: %s not read: %s\n", e.path.c_str(), e.reason.c_str());
+    std::fprintf(stderr, "pelmok-data: warning: %s not read: %s\n", e.path.c_str(),
+                 e.reason.c_str());
   return d;
 }
 
