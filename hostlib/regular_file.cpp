@@ -24,12 +24,11 @@ int OpenRegularFile(const std::string& path, int flags) {
   }
   const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
+  const bool stated = fstat(fd, &st) == 0;
   int error = 0;
-  if (fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (!S_ISREG(st.st_mode)) {
+  if (stated && !S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
-  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+  } else if (!stated || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
              ((flags & O_TRUNC) && ftruncate(fd, 0) != 0)) {
     error = errno;
   }

@@ -103,7 +103,7 @@ bool Offset(Reader& r, const std::string& text, int32_t* minutes, std::string* e
   const std::string written = text.substr(start, r.at - start);
   if (seconds % 60 != 0)
     return Fail(error, "offset " + written + " has seconds: the board holds whole minutes");
-  if (seconds > 24 * 3600 || seconds < -24 * 3600)
+  if (seconds > 24L * 3600 || seconds < -24L * 3600)
     return Fail(error, "offset " + written + " beyond 24 hours");
   *minutes = static_cast<int32_t>(seconds / 60);
   return true;
@@ -120,11 +120,11 @@ bool Change(Reader& r, const std::string& text, ZoneChange* change, std::string*
       !r.Take('.') || !r.Number(1, &weekday) || month < 1 || month > 12 || week < 1 || week > 5 ||
       weekday > 6)
     return Fail(error, "bad date at '" + text.substr(start) + "': Mm.w.d wanted");
-  long seconds = 2 * 3600;
+  long seconds = 2L * 3600;
   if (r.Take('/')) {
     const size_t timeAt = r.at;
     if (!Clock(r, 3, &seconds)) return Fail(error, "bad time at '" + text.substr(timeAt) + "'");
-    if (seconds < 0 || seconds >= 24 * 3600)
+    if (seconds < 0 || seconds >= 24L * 3600)
       return Fail(error, "change time /" + text.substr(timeAt, r.at - timeAt) +
                              " outside 00:00 to 23:59: the board cannot hold it");
   }
@@ -169,7 +169,7 @@ bool ParseUtcTime(const std::string& text, int64_t* seconds, std::string* error)
   if (year < 1970 || year > 2199 || month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
     return Fail(error, "'" + text + "' is not a time from 1970 to 2199");
-  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600L + minute * 60L + second;
   return true;
 }
 

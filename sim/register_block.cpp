@@ -5,7 +5,7 @@
 
 namespace sim {
 
-RegisterBlock::RegisterBlock(const char* blockName, std::vector<RegisterRow> rows)
+RegisterBlock::RegisterBlock(const char* blockName, const std::vector<RegisterRow>& rows)
     : name_(blockName), undecoded_{RegisterRow{0, nullptr, 0, 0, 0, Access{}}, 0, 0, nullptr} {
   uint32_t end = 0;
   for (const RegisterRow& row : rows)

@@ -88,7 +88,7 @@ class RegisterBlock {
   static constexpr uint32_t kSpan = 0x10000;
 
   // `rows` is copied; offsets must be distinct, aligned and below kSpan.
-  RegisterBlock(const char* blockName, std::vector<RegisterRow> rows);
+  RegisterBlock(const char* blockName, const std::vector<RegisterRow>& rows);
   virtual ~RegisterBlock() = default;
   RegisterBlock(const RegisterBlock&) = delete;
   RegisterBlock& operator=(const RegisterBlock&) = delete;
@@ -152,7 +152,7 @@ class RegisterBlock {
   void SetTraced(bool traced);
   // Arms `r` while traced if a read of it now is plain until the next event
   // (true); DisarmTraceRun ends that.
-  bool ArmTraceRun(Register& r) {
+  bool ArmTraceRun(Register& r) const {
     if (r.row.read || !Readable(r) || dueAt_ == 0) return false;
     r.plainBefore = dueAt_;
     return true;

@@ -126,7 +126,7 @@ inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
 
 void TextTrace::FillName(Name& slot, uint32_t address) {
   std::string text(10, ' ');
-  PutHex32(&text[0], address);
+  PutHex32(text.data(), address);
   text += ' ';
   text += bus_.Describe(address);
   if (text.size() > kNameText) text.resize(kNameText);

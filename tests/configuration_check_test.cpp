@@ -1,12 +1,18 @@
 // pelmok-daq --check on configuration files with each kind of flaw: the line
 // it names, what it says the board reads, and the exit status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
+#include <cstdio>
+#include <cctype>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -357,82 +363,163 @@ TEST(EditDistance, CountsSingleEdits) {
 
 namespace {
 
-// What --check foretells and what the run then does, on a table of
-// configurations: writes whole, short and not written, bytes stored, records
-// timed out, and the limit that binds first.
-class PlanTest : public CheckTest {
- protected:
-  struct Outcomes {
-    std::string writes;  // "W: A whole, B short, C not written"
-    uint64_t bytes = 0;
-    std::string timedOut;
-    std::string limit;
-  };
-  static std::string After(const std::string& text, const std::string& key) {
-    const size_t at = text.find(key);
-    if (at == std::string::npos) return "(none)";
-    const size_t from = at + key.size();
-    return text.substr(from, text.find_first_of(";\n", from) - from);
-  }
-  static uint64_t Digits(const std::string& text) {
-    uint64_t n = 0;
-    for (char c : text)
-      if (c >= '0' && c <= '9') n = n * 10 + static_cast<uint64_t>(c - '0');
-    return n;
-  }
-  size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-  }
-  uint64_t BytesInData() {
-    uint64_t bytes = 0;
-    for (const std::string& name : scratch.List("device/Hard Disk/Pelmok/Data"))
-      bytes += scratch.ReadFile("device/Hard Disk/Pelmok/Data/" + name).size();
-    return bytes;
-  }
+// What a run did, from its report and the data folder: the writes whole,
+// short and not written (nothing stored), the first that fell short (from 1,
+// 0 for none), bytes stored and files made, records timed out, simulated time.
+struct RunOutcome {
+  uint64_t whole = 0, shortWrites = 0, refused = 0, firstLoss = 0;
+  uint64_t timedOut = 0;
+  double seconds = 0;
 };
 
-TEST_F(PlanTest, TheCheckForetellsWhatTheRunDoes) {
+RunOutcome OutcomeOf(const std::string& report) {
+  RunOutcome o;
+  const std::regex write("pelmok-daq: \\S+  \\S+ \\S+  (wrote|appended to|not written:) [^\n]*");
+  for (auto m = std::sregex_iterator(report.begin(), report.end(), write); m != std::sregex_iterator(); ++m) {
+    const std::string line = m->str();
+    const bool refused = (*m)[1] == "not written:" || line.find("(short: 0 of ") != std::string::npos ||
+                         line.find("short: 0 of ") != std::string::npos;
+    const bool cut = !refused && line.find("short: ") != std::string::npos;
+    ++(refused ? o.refused : cut ? o.shortWrites : o.whole);
+    if ((refused || cut) && o.firstLoss == 0) o.firstLoss = o.whole + o.shortWrites + o.refused;
+  }
+  std::smatch m;
+  if (std::regex_search(report, m, std::regex("reads timed out in ([0-9]+) record"))) o.timedOut = std::stoull(m[1]);
+  if (std::regex_search(report, m, std::regex(", ([0-9.]+) s of simulated time"))) o.seconds = std::stod(m[1]);
+  return o;
+}
+
+// Bytes and data files in a folder, by their sizes (a 4 GiB file is not read).
+std::pair<uint64_t, uint64_t> FolderBytesAndFiles(const std::string& dir) {
+  uint64_t bytes = 0, files = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      struct stat st;
+      if (stat((dir + "/" + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes += static_cast<uint64_t>(st.st_size);
+        ++files;
+      }
+    }
+    closedir(d);
+  }
+  return {bytes, files};
+}
+
+// A folder no write can go into, for any user: read-only by its mode, and
+// immutable for root, who passes modes. False where neither holds.
+bool MakeUnwritable(const std::string& dir) {
+  chmod(dir.c_str(), 0555);
+  if (geteuid() == 0) std::system(("chattr +i '" + dir + "' 2>/dev/null").c_str());
+  const std::string probe = dir + "/probe";
+  const int fd = open(probe.c_str(), O_CREAT | O_WRONLY, 0644);
+  if (fd < 0) return true;
+  close(fd);
+  unlink(probe.c_str());
+  return false;
+}
+
+uint64_t Number(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return UINT64_MAX;
+  uint64_t n = 0;
+  for (size_t i = at + key.size(); i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == ','); ++i)
+    if (text[i] != ',') n = n * 10 + static_cast<uint64_t>(text[i] - '0');
+  return n;
+}
+
+// --check's prediction against the run's outcome on a table of devices and
+// configurations, each run as a user runs it: the writes whole, short and not
+// written, the bytes stored and files made, the records timed out, the limit
+// that binds and the write it cuts, and the run's simulated time (never "no
+// time" for a run that takes some).
+TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
   const auto config = [](int samples, int records, int files, int sleep) {
     return "Sample rate:1000\nNumber of samples per record:" + std::to_string(samples) +
            "\nNumber of records per Flash Disk file:" + std::to_string(records) +
            "\nNumber of Flash Disk files per USB write:" + std::to_string(files) +
            "\nSeconds to sleep between acquisitions:" + std::to_string(sleep) + "\n";
   };
+  const std::string data = scratch.path() + "/device/Hard Disk/Pelmok/Data";
   struct Row {
-    std::string name, config, args, limit;
-    bool lost;
+    std::string name, config, args;
+    std::function<bool()> prepare;  // the device beyond the configuration; false: cannot be made here
+    std::string limit;              // the first-limit line as foretold
   };
+  const auto none = [] { return true; };
   const std::vector<Row> rows = {
-      {"plain", config(1000, 2, 3, 1), "--frame-rate 1000", "the run's own end, after 3 writes", false},
-      {"records nothing", config(1000, 1, 2, 0), "--frame-rate 1000", "the run's own end, after 0 writes", false},
-      {"reads time out", config(10, 2, 2, 1), "--frame-rate 5", "the run's own end, after 2 writes", true},
-      {"full volume", config(100000, 1, 3, 1), "--frame-rate 100000 --volume-size 1048576", "volume, at write 3",
-       true},
-      {"no iteration", config(1000, 1, 0, 1), "--frame-rate 1000", "the run's own end, after 0 writes", false},
+      {"plain", config(1000, 2, 3, 1), "--frame-rate 1000", none, "the run's own end, after 3 writes"},
+      {"records nothing", config(1000, 1, 2, 0), "--frame-rate 1000", none, "the run's own end, after 0 writes"},
+      {"no iteration", config(1000, 1, 0, 1), "--frame-rate 1000", none, "the run's own end, after 0 writes"},
+      {"every read times out", config(10, 2, 2, 1), "--frame-rate 5", none, "the run's own end, after 2 writes"},
+      {"read-only data folder", config(1000, 1, 2, 1), "--frame-rate 1000", [&] { return MakeUnwritable(data); },
+       "data folder, at write 1,"},
+      {"missing data folder", config(1000, 1, 2, 1), "--frame-rate 1000",
+       [&] { return rmdir(data.c_str()) == 0; }, "data folder, at write 1,"},
+      {"folder entries", config(1000, 1, 3, 1), "--frame-rate 1000",
+       [&] {
+         // 65,536 entries with "." and "..": 21,843 names of 26 characters take
+         // 3 each, the run's of 13 take 2, so the third write finds no room.
+         for (int i = 0; i < 21843; ++i) {
+           char name[40];
+           std::snprintf(name, sizeof name, "/x%025d", i);
+           close(open((data + name).c_str(), O_CREAT | O_WRONLY, 0644));
+         }
+         return true;
+       },
+       "folder entries, at write 3,"},
+      {"file size", config(1000, 1, 3, 1), "--frame-rate 1000",
+       [&] {
+         // The first write's file, 1,003 bytes short of FAT's largest.
+         const std::string full = data + "/126-342-0-0-1";
+         close(open(full.c_str(), O_CREAT | O_WRONLY, 0644));
+         return truncate(full.c_str(), 0xFFFFFFFFll - 1003) == 0;
+       },
+       "file size, at write 1,"},
+      {"small volume", config(100000, 1, 3, 1), "--frame-rate 100000 --volume-size 1048576", none,
+       "volume, at write 3,"},
   };
   for (const Row& row : rows) {
-    std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
+    std::system(("chattr -i '" + data + "' 2>/dev/null; chmod -R u+w '" + scratch.path() + "/device' 2>/dev/null; rm -rf '" +
+                 scratch.path() + "/device'").c_str());
+    scratch.MakeDirs("device/FlashFX Disk/Pelmok");
+    scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
+    scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt", row.config);
+    if (!row.prepare()) {
+      std::printf("%s: cannot be made on this host, left out\n", row.name.c_str());
+      continue;
+    }
+    const std::pair<uint64_t, uint64_t> before = FolderBytesAndFiles(data);
     const std::string args = row.args + " --bare --start-time 2026-12-09T00:00:00Z";
-    const Outcome check = Check(row.config, args);
-    EXPECT_NE(check.out.find("first limit       " + row.limit), std::string::npos) << row.name << check.out;
+    const Outcome check = Daq("--check " + args);
     const Outcome run = Daq(args);
-    EXPECT_EQ(run.status, row.lost ? 3 : 0) << row.name << run.out;
-    // Writes: the run's report lines against the check's counts.
-    const std::string planned = After(check.out, "  writes            ");
-    // A write that created its file, or went into one this run made.
-    const size_t shortWrites = Count(run.out, "short: "), refused = Count(run.out, "  not written: ");
-    const size_t whole = Count(run.out, " bytes): created") + Count(run.out, " bytes added (") - shortWrites;
-    EXPECT_EQ(planned, std::to_string(whole + shortWrites + refused) + ": " + std::to_string(whole) + " whole, " +
-                           std::to_string(shortWrites) + " short, " + std::to_string(refused) + " not written")
-        << row.name << "\n" << check.out << run.out;
-    EXPECT_EQ(Digits(After(check.out, "not written; ")), BytesInData()) << row.name;
-    const std::string timedOut = After(run.out, "reads timed out in ");
-    EXPECT_EQ(Digits(After(check.out, "  records timed out ")),
-              timedOut == "(none)" ? 0 : Digits(timedOut.substr(0, timedOut.find(' '))))
-        << row.name << check.out << run.out;
+    const std::pair<uint64_t, uint64_t> after = FolderBytesAndFiles(data);
+    const RunOutcome did = OutcomeOf(run.out);
+    const std::string both = row.name + "\n" + check.out + run.out;
+    EXPECT_NE(check.out.find("first limit       " + row.limit), std::string::npos) << both;
+    const bool cut = row.limit.rfind("the run's own end", 0) != 0;
+    EXPECT_EQ(check.status == 2, cut) << both;  // a limit that cuts the run is an error
+    EXPECT_EQ(did.firstLoss, cut ? Number(check.out, ", at write ") : 0) << both;
+    const size_t at = check.out.find("  writes            ");
+    ASSERT_NE(at, std::string::npos) << both;
+    const std::string writes = check.out.substr(at, check.out.find('\n', at) - at);
+    EXPECT_EQ(Number(writes, "  writes            "), did.whole + did.shortWrites + did.refused) << both;
+    EXPECT_EQ(Number(writes, ": "), did.whole) << both;
+    EXPECT_EQ(Number(writes, " whole, "), did.shortWrites) << both;
+    EXPECT_EQ(Number(writes, " short, "), did.refused) << both;
+    EXPECT_EQ(Number(writes, " not written; "), after.first - before.first) << both;
+    EXPECT_EQ(Number(check.out, "  files made        "), after.second - before.second) << both;
+    EXPECT_EQ(Number(check.out, "  records timed out "), did.timedOut) << both;
+    // The run lost data exactly where the plan foretells a loss.
+    EXPECT_EQ(run.status, cut || did.timedOut > 0 ? 3 : 0) << both;
+    if (check.out.find("  run time          under 0.001 s") != std::string::npos) {
+      EXPECT_LT(did.seconds, 0.001) << both;
+    } else {
+      const size_t at = check.out.find("  run time          ");
+      ASSERT_NE(at, std::string::npos) << both;
+      EXPECT_NEAR(std::stod(check.out.substr(at + 20)), did.seconds, 0.001 + 0.01 * did.seconds) << both;
+    }
   }
+  std::system(("chattr -i '" + data + "' 2>/dev/null").c_str());
 }
 
 }  // namespace

@@ -35,14 +35,14 @@ void GetSystemTime(LPSYSTEMTIME systemTime) {
 // The host does not work out which period is in force (the program reads only
 // the setting): TIME_ZONE_ID_UNKNOWN without a daylight rule, else
 // TIME_ZONE_ID_STANDARD.
-DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
-  std::memset(info, 0, sizeof *info);
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION timeZoneInformation) {
+  std::memset(timeZoneInformation, 0, sizeof *timeZoneInformation);
   const sim::Board* board = host::AttachedBoard();
   if (board == nullptr) {
     sim::Fault("GetTimeZoneInformation with no board attached");
     return TIME_ZONE_ID_INVALID;
   }
   const hostlib::TimeZoneSetting& zone = board->timeZone();
-  *info = hostlib::ZoneInformation(zone);
+  *timeZoneInformation = hostlib::ZoneInformation(zone);
   return zone.daylightStart.month == 0 ? TIME_ZONE_ID_UNKNOWN : TIME_ZONE_ID_STANDARD;
 }

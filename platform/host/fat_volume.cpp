@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -16,18 +17,17 @@ namespace fat {
 namespace {
 constexpr uint64_t kEntryBytes = 32;
 constexpr uint64_t kLongNameCharacters = 13;
-constexpr uint64_t kReservedBytes = 32 * 512;  // FAT32's reserved sectors
-constexpr uint64_t kTableBytesPerCluster = 2 * 4;  // two tables, 4 bytes a cluster each
+constexpr uint64_t kReservedBytes = 32ULL * 512;  // FAT32's reserved sectors
+constexpr uint64_t kTableBytesPerCluster = 2ULL * 4;  // two tables, 4 bytes a cluster each
 
 bool IsShortNameCharacter(unsigned char c) {
   return std::isupper(c) || std::isdigit(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr || c > 127;
 }
 
 bool IsShortPart(const std::string& part, size_t longest) {
-  if (part.empty() || part.size() > longest) return false;
-  for (unsigned char c : part)
-    if (!IsShortNameCharacter(c)) return false;
-  return true;
+  return !part.empty() && part.size() <= longest &&
+         std::all_of(part.begin(), part.end(),
+                     [](char c) { return IsShortNameCharacter(static_cast<unsigned char>(c)); });
 }
 }  // namespace
 
@@ -123,8 +123,9 @@ std::string EntryNamed(const std::string& folder, const std::string& name, std::
   while (const dirent* entry = readdir(dir)) {
     if (strcasecmp(entry->d_name, name.c_str()) != 0) continue;
     if (!found.empty()) {
-      *refusal = folder + " holds both " + found + " and " + entry->d_name +
-                 ", names that differ only in case, which no FAT folder can hold together";
+      *refusal = folder;
+      *refusal += " holds both " + found + " and " + entry->d_name;
+      *refusal += ", names that differ only in case, which no FAT folder can hold together";
       break;
     }
     found = entry->d_name;

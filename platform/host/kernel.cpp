@@ -243,7 +243,9 @@ void FailVirtualCopyAfter(int successes) { copySuccessesLeft = successes; }
 std::vector<Reservation> Reservations() { return reservations; }
 
 void ResetKernel() {
-  for (const auto& r : reservations) munmap(reinterpret_cast<void*>(r.start), r.size);
+  // Reservations are kept as addresses: the board's windows are numbers.
+  for (const auto& r : reservations)
+    munmap(reinterpret_cast<void*>(r.start), r.size);  // NOLINT(performance-no-int-to-ptr)
   reservations.clear();
   ForgetHit();
   allocSuccessesLeft = -1;

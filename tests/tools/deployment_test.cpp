@@ -323,7 +323,7 @@ std::vector<Row> ParseCsv(const std::string& path, const std::string& scratch) {
       "python3 -c 'import csv, sys\n"
       "rows = list(csv.reader(open(sys.argv[1], newline=\"\")))\n"
       "bad = [r for r in rows if len(r) != len(rows[0])]\n"
-      "assert not bad and len(rows[0]) == 10, bad[:3]\n"
+      "assert not bad and len(rows[0]) == 12, bad[:3]\n"
       "for r in rows[1:]: print(\"\\t\".join(r))' " +
           Quote(path),
       scratch);
@@ -336,7 +336,7 @@ std::vector<Row> ParseCsv(const std::string& path, const std::string& scratch) {
     std::stringstream s(line);
     std::string cell;
     while (std::getline(s, cell, '\t')) f.push_back(cell);
-    f.resize(10);
+    f.resize(12);
     Row r;
     r.file = f[0].substr(f[0].rfind('/') + 1);
     r.record = static_cast<unsigned>(std::stoul(f[1]));

@@ -66,7 +66,8 @@ bool ReadCalibrationCurve(const std::string& path, std::vector<CalibrationPoint>
     if (!ParsePoint(line, &point, &reason)) {
       // The first line may name the columns.
       if (number == 1 && reason == "not a number") continue;
-      *error = path + ": line " + std::to_string(number) + ": " + reason;
+      *error = path;
+      *error += ": line " + std::to_string(number) + ": " + reason;
       return false;
     }
     if (!curve->empty() && point.hz <= curve->back().hz) {

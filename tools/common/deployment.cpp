@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -204,13 +205,8 @@ double MeasuredCadence(std::vector<double> times) {
   return n ? sum / n : median;
 }
 
-void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settings, Deployment* d) {
-  *d = Deployment{};
-  d->settings = settings;
-  const BoardZone& zone = settings.zone;
-  const uint64_t length = settings.samplesPerRecord;
-
-  // Files: data file names in local-time order, then the rest as given.
+// Files: data file names in local-time order, then the rest as given.
+void MakeFiles(const std::vector<Prepared>& inputs, Deployment* d) {
   std::vector<DeploymentFile> named, unnamed;
   for (const Prepared& p : inputs) {
     DeploymentFile f;
@@ -226,11 +222,15 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
   });
   d->files = named;
   d->files.insert(d->files.end(), unnamed.begin(), unnamed.end());
+}
 
-  // Records, in file order for now.
+// Each file's records, in file order, with what its name allows.
+std::vector<Record> MakeRecords(const Deployment& d) {
+  const BoardZone& zone = d.settings.zone;
+  const uint64_t length = d.settings.samplesPerRecord;
   std::vector<Record> records;
-  for (size_t fi = 0; fi < d->files.size(); ++fi) {
-    DeploymentFile& f = d->files[fi];
+  for (size_t fi = 0; fi < d.files.size(); ++fi) {
+    const DeploymentFile& f = d.files[fi];
     const uint64_t words = f.bytes / 4;
     const uint64_t count = length ? std::max<uint64_t>(1, (words + length - 1) / length) : 1;
     std::vector<Candidate> candidates;
@@ -251,22 +251,23 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
       if (count > 1) r.flags |= kSharedName;
       if (length && r.words < length) r.flags |= kShortRecord;
       if (k + 1 == count && f.tornBytes) r.flags |= kTornTail;
-      if (candidates.size() == 1) {
-        r.source = TimeSource::kName;
-        r.writeUtc = candidates[0].utc;
-        r.offsetMinutes = candidates[0].offsetMinutes;
-      } else if (candidates.size() == 2) {
-        r.source = TimeSource::kAmbiguous;
+      if (!candidates.empty()) {
+        r.source = candidates.size() == 1 ? TimeSource::kName : TimeSource::kAmbiguous;
         r.writeUtc = candidates[0].utc;
         r.offsetMinutes = candidates[0].offsetMinutes;
       }
       records.push_back(r);
     }
   }
+  return records;
+}
 
-  // The cadence: what the configuration implies, else measured between
-  // unambiguous writes (or between all names when too few are unambiguous).
-  Cadence& cadence = d->cadence;
+// The cadence: what the configuration implies, else measured between
+// unambiguous writes (or between all names when too few are unambiguous).
+Cadence FindCadence(const Deployment& d, const std::vector<Record>& records) {
+  const DeploymentSettings& settings = d.settings;
+  const uint64_t length = settings.samplesPerRecord;
+  Cadence cadence;
   if (settings.rate && length && settings.recordsPerFile > 0) {
     cadence.seconds = static_cast<double>(settings.recordsPerFile) * static_cast<double>(length) / settings.rate;
     cadence.source = CadenceSource::kConfiguration;
@@ -275,103 +276,135 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     for (const Record& r : records) {
       if (r.source == TimeSource::kName) single.push_back(static_cast<double>(r.writeUtc));
       if (r.source != TimeSource::kNone)
-        all.push_back(static_cast<double>(d->files[r.file].local.LocalSeconds()));
+        all.push_back(static_cast<double>(d.files[r.file].local.LocalSeconds()));
     }
-    const double measured = MeasuredCadence(single.size() >= 3 ? single : all);
-    if (measured > 0 || (single.size() >= 3 ? single : all).size() >= 2) {
+    const std::vector<double>& used = single.size() >= 3 ? single : all;
+    const double measured = MeasuredCadence(used);
+    if (measured > 0 || used.size() >= 2) {
       cadence.seconds = measured;
       cadence.source = CadenceSource::kMeasured;
     }
   }
   if (cadence.source != CadenceSource::kNone) cadence.tolerance = CadenceTolerance(cadence.seconds);
+  return cadence;
+}
 
-  // Repeated-hour names, one change at a time.
+// The records of one change back to standard time: split between the two
+// passes by the cadence, each taking the candidate the fewest breaks allow.
+void ResolveChange(const std::vector<size_t>& members, int64_t change, const Cadence& cadence,
+                   std::vector<Record>* records) {
+  std::vector<Element> elements;
+  double low = INFINITY, high = -INFINITY;
+  for (size_t m = 0; m < members.size(); ++m) {
+    const Record& r = (*records)[members[m]];
+    const bool sameFile = m + 1 < members.size() && (*records)[members[m + 1]].file == r.file;
+    elements.push_back(Element{members[m], static_cast<double>(r.candidates[0].utc),
+                               static_cast<double>(r.candidates[1].utc), sameFile});
+    low = std::min(low, elements.back().a);
+    high = std::max(high, elements.back().b);
+  }
+  double before = NAN, after = NAN;
+  for (const Record& r : *records) {
+    if (r.source != TimeSource::kName) continue;
+    const double t = static_cast<double>(r.writeUtc);
+    if (t < low && (std::isnan(before) || t > before)) before = t;
+    if (t > high && (std::isnan(after) || t < after)) after = t;
+  }
+  std::vector<std::array<int, 2>> best;
+  PassSplit(elements, cadence.seconds, cadence.tolerance, before, after, static_cast<double>(change))
+      .Solve(&best);
+  for (size_t k = 0; k < elements.size(); ++k) {
+    if (best[k][0] == best[k][1]) continue;  // the cadence cannot tell
+    Record& r = (*records)[elements[k].record];
+    const Candidate& chosen = r.candidates[best[k][0] < best[k][1] ? 0 : 1];
+    r.source = TimeSource::kCadence;
+    r.writeUtc = chosen.utc;
+    r.offsetMinutes = chosen.offsetMinutes;
+  }
+}
+
+// Repeated-hour names, one change at a time; what the cadence leaves
+// ambiguous takes the candidate the user chose, if any.
+void ResolveRepeatedHours(const Deployment& d, std::vector<Record>* records) {
+  const BoardZone& zone = d.settings.zone;
   std::map<int64_t, std::vector<size_t>> byChange;  // the change's UTC second -> records
-  for (size_t i = 0; i < records.size(); ++i) {
-    const Record& r = records[i];
+  for (size_t i = 0; i < records->size(); ++i) {
+    const Record& r = (*records)[i];
     if (r.source != TimeSource::kAmbiguous) continue;
     const auto changes = zone.ChangesBetween(r.candidates[0].utc, r.candidates[1].utc + 1);
     byChange[changes.empty() ? r.candidates[1].utc : changes.front().utc].push_back(i);
   }
-  if (cadence.source != CadenceSource::kNone && cadence.seconds > 0) {
-    for (const auto& [change, members] : byChange) {
-      std::vector<Element> elements;
-      double low = INFINITY, high = -INFINITY;
-      for (size_t m = 0; m < members.size(); ++m) {
-        const Record& r = records[members[m]];
-        const bool sameFile = m + 1 < members.size() && records[members[m + 1]].file == r.file;
-        elements.push_back(Element{members[m], static_cast<double>(r.candidates[0].utc),
-                                   static_cast<double>(r.candidates[1].utc), sameFile});
-        low = std::min(low, elements.back().a);
-        high = std::max(high, elements.back().b);
-      }
-      double before = NAN, after = NAN;
-      for (const Record& r : records) {
-        if (r.source != TimeSource::kName) continue;
-        const double t = static_cast<double>(r.writeUtc);
-        if (t < low && (std::isnan(before) || t > before)) before = t;
-        if (t > high && (std::isnan(after) || t < after)) after = t;
-      }
-      std::vector<std::array<int, 2>> best;
-      PassSplit(elements, cadence.seconds, cadence.tolerance, before, after, static_cast<double>(change))
-          .Solve(&best);
-      for (size_t k = 0; k < elements.size(); ++k) {
-        if (best[k][0] == best[k][1]) continue;  // the cadence cannot tell
-        Record& r = records[elements[k].record];
-        const Candidate& chosen = r.candidates[best[k][0] < best[k][1] ? 0 : 1];
-        r.source = TimeSource::kCadence;
-        r.writeUtc = chosen.utc;
-        r.offsetMinutes = chosen.offsetMinutes;
-      }
-    }
+  if (d.cadence.source != CadenceSource::kNone && d.cadence.seconds > 0)
+    for (const auto& [change, members] : byChange) ResolveChange(members, change, d.cadence, records);
+  if (d.settings.assume == Assume::kNothing) return;
+  for (Record& r : *records) {
+    if (r.source != TimeSource::kAmbiguous) continue;
+    const Candidate& chosen = d.settings.assume == Assume::kEarlier ? r.candidates.front() : r.candidates.back();
+    r.source = TimeSource::kAssumed;
+    r.writeUtc = chosen.utc;
+    r.offsetMinutes = chosen.offsetMinutes;
   }
+}
 
-  // Timed records in UTC order; a file's records keep their order.
+// Timed records in UTC order, a file's records keeping their order; each
+// file's list of its records.
+void PlaceRecords(std::vector<Record> records, Deployment* d) {
   std::stable_sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
     if (a.HasTime() != b.HasTime()) return a.HasTime();
     if (!a.HasTime()) return false;
     return a.writeUtc < b.writeUtc;
   });
-  d->records = records;
+  d->records = std::move(records);
   for (size_t i = 0; i < d->records.size(); ++i) d->files[d->records[i].file].records.push_back(i);
   for (DeploymentFile& f : d->files)
     std::sort(f.records.begin(), f.records.end(),
               [&](size_t a, size_t b) { return d->records[a].index < d->records[b].index; });
+}
 
-  // Gaps and runs, between writes whose time is known for sure.
+// The gap between two sure writes that do not keep the cadence, given how
+// many writes the run has made so far.
+Gap GapBetween(const Deployment& d, size_t after, size_t before, int64_t runWrites) {
+  const Cadence& cadence = d.cadence;
+  const Record& p = d.records[after];
+  const Record& q = d.records[before];
+  Gap g;
+  g.after = after;
+  g.before = before;
+  g.interval = static_cast<double>(q.writeUtc - p.writeUtc);
+  const uint32_t rate = d.settings.rate;
+  g.silence = rate ? g.interval - static_cast<double>(q.words) / rate : g.interval;
+  const double steps = cadence.seconds > 0 ? std::round(g.interval / cadence.seconds) : 0;
+  const int64_t filesPerRun = d.settings.filesPerRun;
+  if (g.interval < cadence.seconds - cadence.tolerance) {
+    g.kind = GapKind::kTooClose;
+  } else if (steps >= 2 && std::fabs(g.interval - steps * cadence.seconds) <= cadence.tolerance &&
+             // A run makes the configuration's count of writes and no more:
+             // past it, the next write is a new run's.
+             (filesPerRun <= 0 || runWrites + static_cast<int64_t>(steps) <= filesPerRun)) {
+    g.kind = GapKind::kMissingWrites;
+    g.missingWrites = static_cast<int64_t>(steps) - 1;
+  } else {
+    g.kind = GapKind::kRestart;
+  }
+  return g;
+}
+
+// Gaps between writes whose time is known for sure; the first and last
+// sure record of each run.
+std::vector<std::pair<size_t, size_t>> FindGaps(Deployment* d) {
   std::vector<size_t> sure;
   for (size_t i = 0; i < d->records.size(); ++i)
-    if (d->records[i].source == TimeSource::kName || d->records[i].source == TimeSource::kCadence)
-      sure.push_back(i);
-  const uint32_t rate = settings.rate;
+    if (d->records[i].Definite()) sure.push_back(i);
+  std::vector<std::pair<size_t, size_t>> runBounds;
   size_t runStart = sure.empty() ? 0 : sure.front();
-  std::vector<std::pair<size_t, size_t>> runBounds;  // first, last sure record of each run
   int64_t runWrites = 1;  // writes of the run so far, missing ones counted
-  for (size_t k = 1; k < sure.size() && cadence.source != CadenceSource::kNone; ++k) {
-    const Record& p = d->records[sure[k - 1]];
-    const Record& q = d->records[sure[k]];
-    const double interval = static_cast<double>(q.writeUtc - p.writeUtc);
-    if (std::fabs(interval - cadence.seconds) <= cadence.tolerance) {
+  for (size_t k = 1; k < sure.size() && d->cadence.source != CadenceSource::kNone; ++k) {
+    const double interval = static_cast<double>(d->records[sure[k]].writeUtc - d->records[sure[k - 1]].writeUtc);
+    if (std::fabs(interval - d->cadence.seconds) <= d->cadence.tolerance) {
       ++runWrites;
       continue;
     }
-    Gap g;
-    g.after = sure[k - 1];
-    g.before = sure[k];
-    g.interval = interval;
-    g.silence = rate ? interval - static_cast<double>(q.words) / rate : interval;
-    const double steps = cadence.seconds > 0 ? std::round(interval / cadence.seconds) : 0;
-    if (interval < cadence.seconds - cadence.tolerance) {
-      g.kind = GapKind::kTooClose;
-    } else if (steps >= 2 && std::fabs(interval - steps * cadence.seconds) <= cadence.tolerance &&
-               // A run makes the configuration's count of writes and no more:
-               // past it, the next write is a new run's.
-               (settings.filesPerRun <= 0 || runWrites + static_cast<int64_t>(steps) <= settings.filesPerRun)) {
-      g.kind = GapKind::kMissingWrites;
-      g.missingWrites = static_cast<int64_t>(steps) - 1;
-    } else {
-      g.kind = GapKind::kRestart;
-    }
+    const Gap g = GapBetween(*d, sure[k - 1], sure[k], runWrites);
     d->gaps.push_back(g);
     if (g.kind == GapKind::kMissingWrites) {
       runWrites += g.missingWrites + 1;
@@ -382,6 +415,11 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     }
   }
   if (!sure.empty()) runBounds.push_back({runStart, sure.back()});
+  return runBounds;
+}
+
+void FindGapsAndRuns(Deployment* d) {
+  const std::vector<std::pair<size_t, size_t>> runBounds = FindGaps(d);
   // Ambiguous records belong to the run they sort into.
   for (size_t r = 0; r < runBounds.size(); ++r) {
     Run run;
@@ -395,15 +433,16 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     d->runs.push_back(run);
   }
   for (const Gap& g : d->gaps) d->records[g.before].flags |= kAfterGap;
+  const int64_t filesPerRun = d->settings.filesPerRun;
   for (Run& run : d->runs) {
     if (run.count == 0) continue;
     d->records[run.first].flags |= kRunStart;
-    if (settings.filesPerRun > 0) {
+    if (filesPerRun > 0) {
       int64_t writes = static_cast<int64_t>(run.count);  // a record is a write
       for (const Gap& g : d->gaps)
         if (g.kind == GapKind::kMissingWrites && g.before > run.first && g.before < run.first + run.count)
           writes += g.missingWrites;
-      run.stoppedEarly = writes < settings.filesPerRun;
+      run.stoppedEarly = writes < filesPerRun;
     }
   }
   for (Record& r : d->records) {
@@ -412,8 +451,11 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     const Record& first = d->records[f.records.front()];
     if (first.HasTime() && first.run != r.run) r.flags |= kEarlierRunFile;
   }
+}
 
-  // Clock changes over the span, and records that straddle one.
+// Clock changes over the span, and records that straddle one.
+void MarkClockChanges(Deployment* d) {
+  const uint32_t rate = d->settings.rate;
   bool any = false;
   double from = 0, to = 0;
   for (const Record& r : d->records) {
@@ -423,14 +465,28 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
     if (!any || r.writeUtc + 1 > to) to = static_cast<double>(r.writeUtc + 1);
     any = true;
   }
-  if (any) d->changes = zone.ChangesBetween(static_cast<int64_t>(std::floor(from)), static_cast<int64_t>(to));
+  if (any)
+    d->changes = d->settings.zone.ChangesBetween(static_cast<int64_t>(std::floor(from)), static_cast<int64_t>(to));
   for (Record& r : d->records) {
     if (!r.HasTime()) continue;
     for (const ClockChange& c : d->changes)
       if (r.StartUtc(rate) < static_cast<double>(c.utc) && static_cast<double>(c.utc) <= static_cast<double>(r.writeUtc))
         r.flags |= kCrossesChange;
   }
+}
 
+// Board time to reference time, once the names are resolved in board time.
+// Without the zone the names' times are no UTC the checks could correct.
+void ApplyClockChecks(Deployment* d) {
+  d->corrected = d->settings.zoneKnown && !d->settings.description.clockChecks.empty();
+  if (!d->corrected) return;
+  for (Record& r : d->records)
+    if (r.HasTime()) r.correction = d->Correction(static_cast<double>(r.writeUtc));
+}
+
+void CountTotals(Deployment* d) {
+  d->words = d->bytes = 0;
+  d->tornFiles = d->sharedFiles = d->ambiguous = d->resolvedByCadence = d->assumed = d->untimed = 0;
   for (const DeploymentFile& f : d->files) {
     d->bytes += f.bytes;
     d->words += f.bytes / 4;
@@ -440,8 +496,23 @@ void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settin
   for (const Record& r : d->records) {
     d->ambiguous += r.source == TimeSource::kAmbiguous;
     d->resolvedByCadence += r.source == TimeSource::kCadence;
+    d->assumed += r.source == TimeSource::kAssumed;
     d->untimed += r.source == TimeSource::kNone;
   }
+}
+
+void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settings, Deployment* d) {
+  *d = Deployment{};
+  d->settings = settings;
+  MakeFiles(inputs, d);
+  std::vector<Record> records = MakeRecords(*d);
+  d->cadence = FindCadence(*d, records);
+  ResolveRepeatedHours(*d, &records);
+  PlaceRecords(std::move(records), d);
+  FindGapsAndRuns(d);
+  MarkClockChanges(d);
+  ApplyClockChecks(d);
+  CountTotals(d);
 }
 
 }  // namespace
@@ -461,7 +532,8 @@ bool SameSetting(const hostlib::TimeZoneSetting& a, const hostlib::TimeZoneSetti
 
 // --time-zone, else the deployment file's, else TZ.
 bool ResolveZone(const DeploymentFlags& flags, const DeploymentDescription& file, BoardZone* zone,
-                 std::string* error) {
+                 bool* known, std::string* error) {
+  *known = true;
   if (file.timeZone) {
     BoardZone fromFile;
     if (!BoardZone::FromRule(*file.timeZone, &fromFile, error)) return false;
@@ -482,8 +554,30 @@ bool ResolveZone(const DeploymentFlags& flags, const DeploymentDescription& file
     return true;
   }
   if (file.timeZone) return true;
+  // The host's own zone says nothing about the board's: without TZ the zone
+  // stays unknown.
+  if (std::getenv("TZ") == nullptr) {
+    *known = false;
+    return true;
+  }
   if (!BoardZone::FromEnvironment(zone, error)) {
-    *error = "time zone for the board: " + *error + " (give --time-zone RULE)";
+    *error = "time zone for the board: " + *error + " (give --time-zone ZONE)";
+    return false;
+  }
+  return true;
+}
+
+// Clock checks in board time order; two at one board time say nothing of a rate.
+bool SortClockChecks(DeploymentDescription* file, std::string* error) {
+  std::vector<ClockCheck>& checks = file->clockChecks;
+  std::stable_sort(checks.begin(), checks.end(),
+                   [](const ClockCheck& a, const ClockCheck& b) { return a.board < b.board; });
+  for (size_t k = 1; k < checks.size(); ++k) {
+    if (checks[k].board - checks[k - 1].board >= 1 && checks[k].reference - checks[k - 1].reference >= 1)
+      continue;
+    *error = file->path + ": clock checks at board " + UtcText(checks[k - 1].board, 3) + " and " +
+             UtcText(checks[k].board, 3) + " are less than a second apart, or their reference times do not "
+             "follow the board's";
     return false;
   }
   return true;
@@ -508,7 +602,10 @@ bool ResolveConfigPath(const DeploymentFlags& flags, const DeploymentDescription
 bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error) {
   DeploymentSettings s;
   s.description = flags.deployment;
-  if (!ResolveZone(flags, s.description, &s.zone, error)) return false;
+  if (!ResolveZone(flags, s.description, &s.zone, &s.zoneKnown, error)) return false;
+  if (!s.zoneKnown) s.zone = BoardZone(hostlib::TimeZoneSetting{}, "");
+  s.assume = flags.assume;
+  if (!SortClockChecks(&s.description, error)) return false;
   if (flags.rate) s.rate = *flags.rate;
   if (flags.samplesPerRecord) s.samplesPerRecord = *flags.samplesPerRecord;
   if (!ResolveConfigPath(flags, s.description, &s.configPath, error)) return false;
@@ -535,6 +632,7 @@ const char* TimeSourceText(TimeSource source) {
     case TimeSource::kName: return "name";
     case TimeSource::kCadence: return "cadence";
     case TimeSource::kAmbiguous: return "ambiguous";
+    case TimeSource::kAssumed: return "assumed";
     case TimeSource::kNone: break;
   }
   return "none";
@@ -591,6 +689,216 @@ double Deployment::SpanSeconds() const {
 
 double Deployment::RecordedSeconds() const {
   return settings.rate ? static_cast<double>(words) / settings.rate : 0;
+}
+
+std::string Deployment::TimeText(double t, int decimals) const {
+  std::string text = decimals > 0 ? UtcText(t, decimals) : UtcText(static_cast<int64_t>(std::floor(t)));
+  if (!UtcKnown()) text.pop_back();  // the Z: a local clock reading
+  return text;
+}
+
+std::string Deployment::TimeBasicText(int64_t t) const {
+  std::string text = UtcBasicText(t);
+  if (!UtcKnown()) text.pop_back();
+  return text;
+}
+
+const char* Deployment::UtcNotKnown() {
+  return "UTC not known: the board's time zone was not given (give --time-zone ZONE, time_zone in "
+         "deployment.toml, or TZ); times are the board's local clock";
+}
+
+namespace {
+
+// `t` seconds before a record's write, as stated: see WriteText.
+std::string RecordTimeText(const Deployment& d, const Record& r, double before, int decimals) {
+  if (!r.HasTime()) return "-";
+  if (r.Definite()) return d.TimeText(r.WriteTime() - before, decimals);
+  const double local = static_cast<double>(d.files[r.file].local.LocalSeconds()) - before;
+  std::string text = UtcText(local, decimals);
+  text.pop_back();
+  text += " (local; UTC";
+  for (size_t i = 0; i < r.candidates.size(); ++i)
+    text += (i ? " or " : " ") + d.TimeText(static_cast<double>(r.candidates[i].utc) +
+                                                d.Correction(static_cast<double>(r.candidates[i].utc)) - before,
+                                            decimals);
+  return text + ")";
+}
+
+}  // namespace
+
+double Deployment::Correction(double board) const {
+  return corrected ? ClockCorrection(settings.description.clockChecks, board) : 0;
+}
+
+std::string Deployment::CandidateText(int64_t board) const {
+  const double t = static_cast<double>(board);
+  return TimeText(t + Correction(t), corrected ? 3 : 0);
+}
+
+double DriftPpm(const ClockCheck& a, const ClockCheck& b) {
+  const double reference = b.reference - a.reference;
+  return ((b.board - a.board) - reference) / reference * 1e6;
+}
+
+double ClockCorrection(const std::vector<ClockCheck>& checks, double board) {
+  if (checks.empty()) return 0;
+  if (checks.size() == 1) return checks[0].reference - checks[0].board;
+  // The segment around `board`, or the nearest one.
+  size_t k = 0;
+  while (k + 2 < checks.size() && board > checks[k + 1].board) ++k;
+  const ClockCheck& a = checks[k];
+  const ClockCheck& b = checks[k + 1];
+  const double at = (board - a.board) / (b.board - a.board);
+  return (a.reference - a.board) + at * ((b.reference - b.board) - (a.reference - a.board));
+}
+
+std::string Deployment::WriteText(const Record& r) const {
+  return RecordTimeText(*this, r, 0, corrected ? 3 : 0);
+}
+
+std::string Deployment::StartText(const Record& r, int decimals) const {
+  const double length = settings.rate ? static_cast<double>(r.words) / settings.rate : 0;
+  return RecordTimeText(*this, r, length, decimals);
+}
+
+bool ParsePick(const std::string& text, RecordSelection::Pick* pick, std::string* error) {
+  const size_t hash = text.rfind('#');
+  const std::string number = hash == std::string::npos ? "" : text.substr(hash + 1);
+  if (hash == 0 || number.empty() || number.size() > 9 ||
+      number.find_first_not_of("0123456789") != std::string::npos) {
+    *error = "bad --record '" + text + "': give FILE#N, N the record in the file from 0";
+    return false;
+  }
+  pick->file = text.substr(0, hash);
+  pick->index = static_cast<uint32_t>(std::stoul(number));
+  return true;
+}
+
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
+// The deployment's file that `path` names: the same file, or for a bare name
+// the file of that name.
+bool FindFile(const Deployment& d, const std::string& path, size_t* index) {
+  const bool bare = path.find('/') == std::string::npos;
+  const std::string name = BaseName(path);
+  for (size_t i = 0; i < d.files.size(); ++i) {
+    const DeploymentFile& f = d.files[i];
+    if (f.name != name) continue;
+    if (bare || f.path == path || SameFile(f.path, path)) {
+      *index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether any time the record may have puts its samples into [from, to).
+bool InSpan(const Deployment& d, const Record& r, const RecordSelection& s) {
+  if (!s.from && !s.to) return true;
+  if (!r.HasTime()) return false;
+  std::vector<int64_t> writes = {r.writeUtc};
+  if (r.source == TimeSource::kAmbiguous)
+    for (const Candidate& c : r.candidates) writes.push_back(c.utc);
+  const uint32_t rate = d.settings.rate;
+  for (int64_t w : writes) {
+    const double end = static_cast<double>(w) + r.correction;
+    const double start = rate ? end - static_cast<double>(r.words) / rate : end;
+    if ((!s.from || end > *s.from) && (!s.to || start < *s.to)) return true;
+  }
+  return false;
+}
+
+// Which records the selection keeps; false with a reason for a name or pick
+// that matches nothing.
+bool KeptRecords(const Deployment& all, const RecordSelection& s, std::vector<bool>* keep,
+                 std::string* error) {
+  const bool named = !s.files.empty() || !s.picks.empty();
+  keep->assign(all.records.size(), !named);
+  for (const std::string& path : s.files) {
+    size_t f = 0;
+    if (!FindFile(all, path, &f)) {
+      *error = path + ": not a data file of the deployment";
+      return false;
+    }
+    for (size_t i : all.files[f].records) (*keep)[i] = true;
+  }
+  for (const RecordSelection::Pick& p : s.picks) {
+    size_t f = 0;
+    if (!FindFile(all, p.file, &f) || p.index >= all.files[f].records.size()) {
+      *error = p.file + "#" + std::to_string(p.index) + ": no such record in the deployment (records " +
+               "count from 0 in their file)";
+      return false;
+    }
+    (*keep)[all.files[f].records[p.index]] = true;
+  }
+  for (size_t i = 0; i < all.records.size(); ++i)
+    if ((*keep)[i] && !InSpan(all, all.records[i], s)) (*keep)[i] = false;
+  return true;
+}
+
+}  // namespace
+
+bool SelectRecords(const Deployment& all, const RecordSelection& selection, Deployment* selected,
+                   std::string* error) {
+  std::vector<bool> keep;
+  if (!KeptRecords(all, selection, &keep, error)) return false;
+  Deployment d;
+  d.settings = all.settings;
+  d.cadence = all.cadence;
+  // The odd entries of the folders given are the user's business; of a file's folder, not.
+  if (selection.files.empty() && selection.picks.empty()) d.skipped = all.skipped;
+  std::vector<size_t> fileAt(all.files.size(), SIZE_MAX), recordAt(all.records.size(), SIZE_MAX);
+  for (size_t i = 0; i < all.records.size(); ++i) {
+    if (!keep[i]) continue;
+    Record r = all.records[i];
+    if (fileAt[r.file] == SIZE_MAX) {
+      fileAt[r.file] = d.files.size();
+      d.files.push_back(all.files[r.file]);
+      d.files.back().records.clear();
+    }
+    r.file = fileAt[r.file];
+    recordAt[i] = d.records.size();
+    d.files[r.file].records.push_back(d.records.size());
+    d.records.push_back(r);
+  }
+  for (const Gap& g : all.gaps) {
+    if (recordAt[g.after] == SIZE_MAX || recordAt[g.before] == SIZE_MAX) continue;
+    Gap kept = g;
+    kept.after = recordAt[g.after];
+    kept.before = recordAt[g.before];
+    d.gaps.push_back(kept);
+  }
+  std::vector<size_t> runAt(all.runs.size(), SIZE_MAX);
+  for (Record& r : d.records) {
+    if (!r.HasTime() || r.run >= all.runs.size()) continue;
+    if (runAt[r.run] == SIZE_MAX) {
+      runAt[r.run] = d.runs.size();
+      Run run = all.runs[r.run];
+      run.first = static_cast<size_t>(&r - d.records.data());
+      run.count = 0;
+      d.runs.push_back(run);
+    }
+    r.run = runAt[r.run];
+    ++d.runs[r.run].count;
+  }
+  double first = INFINITY, last = -INFINITY;
+  for (const Record& r : d.records) {
+    if (!r.HasTime()) continue;
+    first = std::min(first, r.StartUtc(d.settings.rate));
+    last = std::max(last, r.WriteTime());
+  }
+  for (const ClockChange& c : all.changes)
+    if (static_cast<double>(c.utc) > first && static_cast<double>(c.utc) <= last + 1) d.changes.push_back(c);
+  CountTotals(&d);
+  *selected = std::move(d);
+  return true;
 }
 
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,

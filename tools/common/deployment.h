@@ -2,9 +2,11 @@
 // of data files), each with its time in UTC, in the order the writes
 // happened, and what lies between them. pelmok-data's subcommands read data
 // files through this model (LoadDeployment); BuildDeployment builds it from
-// names and sizes alone. pelmok-daq does not use it yet: --check works out
-// the names a run writes on its own, and the run's report lists the writes
-// from the host file layer's write log.
+// names and sizes alone.
+//
+// Times are UTC only when the board's zone is known (--time-zone, the
+// deployment file or TZ; never the host's own zone). Without it the model
+// runs on the names' local clock and every output says UTC is not known.
 //
 // A file's name is the local time of its first write, to the second, with no
 // zone. Under the board's time-zone setting (BoardZone) a name stands for one
@@ -36,17 +38,27 @@
 namespace datatools {
 
 // What the tools are told about the run, from flags or the configuration file.
+// What to take for a record whose name the cadence cannot place in either
+// pass of a repeated hour: nothing (it keeps both candidates), or the user's pick.
+enum class Assume { kNothing, kEarlier, kLater };
+
 struct DeploymentFlags {
   std::optional<uint32_t> rate;              // --rate HZ
   std::optional<uint64_t> samplesPerRecord;  // --samples-per-record N
   std::string configPath;                    // --config FILE, "" for none
-  std::optional<std::string> timeZone;       // --time-zone RULE; unset: TZ, as pelmok-daq
+  std::optional<std::string> timeZone;       // --time-zone ZONE; unset: the file's, else TZ
   std::string deploymentPath;                // --deployment FILE; "": the one found
   DeploymentDescription deployment;          // the deployment file as read (path "": none)
+  Assume assume = Assume::kNothing;          // --assume earlier|later
 };
 
 struct DeploymentSettings {
   BoardZone zone;
+  // False: no zone was given. The zone is then UTC0 in name only: every
+  // "UTC" time of the model is the board's local clock, and no output may
+  // call it UTC or give it an offset.
+  bool zoneKnown = true;
+  Assume assume = Assume::kNothing;
   uint32_t rate = 0;               // Hz; 0: not known
   bool rateAssumed = false;        // set by a tool that goes on with a default rate
   uint64_t samplesPerRecord = 0;   // words; 0: not known (a file is then one record)
@@ -70,9 +82,11 @@ enum class TimeSource {
   kName,       // the name stands for one UTC second
   kCadence,    // a repeated-hour name; the cadence chose one of its two seconds
   kAmbiguous,  // a repeated-hour name the cadence could not tell: both candidates kept
+  kAssumed,    // such a name, placed in the pass the user chose (--assume)
   kNone,       // no time: not a data file name, or a name the rule never gives
 };
-const char* TimeSourceText(TimeSource source);  // "name", "cadence", "ambiguous", "none"
+// "name", "cadence", "ambiguous", "assumed", "none"
+const char* TimeSourceText(TimeSource source);
 
 // Record flags, a bit mask.
 enum RecordFlag : uint32_t {
@@ -121,15 +135,21 @@ struct Record {
   size_t run = 0;             // index into Deployment::runs
 
   bool HasTime() const { return source != TimeSource::kNone; }
+  // One time, stated as the record's: false for an ambiguous name.
+  bool Definite() const { return HasTime() && source != TimeSource::kAmbiguous; }
+  // Reference time less the board's clock at the write (clock checks), in seconds.
+  double correction = 0;
+
+  // The write in reference time: the board's second corrected.
+  double WriteTime() const { return static_cast<double>(writeUtc) + correction; }
   // The first sample's UTC time: the write less the record's length at
   // `rate` (the write at the end of the record); the write when rate is 0.
   double StartUtc(uint32_t rate) const {
-    return rate ? static_cast<double>(writeUtc) - static_cast<double>(words) / rate
-                : static_cast<double>(writeUtc);
+    return rate ? WriteTime() - static_cast<double>(words) / rate : WriteTime();
   }
   // The last sample's end: its start plus its length at `rate`.
   double EndUtc(uint32_t rate) const {
-    return rate ? StartUtc(rate) + static_cast<double>(words) / rate : static_cast<double>(writeUtc);
+    return rate ? StartUtc(rate) + static_cast<double>(words) / rate : WriteTime();
   }
 };
 
@@ -185,13 +205,38 @@ struct Deployment {
 
   // Totals.
   uint64_t words = 0, bytes = 0;
-  size_t ambiguous = 0, resolvedByCadence = 0, untimed = 0, tornFiles = 0, sharedFiles = 0;
+  size_t ambiguous = 0, resolvedByCadence = 0, assumed = 0, untimed = 0, tornFiles = 0, sharedFiles = 0;
   // Folder entries with a data file's name that are no data files, each a warning.
   std::vector<SkippedEntry> skipped;
   // The first record's start to the last record's write, in seconds (0 for none).
   double SpanSeconds() const;
   // Samples recorded, in seconds at the rate.
   double RecordedSeconds() const;
+
+  bool UtcKnown() const { return settings.zoneKnown; }
+  // A time of the model as the tools state it: "2026-10-25T00:59:40Z" (with
+  // `decimals` fractional digits), or the board's local clock without a zone,
+  // "2026-10-25T02:59:40", when UTC is not known.
+  std::string TimeText(double t, int decimals = 0) const;
+  // The same in ISO 8601 basic form: "20261025T005940Z", "20261025T025940".
+  std::string TimeBasicText(int64_t t) const;
+  // What the tools say instead of a UTC time they do not have.
+  static const char* UtcNotKnown();
+  // Whether times are corrected from clock checks (two or more: piecewise
+  // linear; one: a constant offset).
+  bool Corrected() const { return corrected; }
+  bool corrected = false;
+  // Reference time less board time at board time `board` (0 uncorrected).
+  double Correction(double board) const;
+  // A board second (a candidate of a name) as the tools state it, corrected.
+  std::string CandidateText(int64_t board) const;
+
+  // A record's write and first sample as the tools state them: TimeText of
+  // its time; for a name the cadence could not place, its local time
+  // without an offset and both UTC candidates: "2026-10-25T02:59:59 (local;
+  // UTC 2026-10-25T00:59:59Z or 2026-10-25T01:59:59Z)". "-" without a time.
+  std::string WriteText(const Record& r) const;
+  std::string StartText(const Record& r, int decimals) const;
 };
 
 // Reads a data folder (every file carrying a data file name) or a list of
@@ -201,6 +246,37 @@ struct Deployment {
 // files go to `skipped`. False with a one-line reason naming the path.
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
                     Deployment* deployment, std::string* error);
+
+// The board clock's rate against the reference between two checks, in parts
+// per million: positive when the board's clock runs fast.
+double DriftPpm(const ClockCheck& a, const ClockCheck& b);
+// Reference time less board time at board time `board`, from checks in board
+// time order: interpolated between the two checks around it, extrapolated at
+// the nearest segment's rate beyond the first or last; one check's offset
+// throughout; 0 for none.
+double ClockCorrection(const std::vector<ClockCheck>& checks, double board);
+
+// Which records a subcommand works on. Every record when nothing is asked;
+// else those of `files` and `picks`, or all when only a span is asked, less
+// those outside [from, to).
+struct RecordSelection {
+  std::optional<double> from, to;  // UTC seconds; a record is kept when its samples reach into the span
+  std::vector<std::string> files;  // paths: every record of each
+  struct Pick {
+    std::string file;  // a path, or a data file's name
+    uint32_t index = 0;
+  };
+  std::vector<Pick> picks;  // --record FILE#N, N from 0 as everywhere
+  bool Any() const { return from || to || !files.empty() || !picks.empty(); }
+};
+// "126-297-2-0-0#1" into a pick; false with a one-line reason.
+bool ParsePick(const std::string& text, RecordSelection::Pick* pick, std::string* error);
+
+// The deployment `all` narrowed to the selection: its records keep the times
+// the whole deployment gave them. False with a one-line reason when a pick
+// names no record or a file given is not in the deployment.
+bool SelectRecords(const Deployment& all, const RecordSelection& selection, Deployment* selected,
+                   std::string* error);
 
 // The same from names and sizes alone, for names a run will write or a
 // listing made elsewhere: each entry is a name with its size in bytes.

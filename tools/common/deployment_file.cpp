@@ -73,7 +73,8 @@ bool ReadTable(const toml::table& table, const std::map<std::string, Field>& fie
     }
     std::string why;
     if (!field->second(node, &why)) {
-      *error = Where(path, node.source()) + ": " + name + "." + std::string(key.str()) + ": " + why;
+      *error = Where(path, node.source());
+      error->append(": ").append(name).append(".").append(key.str()).append(": ").append(why);
       return false;
     }
   }
@@ -147,7 +148,8 @@ bool ReadDeploymentFile(const std::string& path, DeploymentDescription* descript
       return false;
     }
     if (!node.is_table()) {
-      *error = Where(path, node.source()) + ": " + name + " is a table, written [" + name + "]";
+      *error = Where(path, node.source());
+      error->append(": ").append(name).append(" is a table, written [").append(name).append("]");
       return false;
     }
     if (!ReadTable(*node.as_table(), table->second, path, name, error)) return false;
@@ -165,7 +167,7 @@ std::string FindDeploymentFile(const std::string& start) {
   if (realpath(folder.c_str(), resolved) == nullptr) return "";
   folder = resolved;
   for (;;) {
-    const std::string candidate = (folder == "/" ? "" : folder) + "/deployment.toml";
+    std::string candidate = (folder == "/" ? "" : folder) + "/deployment.toml";
     if (stat(candidate.c_str(), &st) == 0) return candidate;
     if (folder == "/") return "";
     folder = FolderOf(folder);

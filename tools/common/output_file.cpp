@@ -291,7 +291,7 @@ bool OutputFile::OpenTemporary(std::string* error) {
   sigemptyset(&ending);
   for (int signal : kEndingSignals) sigaddset(&ending, signal);
   sigprocmask(SIG_BLOCK, &ending, &before);
-  fd_ = mkostemp(&temporary_[0], O_CLOEXEC);
+  fd_ = mkostemp(temporary_.data(), O_CLOEXEC);
   const int e = errno;
   if (fd_ >= 0) scratch_ = std::make_unique<ScratchName>(temporary_);
   sigprocmask(SIG_SETMASK, &before, nullptr);

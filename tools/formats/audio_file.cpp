@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -106,9 +107,11 @@ std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProve
       {"Pelmok|Software", tools::ProgramVersion("pelmok-data")},
   };
   fields.insert(fields.end(), common.begin(), common.end());
-  if (p.timed) {
+  if (p.timed && p.utcKnown) {
     fields.push_back({"Pelmok|Start UTC", p.StartUtcText()});
-    fields.push_back({"Pelmok|Write UTC", UtcText(p.writeUtc)});
+    const double whole = std::floor(p.writeUtc);
+    fields.push_back({"Pelmok|Write UTC", p.writeUtc == whole ? UtcText(static_cast<int64_t>(whole))
+                                                                : UtcText(p.writeUtc, 3)});
   }
   if (!p.timing.empty()) fields.push_back({"Pelmok|Timing", p.timing});
   fields.push_back({"Pelmok|Scale", "2.5 V = 8388607 codes"});
@@ -195,9 +198,14 @@ std::string AudioProvenance::StartUtcText() const {
 }
 
 std::string AudioProvenance::StartLocalText() const {
+  if (!utcKnown) {
+    std::string text = StartUtcText();  // the local clock's reading
+    text.pop_back();
+    return text;
+  }
   // The local clock reads the UTC time moved by the offset; the text keeps the offset.
   const double local = StartUtc() + offsetMinutes * 60.0;
-  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60) : UtcText(local, 6);
+  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60LL) : UtcText(local, 6);
   text.pop_back();  // the "Z"
   return text + OffsetText(offsetMinutes);
 }
@@ -211,9 +219,10 @@ std::string BextDescription(const AudioProvenance& p) {
   const std::string what = p.summary.empty()
                                ? "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord)
                                : p.summary;
-  const std::string when = p.timed ? ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() +
-                                         "); times are UTC. "
-                                   : ": no time known. ";
+  const std::string when = !p.timed      ? ": no time known. "
+                           : !p.utcKnown ? ": starts " + p.StartLocalText() + " local time; UTC not known. "
+                                         : ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() +
+                                               "); times are UTC. ";
   return what + when + std::to_string(p.samples) + " codes at " + std::to_string(p.rateHz) +
          " Hz, 2.5 V = 8388607." + (p.timing.empty() ? "" : " Time: " + p.timing + ".");
 }
@@ -258,7 +267,8 @@ bool WriteBext(SNDFILE* out, const AudioProvenance& provenance) {
   SetField(bext.originator, "pelmok-data");
   SetField(bext.originator_reference,
            provenance.sourceFile + "#" + std::to_string(provenance.sourceRecord));
-  // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time.
+  // UTC, as the time reference: "2026-10-25T00:59:39Z" split into its date and time
+  // (the board's local clock when UTC is not known).
   const std::string start = provenance.timed ? UtcText(provenance.StartSecond()) : std::string();
   if (provenance.timed) {
     SetField(bext.origination_date, start.substr(0, 10));
@@ -270,8 +280,9 @@ bool WriteBext(SNDFILE* out, const AudioProvenance& provenance) {
   bext.version = 2;
   // The coding history's free text names the program and version that wrote the file.
   const std::string history =
-      Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times UTC; %s\r\n",
-             provenance.rateHz, tools::ProgramVersion("pelmok-data").c_str());
+      Printf("A=PCM,F=%u,W=24,M=mono,T=Pelmok converter codes; times %s; %s\r\n", provenance.rateHz,
+             provenance.utcKnown ? "UTC" : "local, UTC not known",
+             tools::ProgramVersion("pelmok-data").c_str());
   SetField(bext.coding_history, history);
   bext.coding_history_size = static_cast<uint32_t>(history.size());
   return sf_command(out, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE;
@@ -330,7 +341,9 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
   if (comments == nullptr) return Fail("out of memory", error);
   comments_ = comments;
   std::vector<std::pair<std::string, std::string>> tags = {
-      {"TITLE", provenance.timed ? UtcBasicText(provenance.StartSecond()) : provenance.sourceFile},
+      {"TITLE", !provenance.timed   ? provenance.sourceFile
+                : provenance.utcKnown ? UtcBasicText(provenance.StartSecond())
+                                      : UtcBasicText(provenance.StartSecond()).substr(0, 15)},
       {"COMMENT", BextDescription(provenance)},
       {"ENCODER", tools::ProgramVersion("pelmok-data")},
       {"GUANO|Version", "1.0"}};

@@ -28,7 +28,11 @@ struct AudioProvenance {
   uint64_t sourceRecord = 0;   // the record's index in that file, from 0
   uint64_t samples = 0;
   bool timed = false;          // false: no time known (a file without a data file name)
-  int64_t writeUtc = 0;        // the write (end of the record), when timed
+  // False: UTC is not known (no zone, or a name the cadence could not
+  // place); startSample then counts the board's local clock, and no UTC time
+  // or offset is written.
+  bool utcKnown = true;
+  double writeUtc = 0;         // the write (end of the record), when timed and utcKnown
   std::string timing;          // how the time was found, in a few words
   std::string summary;         // for a joined file: what it holds, instead of the source record
   std::vector<std::pair<std::string, std::string>> extra;  // further GUANO fields
@@ -38,7 +42,8 @@ struct AudioProvenance {
   bool StartIsWhole() const;    // on a whole second
   // "2026-10-25T00:59:39Z", or with microseconds when the start is not whole.
   std::string StartUtcText() const;
-  // "2026-10-25T02:59:39+02:00": local time of the start with its offset.
+  // "2026-10-25T02:59:39+02:00": local time of the start with its offset;
+  // without the offset when UTC is not known.
   std::string StartLocalText() const;
 };
 

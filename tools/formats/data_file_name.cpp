@@ -102,7 +102,7 @@ std::string DataFileName::Name() const {
 }
 
 int64_t DataFileName::LocalSeconds() const {
-  return (DaysFromCivil(year, 1, 1) + dayOfYear) * 86400 + hour * 3600 + minute * 60 + second;
+  return (DaysFromCivil(year, 1, 1) + dayOfYear) * 86400 + hour * 3600LL + minute * 60LL + second;
 }
 
 std::string DataFileName::Date() const { return Format("%04d-%02d-%02d", year, month, day); }

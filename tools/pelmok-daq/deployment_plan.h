@@ -33,6 +33,7 @@ struct Plan {
   uint64_t writesShort = 0;     // part of the record stored
   uint64_t writesRefused = 0;   // not written at all
   uint64_t bytesStored = 0;
+  uint64_t filesMade = 0;       // data files the run creates
   uint64_t timedOutRecords = 0;
   double runSeconds = 0;
   std::string binding;  // "volume", "folder entries", "file size" or "the run's own end"

@@ -38,6 +38,7 @@
 #include "tools/common/output_file.h"
 #include "tools/common/standard_streams.h"
 #include "tools/pelmok-daq/configuration_check.h"
+#include "tools/pelmok-daq/deployment_plan.h"
 #include "tools/pelmok-daq/device_volumes.h"
 #include "tools/pelmok-daq/fault_schedule.h"
 #include "tools/pelmok-daq/options.h"
@@ -116,33 +117,16 @@ void CheckDataFolder(const std::string& dir) {
   std::exit(2);
 }
 
-// Data file name -> size, to report what the run wrote.
-std::map<std::string, long long, datatools::DataFileNameOrder> DataFiles(const std::string& dir) {
-  std::map<std::string, long long, datatools::DataFileNameOrder> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      struct stat st;
-      const std::string name = e->d_name;
-      if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        files[name] = st.st_size;
-    }
-    closedir(d);
-  }
-  return files;
-}
-
-// Simulated time against the run's total, the data files written so far and
-// the wall time left, on one terminal line of standard output. Only where
+// Simulated time against the run's total, the data-file writes so far (from
+// the file layer's write log, as the report has it) and the wall time left, on one terminal line of standard output. Only where
 // standard output is a terminal: a file or a pipe gets the report alone.
 // Driven by the bus's alarm every tenth of a simulated second, so the
 // register accesses pay nothing for it; the line is redrawn at most four
 // times a wall second.
 class ProgressLine {
  public:
-  ProgressLine(sim::Bus& bus, double totalSeconds, std::string dataDir,
-               std::map<std::string, long long, datatools::DataFileNameOrder> before)
-      : bus_(bus), total_(totalSeconds), dataDir_(std::move(dataDir)), before_(std::move(before)),
-        start_(std::chrono::steady_clock::now()) {
+  ProgressLine(sim::Bus& bus, double totalSeconds, const daq::RunReport& report)
+      : bus_(bus), total_(totalSeconds), report_(report), start_(std::chrono::steady_clock::now()) {
     Arm();
   }
   ~ProgressLine() { bus_.SetAlarm(0, nullptr, nullptr); }
@@ -166,41 +150,33 @@ class ProgressLine {
     if (now < nextShow_) return;
     nextShow_ = now + std::chrono::milliseconds(250);
     const double seconds = static_cast<double>(bus_.Now()) / 1e9;
-    int files = 0;
-    for (const auto& [name, size] : DataFiles(dataDir_)) {
-      const auto old = before_.find(name);
-      if (old == before_.end() || old->second != size) ++files;
-    }
+    const size_t writes = report_.Writes();
     const double wall = std::chrono::duration<double>(now - start_).count();
     char left[48] = "";
     if (total_ > seconds && seconds > 0)
       std::snprintf(left, sizeof left, ", about %.1f s left", wall * (total_ - seconds) / seconds);
-    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %d data file%s written%s\033[K", seconds,
-                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, files,
-                files == 1 ? "" : "s", left);
+    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %zu data-file write%s%s\033[K", seconds,
+                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, writes,
+                writes == 1 ? "" : "s", left);
     std::fflush(stdout);
     shown_ = true;
   }
 
   sim::Bus& bus_;
   double total_;
-  std::string dataDir_;
-  std::map<std::string, long long, datatools::DataFileNameOrder> before_;
+  const daq::RunReport& report_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point nextShow_{};
   bool shown_ = false;
 };
 
-// The run's length in converter frames, as the board's reader takes the
-// configuration: every record read, none skipped.
+// The run's length as --check plans it, from the configuration as the
+// board's reader takes it: every record read, time-outs included.
 double RunSeconds(const std::string& root, uint32_t frameRate) {
   AcquisitionConfig config;
   std::string console;
   datatools::ReadDeviceConfiguration(root, &config, &console);
-  if (config.filesPerUsbWrite <= 0 || config.recordsPerFile <= 0 || config.samplesPerRecord <= 0)
-    return 0;
-  return static_cast<double>(config.filesPerUsbWrite) * config.recordsPerFile *
-         config.samplesPerRecord / frameRate;
+  return daq::PlanRunSeconds(config, frameRate);
 }
 
 // Standard error stays the console alone, so the tool's word on a fault goes
@@ -420,7 +396,6 @@ int Run(int argc, char** argv) {
   auto session = std::make_unique<host::Session>(board, sessionOptions);
   host::SetDataVolumeSize(options.volumeSize);
 
-  const auto before = DataFiles(dataDir);
   daq::RunReport report(dataDir, board.ssp3());
   const daq::RunReport::ClockReading clockAtStart{board.UtcNanoseconds(), board.TrueUtcNanoseconds()};
   Ending ending{&options,     &board, &report, &faults, wavRate, nullptr, clockAtStart,
@@ -430,8 +405,7 @@ int Run(int argc, char** argv) {
   faults.Arm(board, PowerLost);
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO))
-    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate),
-                                              dataDir, before);
+    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate), report);
   ending.progress = progress.get();
 
   int result = 0;

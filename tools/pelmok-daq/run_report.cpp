@@ -1,7 +1,5 @@
 #include "tools/pelmok-daq/run_report.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +12,6 @@
 
 namespace daq {
 namespace {
-
-long long SizeOf(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
 
 // The second a write happened in: the board clock in nanoseconds, floored.
 int64_t UtcSecond(int64_t nanoseconds) {
@@ -47,7 +40,6 @@ void RunReport::Stop() {
 
 void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
   RunReport& r = *static_cast<RunReport*>(self);
-  if (!r.writes_.empty() && r.writes_.back().opened) r.writes_.back().after = SizeOf(r.writes_.back().path);
   const std::string folder = r.dataDir_ + "/";
   if (w.path.compare(0, folder.size(), folder) != 0) return;
   r.writes_.push_back(
@@ -127,8 +119,29 @@ void RunReport::PrintClockChecks(const ClockReading& start, const ClockReading& 
                 text(readings[i].boardNanoseconds).c_str(), text(readings[i].trueNanoseconds).c_str());
 }
 
+// What each write left: the file's size when the run next opened it, or
+// after the run, the data folder as the deployment model reads it.
+void RunReport::ReadBack(const datatools::BoardZone& zone) {
+  datatools::DeploymentSettings settings;
+  settings.zone = zone;
+  settings.samplesPerRecord = recordBytes_ / 4;
+  std::string error;
+  if (!datatools::LoadDeployment({dataDir_}, settings, &folder_, &error)) {
+    std::printf("pelmok-daq: the data folder cannot be read back: %s\n", error.c_str());
+    folder_ = datatools::Deployment();
+  }
+  std::map<std::string, long long> size;  // by path: the final one, then each write's after it
+  for (const datatools::DeploymentFile& f : folder_.files) size[dataDir_ + "/" + f.name] = static_cast<long long>(f.bytes);
+  for (size_t i = writes_.size(); i-- > 0;) {
+    Write& w = writes_[i];
+    const auto found = size.find(w.path);
+    if (w.opened) w.after = found != size.end() ? found->second : -1;
+    if (w.existed || w.opened) size[w.path] = w.before;
+  }
+}
+
 bool RunReport::PrintWrites(const datatools::BoardZone& zone, bool bothClocks) {
-  if (!writes_.empty() && writes_.back().opened) writes_.back().after = SizeOf(writes_.back().path);
+  ReadBack(zone);
   bool lost = false;
   for (size_t i = 0; i < writes_.size(); ++i) {
     const Write& w = writes_[i];
@@ -136,6 +149,11 @@ bool RunReport::PrintWrites(const datatools::BoardZone& zone, bool bothClocks) {
     lost = lost || !w.opened || w.after - w.before != static_cast<long long>(recordBytes_);
   }
   if (writes_.empty()) std::printf("pelmok-daq: no data file written in %s\n", dataDir_.c_str());
+  if (!folder_.files.empty())
+    std::printf("pelmok-daq: the data folder now holds %s data file%s, %s bytes, read as %s record%s\n",
+                Grouped(folder_.files.size()).c_str(), folder_.files.size() == 1 ? "" : "s",
+                Grouped(folder_.bytes).c_str(), Grouped(folder_.records.size()).c_str(),
+                folder_.records.size() == 1 ? "" : "s");
   if (!writes_.empty()) {
     const int64_t from = UtcSecond(writes_.front().utcNanoseconds);
     const int64_t to = UtcSecond(writes_.back().utcNanoseconds);

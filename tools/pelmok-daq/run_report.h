@@ -11,6 +11,7 @@
 
 #include "platform/host/host.h"
 #include "tools/common/board_time.h"
+#include "tools/common/deployment.h"
 
 namespace sim {
 class Pxa27xSsp;
@@ -72,11 +73,13 @@ class RunReport {
   static void HeardConsole(const std::string& message, void* self);
   std::string WriteLine(size_t index, const std::string& when) const;
   std::string When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const;
+  void ReadBack(const datatools::BoardZone& zone);
 
   std::string dataDir_;
   uint64_t recordBytes_ = 0;
   const sim::Pxa27xSsp& ssp_;
   std::vector<Write> writes_;
+  datatools::Deployment folder_;  // the data folder after the run
   std::vector<TimedOut> timedOut_;
   std::vector<Overrun> overruns_;
   uint64_t lostAtRecordStart_ = 0;

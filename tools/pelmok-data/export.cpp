@@ -27,6 +27,7 @@ enum class Format { kWav, kFlac, kCsv };
 
 struct ExportOptions {
   DeploymentFlags flags;
+  SelectionFlags selection;
   std::vector<std::string> inputs;
   std::string output;
   std::string format;  // "", "wav", "flac", "csv"
@@ -170,14 +171,14 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
   AudioProvenance p = ProvenanceOf(d, d.records[timed.front()]);
   p.samples = length;
   p.summary = "Pelmok deployment: " + std::to_string(timed.size()) + " records of " +
-              std::to_string(d.files.size()) + " data files, " + UtcText(d.records[timed.front()].writeUtc) +
-              " to " + UtcText(d.records[timed.back()].writeUtc) + " (writes), gaps " +
+              std::to_string(d.files.size()) + " data files, " + d.WriteText(d.records[timed.front()]) +
+              " to " + d.WriteText(d.records[timed.back()]) + " (writes), gaps " +
               (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
               (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
   p.timing.clear();
   p.extra = {{"Pelmok|Records", std::to_string(timed.size())},
              {"Pelmok|Gaps", silence ? "silence" : "label"}};
-  if (!d.settings.zone.Rule().empty()) p.extra.push_back({"Pelmok|Time Zone", d.settings.zone.Rule()});
+  p.extra.push_back({"Pelmok|Time Zone", d.UtcKnown() ? d.settings.zone.Rule() : "not known"});
 
   OutputFile out;
   if (!OpenOutput(o.output, format, o, &out, error)) return false;
@@ -244,13 +245,14 @@ int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
       Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) + " files written before it" +
            (i ? ": " + written : ""));
     }
-    std::printf("%s  %s#%u\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index);
+    std::printf("%s  %s#%u%s\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index,
+                r.source == TimeSource::kAmbiguous ? "  (ambiguous: no UTC time)" : "");
   }
   return 0;
 }
 
 int RunExport(const ExportOptions& o) {
-  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   std::string error;
   // "DIR/" is a folder, made if it is missing.
@@ -285,6 +287,7 @@ Subcommand AddExportCommand(CLI::App& program) {
       "records as 24-bit PCM WAV (bext and GUANO: UTC start, offset, source) or FLAC (the same as Vorbis "
       "comments), or CSV; one file per record named by its UTC start, or --join for one file of the deployment");
   AddDeploymentOptions(app, &o->flags);
+  AddSelectionOptions(app, &o->selection);
   app->add_option("--format", o->format, "wav, flac or csv (default: from the output's name; wav into a folder)")
       ->check(CLI::IsMember({"wav", "flac", "csv"}));
   app->add_option("-o,--output", o->output,

@@ -23,6 +23,7 @@ constexpr uint32_t kAssumedRate = 100000;
 
 struct InfoOptions {
   DeploymentFlags flags;
+  SelectionFlags selection;
   CalibrationFlags calibrationFlags;
   Calibration calibration;
   std::vector<std::string> inputs;
@@ -82,15 +83,18 @@ void PrintStats(const CodeStats& s, const Calibration& calibration) {
   std::printf("  stuck bits  %s\n", s.samples == 0 ? " (no samples)" : stuck.empty() ? " none" : stuck.c_str());
 }
 
-// "02:59:40 +02:00": the local clock time of `utc` with its offset.
-std::string LocalClock(const BoardZone& zone, int64_t utc) {
-  const LocalTimeFields f = zone.LocalAt(utc);
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d ", f.hour, f.minute, f.second);
-  return text + OffsetText(zone.OffsetAt(utc));
+// "02:59:40 +02:00": the board's local clock at the record's write, with the
+// offset only when it is known.
+std::string LocalClock(const Deployment& d, const Record& r) {
+  if (!r.HasTime()) return "-";
+  const DataFileName local = r.Definite() && d.UtcKnown() ? d.settings.zone.NameAt(r.writeUtc)
+                                                          : d.files[r.file].local;
+  const std::string clock = local.Clock();
+  return r.Definite() && d.UtcKnown() ? clock + " " + OffsetText(r.offsetMinutes) : clock;
 }
 
-std::string HowFound(const Record& r) {
+std::string HowFound(const Deployment& d, const Record& r) {
+  if (r.HasTime() && !d.UtcKnown()) return "from the name (local)";
   switch (r.source) {
     case TimeSource::kName:
       return "from the name";
@@ -100,7 +104,11 @@ std::string HowFound(const Record& r) {
     }
     case TimeSource::kAmbiguous:
       return "repeated hour, cannot tell: " + UtcText(r.candidates[0].utc) + " or " +
-             UtcText(r.candidates[1].utc);
+             UtcText(r.candidates[1].utc) + " (--assume earlier|later picks one)";
+    case TimeSource::kAssumed: {
+      const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
+      return "repeated hour, as --assume says (not " + UtcText(other.utc) + ")";
+    }
     case TimeSource::kNone:
       break;
   }
@@ -121,6 +129,26 @@ std::string Notes(const Deployment& d, const Record& r) {
   if (r.flags & kTornTail) add("torn tail of " + std::to_string(f.tornBytes) + " bytes");
   if (r.flags & kCrossesChange) add("its samples straddle a clock change");
   return notes;
+}
+
+// The clock checks and the drift they show, or why they are not used.
+void PrintClockChecks(const Deployment& d) {
+  const std::vector<ClockCheck>& checks = d.settings.description.clockChecks;
+  if (checks.empty()) return;
+  if (!d.Corrected()) {
+    std::printf("  clock checks %zu, not used: the board's clock cannot be read as UTC without its zone\n",
+                checks.size());
+    return;
+  }
+  std::printf("  clock checks %zu (%s): times are the reference's, the board's clock corrected%s\n",
+              checks.size(), d.settings.description.path.c_str(),
+              checks.size() == 1 ? " by a constant offset" : " linearly between checks");
+  for (const ClockCheck& c : checks)
+    std::printf("    board %s  reference %s  board %+.3f s\n", UtcText(c.board, 3).c_str(),
+                UtcText(c.reference, 3).c_str(), c.board - c.reference);
+  for (size_t k = 1; k < checks.size(); ++k)
+    std::printf("    drift %+.2f ppm from %s to %s\n", DriftPpm(checks[k - 1], checks[k]),
+                UtcText(checks[k - 1].reference).c_str(), UtcText(checks[k].reference).c_str());
 }
 
 void PrintGap(const Deployment& d, const Gap& g) {
@@ -145,7 +173,12 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
   const DeploymentSettings& s = d.settings;
   std::string what = inputs.size() == 1 ? inputs.front() : std::to_string(inputs.size()) + " inputs";
   std::printf("%s: %zu records in %zu files, in UTC order\n", what.c_str(), d.records.size(), d.files.size());
-  std::printf("  time zone    %s (the board's setting)\n", s.zone.Rule().c_str());
+  if (d.UtcKnown()) {
+    std::printf("  time zone    %s (the board's setting)\n", s.zone.Rule().c_str());
+  } else {
+    std::printf("  time zone    not given: %s\n", Deployment::UtcNotKnown());
+  }
+  PrintClockChecks(d);
   if (s.rate)
     std::printf("  rate         %u Hz%s\n", s.rate,
                 s.rateAssumed ? " (assumed; give --rate or --config)"
@@ -164,7 +197,8 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
                 Seconds(d.cadence.seconds).c_str(), CadenceSourceText(d.cadence.source),
                 Seconds(d.cadence.tolerance).c_str());
   }
-  std::printf("  write (UTC)           local time       file                record  samples     time\n");
+  std::printf("  %-21s local time       file                record  samples     time\n",
+              d.UtcKnown() ? "write (UTC)" : "write (local)");
   size_t gap = 0, change = 0;
   for (size_t i = 0; i < d.records.size(); ++i) {
     const Record& r = d.records[i];
@@ -175,13 +209,14 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
     }
     while (gap < d.gaps.size() && d.gaps[gap].before == i) PrintGap(d, d.gaps[gap++]);
     const DeploymentFile& f = d.files[r.file];
-    const std::string index = std::to_string(r.index + 1) + "/" + std::to_string(f.records.size());
-    const std::string utc = r.HasTime() ? UtcText(r.writeUtc) + (r.source == TimeSource::kAmbiguous ? "?" : " ")
-                                        : std::string("(no time)             ");
-    const std::string local = r.HasTime() ? LocalClock(s.zone, r.writeUtc) : std::string("-              ");
+    const std::string index = "#" + std::to_string(r.index) + "/" + std::to_string(f.records.size());
+    const std::string utc = !r.HasTime()  ? "(no time)"
+                            : r.Definite() ? d.TimeText(r.WriteTime(), d.Corrected() ? 3 : 0)
+                                           : "(two candidates)";
     const std::string notes = Notes(d, r);
-    std::printf("  %-21s %-16s %-19s %-7s %-11" PRIu64 " %s%s%s\n", utc.c_str(), local.c_str(), f.name.c_str(),
-                index.c_str(), r.words, HowFound(r).c_str(), notes.empty() ? "" : "; ", notes.c_str());
+    std::printf("  %-21s %-16s %-19s %-7s %-11" PRIu64 " %s%s%s\n", utc.c_str(), LocalClock(d, r).c_str(),
+                f.name.c_str(), index.c_str(), r.words, HowFound(d, r).c_str(), notes.empty() ? "" : "; ",
+                notes.c_str());
   }
   std::printf("  total        %zu records, %zu files, %" PRIu64 " bytes, %" PRIu64 " samples", d.records.size(),
               d.files.size(), d.bytes, d.words);
@@ -195,7 +230,7 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
   }
   if (firstTimed < d.records.size()) {
     std::printf("  span         %s to %s, %s from the first record's start to the last write\n",
-                UtcText(d.records[firstTimed].StartUtc(s.rate), 3).c_str(), UtcText(d.records[lastTimed].writeUtc).c_str(),
+                d.StartText(d.records[firstTimed], 3).c_str(), d.WriteText(d.records[lastTimed]).c_str(),
                 Seconds(d.SpanSeconds()).c_str());
   }
   size_t restarts = 0, missing = 0;
@@ -207,8 +242,9 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
   std::printf("\n  gaps         %zu with writes missing, %zu where a run ended\n", missing, restarts);
   std::printf("  shared names %zu files hold more than one record (writes in one local second, in a repeated "
               "hour, or by another run)\n", d.sharedFiles);
-  std::printf("  repeated hour %zu records resolved by the cadence, %zu could not be told\n", d.resolvedByCadence,
-              d.ambiguous);
+  std::printf("  repeated hour %zu records resolved by the cadence, %zu could not be told%s\n",
+              d.resolvedByCadence, d.ambiguous,
+              d.assumed ? (", " + std::to_string(d.assumed) + " placed by --assume").c_str() : "");
   if (d.untimed) std::printf("  no time      %zu records\n", d.untimed);
   std::printf("  not read     %zu entries with a data file name are no data files%s\n",
               d.skipped.size(), d.skipped.empty() ? "" : ":");
@@ -220,21 +256,27 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
 
 void WriteCsv(const Deployment& d, FILE* out) {
   std::fputs(CsvLine({"file", "record", "write_utc", "start_utc", "local_time", "offset", "samples",
-                      "time_from", "candidates", "flags"})
+                      "time_from", "candidates", "flags", "board_write_utc", "correction_s"})
                  .c_str(),
              out);
   for (const Record& r : d.records) {
-    std::string write, start, local, offset, candidates;
-    if (r.HasTime()) {
-      write = UtcText(r.writeUtc);
-      if (d.settings.rate) start = UtcText(r.StartUtc(d.settings.rate), 6);
-      local = LocalText(d.settings.zone, r.writeUtc).substr(0, 19);
+    std::string write, start, local, offset, candidates, board, correction;
+    if (r.HasTime()) local = d.files[r.file].local.Text().replace(10, 1, "T");
+    // UTC only where it is known and one: else the local time and the candidates.
+    if (r.Definite() && d.UtcKnown()) {
+      write = d.WriteText(r);
+      if (d.settings.rate) start = d.StartText(r, 6);
       offset = OffsetText(r.offsetMinutes);
+      board = UtcText(r.writeUtc);
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", r.correction);
+      correction = text;
     }
-    for (const Candidate& c : r.candidates) candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
+    if (d.UtcKnown())
+      for (const Candidate& c : r.candidates) candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
     std::fputs(CsvLine({d.files[r.file].path, std::to_string(r.index), write, start, local, offset,
                         std::to_string(r.words), TimeSourceText(r.source), candidates,
-                        RecordFlagsText(r.flags)})
+                        RecordFlagsText(r.flags), board, correction})
                    .c_str(),
                out);
   }
@@ -268,12 +310,13 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
   }
   if (reader.TornBytes() != 0)
     std::printf("  torn tail    %u bytes after the last whole word (a write cut short)\n", reader.TornBytes());
+  if (!d.UtcKnown()) std::printf("  time zone    not given: %s\n", Deployment::UtcNotKnown());
+  PrintClockChecks(d);
   for (size_t i : f.records) {
     const Record& r = d.records[i];
     if (!r.HasTime()) continue;
-    std::printf("  write UTC    %s%s  %s, record %u: %s\n", UtcText(r.writeUtc).c_str(),
-                r.source == TimeSource::kAmbiguous ? "?" : "", LocalClock(s.zone, r.writeUtc).c_str(), r.index + 1,
-                HowFound(r).c_str());
+    std::printf("  write        %s, %s#%u: %s\n", d.WriteText(r).c_str(), f.name.c_str(), r.index,
+                HowFound(d, r).c_str());
   }
   CodeStats stats;
   if (!reader.ForEachBlock([&](const std::vector<uint32_t>& block) {
@@ -287,7 +330,7 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
 int RunInfo(InfoOptions& o) {
   std::string error;
   if (!ResolveCalibration(o.calibrationFlags, &o.calibration, &error)) Fail(error);
-  const Deployment d = LoadOrFail(o.inputs, o.flags, kAssumedRate);
+  const Deployment d = LoadOrFail(o.inputs, o.flags, kAssumedRate, SelectionOrFail(o.selection));
   if (o.csv) {
     if (o.output.empty()) {
       WriteCsv(d, stdout);  // a failed write ends the program at exit
@@ -323,9 +366,10 @@ Subcommand AddInfoCommand(CLI::App& program) {
       "totals); one file's figures and levels");
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibrationFlags);
+  AddSelectionOptions(app, &o->selection);
   app->add_flag("--csv", o->csv,
                 "the timeline as CSV, one row per record: file, record, write_utc, start_utc, local_time, "
-                "offset, samples, time_from, candidates, flags");
+                "offset, samples, time_from, candidates, flags, board_write_utc, correction_s");
   app->add_option("-o,--output", o->output, "write the --csv timeline to this file instead of standard output");
   app->add_flag("--force", o->force, "replace an existing -o file");
   app->add_option("PATH", o->inputs, "a data folder, or data files")->required();

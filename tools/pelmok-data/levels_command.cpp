@@ -27,6 +27,7 @@ constexpr int kPercentiles[] = {1, 5, 10, 25, 50, 75, 90, 95, 99};
 
 struct LevelsOptions {
   DeploymentFlags flags;
+  SelectionFlags selection;
   CalibrationFlags calibrationFlags;
   Calibration calibration;
   std::vector<std::string> inputs;
@@ -93,7 +94,8 @@ float Percentile(std::vector<float>& levels, int p) {
 void WriteRecordRows(LevelsTable& table, const Deployment& d, const Record& r, const LevelBands& bands,
                      const RecordLevels& l) {
   const std::string file = d.files[r.file].name, index = std::to_string(r.index);
-  const std::string start = r.HasTime() ? UtcText(r.StartUtc(d.settings.rate), 3) : "";
+  // A UTC start only where it is known and one.
+  const std::string start = r.Definite() && d.UtcKnown() ? d.StartText(r, 3) : "";
   table.Row(file, index, start, "broadband", &bands.broadband, false, Kept(l.broadbandDb));
   table.Row(file, index, start, "peak", nullptr, false, Kept(l.peakDb));
   table.Row(file, index, start, "sel", &bands.broadband, false, Kept(l.selDb));
@@ -171,7 +173,7 @@ NetcdfContext ContextOf(const Deployment& d, const LevelsOptions& o) {
   c.calibration = o.calibration.Text();
   c.curve = o.calibration.curve;
   c.densityUnit = UnitsOf(o.calibration).density;
-  if (!d.settings.zone.Rule().empty()) c.attributes.push_back({"board_time_zone", d.settings.zone.Rule()});
+  if (d.UtcKnown()) c.attributes.push_back({"board_time_zone", d.settings.zone.Rule()});
   return c;
 }
 
@@ -189,7 +191,7 @@ void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptio
   int64_t day = std::numeric_limits<int64_t>::min();
   size_t written = 0, untimed = 0;
   MeasureAll(d, bands, o, [&](const Record& r, const RecordLevels& l) {
-    if (!r.HasTime()) {
+    if (!r.Definite() || !d.UtcKnown()) {
       ++untimed;
       return;
     }
@@ -205,7 +207,9 @@ void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptio
     if (!file.Append(start, static_cast<double>(r.words) / d.settings.rate, l, &error)) Fail(error);
     ++written;
   });
-  if (written == 0) Fail("no records with a UTC time: NetCDF spectra need one");
+  if (written == 0)
+    Fail(std::string("no records with a UTC time: NetCDF spectra need one") +
+         (d.UtcKnown() ? "" : std::string(" (") + Deployment::UtcNotKnown() + ")"));
   if (!file.Commit(policy, &error)) Fail(error);
   if (untimed > 0)
     std::fprintf(stderr, "pelmok-data levels: %zu records without a UTC time are not in the NetCDF output\n",
@@ -220,7 +224,7 @@ int RunLevels(LevelsOptions& o) {
   std::string error;
   if (!ResolveCalibration(o.calibrationFlags, &o.calibration, &error)) Fail(error);
   if (!(o.windowSeconds > 0) || o.windowSeconds > 3600) Fail("--window must lie above 0 and at most 3600 s");
-  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   if (d.records.empty()) Fail("no records");
   const LevelBands bands = BandsFor(d.settings.rate, o.windowSeconds, o.calibration);
@@ -250,6 +254,7 @@ Subcommand AddLevelsCommand(CLI::App& program) {
       "millidecade densities (Welch over every sample), as CSV, or NetCDF-4 spectra with -o FILE.nc "
       "or -o FOLDER (a file per UTC day)");
   AddDeploymentOptions(app, &o->flags);
+  AddSelectionOptions(app, &o->selection);
   AddCalibrationOptions(app, &o->calibrationFlags);
   app->add_option("-o,--output", o->output,
                   "FILE.csv (default: standard output), FILE.nc, or a folder for a NetCDF file per UTC day");

@@ -340,6 +340,7 @@ bool InWindow(const Deployment& d, const Record& r, const PlotOptions& o) {
 
 // "UTC; local time UTC+02:00 until 2026-10-25T01:00:00Z, then UTC+01:00".
 std::string ZoneNote(const Deployment& d, double t0, double t1) {
+  if (!d.UtcKnown()) return "the board's local clock: UTC not known (no time zone given)";
   const int64_t first = static_cast<int64_t>(std::floor(t0));
   std::string text = "UTC; the board's local time UTC" + OffsetText(d.settings.zone.OffsetAt(first));
   for (const ClockChange& c : d.settings.zone.ChangesBetween(first, static_cast<int64_t>(std::ceil(t1)) + 1))
@@ -572,8 +573,8 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
 
   const Record& first = d.records[shown.front()];
   const Record& last = d.records[shown.back()];
-  canvas.Text(std::to_string(shown.size()) + " records, " + UtcText(first.StartUtc(rate), 0) + " to " +
-                  UtcText(last.writeUtc) + "   long-term spectral average",
+  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " + d.WriteText(last) +
+                  "   long-term spectral average",
               kLeft, 12, 0, 0, 15);
   std::string legend = "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
                        std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
@@ -655,16 +656,18 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   canvas.Frame(spectrogram);
   canvas.YAxis(spectrogram, FrequencyTicks(axis), axis.Title());
   canvas.XAxis(spectrogram, offset, offset + duration, tTicks, tLabels,
-               r.HasTime() ? "seconds from " + UtcText(start, 3) + " (UTC; local " +
-                                 LocalText(d.settings.zone, static_cast<int64_t>(std::floor(start))) + ")"
-                           : std::string("seconds from the file's first sample (no time known)"));
+               !r.HasTime() ? std::string("seconds from the file's first sample (no time known)")
+               : r.Definite() && d.UtcKnown()
+                   ? "seconds from " + d.StartText(r, 3) + " (UTC; local " +
+                         LocalText(d.settings.zone, static_cast<int64_t>(std::floor(start))) + ")"
+                   : "seconds from " + d.StartText(r, 3));
   canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range,
                    DensityUnit(o.calibration));
 
   std::string title = d.files[r.file].name + " record " + std::to_string(r.index);
-  if (r.HasTime()) title += "   starts " + UtcText(start, 3) + ", written " + UtcText(r.writeUtc);
-  if (r.source == TimeSource::kAmbiguous) title += " (ambiguous: the earlier candidate)";
+  if (r.HasTime()) title += "   starts " + d.StartText(r, 3) + ", written " + d.WriteText(r);
   if (r.source == TimeSource::kCadence) title += " (time chosen by the cadence)";
+  if (r.source == TimeSource::kAssumed) title += " (time as --assume says)";
   char detail[160];
   std::snprintf(detail, sizeof detail, "%zu samples at %u Hz, %.3f s; every window: FFT %zu, Hann, 50%% overlap; %s",
                 samples, rate, duration, fft, o.calibration.Text().c_str());
@@ -877,7 +880,7 @@ struct PlotCommandOptions {
   std::string kind = "spectrogram";
   std::vector<std::string> inputs;
   std::string output;
-  std::string from, to;
+  SelectionFlags selection;
   CalibrationFlags calibration;
   bool force = false;
   PlotOptions plot;
@@ -887,16 +890,12 @@ struct PlotCommandOptions {
 int RunPlot(PlotCommandOptions& o) {
   std::string error;
   if (!ResolveCalibration(o.calibration, &o.plot.calibration, &error)) Fail(error);
-  for (auto [text, field] : {std::pair{&o.from, &o.plot.from}, std::pair{&o.to, &o.plot.to}}) {
-    if (text->empty()) continue;
-    int64_t utc = 0;
-    std::string reason;
-    if (!hostlib::ParseUtcTime(*text, &utc, &reason)) Fail("bad --from/--to '" + *text + "': " + reason);
-    *field = static_cast<double>(utc);
-  }
+  const RecordSelection selection = SelectionOrFail(o.selection);
+  o.plot.from = selection.from;
+  o.plot.to = selection.to;
   if (!std::isnan(o.dbFloor)) o.plot.dbFloor = o.dbFloor;
   if (!std::isnan(o.dbTop)) o.plot.dbTop = o.dbTop;
-  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0, selection);
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   if (!CheckPlotOptions(o.plot, d.settings.rate, &error)) Fail(error);
   if (d.records.empty()) Fail("no records to plot");
@@ -936,8 +935,7 @@ Subcommand AddPlotCommand(CLI::App& program) {
       ->transform(tools::DecimalInteger());
   app->add_option("--height", o->plot.height, "picture height in pixels (default 800)")
       ->transform(tools::DecimalInteger());
-  app->add_option("--from", o->from, "UTC time to start at, such as 2026-10-25T00:59:00Z");
-  app->add_option("--to", o->to, "UTC time to end at");
+  AddSelectionOptions(app, &o->selection);
   app->add_option("--min-frequency", o->plot.lowHz, "lowest frequency shown, Hz (default 0)")
       ->transform(tools::DecimalReal());
   app->add_option("--max-frequency", o->plot.highHz, "highest frequency shown, Hz (default half the rate)")

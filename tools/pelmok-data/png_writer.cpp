@@ -41,9 +41,10 @@ bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error
   for (int y = 0; y < height; ++y) {
     const uint32_t* pixels = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
     for (int x = 0; x < width; ++x) {
-      row[3 * x] = static_cast<png_byte>(pixels[x] >> 16);
-      row[3 * x + 1] = static_cast<png_byte>(pixels[x] >> 8);
-      row[3 * x + 2] = static_cast<png_byte>(pixels[x]);
+      png_byte* rgb = &row[static_cast<size_t>(x) * 3];
+      rgb[0] = static_cast<png_byte>(pixels[x] >> 16);
+      rgb[1] = static_cast<png_byte>(pixels[x] >> 8);
+      rgb[2] = static_cast<png_byte>(pixels[x]);
     }
     png_write_row(p, row.data());
   }

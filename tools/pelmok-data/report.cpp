@@ -27,6 +27,7 @@ namespace {
 
 struct ReportOptions {
   DeploymentFlags flags;
+  SelectionFlags selection;
   CalibrationFlags calibration;
   std::vector<std::string> inputs;
   std::string output;
@@ -54,7 +55,7 @@ void Configuration(HtmlPage& page, const Deployment& d, const Calibration& c) {
   std::vector<std::vector<std::string>> rows = {
       {"sample rate", s.rate ? std::to_string(s.rate) + " Hz" + (s.configPath.empty() ? " (--rate)" : "") : "not known"},
       {"samples per record", s.samplesPerRecord ? std::to_string(s.samplesPerRecord) : "not known (a file is one record)"},
-      {"time zone setting", s.zone.Rule().empty() ? "(default)" : s.zone.Rule()},
+      {"time zone setting", d.UtcKnown() ? s.zone.Rule() : std::string("not given: ") + Deployment::UtcNotKnown()},
       {"levels", c.calibrated ? c.Text() + ": dB re 1 \xC2\xB5Pa, spectra dB re 1 \xC2\xB5Pa\xC2\xB2/Hz"
                               : "uncalibrated: volts at the converter and dBFS (give --sensitivity and --gain for dB re 1 \xC2\xB5Pa)"}};
   if (!s.configPath.empty()) {
@@ -67,14 +68,35 @@ void Configuration(HtmlPage& page, const Deployment& d, const Calibration& c) {
     rows.push_back({"\"Number of Flash Disk files per USB write\"", std::to_string(a.filesPerUsbWrite)});
     rows.push_back({"\"Seconds to sleep between acquisitions\"", std::to_string(a.sleepSeconds)});
   }
+  const std::vector<ClockCheck>& checks = s.description.clockChecks;
+  for (const ClockCheck& c : checks)
+    rows.push_back({"clock check", "board " + UtcText(c.board, 3) + ", reference " + UtcText(c.reference, 3) +
+                                       (d.Corrected() ? "" : " (not used: UTC not known)")});
+  for (size_t k = 1; k < checks.size(); ++k)
+    rows.push_back({"clock drift", Printf("%+.2f ppm from %s to %s", DriftPpm(checks[k - 1], checks[k]),
+                                          UtcText(checks[k - 1].reference).c_str(),
+                                          UtcText(checks[k].reference).c_str())});
   page.Table({"setting", "value"}, rows);
+}
+
+// What the times on the page are.
+std::string TimesNote(const Deployment& d) {
+  if (!d.UtcKnown()) return std::string(Deployment::UtcNotKnown()) + ". A record's start is its write less its "
+                                                                    "length at the rate.";
+  std::string note = "Times are UTC unless marked local; local times carry the offset the board's time-zone setting "
+                     "had in force. A record's start is its write less its length at the rate.";
+  if (d.Corrected())
+    note += " Times are the reference's: the board's clock corrected from the clock checks (board time and the "
+            "correction in the last columns).";
+  return note + " A repeated-hour name the cadence could not place has no UTC time: its local time and both "
+                "candidates are given.";
 }
 
 int RunReport(const ReportOptions& o) {
   std::string error;
   Calibration calibration;
   if (!ResolveCalibration(o.calibration, &calibration, &error)) Fail(error);
-  Deployment d = LoadOrFail(o.inputs, o.flags, 0);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
   if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   const uint32_t rate = d.settings.rate;
 
@@ -82,8 +104,7 @@ int RunReport(const ReportOptions& o) {
   for (const std::string& in : o.inputs) title += " " + in;
   HtmlPage page(title);
   page.Heading(1, title);
-  page.Paragraph("Times are UTC unless marked local; local times carry the offset the board's time-zone setting "
-                 "had in force. A record's start is its write less its length at the rate.", "note");
+  page.Paragraph(TimesNote(d), "note");
   Configuration(page, d, calibration);
 
   // Levels and sample checks per record, in one pass over the samples.
@@ -158,7 +179,7 @@ int RunReport(const ReportOptions& o) {
       {"not read", std::to_string(d.skipped.size()) + " entries with a data file name that are no data files"},
       {"warnings", std::to_string(warnings.size())}};
   if (!d.records.empty() && d.records.front().HasTime()) {
-    summary.insert(summary.begin() + 1, {"first start", UtcText(d.records.front().StartUtc(rate), 3)});
+    summary.insert(summary.begin() + 1, {"first start", d.StartText(d.records.front(), 3)});
   }
   for (const ClockChange& c : d.changes)
     summary.push_back({"clock change", UtcText(c.utc) + ": UTC" + OffsetText(c.offsetBefore) + " to UTC" +
@@ -192,7 +213,6 @@ int RunReport(const ReportOptions& o) {
   for (size_t i = 0; i < d.records.size(); ++i) {
     const Record& r = d.records[i];
     const Levels l = LevelsOf(stats[i], calibration);
-    const bool timed = r.HasTime();
     std::string rms, peak;
     if (stats[i].samples == 0) {
       rms = peak = "no samples";
@@ -203,14 +223,24 @@ int RunReport(const ReportOptions& o) {
       rms = VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs);
       peak = VoltsText(l.peakVolts) + " " + DbfsText(l.peakDbfs);
     }
-    rows.push_back({std::to_string(i + 1), timed ? UtcText(r.StartUtc(rate), 3) : "-",
-                    timed ? UtcText(r.writeUtc) : "-", timed ? LocalText(d.settings.zone, r.writeUtc) : "-",
+    const bool utc = r.Definite() && d.UtcKnown();
+    rows.push_back({d.StartText(r, 3), d.WriteText(r), utc ? LocalText(d.settings.zone, r.writeUtc) : "-",
                     RecordName(d, r), std::to_string(r.words), TimingText(d, r), RecordFlagsText(r.flags), rms, peak});
+    if (d.Corrected()) {
+      rows.back().push_back(utc ? UtcText(r.writeUtc) : "-");
+      rows.back().push_back(utc ? Printf("%+.3f", r.correction) : "-");
+    }
     classes.push_back(gapBefore.count(i) ? "gap" : (r.flags || r.source == TimeSource::kAmbiguous) ? "warning" : "");
   }
-  page.Table({"#", "start (UTC)", "write (UTC)", "write (local)", "file#record", "samples", "time found", "flags",
-              calibration.calibrated ? "RMS" : "RMS (at the converter)", "peak"},
-             rows, classes);
+  std::vector<std::string> header = {d.UtcKnown() ? "start (UTC)" : "start (local)",
+                                     d.UtcKnown() ? "write (UTC)" : "write (local)",
+                                     "write (local, offset)", "file#record", "samples", "time found", "flags",
+                                     calibration.calibrated ? "RMS" : "RMS (at the converter)", "peak"};
+  if (d.Corrected()) {
+    header.push_back("board write (UTC)");
+    header.push_back("correction (s)");
+  }
+  page.Table(header, rows, classes);
 
   if (!d.gaps.empty()) {
     page.Heading(2, "Gaps", "gaps");
@@ -245,6 +275,7 @@ Subcommand AddReportCommand(CLI::App& program) {
       "timeline, levels per record, the deployment's picture and every warning");
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibration);
+  AddSelectionOptions(app, &o->selection);
   app->add_option("-o,--output", o->output, "HTML file")->required();
   app->add_option("--jobs", o->jobs, "records measured at once (default: the number of cores)")
       ->transform(tools::DecimalInteger())
