@@ -296,4 +296,54 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
             std::string::npos);
 }
 
+// Each fault of the bench, struck on a run of the simulated board, and what
+// `info` finds of it from the names and the samples alone; a healthy run
+// shows none, and a converter that stopped is no restart.
+TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
+  const auto info = [&](const std::string& fault) {
+    const std::string root = Path(fault.empty() ? "healthy" : fault);
+    toolprocess::Run(Daq() + "--device-root " + Quote(root) + " --start-time 2026-06-01T12:00:00Z " +
+                         "--time-zone UTC0" + (fault.empty() ? "" : " --fault " + fault),
+                     scratch.path());
+    const Outcome o = toolprocess::Run(Data() + "info --time-zone UTC0 --config " +
+                                           Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
+                                           Quote(root + "/Hard Disk/Pelmok/Data"),
+                                       scratch.path());
+    EXPECT_EQ(o.status, 0) << fault << o.err;
+    return o.out;
+  };
+  const auto has = [](const std::string& out, const std::string& text) {
+    EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+  };
+  std::string out = info("");
+  has(out, "samples      0 records show a fault");
+  EXPECT_EQ(out.find("ends in zeros"), std::string::npos) << out;
+
+  out = info("stall@150000");
+  has(out, "runs         1\n");
+  has(out, "gaps         0 with writes missing, 0 where a run ended");
+  has(out, "126-151-12-0-1#0: the last 50000 of 100000 words zero: a read timed out after 50000");
+  has(out, "126-151-12-0-2#0: all 100000 words zero: every read timed out");
+  EXPECT_EQ(out.find("earlier run"), std::string::npos) << out;
+
+  out = info("power-loss@2:1234");
+  has(out, "126-151-12-0-4      #0/1    308         from the name; short: a write cut short");
+  has(out, "torn tail of 2 bytes (power lost during a write)");
+
+  out = info("disk-full@500000");
+  has(out, "126-151-12-0-4      #0/1    25000       from the name; short: a write cut short");
+
+  out = info("rtc-reset");
+  has(out, "100-0-0-0-2         #0/1    100000      from the name; named by a clock at its epoch, 2000-01-01");
+
+  out = info("overrun@150000:100");
+  has(out, "126-151-12-0-1#0: 1 jump the signal's course does not predict, the first at sample 50017");
+  has(out, "samples      1 records show a fault");
+
+  out = info("stuck-bit@5:1");
+  for (const char* name : {"126-151-12-0-2#0", "126-151-12-0-4#0", "126-151-12-0-6#0"})
+    has(out, std::string(name) + ": bit 5 stuck at 1");
+  EXPECT_EQ(out.find("stuck at 0"), std::string::npos) << out;
+}
+
 }  // namespace

@@ -100,6 +100,8 @@ enum RecordFlag : uint32_t {
   kRunStart = 1u << 7,         // first record of a run (the deployment's first, or after a restart)
   kAfterGap = 1u << 8,         // writes are missing before it, or a run ended before it
   kCrossesChange = 1u << 9,    // the record's samples straddle a clock change
+  kZeroFilled = 1u << 10,      // ends in zero words, as a read that timed out leaves a record
+  kEpochClock = 1u << 11,      // named in 2000: the board's clock ran from its epoch (a lost battery)
 };
 // "appended,shared-name,..." (empty for none), for CSV and reports.
 std::string RecordFlagsText(uint32_t flags);

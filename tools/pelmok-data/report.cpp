@@ -20,6 +20,7 @@
 #include "tools/pelmok-data/plot.h"
 #include "tools/pelmok-data/report_levels.h"
 #include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/sample_checks.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
@@ -34,16 +35,6 @@ struct ReportOptions {
   bool force = false;
   unsigned jobs = DefaultJobs();
 };
-
-// "23=0 22=0" for bits that never changed; empty when none did.
-std::string StuckBits(const CodeStats& s) {
-  std::string stuck;
-  for (int b = 23; b >= 0; --b) {
-    if (s.ones[b] == 0) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=0";
-    if (s.samples > 0 && s.ones[b] == s.samples) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=1";
-  }
-  return stuck;
-}
 
 std::string RecordName(const Deployment& d, const Record& r) {
   return d.files[r.file].name + "#" + std::to_string(r.index);
@@ -109,16 +100,23 @@ int RunReport(const ReportOptions& o) {
 
   // Levels and sample checks per record, in one pass over the samples.
   std::vector<CodeStats> stats(d.records.size());
-  for (size_t i = 0; i < d.records.size(); ++i) {
-    if (!ForEachRecordBlock(
+  std::vector<std::vector<std::string>> findings(d.records.size());
+  ForEachInOrder<std::pair<SampleChecks, std::string>>(
+      d.records.size(), o.jobs,
+      [&](size_t i) {
+        std::pair<SampleChecks, std::string> checked;
+        ForEachRecordBlock(
             d, d.records[i],
-            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) {
-              for (uint32_t w : words) stats[i].Add(w);
-            },
-            &error))
-      Fail(error);
-    stats[i].Finish();
-  }
+            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) { checked.first.Add(words); },
+            &checked.second);
+        checked.first.Finish();
+        return checked;
+      },
+      [&](size_t i, std::pair<SampleChecks, std::string>& checked) {
+        if (!checked.second.empty()) Fail(checked.second);
+        stats[i] = checked.first.Stats();
+        findings[i] = checked.first.Findings();
+      });
 
   // Every warning, in the order of the timeline.
   std::vector<std::string> warnings;
@@ -145,11 +143,16 @@ int RunReport(const ReportOptions& o) {
     if (r.flags & kTornTail)
       warnings.push_back("torn tail: " + d.files[r.file].name + " ends in " + std::to_string(d.files[r.file].tornBytes) +
                          " bytes of a word cut short");
-    if (r.flags & kShortRecord) warnings.push_back("short record: " + name + ", " + std::to_string(r.words) + " samples");
+    if (r.flags & kShortRecord)
+      warnings.push_back("short record: " + name + ", " + std::to_string(r.words) +
+                         " samples (a write cut short: a full volume, or power lost)");
+    if (r.flags & kEpochClock)
+      warnings.push_back("clock at its epoch: " + name +
+                         " is named in 2000: the board's clock started at 2000-01-01 (a lost backup "
+                         "battery), so its times are not the date");
+    for (const std::string& f : findings[i]) warnings.push_back("samples: " + name + ": " + f);
     const CodeStats& s = stats[i];
     if (s.samples == 0) continue;
-    const std::string stuck = StuckBits(s);
-    if (!stuck.empty()) warnings.push_back("stuck bits: " + name + ": " + stuck);
     if (s.zeroRuns)
       warnings.push_back(Printf("runs of zeros: %s: %" PRIu64 " runs of %" PRIu64 " or more zero words, longest %" PRIu64,
                                 name.c_str(), s.zeroRuns, kZeroRunMinimum, s.longestZeroRun));
