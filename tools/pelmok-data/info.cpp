@@ -80,6 +80,12 @@ void PrintStats(const CodeStats& s, const Calibration& calibration) {
       std::printf(" %2d:%.2f", b, s.samples ? static_cast<double>(s.ones[b]) / s.samples : 0.0);
     std::printf("\n");
   }
+  std::string stuck;
+  for (int b = 23; b >= 0; --b) {
+    if (s.ones[b] == 0) stuck += " " + std::to_string(b) + "=0";
+    if (s.samples > 0 && s.ones[b] == s.samples) stuck += " " + std::to_string(b) + "=1";
+  }
+  std::printf("  stuck bits  %s\n", s.samples == 0 ? " (no samples)" : stuck.empty() ? " none" : stuck.c_str());
 }
 
 // What the samples show of the faults of the field, one line each.

@@ -17,6 +17,7 @@
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/pelmok-data/plot.h"
 #include "tools/pelmok-data/report_levels.h"
 #include "tools/pelmok-data/record_samples.h"
@@ -101,6 +102,7 @@ int RunReport(const ReportOptions& o) {
   // Levels and sample checks per record, in one pass over the samples.
   std::vector<CodeStats> stats(d.records.size());
   std::vector<std::vector<std::string>> findings(d.records.size());
+  ProgressLine progress("report", d.records.size());
   ForEachInOrder<std::pair<SampleChecks, std::string>>(
       d.records.size(), o.jobs,
       [&](size_t i) {
@@ -116,7 +118,9 @@ int RunReport(const ReportOptions& o) {
         if (!checked.second.empty()) Fail(checked.second);
         stats[i] = checked.first.Stats();
         findings[i] = checked.first.Findings();
+        progress.Done(i + 1);
       });
+  progress.End();
 
   // Every warning, in the order of the timeline.
   std::vector<std::string> warnings;
