@@ -27,17 +27,18 @@ struct HostRegisterLease {
 extern HostRegisterLease hostRegisterLease;
 
 uint32_t ReadRegister32ByBus(volatile uint32_t* reg);
+// The lent register's read once every read lent is used.
+uint32_t ReadRegister32PastLease();
 
 inline uint32_t ReadRegister32(volatile uint32_t* reg) {
   const HostRegisterLease& lease = hostRegisterLease;
-  if (reg == lease.reg) {
-    // One decrement and its sign: at 0 the count goes below, and the bus's
-    // read path sets it right.
-    uintptr_t& left = *lease.left;
-    left -= 1;
-    if (static_cast<intptr_t>(left) >= 0) return *lease.value;
-  }
-  return ReadRegister32ByBus(reg);
+  if (reg != lease.reg) return ReadRegister32ByBus(reg);
+  // One decrement and its sign: at 0 the count goes below, and the bus's
+  // read path sets it right.
+  uintptr_t& left = *lease.left;
+  left -= 1;
+  if (static_cast<intptr_t>(left) >= 0) return *lease.value;
+  return ReadRegister32PastLease();
 }
 void WriteRegister32(volatile uint32_t* reg, uint32_t value);
 

@@ -79,7 +79,37 @@ uint32_t Bus::Read32(const Span& span, Register& reg, uint32_t offset) {
   return ReadSettled(span, reg, offset);
 }
 
-uint32_t Bus::ReadLeased() { return ReadSettled(*leaseSpan_, *leased_, leaseOffset_); }
+// Once a frame on a poll loop: the block is due. The model catches up in its
+// own CatchUp; the rest (a hook, the alarm, the trace) is off this path.
+uint32_t Bus::ReadLeased() {
+  Register& reg = *leased_;
+  const Nanoseconds now = now_ += accessCost_;
+  lease_.left = 0;  // the holder counted it below 0: every read lent was used
+  if (now < reg.plainBefore) return RelendPlain();
+  if (now >= watchAt_) return ReadLeasedApart(reg);
+  leaseBlock_->Reach(now);
+  return ReadLeasedCaughtUp();
+}
+
+uint32_t Bus::ReadLeasedCaughtUp() {
+  Register& reg = *leased_;
+  if (reg.row.read) return ReadLeasedHooked(*leaseBlock_, reg);  // hooked since lent
+  leaseBlock_->ArmUnwatched(reg);
+  return RelendPlain();
+}
+
+uint32_t Bus::ReadLeasedHooked(RegisterBlock& block, Register& reg) {
+  const uint32_t value = reg.row.read(block, reg);
+  if (&reg == leased_) Relend();
+  return value;
+}
+
+uint32_t Bus::ReadLeasedApart(Register& reg) {
+  const uint32_t value = now_ >= watchAt_ ? ServeWatchedRead32(*leaseSpan_, reg, leaseOffset_)
+                                          : ServeUnwatchedRead32(*leaseSpan_, reg, leaseOffset_);
+  if (&reg == leased_) Relend();
+  return value;
+}
 
 // The reads of one register between two events of its block (a poll loop's)
 // are lent out after each that reaches the bus; a read that finds the block

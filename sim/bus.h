@@ -93,13 +93,14 @@ class Bus {
     const uint32_t* value = nullptr;
     bool hooks = false;
   };
-  // Lends the plain reads of the span's register `reg` at `offset` from the
-  // next plain read of it the bus serves on. The span stays where it is
-  // while lent.
+  // Lends the plain reads of the span's readable register `reg` at `offset`
+  // from the next plain read of it the bus serves on. The span stays where
+  // it is while lent.
   Lease& LendPlainReads(const Span& span, Register& reg, uint32_t offset) {
     Settle();
     leased_ = &reg;
     leaseSpan_ = &span;
+    leaseBlock_ = span.block;
     leaseOffset_ = offset;
     lease_.value = &reg.value;
     return lease_;
@@ -163,11 +164,11 @@ class Bus {
   void Relend() {
     const Nanoseconds before = leased_->plainBefore;
     if (before <= now_) return;
-    // At most what the accessor's signed test can count: on a 32-bit host a
-    // far event would otherwise wrap the count.
+    // Kept within what the accessor's signed test can count (a far event
+    // would wrap it on a 32-bit host) by a mask, not a compare: fewer reads
+    // lent than are plain is always right, the next one comes to the bus.
     const Nanoseconds reads = (before - now_ - 1) / accessCost_;
-    const Nanoseconds most = static_cast<Nanoseconds>(INTPTR_MAX);
-    lease_.left = static_cast<uintptr_t>(reads < most ? reads : most);
+    lease_.left = static_cast<uintptr_t>(reads) & static_cast<uintptr_t>(INTPTR_MAX);
     lease_.hooks = watchAt_ >= before;
     now_ += lease_.left * accessCost_;
   }
@@ -175,6 +176,17 @@ class Bus {
   // too); a write's value in `written`. A block's refusal changed nothing, so
   // this may ask it again.
   uint32_t Serve32(uint32_t address, const uint32_t* written);
+  // The leased register's read that is not plain and not the model's due
+  // event alone: its time taken already.
+  __attribute__((noinline)) uint32_t ReadLeasedApart(Register& reg);
+  __attribute__((noinline)) uint32_t ReadLeasedHooked(RegisterBlock& block, Register& reg);
+  // The rest of a leased read once its block caught up: armed, relent.
+  uint32_t ReadLeasedCaughtUp();
+  // Relends after a plain read of the leased register and returns its value.
+  uint32_t RelendPlain() {
+    Relend();
+    return leased_->value;
+  }
   // A span's read with nothing lent out.
   uint32_t ReadSettled(const Span& span, Register& reg, uint32_t offset);
   // A span's read apart from a plain one: the model catches up first; the
@@ -222,6 +234,7 @@ class Bus {
   Lease lease_;
   Register* leased_ = nullptr;
   const Span* leaseSpan_ = nullptr;
+  RegisterBlock* leaseBlock_ = nullptr;
   uint32_t leaseOffset_ = 0;
   // The traced run of inline reads: its register, the read that opened it and
   // the access count then.

@@ -35,7 +35,7 @@ void Converter::StopAfter(uint64_t frames) {
 
 void Converter::Restart(Nanoseconds now) {
   runStart_ = now;
-  runFrames_ = 0;
+  runFirst_ = made_;
   const bool making = clocked_ && !stalled_ && made_ < limit_ && frameRateHz_ != 0 && signal_ &&
                       signal_->Sends();
   if (making) {
@@ -46,8 +46,8 @@ void Converter::Restart(Nanoseconds now) {
 }
 
 void Converter::SetNext() {
-  next_ = FrameTime(runFrames_);
-  nextCarry_ = (runFrames_ + 1) % frameRateHz_ * kNanosecondsPerSecond % frameRateHz_;
+  next_ = FrameTime(RunFrames());
+  nextCarry_ = (RunFrames() + 1) % frameRateHz_ * kNanosecondsPerSecond % frameRateHz_;
 }
 
 Nanoseconds Converter::FrameTime(uint64_t j) const {
@@ -83,7 +83,7 @@ bool Converter::Strike(Nanoseconds now) {
     lost = count - room;
     if (receiver_ && lost > 0) receiver_->LoseFrames(lost);
     made_ += count;
-    ++runFrames_;  // the burst came where one frame was due; the clock goes on
+    runFirst_ += count - 1;  // the burst came where one frame was due; the clock goes on
     if (made_ < limit_) {
       SetNext();
     } else {
@@ -118,8 +118,8 @@ bool Converter::Deliver(Nanoseconds now) {
   const uint64_t d = now - runStart_;
   const uint64_t seconds = d / kNanosecondsPerSecond;
   const uint64_t rest = d % kNanosecondsPerSecond;
-  uint64_t due = seconds * frameRateHz_ +
-                 ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond - runFrames_;
+  uint64_t due = seconds * frameRateHz_ + ((rest + 1) * frameRateHz_ - 1) / kNanosecondsPerSecond -
+                 RunFrames();
   if (due > limit_ - made_) due = limit_ - made_;
   if (due > BurstFrame() - made_) due = BurstFrame() - made_;  // the frames before a burst first
   if (due == 0) return false;
@@ -132,7 +132,6 @@ bool Converter::Deliver(Nanoseconds now) {
     if (due > pushed) receiver_->LoseFrames(due - pushed);
   }
   made_ += due;
-  runFrames_ += due;
   if (made_ < limit_) {
     SetNext();
   } else {

@@ -66,17 +66,22 @@ class Converter {
   // receive. False: none or several are due, nothing changed (CatchUp).
   bool TakeOnlyFrame(Nanoseconds now, uint32_t* code) {
     if (now < next_) return false;
-    const uint64_t carry = nextCarry_ + periodPart_;
-    const bool longer = carry >= frameRateHz_;
-    const Nanoseconds following = next_ + periodWhole_ + (longer ? 1 : 0);
+    Nanoseconds following = next_ + periodWhole_;
+    uint64_t carry = nextCarry_;
+    if (periodPart_ != 0) {  // a period with a fraction of a nanosecond
+      carry += periodPart_;
+      if (carry >= frameRateHz_) {
+        carry -= frameRateHz_;
+        ++following;
+      }
+    }
     if (following <= now) return false;
     const uint64_t ahead = made_ - aheadFirst_;
     if (ahead >= kAhead) return false;  // codes to fetch: Deliver
     *code = ahead_[ahead];
     ++made_;
-    ++runFrames_;
     next_ = made_ < limit_ ? following : kNever;
-    nextCarry_ = longer ? carry - frameRateHz_ : carry;
+    if (periodPart_ != 0) nextCarry_ = carry;
     return true;
   }
 
@@ -92,7 +97,9 @@ class Converter {
   // Arrival of the (j+1)-th frame of the current run, from its start: exact
   // integer nanoseconds, so a long run does not drift.
   Nanoseconds FrameTime(uint64_t j) const;
-  // next_ = FrameTime(runFrames_), with the carry that steps it to the next.
+  // Frames made since runStart_.
+  uint64_t RunFrames() const { return made_ - runFirst_; }
+  // next_ = FrameTime(RunFrames()), with the carry that steps it to the next.
   void SetNext();
   bool Deliver(Nanoseconds now);
   // The code of frame k (k >= made_), from the codes fetched ahead.
@@ -107,7 +114,7 @@ class Converter {
   bool clocked_ = false;
   bool stalled_ = false;
   Nanoseconds runStart_ = 0;
-  uint64_t runFrames_ = 0;  // frames made since runStart_
+  uint64_t runFirst_ = 0;   // made_ at runStart_, less the frames of bursts past one
   uint64_t made_ = 0;       // frames made since reset: the signal's frame number
   uint64_t limit_ = kForever;
   Nanoseconds next_ = kNever;

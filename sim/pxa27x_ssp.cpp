@@ -64,7 +64,6 @@ void Pxa27xSsp::CatchUp(Nanoseconds now) {
   if (rxCount_ == kFifoDepth || !converter_.TakeOnlyFrame(now, &word)) return DeliverFrames(now);
   rx_[(rxHead_ + rxCount_) % kFifoDepth] = word;
   ++rxCount_;
-  ++pushed_;
   if (txCount_) --txCount_;
   Update();
   FollowConverter();
@@ -94,14 +93,14 @@ void Pxa27xSsp::WriteSssr(Register&, uint32_t, uint32_t) { Update(); }
 uint32_t Pxa27xSsp::ReadSsdr(Register&) {
   // The manual leaves an empty-FIFO read undefined; the port hands back the
   // last word it delivered (0 after reset).
-  if (rxCount_ != 0) {
-    lastRead_ = rx_[rxHead_];
-    rxHead_ = (rxHead_ + 1) % kFifoDepth;
-    --rxCount_;
-    ++read_;
-    Update();
-  }
-  return lastRead_;
+  if (rxCount_ == 0) return lastRead_;
+  const uint32_t word = rx_[rxHead_];
+  lastRead_ = word;
+  rxHead_ = (rxHead_ + 1) % kFifoDepth;
+  --rxCount_;
+  ++read_;
+  Update();
+  return word;
 }
 
 void Pxa27xSsp::WriteSsdr(Register&, uint32_t, uint32_t) {
@@ -155,12 +154,12 @@ void Pxa27xSsp::Push(uint32_t word) {
 
 void Pxa27xSsp::ReceiveFrame(uint32_t word) {
   Push(word);
-  ++pushed_;
   if (txCount_) --txCount_;
 }
 
 void Pxa27xSsp::LoseFrames(uint64_t count) {
   lost_ += count;
+  framesLost_ += count;
   sssr_.value |= SSSR_ROR;
   txCount_ = count >= txCount_ ? 0 : txCount_ - static_cast<unsigned>(count);
 }

@@ -110,7 +110,8 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   bool Running() const { return running_; }
 
   uint64_t FramesMade() const { return converter_.FramesMade(); }
-  uint64_t FramesPushed() const { return pushed_; }  // converter frames that entered the FIFO
+  // Converter frames that entered the FIFO: each frame made enters it or is lost.
+  uint64_t FramesPushed() const { return converter_.FramesMade() - framesLost_; }
   uint64_t FramesRead() const { return read_; }      // SSDR reads that took an entry
   uint64_t FramesLost() const { return lost_; }      // words dropped at a full FIFO
   unsigned FifoLevel() const { return rxCount_; }
@@ -174,7 +175,7 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   uint64_t pollCountdown_ = 0;  // only while SSSR's read hook counts polls
   uint32_t pollWord_ = 0;
 
-  uint64_t pushed_ = 0;
+  uint64_t framesLost_ = 0;  // converter frames lost at a full FIFO
   uint64_t read_ = 0;
   uint64_t lost_ = 0;
 };

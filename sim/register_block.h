@@ -135,6 +135,8 @@ class RegisterBlock {
     Arm(r);
     return r.value;
   }
+  // Arm for a bus that is not traced (its blocks are not either).
+  void ArmUnwatched(Register& r) const { r.plainBefore = dueAt_; }
   bool Write(Register& r, Nanoseconds now, uint32_t value) {
     Reach(now);
     if (!(r.row.access & kWritable)) return false;

@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <string>
 
+#include "hostlib/device_folder.h"
 #include "platform/host/host.h"
 #include "platform/kernel.h"
 #include "sim/fault.h"
 
 namespace {
 
-std::string* capture = nullptr;
 
 // The kernel's console line buffer; a message must stay below it.
 constexpr size_t kMessageLimit = 128;
@@ -119,7 +119,7 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
     return;
   }
   if (listener) listener(text, listenerContext);
-  if (capture) {
+  if (std::string* capture = hostlib::ConsoleCapture()) {
     capture->append(text);
   } else {
     std::fwrite(text.data(), 1, text.size(), stderr);
@@ -127,7 +127,7 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
 }
 
 namespace host {
-void CaptureConsole(std::string* sink) { capture = sink; }
+void CaptureConsole(std::string* sink) { hostlib::CaptureConsole(sink); }
 void ListenToConsole(ConsoleListener l, void* context) {
   listener = l;
   listenerContext = context;

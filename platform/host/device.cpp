@@ -11,11 +11,8 @@
 #include "platform/host/fat_volume.h"
 #include "platform/host/host.h"
 #include "sim/board.h"
+#include "hostlib/device_folder.h"
 #include "hostlib/regular_file.h"
-
-namespace {
-std::string root = ".";
-}  // namespace
 
 // "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x", each part
 // matched as the board's FAT volumes match it; empty for a path no FAT volume
@@ -208,8 +205,8 @@ bool FolderTakes(const char* devicePath, const std::string& path) {
 }  // namespace
 
 namespace host {
-void SetDeviceRoot(const std::string& r) { root = r; }
-const std::string& DeviceRoot() { return root; }
+void SetDeviceRoot(const std::string& r) { hostlib::SetDeviceRoot(r); }
+const std::string& DeviceRoot() { return hostlib::DeviceRoot(); }
 
 void CountFileOperations() {
   faults.armed = true;

@@ -183,14 +183,10 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
   return FALSE;  // as the kernel does for an address that starts no reservation
 }
 
+uint32_t ReadRegister32PastLease() { return hit.bus->ReadLeased(); }
+
 uint32_t ReadRegister32ByBus(volatile uint32_t* reg) {
-  HostRegisterLease& lease = hostRegisterLease;
-  if (reg == lease.reg) {
-    *lease.left = 0;  // the inline count went below 0: every read lent was used
-    if (hit.leased) return hit.bus->ReadLeased();
-  }
   const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
-  const auto offset = static_cast<uint32_t>(address - hit.start);
   if (address == hit.hookedAddress) {
     // A read with a hook served on the lease (the block is not due, nothing
     // watches): the hook's call is the access.
@@ -199,18 +195,19 @@ uint32_t ReadRegister32ByBus(volatile uint32_t* reg) {
       --lent.left;
       return hit.hooked->row.read(*hit.span.block, *hit.hooked);
     }
-    return hit.bus->Read32(hit.span, *hit.hooked, offset);
+    return hit.bus->Read32(hit.span, *hit.hooked, static_cast<uint32_t>(address - hit.start));
   }
+  const auto offset = static_cast<uint32_t>(address - hit.start);
   const uintptr_t word = WordIndex(address - hit.start);
   if (word >= hit.words) return SlowRead(reg);
   sim::Register& r = *hit.span.decode[word];
+  if (!sim::RegisterBlock::Readable(r)) return hit.bus->Read32(hit.span, r, offset);  // refused
   if (r.row.read) {
-    if (sim::RegisterBlock::Readable(r)) {
-      hit.hookedAddress = address;
-      hit.hooked = &r;
-    }
+    hit.hookedAddress = address;
+    hit.hooked = &r;
   } else {
     sim::Bus::Lease& lent = hit.bus->LendPlainReads(hit.span, r, offset);
+    HostRegisterLease& lease = hostRegisterLease;
     lease.reg = reg;
     lease.left = &lent.left;
     lease.value = lent.value;

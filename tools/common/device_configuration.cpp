@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/host.h"
+#include "hostlib/device_folder.h"
 #include "hostlib/regular_file.h"
 #include "tools/common/output_file.h"
 
@@ -16,15 +16,11 @@ namespace datatools {
 
 void ReadDeviceConfiguration(const std::string& root, AcquisitionConfig* config,
                              std::string* console, ConfigurationObserver observer, void* context) {
-  const std::string oldRoot = host::DeviceRoot();
   std::memset(config, 0, sizeof *config);
-  host::SetDeviceRoot(root);
-  host::CaptureConsole(console);
+  const hostlib::DeviceFolder device(root, console);
   ObserveConfiguration(observer, context);
   ReadConfiguration(*config);
   ObserveConfiguration(nullptr, nullptr);
-  host::CaptureConsole(nullptr);
-  host::SetDeviceRoot(oldRoot);
 }
 
 std::string ConfigurationFilePath(const std::string& root) {

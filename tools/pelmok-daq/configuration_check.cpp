@@ -208,75 +208,59 @@ struct Line {
   std::string afterNul;    // what the board skips from the NUL to the piece's end
 };
 
-void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
-  const int n = line.number;
-  if (line.nulAt > 0) {
-    report.Warn(n, "a NUL byte at character " + std::to_string(line.nulAt) +
-                       ": the board's reader ends its piece there and skips " + Shown(line.afterNul) +
-                       " (a text file holds no NUL)");
-  }
-  std::string text = WithoutLineEnd(line.text);
-  if (firstLine && bom) text = text.substr(std::min<size_t>(3, text.size()));
-  if (Trim(text).empty()) return;  // an empty line: skipped, as it says
-
-  if (line.pieceCount > 1) {
-    std::string what;
-    for (size_t i = 0; i < line.pieces.size(); ++i) {
-      const Piece& p = line.pieces[i];
-      what += "; piece " + std::to_string(i + 1) + " " + Shown(WithoutLineEnd(p.text));
-      if (p.keyIndex >= 0 && p.hasValue) {
-        what += " sets \"" + std::string(KeyName(p.keyIndex)) + "\" to " + std::to_string(p.stored);
-      } else {
-        what += " is ignored";
-      }
-    }
-    if (line.pieceCount > line.pieces.size())
-      what += "; and " + std::to_string(line.pieceCount - line.pieces.size()) + " more pieces";
-    report.Warn(n, "longer than " + std::to_string(kLongestPiece) + " characters (" +
-                       std::to_string(line.length) + "): the board reads it in " +
-                       std::to_string(line.pieceCount) + " pieces" + what);
-  }
-
-  // What the line plainly says: the key before the first ':', the number after.
-  const size_t start = text.find_first_not_of(':');
-  const size_t colon = start == std::string::npos ? std::string::npos : text.find(':', start);
-  const std::string boardKey = line.pieces.front().key;
-  const Piece& first = line.pieces.front();
-  std::string keyShown = WithoutLineEnd(boardKey);
-  if (firstLine && bom) keyShown = keyShown.substr(std::min<size_t>(3, keyShown.size()));
-  if (colon == std::string::npos) {
-    std::string how;
-    int near = NearKey(keyShown, &how);
-    for (int i = 0; i < kFields; ++i)
-      if (Trim(keyShown).compare(0, std::strlen(KeyName(i)), KeyName(i)) == 0) near = i;
-    if (near >= 0)
-      report.Warn(n, Shown(text) + " has no ':' after \"" + KeyName(near) + "\": ignored");
-    else
-      report.Warn(n, Shown(text) + " has no ':' and no known key: ignored");
-    return;
-  }
-  if (first.keyIndex < 0) {
-    if (firstLine && bom) {
-      for (int i = 0; i < kFields; ++i) {
-        if (keyShown == KeyName(i)) {
-          report.Warn(n, "the UTF-8 byte-order mark before \"" + std::string(KeyName(i)) +
-                             "\" is part of the key to the board: ignored");
-          return;
-        }
-      }
-    }
-    std::string how;
-    const int near = NearKey(keyShown, &how);
-    if (near >= 0) {
-      report.Warn(n, "key " + Shown(keyShown) + " differs from \"" + KeyName(near) + "\" by " + how +
-                         ": ignored, \"" + KeyName(near) + "\" not set here");
+// A line longer than the reader's buffer: the pieces it is read in, and what each sets.
+void WarnLongLine(const Line& line, Report& report) {
+  std::string what;
+  for (size_t i = 0; i < line.pieces.size(); ++i) {
+    const Piece& p = line.pieces[i];
+    what += "; piece " + std::to_string(i + 1) + " " + Shown(WithoutLineEnd(p.text));
+    if (p.keyIndex >= 0 && p.hasValue) {
+      what += " sets \"" + std::string(KeyName(p.keyIndex)) + "\" to " + std::to_string(p.stored);
     } else {
-      report.Warn(n, "key " + Shown(keyShown) + " is none the board knows: ignored");
+      what += " is ignored";
     }
-    return;
   }
+  if (line.pieceCount > line.pieces.size())
+    what += "; and " + std::to_string(line.pieceCount - line.pieces.size()) + " more pieces";
+  report.Warn(line.number, "longer than " + std::to_string(kLongestPiece) + " characters (" +
+                               std::to_string(line.length) + "): the board reads it in " +
+                               std::to_string(line.pieceCount) + " pieces" + what);
+}
 
-  // A known key. The value the board takes ends at the next ':'.
+void WarnNoColon(int n, const std::string& text, const std::string& keyShown, Report& report) {
+  std::string how;
+  int near = NearKey(keyShown, &how);
+  for (int i = 0; i < kFields; ++i)
+    if (Trim(keyShown).compare(0, std::strlen(KeyName(i)), KeyName(i)) == 0) near = i;
+  if (near >= 0)
+    report.Warn(n, Shown(text) + " has no ':' after \"" + KeyName(near) + "\": ignored");
+  else
+    report.Warn(n, Shown(text) + " has no ':' and no known key: ignored");
+}
+
+void WarnUnknownKey(int n, const std::string& keyShown, bool bomKey, Report& report) {
+  if (bomKey) {
+    for (int i = 0; i < kFields; ++i) {
+      if (keyShown == KeyName(i)) {
+        report.Warn(n, "the UTF-8 byte-order mark before \"" + std::string(KeyName(i)) +
+                           "\" is part of the key to the board: ignored");
+        return;
+      }
+    }
+  }
+  std::string how;
+  const int near = NearKey(keyShown, &how);
+  if (near >= 0) {
+    report.Warn(n, "key " + Shown(keyShown) + " differs from \"" + KeyName(near) + "\" by " + how +
+                       ": ignored, \"" + KeyName(near) + "\" not set here");
+  } else {
+    report.Warn(n, "key " + Shown(keyShown) + " is none the board knows: ignored");
+  }
+}
+
+// A known key: the value the board takes ends at the next ':', against what
+// the line plainly says after its first ':'.
+void WarnValue(int n, const Piece& first, const std::string& text, size_t colon, Report& report) {
   const char* key = KeyName(first.keyIndex);
   if (!first.hasValue) {
     report.Warn(n, "\"" + std::string(key) + "\" has no value at the end of the file: not set");
@@ -299,6 +283,33 @@ void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
   } else if (number != first.stored) {
     report.Warn(n, "\"" + std::string(key) + "\" value " + Shown(value) +
                        " is beyond the 32-bit range: clamped to " + std::to_string(first.stored));
+  }
+}
+
+void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
+  const int n = line.number;
+  if (line.nulAt > 0) {
+    report.Warn(n, "a NUL byte at character " + std::to_string(line.nulAt) +
+                       ": the board's reader ends its piece there and skips " + Shown(line.afterNul) +
+                       " (a text file holds no NUL)");
+  }
+  std::string text = WithoutLineEnd(line.text);
+  if (firstLine && bom) text = text.substr(std::min<size_t>(3, text.size()));
+  if (Trim(text).empty()) return;  // an empty line: skipped, as it says
+  if (line.pieceCount > 1) WarnLongLine(line, report);
+
+  // What the line plainly says: the key before the first ':', the number after.
+  const size_t start = text.find_first_not_of(':');
+  const size_t colon = start == std::string::npos ? std::string::npos : text.find(':', start);
+  const Piece& first = line.pieces.front();
+  std::string keyShown = WithoutLineEnd(first.key);
+  if (firstLine && bom) keyShown = keyShown.substr(std::min<size_t>(3, keyShown.size()));
+  if (colon == std::string::npos) {
+    WarnNoColon(n, text, keyShown, report);
+  } else if (first.keyIndex < 0) {
+    WarnUnknownKey(n, keyShown, firstLine && bom, report);
+  } else {
+    WarnValue(n, first, text, colon, report);
   }
 }
 
@@ -603,6 +614,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
 
   // The run, write by write, on this device.
   std::vector<std::pair<std::string, int64_t>> names;
+  names.reserve(writes.size());
   for (const PredictedWrite& w : writes) names.emplace_back(w.name, w.utc);
   const Plan plan = PlanDeployment(
       PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names, predicted.files.size()}, out);

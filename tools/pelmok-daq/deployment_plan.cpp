@@ -106,8 +106,7 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   auto [at, added] = sizes.emplace(name, -1);
   if (added) {
     struct stat st;
-    const std::string path = name;
-    at->second = stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    at->second = stat(name.c_str(), &st) == 0 ? st.st_size : -1;
   }
   if (at->second < 0) {
     const uint64_t after = room.entries + fat::EntriesOf(name.substr(name.rfind('/') + 1));

@@ -323,31 +323,35 @@ void PowerLost(const std::string&) {
 
 using daq::DevicePathOn;
 
-int Run(int argc, char** argv) {
-  daq::Options options = daq::ParseOptions(argc, argv, DefaultLibraryDir());
-
+// The converter's signal; a recording replays at its own rate unless told
+// otherwise (*wavRate then).
+std::shared_ptr<sim::SignalSource> SignalOf(daq::Options& options, bool* wavRate) {
   std::string error;
   std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
   if (!signal) daq::UsageError("bad --signal '" + options.signal + "': " + error);
-  // A recording replays at its own rate unless told otherwise.
   const auto wav = std::dynamic_pointer_cast<sim::WavSignal>(signal);
-  const bool wavRate = wav != nullptr && !options.frameRateGiven;
-  if (wavRate) {
+  *wavRate = wav != nullptr && !options.frameRateGiven;
+  if (*wavRate) {
     if (wav->FileRateHz() < 1 || wav->FileRateHz() > 10000000)
       daq::UsageError("bad --signal '" + options.signal + "': the file's rate " +
                       std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
     options.frameRate = wav->FileRateHz();
   }
-  if (options.check) {
-    daq::RunClock clock{options.startTime, options.timeZone,
-                        options.startTime.has_value() || options.timeZoneGiven, options.clockDriftPpm};
-    return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
-                                   daq::CheckDevice{options.bare, options.volumeSize});
-  }
+  return signal;
+}
 
-  // Nothing is created or replaced until every check has passed: the data
-  // folder first, then the trace is begun beside its destination, the device
-  // laid out; the trace takes its name only when the run is over.
+int Check(const daq::Options& options) {
+  const daq::RunClock clock{options.startTime, options.timeZone,
+                            options.startTime.has_value() || options.timeZoneGiven, options.clockDriftPpm};
+  return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
+                                 daq::CheckDevice{options.bare, options.volumeSize});
+}
+
+// Nothing is created or replaced until every check has passed: the data
+// folder first, then the trace is begun beside its destination, the device
+// laid out; the trace takes its name only when the run is over. The data
+// folder's host path, as laid out.
+std::string PrepareDevice(const daq::Options& options) {
   std::string dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   CheckDataFolder(dataDir);
   if (!options.tracePath.empty()) {
@@ -356,39 +360,80 @@ int Run(int argc, char** argv) {
     policy.stream = true;  // a pipe or a device is written as the run goes
     policy.inputs = {datatools::ConfigurationFilePath(options.deviceRoot), dataDir};
     if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
+    std::string error;
     if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
   }
-  if (!options.bare) {
-    if (!LayOutDevice(options.deviceRoot)) std::exit(2);
-    dataDir = DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");  // as laid out
-  }
-  FILE* traceFile = traceOutput.Stream();
+  if (options.bare) return dataDir;
+  if (!LayOutDevice(options.deviceRoot)) std::exit(2);
+  return DevicePathOn(options.deviceRoot, "\\Hard Disk\\Pelmok\\Data");
+}
 
-  // The run's shape places the faults given without a place and keeps a
-  // trace's room off the records'; read only when one needs it.
-  const bool fileTrace = traceFile != nullptr && !traceOutput.Streaming();
+// The faults placed in the run's shape, which also keeps a trace on the data
+// volume off the room the records need; read only when one needs it.
+daq::FaultSchedule PlaceFaults(const daq::Options& options, const std::string& dataDir) {
+  const bool fileTrace = traceOutput.Stream() != nullptr && !traceOutput.Streaming();
   const daq::RunShape shape =
       options.faults.empty() && !fileTrace ? daq::RunShape() : daq::ShapeOfRun(options.deviceRoot);
-  // A trace on the data volume never takes the room the records need.
   if (fileTrace) traceOutput.SetLimit(TraceRoom(dataDir, shape));
   daq::FaultSchedule faults(options.faults, options.seed);
   faults.Place(shape);
+  return faults;
+}
+
+sim::BoardOptions BoardOptionsOf(const daq::Options& options, std::shared_ptr<sim::SignalSource> signal,
+                                 const daq::FaultSchedule& faults) {
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
-  boardOptions.signal = signal;
+  boardOptions.signal = std::move(signal);
   boardOptions.clockEpoch = options.startTime;
   boardOptions.clockDriftPpm = options.clockDriftPpm;
   boardOptions.timeZone = options.timeZone.Setting();
   faults.SetUpBoard(&boardOptions);
-  sim::Board board(boardOptions);
-  std::unique_ptr<sim::TextTrace> trace;
-  if (traceFile != nullptr) {
-    trace = std::make_unique<sim::TextTrace>(
-        board.bus(), traceFile, options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
-    board.bus().SetTrace(trace.get());
-    runTrace = trace.get();
-    runBus = &board.bus();
+  return boardOptions;
+}
+
+std::unique_ptr<sim::TextTrace> StartTrace(const daq::Options& options, sim::Board& board) {
+  FILE* traceFile = traceOutput.Stream();
+  if (traceFile == nullptr) return nullptr;
+  auto trace = std::make_unique<sim::TextTrace>(
+      board.bus(), traceFile, options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
+  board.bus().SetTrace(trace.get());
+  runTrace = trace.get();
+  runBus = &board.bus();
+  return trace;
+}
+
+// WinMain (or EnterLowPower) once, as the board's start-up code calls it.
+int CallTheProgram(const daq::Options& options) {
+  runStarted = true;
+  if (options.lowPower) {
+    EnterLowPower(options.lowPowerMode);
+    return 0;
   }
+  wchar_t commandLine[] = L"";
+  return WinMain(nullptr, nullptr, commandLine, 0);
+}
+
+// The trace, when there is one, flushed and put in place; false when any of it was lost.
+bool EndTrace(sim::Board& board, std::unique_ptr<sim::TextTrace> trace) {
+  board.bus().SetTrace(nullptr);
+  runTrace = nullptr;
+  if (!trace) return true;
+  const bool written = trace->Flush();
+  trace.reset();
+  return FinishTrace(written);
+}
+
+int Run(int argc, char** argv) {
+  daq::Options options = daq::ParseOptions(argc, argv, DefaultLibraryDir());
+  bool wavRate = false;
+  std::shared_ptr<sim::SignalSource> signal = SignalOf(options, &wavRate);
+  if (options.check) return Check(options);
+
+  const std::string dataDir = PrepareDevice(options);
+  daq::FaultSchedule faults = PlaceFaults(options, dataDir);
+  sim::Board board(BoardOptionsOf(options, signal, faults));
+  std::unique_ptr<sim::TextTrace> trace = StartTrace(options, board);
   sim::SetFaultHandler(StopOnFault);
   host::SessionOptions sessionOptions;
   sessionOptions.deviceRoot = options.deviceRoot;
@@ -408,27 +453,13 @@ int Run(int argc, char** argv) {
     progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate), report);
   ending.progress = progress.get();
 
-  int result = 0;
-  runStarted = true;
-  if (options.lowPower) {
-    EnterLowPower(options.lowPowerMode);
-  } else {
-    wchar_t commandLine[] = L"";
-    result = WinMain(nullptr, nullptr, commandLine, 0);
-  }
+  const int result = CallTheProgram(options);
   std::fflush(stderr);
   if (progress) progress->End();
   ending.progress = nullptr;
   report.Stop();
   session.reset();
-  board.bus().SetTrace(nullptr);
-  runTrace = nullptr;
-  bool traceWhole = true;
-  if (traceFile != nullptr) {
-    const bool written = trace->Flush();
-    trace.reset();
-    traceWhole = FinishTrace(written);
-  }
+  const bool traceWhole = EndTrace(board, std::move(trace));
   return Report(ending, result, traceWhole, false);
 }
 

@@ -58,16 +58,17 @@ void UsageError(const std::string& message) {
   std::exit(2);
 }
 
-Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir) {
-  Options o;
-  o.libraryDir = defaultLibraryDir;
+namespace {
 
-  CLI::App app(kDescription, "pelmok-daq");
-  app.footer(kFooter);
-  app.get_formatter()->column_width(24);
-  app.set_version_flag("--version", tools::ProgramVersion("pelmok-daq"),
-                       "print the program's version and exit");
+// Options taken as text and checked after the parse, as --stall-after is:
+// CLI11's validators cost every run their start-up.
+struct OptionTexts {
+  std::string stallAfter, seed, volumeSize, startTime, timeZone, clockDrift;
+  std::vector<std::string> faults;
+};
 
+// The device, the converter and the run's faults.
+void AddRunOptions(CLI::App& app, Options& o, OptionTexts& t) {
   app.add_option("--device-root", o.deviceRoot,
                  "folder holding the volumes \"FlashFX Disk\", \"Hard Disk\"\n"
                  "and \"Storage Card\" (default: ./pelmok-device)")
@@ -90,13 +91,11 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
       ->type_name("HZ")
       ->transform(tools::DecimalInteger())
       ->check(CLI::Range(1u, 10000000u).description(""));
-  std::string stallAfter;
-  app.add_option("--stall-after", stallAfter,
+  app.add_option("--stall-after", t.stallAfter,
                  "the converter sends FRAMES frames, then none, as one\n"
                  "that dies part-way (default: it never stops)")
       ->type_name("FRAMES");
-  std::vector<std::string> faults;
-  app.add_option("--fault", faults,
+  app.add_option("--fault", t.faults,
                  "a fault of the field, struck during the run (repeatable):\n"
                  "disk-full@BYTES, power-loss@WRITE[:BYTES], rtc-reset,\n"
                  "converter-ppm@PPM, overrun@FRAME:COUNT,\n"
@@ -104,14 +103,15 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "seed places it")
       ->type_name("KIND[@WHERE]")
       ->allow_extra_args(false);
-  // Checked after the parse, as --stall-after is: CLI11's validators cost
-  // every run their start-up.
-  std::string seed, volumeSize;
-  app.add_option("--seed", seed, "places the faults given without @WHERE (default 0)")->type_name("N");
-  app.add_option("--volume-size", volumeSize,
+  app.add_option("--seed", t.seed, "places the faults given without @WHERE (default 0)")->type_name("N");
+  app.add_option("--volume-size", t.volumeSize,
                  "the Hard Disk volume's size in bytes (1 MiB to 2 TiB),\n"
                  "held to FAT32's clusters (default: the host disk's room)")
       ->type_name("BYTES");
+}
+
+// The trace, the low-power call, the vendor library and the board's clock.
+void AddBoardOptions(CLI::App& app, Options& o, OptionTexts& t) {
   app.add_option("--trace", o.tracePath,
                  "write every register access (virtual time, R/W,\n"
                  "physical address, register, value) to FILE; a run of\n"
@@ -132,25 +132,72 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
                  "the stand-in SMARTIO.DLL and KEYBDDR.DLL installed with\n"
                  "the program, or the build's)")
       ->type_name("DIR");
-  std::string startTime, timeZone;
-  app.add_option("--start-time", startTime,
+  app.add_option("--start-time", t.startTime,
                  "the board's clock at the start, in UTC\n"
                  "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
       ->type_name("WHEN");
-  std::string clockDrift;
-  app.add_option("--clock-drift", clockDrift,
+  app.add_option("--clock-drift", t.clockDrift,
                  "the board's clock runs PPM parts per million fast\n"
                  "(positive) or slow (negative) against the true time,\n"
                  "which --start-time gives; the report then gives both\n"
                  "clocks for each write (default 0)")
       ->type_name("PPM");
-  app.add_option("--time-zone", timeZone,
+  app.add_option("--time-zone", t.timeZone,
                  "the board's time-zone setting as TZ takes it: a POSIX\n"
                  "rule (e.g. CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0)\n"
                  "or a zone name (e.g. Europe/Berlin); default: from TZ,\n"
                  "see below)")
       ->type_name("ZONE");
+}
 
+// The values taken as text, checked once the parse is done.
+void CheckTexts(const CLI::App& app, const OptionTexts& t, Options& o) {
+  std::string error;
+  if (app.count("--seed") > 0 && !WholeNumber(t.seed, &o.seed))
+    UsageError("bad --seed '" + t.seed + "': a whole number, 0 or more");
+  if (app.count("--volume-size") > 0 &&
+      (!WholeNumber(t.volumeSize, &o.volumeSize) || o.volumeSize < (uint64_t{1} << 20) ||
+       o.volumeSize > (uint64_t{2} << 40)))
+    UsageError("bad --volume-size '" + t.volumeSize + "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
+  if (app.count("--stall-after") > 0) {
+    uint64_t frames = 0;
+    if (!WholeNumber(t.stallAfter, &frames))
+      UsageError("bad --stall-after '" + t.stallAfter + "': a whole number of frames, 0 or more");
+    o.faults.push_back(Fault{FaultKind::kStall, "stall@" + t.stallAfter, true, static_cast<int64_t>(frames)});
+  }
+  for (const std::string& text : t.faults) {
+    Fault fault{FaultKind::kStall, text};
+    if (!ParseFault(text, &fault, &error)) UsageError(error);
+    o.faults.push_back(fault);
+  }
+  if (app.count("--start-time") > 0) {
+    int64_t seconds = 0;
+    if (!hostlib::ParseUtcTime(t.startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
+    o.startTime = seconds;
+  }
+  if (app.count("--clock-drift") > 0 && !ClockDrift(t.clockDrift, &o.clockDriftPpm))
+    UsageError("bad --clock-drift '" + t.clockDrift + "': parts per million, -100000 to 100000");
+  o.timeZoneGiven = app.count("--time-zone") > 0;
+  if (o.timeZoneGiven) {
+    if (!datatools::BoardZone::FromRule(t.timeZone, &o.timeZone, &error)) UsageError("bad --time-zone: " + error);
+  } else if (!datatools::BoardZone::FromEnvironment(&o.timeZone, &error)) {
+    UsageError("time zone for the board: " + error);
+  }
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir) {
+  Options o;
+  o.libraryDir = defaultLibraryDir;
+  CLI::App app(kDescription, "pelmok-daq");
+  app.footer(kFooter);
+  app.get_formatter()->column_width(24);
+  app.set_version_flag("--version", tools::ProgramVersion("pelmok-daq"),
+                       "print the program's version and exit");
+  OptionTexts texts;
+  AddRunOptions(app, o, texts);
+  AddBoardOptions(app, o, texts);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -164,40 +211,7 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   }
   o.frameRateGiven = app.count("--frame-rate") > 0;
   o.lowPower = app.count("--low-power") > 0;
-
-  std::string error;
-  if (app.count("--seed") > 0 && !WholeNumber(seed, &o.seed))
-    UsageError("bad --seed '" + seed + "': a whole number, 0 or more");
-  if (app.count("--volume-size") > 0 &&
-      (!WholeNumber(volumeSize, &o.volumeSize) || o.volumeSize < (uint64_t{1} << 20) ||
-       o.volumeSize > (uint64_t{2} << 40)))
-    UsageError("bad --volume-size '" + volumeSize + "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
-  if (app.count("--stall-after") > 0) {
-    uint64_t frames = 0;
-    if (!WholeNumber(stallAfter, &frames))
-      UsageError("bad --stall-after '" + stallAfter + "': a whole number of frames, 0 or more");
-    o.faults.push_back(Fault{FaultKind::kStall, "stall@" + stallAfter, true,
-                             static_cast<int64_t>(frames)});
-  }
-  for (const std::string& text : faults) {
-    Fault fault{FaultKind::kStall, text};
-    if (!ParseFault(text, &fault, &error)) UsageError(error);
-    o.faults.push_back(fault);
-  }
-  if (app.count("--start-time") > 0) {
-    int64_t seconds = 0;
-    if (!hostlib::ParseUtcTime(startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
-    o.startTime = seconds;
-  }
-  if (app.count("--clock-drift") > 0 && !ClockDrift(clockDrift, &o.clockDriftPpm))
-    UsageError("bad --clock-drift '" + clockDrift + "': parts per million, -100000 to 100000");
-  o.timeZoneGiven = app.count("--time-zone") > 0;
-  if (o.timeZoneGiven) {
-    if (!datatools::BoardZone::FromRule(timeZone, &o.timeZone, &error))
-      UsageError("bad --time-zone: " + error);
-  } else if (!datatools::BoardZone::FromEnvironment(&o.timeZone, &error)) {
-    UsageError("time zone for the board: " + error);
-  }
+  CheckTexts(app, texts, o);
   return o;
 }
 

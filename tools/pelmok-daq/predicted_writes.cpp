@@ -107,6 +107,7 @@ datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& write
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
   std::vector<datatools::NamedSize> files;
+  files.reserve(groups.size());
   for (const NameGroup& g : groups) files.push_back({writes[order[g.first]].name, g.count * words * 4});
   datatools::DeploymentSettings settings;
   settings.zone = zone;
