@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -312,7 +314,7 @@ struct Scenario {
 };
 
 struct Row {
-  std::string file, writeUtc, timeFrom, candidates, flags;
+  std::string file, writeUtc, timeFrom, candidates, flags, boardWriteUtc;
   unsigned record = 0;
 };
 
@@ -344,6 +346,7 @@ std::vector<Row> ParseCsv(const std::string& path, const std::string& scratch) {
     r.timeFrom = f[7];
     r.candidates = f[8];
     r.flags = f[9];
+    r.boardWriteUtc = f[10];
     rows.push_back(r);
   }
   return rows;
@@ -410,6 +413,21 @@ class SimulatedDeployment : public ::testing::Test {
         EXPECT_EQ(r.writeUtc, it->second) << r.file << "#" << r.record << " (" << r.timeFrom << ")";
       }
     }
+    // A file given alone is read within its folder: its records get the
+    // times the folder gives them.
+    const std::string alone = rows[rows.size() / 2].file;
+    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) + " -o " +
+                             Quote(scratch.path() + "/alone.csv") + " --config " +
+                             Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
+                             Quote(root + "/Hard Disk/Pelmok/Data/" + alone),
+                         scratch.path());
+    EXPECT_EQ(o.status, 0) << o.err;
+    std::vector<std::string> fromFolder, fromAlone;
+    for (const Row& r : rows)
+      if (r.file == alone) fromFolder.push_back(r.writeUtc + r.candidates);
+    for (const Row& r : ParseCsv(scratch.path() + "/alone.csv", scratch.path()))
+      fromAlone.push_back(r.writeUtc + r.candidates);
+    EXPECT_EQ(fromAlone, fromFolder) << alone;
     if (shared) {
       *shared = 0;
       for (const auto& [name, n] : records) *shared += n > 1;
@@ -515,6 +533,154 @@ TEST_F(SimulatedDeployment, RunsRestartedAroundTheChangeBackGetNoWrongTime) {
   const int shift = z.shiftMinutes * 60;
   EXPECT_GT(Check(z, {"three runs around the change back", {back - shift - 6, back - 4, back + 4}, 1000, 2, 3}),
             0u);
+}
+
+// Seconds since 1970 of "2026-10-20T12:00:10.050Z".
+double SecondsOf(const std::string& text) {
+  struct tm t = {};
+  const char* rest = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
+  EXPECT_NE(rest, nullptr) << text;
+  return static_cast<double>(timegm(&t)) + (rest != nullptr && *rest == '.' ? std::atof(rest) : 0.0);
+}
+
+// The board's clock 5,000 ppm fast over a ten-minute run (3 s gained), in a
+// zone half an hour off the hour. The run's report gives each write's true
+// UTC and the two clocks at its start and end; those, as clock checks in the
+// deployment file beside the data, put every corrected write within 1 s of
+// the truth (the names' second), while the board's own times are off by more,
+// in the folder's timeline, in a file exported alone, and in the report.
+TEST_F(SimulatedDeployment, ClockChecksFromTheRunCorrectADriftingClock) {
+  testsupport::ScratchDir scratch;
+  scratch.MakeDirs("dev/FlashFX Disk/Pelmok");
+  scratch.WriteFile("dev/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                    "Sample rate:1000\r\nNumber of samples per record:10000\r\nNumber of records per Flash Disk "
+                    "file:1\r\nNumber of Flash Disk files per USB write:60\r\nSeconds to sleep between "
+                    "acquisitions:1\r\n");
+  const std::string root = scratch.path() + "/dev", zone = kZones[1].rule;
+  Outcome o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
+                                   Quote(root) + " --signal counter --frame-rate 1000 --start-time " +
+                                   "2026-10-20T12:00:00Z --clock-drift 5000 --time-zone " + Quote(zone),
+                               scratch.path());
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  std::map<std::string, double> truth;  // data file name -> true UTC of its write
+  const std::regex write("board clock \\S+, true UTC (\\S+)  wrote \\S+ Disk/Pelmok/Data/([0-9-]+) ");
+  for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), write); m != std::sregex_iterator(); ++m)
+    truth[(*m)[2]] = SecondsOf((*m)[1]);
+  ASSERT_EQ(truth.size(), 60u) << o.out;
+  std::string checks;
+  const std::regex check("\\[\\[clock_check\\]\\].*\nboard = \"\\S+\"\nreference = \"\\S+\"\n");
+  for (auto c = std::sregex_iterator(o.out.begin(), o.out.end(), check); c != std::sregex_iterator(); ++c)
+    checks += c->str(0);
+  ASSERT_FALSE(checks.empty()) << o.out;
+  scratch.WriteFile("dev/deployment.toml", "[board]\ntime_zone = \"" + zone +
+                                               "\"\nconfiguration = \"FlashFX Disk/Pelmok/PelmokConfig.txt\"\n" +
+                                               checks);
+  const std::string data = root + "/Hard Disk/Pelmok/Data";
+
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv -o " + Quote(scratch.path() + "/t.csv") + " " +
+                           Quote(data),
+                       scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::vector<Row> rows = ParseCsv(scratch.path() + "/t.csv", scratch.path());
+  ASSERT_EQ(rows.size(), 60u);
+  double worstBoard = 0;
+  for (const Row& r : rows) {
+    const double t = truth.at(r.file);
+    EXPECT_LT(std::fabs(SecondsOf(r.writeUtc) - t), 1.0) << r.file << " corrected " << r.writeUtc;
+    worstBoard = std::max(worstBoard, std::fabs(SecondsOf(r.boardWriteUtc) - t));
+  }
+  EXPECT_GT(worstBoard, 2.0);
+
+  // The last file alone, as a listening file: GUANO's write time corrected.
+  const std::string last = std::prev(truth.end())->first;
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " export -o " + Quote(scratch.path() + "/last.wav") + " " +
+                           Quote(data + "/" + last),
+                       scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string wav = toolprocess::Slurp(scratch.path() + "/last.wav");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(wav, m, std::regex("Pelmok\\|Write UTC: (\\S+)\n"))) << last;
+  EXPECT_LT(std::fabs(SecondsOf(m[1]) - truth.at(last)), 1.0) << m[1];
+  ASSERT_TRUE(std::regex_search(wav, m, std::regex("Pelmok\\|Board Write UTC: (\\S+)\n")));
+  EXPECT_GT(std::fabs(SecondsOf(m[1]) - truth.at(last)), 2.0) << m[1];
+  EXPECT_NE(wav.find("Pelmok|Clock Drift: +5000.00 ppm"), std::string::npos);
+
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " report -o " + Quote(scratch.path() + "/r.html") + " " +
+                           Quote(data),
+                       scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(toolprocess::Slurp(scratch.path() + "/r.html").find("+5000.00 ppm"), std::string::npos);
+}
+
+// What is left of a tool's output once every pair of candidates ("A or B")
+// is taken out must hold no UTC time and no offset.
+void ExpectNoDefiniteUtc(const std::string& what, const std::string& text) {
+  const std::string rest =
+      std::regex_replace(text, std::regex("[0-9T:.-]+Z( or | )[0-9T:.-]+Z"), "<candidates>");
+  std::smatch m;
+  EXPECT_FALSE(std::regex_search(rest, m, std::regex("[0-9]{2}:[0-9]{2}(:[0-9]{2}(\\.[0-9]+)?)?(Z|[+-][0-9]{2}:[0-9]{2})")))
+      << what << " states " << m.str(0) << " in:\n"
+      << rest;
+}
+
+// Without any zone, info states local times only and says UTC is not known;
+// --time-zone takes a zone name as TZ does. A file of the repeated hour copied
+// alone into an empty folder has no siblings to tell its pass: no output
+// gives it one UTC time, until --assume picks one.
+TEST_F(SimulatedDeployment, WithoutAZoneOrAloneInTheRepeatedHourNoUtcTimeIsStated) {
+  testsupport::ScratchDir scratch;
+  const Zone& z = kZones[0];
+  int64_t back;
+  std::string name;  // the run's last file, in the second pass of the repeated hour
+  {
+    ScopedTz tz(z.rule);
+    back = LibraryChange(z.year, z.backMonth);
+    name = LibraryName(back + 30 + 6);
+  }
+  scratch.MakeDirs("alone");
+  const std::string root = scratch.path() + "/dev", data = root + "/Hard Disk/Pelmok/Data";
+  Outcome o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
+                                   Quote(root) + " --start-time " + Iso(back + 30) + " --time-zone " + Quote(z.rule),
+                               scratch.path());
+  ASSERT_EQ(o.status, 0) << o.out;
+  const std::string config = " --config " + Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " ";
+  const std::string pelmokData = "env -u TZ " + Quote(PELMOK_DATA_PATH);
+  o = toolprocess::Run(pelmokData + " info" + config + Quote(data), scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("UTC not known"), std::string::npos) << o.out;
+  ExpectNoDefiniteUtc("info without a zone", o.out);
+  const auto csv = [&](const std::string& zone) {
+    const Outcome c = toolprocess::Run(pelmokData + " info --csv --time-zone " + zone + config + Quote(data),
+                                       scratch.path());
+    EXPECT_EQ(c.status, 0) << c.err;
+    return c.out;
+  };
+  EXPECT_EQ(csv("Europe/Berlin"), csv(Quote(z.rule)));
+
+  ASSERT_EQ(std::system(("cp " + Quote(data + "/" + name) + " " + Quote(scratch.path() + "/alone/")).c_str()), 0);
+  const std::string file = Quote(scratch.path() + "/alone/" + name), zone = " --time-zone " + Quote(z.rule);
+  o = toolprocess::Run(pelmokData + " info" + zone + config + file, scratch.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  ExpectNoDefiniteUtc("info", o.out);
+  EXPECT_NE(o.out.find(Iso(back - 3600 + 36) + " or " + Iso(back + 36)), std::string::npos) << o.out;
+  o = toolprocess::Run(pelmokData + " info --csv" + zone + config + file, scratch.path());
+  ExpectNoDefiniteUtc("info --csv", o.out);
+  o = toolprocess::Run(pelmokData + " export -o " + Quote(scratch.path() + "/out/") + zone + config + file,
+                       scratch.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("-ambiguous.wav"), std::string::npos) << o.out;
+  for (const char* format : {"wav", "flac"}) {
+    o = toolprocess::Run(pelmokData + " export -o " + Quote(scratch.path() + "/one." + std::string(format)) + zone + config + file,
+                         scratch.path());
+    EXPECT_EQ(o.status, 0) << o.err;
+    ExpectNoDefiniteUtc(format, toolprocess::Slurp(scratch.path() + "/one." + std::string(format)));
+  }
+  o = toolprocess::Run(pelmokData + " report -o " + Quote(scratch.path() + "/r.html") + zone + config + file,
+                       scratch.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  ExpectNoDefiniteUtc("report", toolprocess::Slurp(scratch.path() + "/r.html"));
+  o = toolprocess::Run(pelmokData + " info --csv --assume later" + zone + config + file, scratch.path());
+  EXPECT_NE(o.out.find("," + Iso(back + 36) + ","), std::string::npos) << o.out;
 }
 
 }  // namespace

@@ -84,6 +84,30 @@ class PassSplit {
     return j >= 0 && e_[static_cast<size_t>(j)].a < e_[i].a - (c_ + tol_) ? kFar : j;
   }
 
+  // Breaks at the ends of a complete split whose last element has state `s`.
+  int FinalCost(const State& s, int firstSecond) const {
+    const size_t last = e_.size() - 1;
+    // Last of each pass: element `last`, the other side's, or none.
+    const int lastFirst = s.side == 0 ? static_cast<int>(last) : s.other;
+    const int lastSecond = s.side == 1 ? static_cast<int>(last) : s.other;
+    int cost = 0;
+    if (lastFirst == kNone) {
+      cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
+    } else if (lastSecond != kNone) {
+      if (firstSecond < 0 || lastFirst == kFar) {
+        cost += 1;
+      } else {
+        cost += Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
+      }
+    }
+    if (lastSecond == kNone) {
+      cost += End(e_[last].a);
+    } else {
+      cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1) : End(e_[static_cast<size_t>(lastSecond)].b);
+    }
+    return cost;
+  }
+
   // firstSecond >= 0: the second pass starts with that element, exactly;
   // -1: any start, a break assumed at the change.
   void Run(int firstSecond, std::vector<std::array<int, 2>>* best) {
@@ -122,28 +146,6 @@ class PassSplit {
         }
       }
     };
-    auto final = [&](const State& s) {
-      const size_t last = n - 1;
-      // Last of each pass: element `last`, the other side's, or none.
-      const int lastFirst = s.side == 0 ? static_cast<int>(last) : s.other;
-      const int lastSecond = s.side == 1 ? static_cast<int>(last) : s.other;
-      int cost = 0;
-      if (lastFirst == kNone) {
-        cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
-      } else if (lastSecond != kNone) {
-        if (firstSecond < 0 || lastFirst == kFar) {
-          cost += 1;
-        } else {
-          cost += Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
-        }
-      }
-      if (lastSecond == kNone) {
-        cost += End(e_[last].a);
-      } else {
-        cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1) : End(e_[static_cast<size_t>(lastSecond)].b);
-      }
-      return cost;
-    };
 
     for (int side = 0; side < 2; ++side)
       if (allowed(0, side)) find(0, side, kNone).cost = side == 0 ? Start(e_[0].a) : 0;
@@ -156,7 +158,7 @@ class PassSplit {
         });
       }
     }
-    for (State& s : states[n - 1]) s.rest = final(s);
+    for (State& s : states[n - 1]) s.rest = FinalCost(s, firstSecond);
     for (size_t i = n - 1; i-- > 0;) {
       for (State& s : states[i]) {
         moves(i, s, [&](int side, int other, int cost) {
@@ -874,6 +876,7 @@ bool SelectRecords(const Deployment& all, const RecordSelection& selection, Depl
   d.cadence = all.cadence;
   // The odd entries of the folders given are the user's business; of a file's folder, not.
   if (selection.files.empty() && selection.picks.empty()) d.skipped = all.skipped;
+  d.corrected = all.corrected;
   std::vector<size_t> fileAt(all.files.size(), SIZE_MAX), recordAt(all.records.size(), SIZE_MAX);
   for (size_t i = 0; i < all.records.size(); ++i) {
     if (!keep[i]) continue;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "tools/formats/text.h"
 #include "tools/common/board_time.h"
@@ -36,6 +37,16 @@ struct ReportOptions {
   bool force = false;
   unsigned jobs = DefaultJobs();
 };
+
+// "23=0 22=0" for bits that never changed; empty when none did.
+std::string StuckBits(const CodeStats& s) {
+  std::string stuck;
+  for (int b = 23; b >= 0; --b) {
+    if (s.ones[b] == 0) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=0";
+    if (s.samples > 0 && s.ones[b] == s.samples) stuck += (stuck.empty() ? "" : " ") + std::to_string(b) + "=1";
+  }
+  return stuck;
+}
 
 std::string RecordName(const Deployment& d, const Record& r) {
   return d.files[r.file].name + "#" + std::to_string(r.index);
@@ -84,32 +95,22 @@ std::string TimesNote(const Deployment& d) {
                 "candidates are given.";
 }
 
-int RunReport(const ReportOptions& o) {
-  std::string error;
-  Calibration calibration;
-  if (!ResolveCalibration(o.calibration, &calibration, &error)) Fail(error);
-  Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
-  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
-  const uint32_t rate = d.settings.rate;
-
-  std::string title = "Pelmok deployment";
-  for (const std::string& in : o.inputs) title += " " + in;
-  HtmlPage page(title);
-  page.Heading(1, title);
-  page.Paragraph(TimesNote(d), "note");
-  Configuration(page, d, calibration);
-
-  // Levels and sample checks per record, in one pass over the samples.
+// Levels and sample checks per record, in one pass over the samples, on
+// `jobs` threads; what each record's samples show of the faults of the field.
+std::vector<CodeStats> MeasureRecords(const Deployment& d, unsigned jobs,
+                                      std::vector<std::vector<std::string>>* findings) {
   std::vector<CodeStats> stats(d.records.size());
-  std::vector<std::vector<std::string>> findings(d.records.size());
+  findings->assign(d.records.size(), {});
   ProgressLine progress("report", d.records.size());
   ForEachInOrder<std::pair<SampleChecks, std::string>>(
-      d.records.size(), o.jobs,
+      d.records.size(), jobs,
       [&](size_t i) {
         std::pair<SampleChecks, std::string> checked;
         ForEachRecordBlock(
             d, d.records[i],
-            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) { checked.first.Add(words); },
+            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) {
+              checked.first.Add(words);
+            },
             &checked.second);
         checked.first.Finish();
         return checked;
@@ -117,63 +118,98 @@ int RunReport(const ReportOptions& o) {
       [&](size_t i, std::pair<SampleChecks, std::string>& checked) {
         if (!checked.second.empty()) Fail(checked.second);
         stats[i] = checked.first.Stats();
-        findings[i] = checked.first.Findings();
+        (*findings)[i] = checked.first.Findings();
         progress.Done(i + 1);
       });
-  progress.End();
+  return stats;
+}
 
-  // Every warning, in the order of the timeline.
-  std::vector<std::string> warnings;
+// What the record's samples show: stuck bits, zero runs, high bits, rails.
+void SampleWarnings(const std::string& name, const CodeStats& s, std::vector<std::string>* warnings) {
+  if (s.samples == 0) return;
+  const std::string stuck = StuckBits(s);
+  if (!stuck.empty()) warnings->push_back("stuck bits: " + name + ": " + stuck);
+  if (s.zeroRuns)
+    warnings->push_back(Printf("runs of zeros: %s: %" PRIu64 " runs of %" PRIu64 " or more zero words, longest %" PRIu64,
+                               name.c_str(), s.zeroRuns, kZeroRunMinimum, s.longestZeroRun));
+  if (s.highBitWords)
+    warnings->push_back(Printf("words above bit 23: %s: %" PRIu64 " words (not converter words)", name.c_str(),
+                               s.highBitWords));
+  if (s.positiveFullScale + s.negativeFullScale)
+    warnings->push_back(Printf("full scale: %s: %" PRIu64 " samples at a rail", name.c_str(),
+                               s.positiveFullScale + s.negativeFullScale));
+}
+
+// What the record's name, file and place in the timeline show.
+void RecordWarnings(const Deployment& d, const Record& r, std::vector<std::string>* warnings) {
+  const std::string name = RecordName(d, r);
+  if (r.flags & kAppended)
+    warnings->push_back("append: " + name + " went into a file written before" +
+                        std::string(r.flags & kEarlierRunFile ? " by an earlier run" : ""));
+  if (r.source == TimeSource::kAmbiguous) warnings->push_back("ambiguous name: " + name + ": " + TimingText(d, r));
+  if (r.source == TimeSource::kAssumed) warnings->push_back("assumed time: " + name + ": " + TimingText(d, r));
+  if (r.source == TimeSource::kCadence)
+    warnings->push_back("repeated-hour name resolved: " + name + ": " + TimingText(d, r));
+  if (r.flags & kSkippedHour) warnings->push_back("name in the skipped hour: " + name + " (no time)");
+  if (r.flags & kNotDataName) warnings->push_back("not a data file name: " + name + " (no time)");
+  if (r.flags & kTornTail)
+    warnings->push_back("torn tail: " + d.files[r.file].name + " ends in " +
+                        std::to_string(d.files[r.file].tornBytes) + " bytes of a word cut short");
+  if (r.flags & kShortRecord)
+    warnings->push_back("short record: " + name + ", " + std::to_string(r.words) +
+                        " samples (a write cut short: a full volume, or power lost)");
+  if (r.flags & kEpochClock)
+    warnings->push_back("clock at its epoch: " + name +
+                        " is named in 2000: the board's clock started at 2000-01-01 (a lost backup "
+                        "battery), so its times are not the date");
+}
+
+// Every warning in the order of the timeline; a kind found more than three
+// times becomes one line with its count and the first three.
+std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeStats>& stats,
+                                  const std::vector<std::vector<std::string>>& findings) {
+  std::vector<std::string> all;
   std::map<size_t, const Gap*> gapBefore;
   for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
   for (size_t i = 0; i < d.records.size(); ++i) {
-    const Record& r = d.records[i];
-    const std::string name = RecordName(d, r);
     const auto gap = gapBefore.find(i);
     if (gap != gapBefore.end()) {
       const Gap& g = *gap->second;
       std::string text = Printf("gap: %.0f s without samples between %s and %s, %s", g.silence,
-                                RecordName(d, d.records[g.after]).c_str(), name.c_str(), GapKindText(g.kind));
+                                RecordName(d, d.records[g.after]).c_str(), RecordName(d, d.records[i]).c_str(),
+                                GapKindText(g.kind));
       if (g.kind == GapKind::kMissingWrites) text += " (" + std::to_string(g.missingWrites) + " writes)";
-      warnings.push_back(text);
+      all.push_back(text);
     }
-    if (r.flags & kAppended)
-      warnings.push_back("append: " + name + " went into a file written before" +
-                         std::string(r.flags & kEarlierRunFile ? " by an earlier run" : ""));
-    if (r.source == TimeSource::kAmbiguous) warnings.push_back("ambiguous name: " + name + ": " + TimingText(d, r));
-    if (r.source == TimeSource::kCadence) warnings.push_back("repeated-hour name resolved: " + name + ": " + TimingText(d, r));
-    if (r.flags & kSkippedHour) warnings.push_back("name in the skipped hour: " + name + " (no time)");
-    if (r.flags & kNotDataName) warnings.push_back("not a data file name: " + name + " (no time)");
-    if (r.flags & kTornTail)
-      warnings.push_back("torn tail: " + d.files[r.file].name + " ends in " + std::to_string(d.files[r.file].tornBytes) +
-                         " bytes of a word cut short");
-    if (r.flags & kShortRecord)
-      warnings.push_back("short record: " + name + ", " + std::to_string(r.words) +
-                         " samples (a write cut short: a full volume, or power lost)");
-    if (r.flags & kEpochClock)
-      warnings.push_back("clock at its epoch: " + name +
-                         " is named in 2000: the board's clock started at 2000-01-01 (a lost backup "
-                         "battery), so its times are not the date");
-    for (const std::string& f : findings[i]) warnings.push_back("samples: " + name + ": " + f);
-    const CodeStats& s = stats[i];
-    if (s.samples == 0) continue;
-    if (s.zeroRuns)
-      warnings.push_back(Printf("runs of zeros: %s: %" PRIu64 " runs of %" PRIu64 " or more zero words, longest %" PRIu64,
-                                name.c_str(), s.zeroRuns, kZeroRunMinimum, s.longestZeroRun));
-    if (s.highBitWords)
-      warnings.push_back(Printf("words above bit 23: %s: %" PRIu64 " words (not converter words)", name.c_str(),
-                                s.highBitWords));
-    if (s.positiveFullScale + s.negativeFullScale)
-      warnings.push_back(Printf("full scale: %s: %" PRIu64 " samples at a rail", name.c_str(),
-                                s.positiveFullScale + s.negativeFullScale));
+    RecordWarnings(d, d.records[i], &all);
+    SampleWarnings(RecordName(d, d.records[i]), stats[i], &all);
+    for (const std::string& f : findings[i])
+      all.push_back("samples: " + RecordName(d, d.records[i]) + ": " + f);
   }
-
+  std::map<std::string, std::vector<size_t>> byKind;  // "gap" -> its warnings
+  for (size_t k = 0; k < all.size(); ++k) byKind[all[k].substr(0, all[k].find(':'))].push_back(k);
+  std::vector<std::string> warnings;
+  for (size_t k = 0; k < all.size(); ++k) {
+    const std::string kind = all[k].substr(0, all[k].find(':'));
+    const std::vector<size_t>& same = byKind[kind];
+    if (same.size() <= 3) {
+      warnings.push_back(all[k]);
+    } else if (same.front() == k) {
+      warnings.push_back(kind + ": " + std::to_string(same.size()) + " times; the first three: " +
+                         all[same[0]].substr(kind.size() + 2) + "; " + all[same[1]].substr(kind.size() + 2) + "; " +
+                         all[same[2]].substr(kind.size() + 2));
+    }
+  }
+  // Every entry that was not read, each named.
   for (const SkippedEntry& e : d.skipped) warnings.push_back("not read: " + e.path + ": " + e.reason);
+  return warnings;
+}
 
+void Summary(HtmlPage& page, const Deployment& d, size_t warnings) {
   page.Heading(2, "Deployment", "deployment");
   std::vector<std::vector<std::string>> summary = {
       {"records", std::to_string(d.records.size()) + " in " + std::to_string(d.files.size()) + " data files"},
-      {"recorded", Printf("%" PRIu64 " samples, %.3f s at %u Hz", d.words, d.RecordedSeconds(), rate)},
+      {"recorded", Printf("%" PRIu64 " samples, %.3f s at %u Hz", d.words, d.RecordedSeconds(), d.settings.rate)},
       {"span", Printf("%.0f s, first start to last write", d.SpanSeconds())},
       {"cadence", d.cadence.source == CadenceSource::kNone
                       ? "not known"
@@ -182,9 +218,9 @@ int RunReport(const ReportOptions& o) {
       {"runs", std::to_string(d.runs.size())},
       {"gaps", std::to_string(d.gaps.size())},
       {"ambiguous names", std::to_string(d.ambiguous) + " not told, " + std::to_string(d.resolvedByCadence) +
-                              " resolved by the cadence"},
+                              " resolved by the cadence, " + std::to_string(d.assumed) + " placed by --assume"},
       {"not read", std::to_string(d.skipped.size()) + " entries with a data file name that are no data files"},
-      {"warnings", std::to_string(warnings.size())}};
+      {"warnings", std::to_string(warnings)}};
   if (!d.records.empty() && d.records.front().HasTime()) {
     summary.insert(summary.begin() + 1, {"first start", d.StartText(d.records.front(), 3)});
   }
@@ -192,13 +228,10 @@ int RunReport(const ReportOptions& o) {
     summary.push_back({"clock change", UtcText(c.utc) + ": UTC" + OffsetText(c.offsetBefore) + " to UTC" +
                                            OffsetText(c.offsetAfter)});
   page.Table({"", ""}, summary);
+}
 
-  PlotOptions plot;
-  plot.width = 1200;
-  plot.height = 560;
-  plot.calibration = calibration;
-  plot.jobs = o.jobs;
-  std::string png;
+void Picture(HtmlPage& page, const Deployment& d, const PlotOptions& plot) {
+  std::string png, error;
   const bool several = d.records.size() > 1 && d.records[1].HasTime();
   if (!d.records.empty() && (several ? DrawDeployment(d, plot, &png, &error)
                                      : DrawRecord(d, d.records.front(), plot, &png, &error))) {
@@ -207,29 +240,26 @@ int RunReport(const ReportOptions& o) {
   } else if (!d.records.empty()) {
     page.Paragraph("no picture: " + error, "note");
   }
+}
 
-  ReportSoundLevels(page, d, plot);
+// The record's RMS and peak, in the units the calibration allows.
+std::pair<std::string, std::string> LevelTexts(const CodeStats& s, const Calibration& calibration) {
+  if (s.samples == 0) return {"no samples", "no samples"};
+  const Levels l = LevelsOf(s, calibration);
+  if (calibration.calibrated) return {PressureText(l.rmsDbUpa), PressureText(l.peakDbUpa)};
+  return {VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs), VoltsText(l.peakVolts) + " " + DbfsText(l.peakDbfs)};
+}
 
-  page.Heading(2, "Warnings", "warnings");
-  if (warnings.empty()) page.Paragraph("none");
-  else page.List(warnings, "warnings");
-
+void Timeline(HtmlPage& page, const Deployment& d, const std::vector<CodeStats>& stats,
+              const Calibration& calibration) {
   page.Heading(2, "Timeline", "timeline");
+  std::set<size_t> afterGap;
+  for (const Gap& g : d.gaps) afterGap.insert(g.before);
   std::vector<std::vector<std::string>> rows;
   std::vector<std::string> classes;
   for (size_t i = 0; i < d.records.size(); ++i) {
     const Record& r = d.records[i];
-    const Levels l = LevelsOf(stats[i], calibration);
-    std::string rms, peak;
-    if (stats[i].samples == 0) {
-      rms = peak = "no samples";
-    } else if (calibration.calibrated) {
-      rms = PressureText(l.rmsDbUpa);
-      peak = PressureText(l.peakDbUpa);
-    } else {
-      rms = VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs);
-      peak = VoltsText(l.peakVolts) + " " + DbfsText(l.peakDbfs);
-    }
+    const auto [rms, peak] = LevelTexts(stats[i], calibration);
     const bool utc = r.Definite() && d.UtcKnown();
     rows.push_back({d.StartText(r, 3), d.WriteText(r), utc ? LocalText(d.settings.zone, r.writeUtc) : "-",
                     RecordName(d, r), std::to_string(r.words), TimingText(d, r), RecordFlagsText(r.flags), rms, peak});
@@ -237,7 +267,7 @@ int RunReport(const ReportOptions& o) {
       rows.back().push_back(utc ? UtcText(r.writeUtc) : "-");
       rows.back().push_back(utc ? Printf("%+.3f", r.correction) : "-");
     }
-    classes.push_back(gapBefore.count(i) ? "gap" : (r.flags || r.source == TimeSource::kAmbiguous) ? "warning" : "");
+    classes.push_back(afterGap.count(i) ? "gap" : (r.flags || r.source == TimeSource::kAmbiguous) ? "warning" : "");
   }
   std::vector<std::string> header = {d.UtcKnown() ? "start (UTC)" : "start (local)",
                                      d.UtcKnown() ? "write (UTC)" : "write (local)",
@@ -248,16 +278,48 @@ int RunReport(const ReportOptions& o) {
     header.push_back("correction (s)");
   }
   page.Table(header, rows, classes);
+}
 
-  if (!d.gaps.empty()) {
-    page.Heading(2, "Gaps", "gaps");
-    std::vector<std::vector<std::string>> gapRows;
-    for (const Gap& g : d.gaps)
-      gapRows.push_back({RecordName(d, d.records[g.after]), RecordName(d, d.records[g.before]), GapKindText(g.kind),
-                         Printf("%.0f", g.interval), Printf("%.3f", g.silence),
-                         g.kind == GapKind::kMissingWrites ? std::to_string(g.missingWrites) : ""});
-    page.Table({"after", "before", "kind", "between writes (s)", "without samples (s)", "writes missing"}, gapRows);
-  }
+void GapsTable(HtmlPage& page, const Deployment& d) {
+  if (d.gaps.empty()) return;
+  page.Heading(2, "Gaps", "gaps");
+  std::vector<std::vector<std::string>> gapRows;
+  for (const Gap& g : d.gaps)
+    gapRows.push_back({RecordName(d, d.records[g.after]), RecordName(d, d.records[g.before]), GapKindText(g.kind),
+                       Printf("%.0f", g.interval), Printf("%.3f", g.silence),
+                       g.kind == GapKind::kMissingWrites ? std::to_string(g.missingWrites) : ""});
+  page.Table({"after", "before", "kind", "between writes (s)", "without samples (s)", "writes missing"}, gapRows);
+}
+
+int RunReport(const ReportOptions& o) {
+  std::string error;
+  Calibration calibration;
+  if (!ResolveCalibration(o.calibration, &calibration, &error)) Fail(error);
+  Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
+  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+
+  std::string title = "Pelmok deployment";
+  for (const std::string& in : o.inputs) title += " " + in;
+  HtmlPage page(title);
+  page.Heading(1, title);
+  page.Paragraph(TimesNote(d), "note");
+  Configuration(page, d, calibration);
+  std::vector<std::vector<std::string>> findings;
+  const std::vector<CodeStats> stats = MeasureRecords(d, o.jobs, &findings);
+  const std::vector<std::string> warnings = Warnings(d, stats, findings);
+  Summary(page, d, warnings.size());
+  PlotOptions plot;
+  plot.width = 1200;
+  plot.height = 560;
+  plot.calibration = calibration;
+  plot.jobs = o.jobs;
+  Picture(page, d, plot);
+  ReportSoundLevels(page, d, plot);
+  page.Heading(2, "Warnings", "warnings");
+  if (warnings.empty()) page.Paragraph("none");
+  else page.List(warnings, "warnings");
+  Timeline(page, d, stats, calibration);
+  GapsTable(page, d);
 
   page.Footer("Made by " + tools::ProgramVersion("pelmok-data") + ".");
   OutputPolicy policy;
