@@ -24,6 +24,7 @@
 #include "tools/pelmok-data/spectrum_columns.h"
 #include "tools/pelmok-data/spectral_statistics.h"
 #include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/common/welch.h"
 #include "tools/common/decimal_option.h"
 #include "tools/pelmok-data/subcommand.h"
@@ -373,6 +374,7 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
   };
   bool ok = true;
   const double perSecond = columns->Columns() / (t1 - t0);
+  ProgressLine progress("plot", shown.size());
   ForEachInOrder<Result>(
       shown.size(), o.jobs,
       [&](size_t k) {
@@ -391,6 +393,7 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
         const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(d.settings.rate) - t0) * perSecond)) - 1);
         for (int c = std::max(0, c0); c <= std::min(columns->Columns() - 1, c1); ++c)
           columns->Add(c, r.density, r.binHz);
+        progress.Done(k + 1);
       });
   return ok;
 }
