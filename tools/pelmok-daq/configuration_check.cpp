@@ -509,7 +509,7 @@ void PrintRun(const RunFigures& run, FILE* out) {
 // The files the writes make, and the clock changes inside the run.
 void PrintFiles(const RunFigures& run, const std::vector<PredictedWrite>& writes,
                 const datatools::Deployment& predicted, const RunClock& clock, FILE* out) {
-  const uint64_t files = run.writes > writes.size() ? run.writes : predicted.files.size();
+  const uint64_t files = run.writes > writes.size() ? run.writes : FilesOf(writes);
   std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files,
                run.writes * run.perRecord * 4,
                files < run.writes ? (" (" + Count(run.writes) + " writes: writes in one local second, or in the "
@@ -617,7 +617,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   names.reserve(writes.size());
   for (const PredictedWrite& w : writes) names.emplace_back(w.name, w.utc);
   const Plan plan = PlanDeployment(
-      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names, predicted.files.size()}, out);
+      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names, FilesOf(writes)}, out);
   for (const std::string& warning : plan.warnings) report.Warn(0, warning);
   for (const std::string& error : plan.errors) std::fprintf(out, "  error: %s\n", error.c_str());
   report.Print();

@@ -101,14 +101,33 @@ std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSecon
   return predicted;
 }
 
+uint64_t FilesOf(const std::vector<PredictedWrite>& writes) {
+  std::vector<NameGroup> groups;
+  ByName(writes, &groups);
+  return groups.size();
+}
+
+uint64_t RepeatedHourWrites(const std::vector<PredictedWrite>& writes, const datatools::BoardZone& zone) {
+  uint64_t n = 0;
+  for (const PredictedWrite& w : writes) n += zone.UtcOf(zone.NameAt(w.utc).LocalSeconds()).size() > 1;
+  return n;
+}
+
 datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& writes, const AcquisitionConfig& config,
                                         uint32_t frameRateHz, const datatools::BoardZone& zone) {
   const uint64_t words = static_cast<uint32_t>(config.samplesPerRecord);
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
+  // Telling the passes of a repeated hour apart costs the model more than
+  // linear time: past kModelledRepeatedHour such writes, they are left out.
+  const bool leaveOut = RepeatedHourWrites(writes, zone) > kModelledRepeatedHour;
   std::vector<datatools::NamedSize> files;
   files.reserve(groups.size());
-  for (const NameGroup& g : groups) files.push_back({writes[order[g.first]].name, g.count * words * 4});
+  for (const NameGroup& g : groups) {
+    const PredictedWrite& w = writes[order[g.first]];
+    if (leaveOut && zone.UtcOf(zone.NameAt(w.utc).LocalSeconds()).size() > 1) continue;
+    files.push_back({w.name, g.count * words * 4});
+  }
   datatools::DeploymentSettings settings;
   settings.zone = zone;
   settings.rate = frameRateHz;
@@ -124,7 +143,12 @@ std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
                                       const datatools::Deployment& predicted, const std::string& dataDir) {
   std::vector<std::string> findings;
   SharedFiles(writes, &findings);
-  if (predicted.ambiguous > 0)
+  const uint64_t repeated = RepeatedHourWrites(writes, predicted.settings.zone);
+  if (repeated > kModelledRepeatedHour)
+    findings.push_back(Plural(repeated, "write falls", "writes fall") +
+                       " in the repeated hour after a change back: too many to work out here whether the data "
+                       "tools can tell their UTC times apart (the cadence between writes decides)");
+  else if (predicted.ambiguous > 0)
     findings.push_back(Plural(predicted.ambiguous, "record", "records") +
                        " of the repeated hour will have two possible UTC times: the cadence between writes "
                        "cannot tell the two passes apart");
@@ -134,14 +158,17 @@ std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
   std::vector<std::string> there;
   for (const datatools::DeploymentFile& f : existing.files) there.push_back(f.name);
   std::sort(there.begin(), there.end());
+  std::vector<NameGroup> groups;
+  const std::vector<size_t> order = ByName(writes, &groups);
   std::string examples;
   size_t clash = 0;
-  for (const datatools::DeploymentFile& f : predicted.files) {
-    if (!std::binary_search(there.begin(), there.end(), f.name)) continue;
-    if (++clash <= kExamples) examples += (examples.empty() ? "" : ", ") + f.name;
+  for (const NameGroup& g : groups) {
+    const std::string& name = writes[order[g.first]].name;
+    if (!std::binary_search(there.begin(), there.end(), name)) continue;
+    if (++clash <= kExamples) examples += (examples.empty() ? "" : ", ") + name;
   }
   if (clash > 0)
-    findings.push_back(Plural(clash, "name", "names") + " of the run's " + Grouped(predicted.files.size()) +
+    findings.push_back(Plural(clash, "name", "names") + " of the run's " + Grouped(groups.size()) +
                        " exist already in the data folder: their writes go behind what the files hold (" +
                        examples + (clash > kExamples ? ", ...)" : ")"));
   return findings;

@@ -37,6 +37,13 @@ struct PredictedWrite {
 std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds, const RunClock& clock,
                                           uint64_t limit);
 
+// Files the writes make: one a name.
+uint64_t FilesOf(const std::vector<PredictedWrite>& writes);
+
+// Writes in the repeated hour after a change back, beyond which the
+// deployment model is not asked to tell the hour's two passes apart.
+constexpr uint64_t kModelledRepeatedHour = 200;
+
 // The deployment those writes leave, each name one file holding its writes'
 // records, as the data tools will read it.
 datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& writes,

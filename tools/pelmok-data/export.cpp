@@ -10,13 +10,17 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
 #include "tools/common/csv.h"
 #include "tools/formats/audio_file.h"
+#include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
+#include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -34,6 +38,7 @@ struct ExportOptions {
   bool join = false;
   std::string gaps = "label";
   bool force = false;
+  unsigned jobs = DefaultJobs();
 };
 
 const char* Extension(Format f) { return f == Format::kWav ? "wav" : f == Format::kFlac ? "flac" : "csv"; }
@@ -104,8 +109,17 @@ bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::
   return read;
 }
 
+// The commits of records exported at once: the first failure, seen in the
+// records' order, stops every later one from being put in place.
+struct CommitGate {
+  std::mutex lock;
+  bool stopped = false;
+  std::vector<char> committed;  // per record, set under the lock
+};
+
 bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, Format format,
-                 const ExportOptions& o, std::string* error) {
+                 const ExportOptions& o, std::string* error, CommitGate* gate = nullptr,
+                 size_t index = 0) {
   OutputFile out;
   if (!OpenOutput(path, format, o, &out, error)) return false;
   const bool written = format == Format::kCsv ? WriteCsvRecord(d, r, out, error)
@@ -115,7 +129,45 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
     *error += " (" + out.NotWritten() + ")";
     return false;
   }
-  return out.Commit(error);
+  if (gate == nullptr) return out.Commit(error);
+  std::lock_guard<std::mutex> hold(gate->lock);
+  if (gate->stopped) return true;  // discarded unnamed: an earlier record failed
+  gate->committed[index] = out.Commit(error);
+  return gate->committed[index] != 0;
+}
+
+// The records into `paths` on o.jobs threads, each file as one thread makes
+// it; a failure names the files written before it in order and removes any
+// written after it.
+void WriteEach(const Deployment& d, const ExportOptions& o, Format format,
+               const std::vector<std::string>& paths) {
+  CommitGate gate;
+  gate.committed.assign(paths.size(), 0);
+  ProgressLine progress("export", paths.size());
+  ForEachInOrder<std::string>(
+      paths.size(), o.jobs,
+      [&](size_t i) {
+        std::string error;
+        return WriteRecord(d, d.records[i], paths[i], format, o, &error, &gate, i) ? std::string()
+                                                                                   : error;
+      },
+      [&](size_t i, const std::string& error) {
+        const Record& r = d.records[i];
+        if (!error.empty()) {
+          progress.End();
+          std::lock_guard<std::mutex> hold(gate.lock);
+          gate.stopped = true;
+          for (size_t k = i + 1; k < paths.size(); ++k)
+            if (gate.committed[k]) std::remove(paths[k].c_str());
+          std::string written;
+          for (size_t k = 0; k < i; ++k) written += (k ? ", " : "") + paths[k];
+          Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) +
+               " files written before it" + (i ? ": " + written : ""));
+        }
+        std::printf("%s  %s#%u%s\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index,
+                    r.source == TimeSource::kAmbiguous ? "  (ambiguous: no UTC time)" : "");
+        progress.Done(i + 1);
+      });
 }
 
 // Where each timed record lands in the joined file, and the cue points.
@@ -167,7 +219,8 @@ AudioProvenance JoinedProvenance(const Deployment& d, const JoinLayout& join, bo
               std::to_string(d.files.size()) + " data files, " +
               d.WriteText(d.records[join.timed.front()]) + " to " +
               d.WriteText(d.records[join.timed.back()]) + " (writes), gaps " +
-              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
+              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
+              (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
   p.timing.clear();
   p.extra = {{"Pelmok|Records", std::to_string(join.timed.size())},
              {"Pelmok|Gaps", silence ? "silence" : "label"}};
@@ -252,17 +305,7 @@ int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
   std::error_code made;
   std::filesystem::create_directories(o.output, made);
   if (made) Fail(o.output + ": cannot make the folder: " + made.message());
-  for (size_t i = 0; i < d.records.size(); ++i) {
-    const Record& r = d.records[i];
-    if (!WriteRecord(d, r, paths[i], format, o, &error)) {
-      std::string written;
-      for (size_t k = 0; k < i; ++k) written += (k ? ", " : "") + paths[k];
-      Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) + " files written before it" +
-           (i ? ": " + written : ""));
-    }
-    std::printf("%s  %s#%u%s\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index,
-                r.source == TimeSource::kAmbiguous ? "  (ambiguous: no UTC time)" : "");
-  }
+  WriteEach(d, o, format, paths);
   return 0;
 }
 
@@ -316,6 +359,11 @@ Subcommand AddExportCommand(CLI::App& program) {
                   "(records back to back, each gap closed with a label saying how long it was; the default)")
       ->check(CLI::IsMember({"silence", "label"}));
   app->add_flag("--force", o->force, "replace an existing output file");
+  app->add_option("--jobs", o->jobs,
+                  "records exported at once into a folder (default: the number of cores); the files "
+                  "are the same whatever the number")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 256u).description(""));
   app->add_option("INPUT", o->inputs, "data folders or files")->required();
   return {app, [o] { return RunExport(*o); }};
 }
