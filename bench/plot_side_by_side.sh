@@ -3,7 +3,7 @@
 #   plot    one 2 MB record's plot (waveform and spectrogram from every window)
 #           against sox's spectrogram of the same samples (exported to WAV),
 #           in user + system CPU seconds, median of the rounds' ratios
-#   jobs    levels and plot of a folder of 40 records with --jobs 2 against
+#   jobs    levels, FLAC export and plot of a folder of 40 records with --jobs 2 against
 #           --jobs 1, in wall seconds (the machine's other load counts too)
 #   bench/plot_side_by_side.sh BUILD-DIR [plot|jobs]...
 set -euo pipefail
@@ -67,6 +67,9 @@ for w in "${which[@]}"; do
       echo "jobs: --jobs 2 against --jobs 1, wall seconds, 40 records of 2 s" >&2
       echo "levels 2/1 $(ratio 1 "$data levels --rate 48000 --jobs 2 -o $work/l2.csv --force $work/many" \
         "$data levels --rate 48000 --jobs 1 -o $work/l1.csv --force $work/many")"
+      echo "export 2/1 $(ratio 1 "rm -rf $work/e2 && $data export --format flac --rate 48000 --jobs 2 -o $work/e2/ $work/many" \
+        "rm -rf $work/e1 && $data export --format flac --rate 48000 --jobs 1 -o $work/e1/ $work/many")"
+      diff -r "$work/e1" "$work/e2" >&2
       echo "plot 2/1 $(ratio 1 "$data plot --rate 48000 --jobs 2 -o $work/p2.png --force $work/many" \
         "$data plot --rate 48000 --jobs 1 -o $work/p1.png --force $work/many")"
       ;;

@@ -2,7 +2,9 @@
 // volume that fills, standard output that cannot be written, two runs on one
 // fresh device. Each leaves nothing half-made behind and says what happened.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -163,6 +165,11 @@ TEST_F(HostileHostTest, PerRecordExportIsAllOrNamed) {
   const std::vector<std::string> all = scratch.List("new");
   ASSERT_EQ(all.size(), 6u);
   EXPECT_EQ(all[0], "20090319T140500Z.wav");
+  // On four threads the same files, byte for byte.
+  o = toolprocess::Run(Data() + "export --jobs 4 --rate 100000 --time-zone UTC0 -o " + Quote(Path("four/")) + " " + Quote(Path("data")), scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(scratch.List("four"), all);
+  for (const std::string& name : all) EXPECT_EQ(scratch.ReadFile("four/" + name), scratch.ReadFile("new/" + name)) << name;
 
   scratch.MakeDirs("standing");
   scratch.WriteFile("standing/" + all[3], "earlier");
@@ -218,6 +225,129 @@ TEST_F(HostileHostTest, AFileThatChangesSizeWhileReadIsNamedAsSuch) {
   EXPECT_FALSE(datatools::ForEachRecordBlock(
       d, d.records[0], [](const std::vector<int32_t>&, const std::vector<uint32_t>&) {}, &error));
   EXPECT_EQ(error, Path("109-77-14-5-9") + ": changed size while it was read (4000 bytes, now 2000)");
+}
+
+// A data folder given twice, and entries that carry a data file name but are
+// no data files: every file is read once, every odd entry named by info,
+// export --join and report and counted in their totals.
+TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
+  ASSERT_EQ(toolprocess::Run(Daq() + "--device-root " + Quote(Path("dev")) +
+                                 " --start-time 2026-06-01T12:00:00Z --time-zone UTC0",
+                             scratch.path())
+                .status,
+            0);
+  const std::string data = "dev/Hard Disk/Pelmok/Data";
+  const auto at = [&](const std::string& name) { return Path(data + "/" + name); };
+  std::vector<std::string> odd = {"126-151-12-0-10", "126-151-12-0-11", "126-151-12-0-12",
+                                  "126-151-12-0-13", "126-151-12-0-15", "126-365-0-0-0",
+                                  "126-87-25-61-61"};
+  ASSERT_EQ(symlink("nowhere", at(odd[0]).c_str()), 0);
+  ASSERT_EQ(symlink(odd[1].c_str(), at(odd[1]).c_str()), 0);  // a loop
+  ASSERT_EQ(mkfifo(at(odd[2]).c_str(), 0600), 0);
+  scratch.MakeDirs(data + "/" + odd[3]);
+  ASSERT_EQ(symlink("/dev/zero", at(odd[4]).c_str()), 0);
+  scratch.WriteFile(data + "/" + odd[5], std::string(400, '\1'));
+  scratch.WriteFile(data + "/" + odd[6], std::string(400, '\1'));
+  ASSERT_EQ(symlink(at("126-151-12-0-2").c_str(), at("126-151-12-0-20").c_str()),
+            0);  // a second name
+  scratch.WriteFile(data + "/notes.txt", "not data");
+  if (getuid() != 0) {  // root reads any file
+    scratch.WriteFile(data + "/126-151-12-0-16", std::string(400, '\1'));
+    ASSERT_EQ(chmod(at("126-151-12-0-16").c_str(), 0), 0);
+    odd.push_back("126-151-12-0-16");
+  }
+  const auto namesEvery = [&](const std::string& text, const std::string& prefix) {
+    for (const std::string& name : odd)
+      EXPECT_NE(text.find(prefix + at(name)), std::string::npos) << name << "\n" << text;
+    EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+  };
+  const std::string folders = Quote(Path(data)) + " " + Quote(Path(data) + "/") + " ";
+  const std::string zone = "--time-zone UTC0 --rate 100000 ";
+
+  Outcome o = toolprocess::Run(Data() + "info " + zone + folders, scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("2 inputs: 3 records in 3 files"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("total        3 records, 3 files, 1200000 bytes"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("not read     " + std::to_string(odd.size()) + " entries"),
+            std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find(at(odd[3]) + ": is a folder"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(at(odd[5]) + ": no time the board's clock gives"), std::string::npos)
+      << o.out;
+  namesEvery(o.out, "    ");
+  EXPECT_EQ(toolprocess::Lines(o.err), odd.size())
+      << o.err;  // each once, though its folder came twice
+  namesEvery(o.err, "pelmok-data: warning: ");
+
+  o = toolprocess::Run(Data() + "export --join -o " + Quote(Path("j.wav")) + " " + zone + folders,
+                       scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  namesEvery(o.err, "pelmok-data: warning: ");
+  SF_INFO info{};
+  SNDFILE* joined = sf_open(Path("j.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(joined, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(info.frames, 300000);  // three records of 100,000, each once
+  sf_close(joined);
+
+  o = toolprocess::Run(Data() + "report -o " + Quote(Path("r.html")) + " " + zone + folders,
+                       scratch.path());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string html = scratch.ReadFile("r.html");
+  namesEvery(html, "not read: ");
+  EXPECT_NE(html.find(std::to_string(odd.size()) +
+                      " entries with a data file name that are no data files"),
+            std::string::npos);
+}
+
+// Each fault of the bench, struck on a run of the simulated board, and what
+// `info` finds of it from the names and the samples alone; a healthy run
+// shows none, and a converter that stopped is no restart.
+TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
+  const auto info = [&](const std::string& fault) {
+    const std::string root = Path(fault.empty() ? "healthy" : fault);
+    toolprocess::Run(Daq() + "--device-root " + Quote(root) + " --start-time 2026-06-01T12:00:00Z " +
+                         "--time-zone UTC0" + (fault.empty() ? "" : " --fault " + fault),
+                     scratch.path());
+    const Outcome o = toolprocess::Run(Data() + "info --time-zone UTC0 --config " +
+                                           Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
+                                           Quote(root + "/Hard Disk/Pelmok/Data"),
+                                       scratch.path());
+    EXPECT_EQ(o.status, 0) << fault << o.err;
+    return o.out;
+  };
+  const auto has = [](const std::string& out, const std::string& text) {
+    EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+  };
+  std::string out = info("");
+  has(out, "samples      0 records show a fault");
+  EXPECT_EQ(out.find("ends in zeros"), std::string::npos) << out;
+
+  out = info("stall@150000");
+  has(out, "runs         1\n");
+  has(out, "gaps         0 with writes missing, 0 where a run ended");
+  has(out, "126-151-12-0-1#0: the last 50000 of 100000 words zero: a read timed out after 50000");
+  has(out, "126-151-12-0-2#0: all 100000 words zero: every read timed out");
+  EXPECT_EQ(out.find("earlier run"), std::string::npos) << out;
+
+  out = info("power-loss@2:1234");
+  has(out, "126-151-12-0-4      #0/1    308         from the name; short: a write cut short");
+  has(out, "torn tail of 2 bytes (power lost during a write)");
+
+  out = info("disk-full@500000");
+  has(out, "126-151-12-0-4      #0/1    25000       from the name; short: a write cut short");
+
+  out = info("rtc-reset");
+  has(out, "100-0-0-0-2         #0/1    100000      from the name; named by a clock at its epoch, 2000-01-01");
+
+  out = info("overrun@150000:100");
+  has(out, "126-151-12-0-1#0: 1 jump the signal's course does not predict, the first at sample 50017");
+  has(out, "samples      1 records show a fault");
+
+  out = info("stuck-bit@5:1");
+  for (const char* name : {"126-151-12-0-2#0", "126-151-12-0-4#0", "126-151-12-0-6#0"})
+    has(out, std::string(name) + ": bit 5 stuck at 1");
+  EXPECT_EQ(out.find("stuck at 0"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "tools/common/device_configuration.h"
 
@@ -401,7 +403,10 @@ std::vector<std::pair<size_t, size_t>> FindGaps(Deployment* d) {
   int64_t runWrites = 1;  // writes of the run so far, missing ones counted
   for (size_t k = 1; k < sure.size() && d->cadence.source != CadenceSource::kNone; ++k) {
     const double interval = static_cast<double>(d->records[sure[k]].writeUtc - d->records[sure[k - 1]].writeUtc);
-    if (std::fabs(interval - d->cadence.seconds) <= d->cadence.tolerance) {
+    // Reads that time out end a record early (a converter that stopped):
+    // its write comes before the cadence's, with no break in the run.
+    const bool early = (d->records[sure[k]].flags & kZeroFilled) && interval < d->cadence.seconds;
+    if (early || std::fabs(interval - d->cadence.seconds) <= d->cadence.tolerance) {
       ++runWrites;
       continue;
     }
@@ -502,11 +507,26 @@ void CountTotals(Deployment* d) {
   }
 }
 
-void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settings, Deployment* d) {
+// Whether a record's last words are zeros; null where no samples are read.
+using ZeroTailProbe = std::function<bool(const DeploymentFile&, const Record&)>;
+
+// The board's clock starts at 2000-01-01T00:00:00 UTC when its backup
+// battery is lost: names of that year (or its eve, west of Greenwich).
+bool EpochClockName(const DataFileName& n) {
+  return n.year == 2000 || (n.year == 1999 && n.month == 12 && n.day == 31);
+}
+
+void Build(const std::vector<Prepared>& inputs, const DeploymentSettings& settings, Deployment* d,
+           const ZeroTailProbe& zeroTail = nullptr) {
   *d = Deployment{};
   d->settings = settings;
   MakeFiles(inputs, d);
   std::vector<Record> records = MakeRecords(*d);
+  for (Record& r : records) {
+    const DeploymentFile& f = d->files[r.file];
+    if (f.named && EpochClockName(f.local)) r.flags |= kEpochClock;
+    if (zeroTail && zeroTail(f, r)) r.flags |= kZeroFilled;
+  }
   d->cadence = FindCadence(*d, records);
   ResolveRepeatedHours(*d, &records);
   PlaceRecords(std::move(records), d);
@@ -644,7 +664,8 @@ std::string RecordFlagsText(uint32_t flags) {
       {kAppended, "appended"},       {kSharedName, "shared-name"},   {kEarlierRunFile, "earlier-run-file"},
       {kShortRecord, "short-record"}, {kTornTail, "torn-tail"},       {kSkippedHour, "skipped-hour"},
       {kNotDataName, "not-a-data-name"}, {kRunStart, "run-start"},   {kAfterGap, "after-gap"},
-      {kCrossesChange, "crosses-clock-change"},
+      {kCrossesChange, "crosses-clock-change"},      {kZeroFilled, "zero-filled"},
+      {kEpochClock, "epoch-clock"},
   };
   std::string text;
   for (const auto& [bit, name] : kNames) {
@@ -852,6 +873,8 @@ bool SelectRecords(const Deployment& all, const RecordSelection& selection, Depl
   Deployment d;
   d.settings = all.settings;
   d.cadence = all.cadence;
+  // The odd entries of the folders given are the user's business; of a file's folder, not.
+  if (selection.files.empty() && selection.picks.empty()) d.skipped = all.skipped;
   d.corrected = all.corrected;
   std::vector<size_t> fileAt(all.files.size(), SIZE_MAX), recordAt(all.records.size(), SIZE_MAX);
   for (size_t i = 0; i < all.records.size(); ++i) {
@@ -900,17 +923,42 @@ bool SelectRecords(const Deployment& all, const RecordSelection& selection, Depl
   return true;
 }
 
+namespace {
+
+// The last kZeroRunMinimum words of the record, read from its file: zero-filled or not.
+bool EndsInZeros(const DeploymentFile& f, const Record& r) {
+  if (r.words < kZeroRunMinimum) return false;
+  WordReader reader;
+  std::vector<uint32_t> words;
+  std::string ignored;
+  if (!reader.Open(f.path, &ignored) ||
+      !reader.Read(r.firstWord + r.words - kZeroRunMinimum, kZeroRunMinimum, &words) ||
+      words.size() != kZeroRunMinimum)
+    return false;
+  return std::all_of(words.begin(), words.end(), [](uint32_t w) { return w == 0; });
+}
+
+}  // namespace
+
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
                     Deployment* deployment, std::string* error) {
   std::vector<Prepared> inputs;
+  std::vector<SkippedEntry> skipped;
+  std::set<std::pair<uint64_t, uint64_t>> seen;  // device, inode
+  const auto add = [&](const std::string& path, uint64_t bytes, uint64_t device, uint64_t inode) {
+    if (seen.insert({device, inode}).second)
+      inputs.push_back(Prepared{path, BaseName(path), bytes});
+  };
   for (const std::string& path : paths) {
+    struct stat st;
     if (IsFolder(path)) {
+      // A folder given twice ("DATA ./DATA") is listed once.
+      if (stat(path.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second) continue;
       std::vector<FolderEntry> entries;
-      if (!ListDataFolder(path, &entries, error)) return false;
-      for (const FolderEntry& e : entries) inputs.push_back(Prepared{e.path, BaseName(e.path), e.bytes});
+      if (!ListDataFolder(path, &entries, &skipped, error)) return false;
+      for (const FolderEntry& e : entries) add(e.path, e.bytes, e.device, e.inode);
       continue;
     }
-    struct stat st;
     if (stat(path.c_str(), &st) != 0) {
       *error = path + ": " + std::strerror(errno);
       return false;
@@ -919,15 +967,17 @@ bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSetti
       *error = path + ": not a data file or folder";
       return false;
     }
-    inputs.push_back(Prepared{path, BaseName(path), static_cast<uint64_t>(st.st_size)});
+    add(path, static_cast<uint64_t>(st.st_size), st.st_dev, st.st_ino);
   }
-  Build(inputs, settings, deployment);
+  Build(inputs, settings, deployment, EndsInZeros);
+  deployment->skipped = skipped;
   return true;
 }
 
 void BuildDeployment(const std::vector<NamedSize>& files, const DeploymentSettings& settings,
                      Deployment* deployment) {
   std::vector<Prepared> inputs;
+  inputs.reserve(files.size());
   for (const NamedSize& f : files) inputs.push_back(Prepared{f.name, f.name, f.bytes});
   Build(inputs, settings, deployment);
 }

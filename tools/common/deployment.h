@@ -100,6 +100,8 @@ enum RecordFlag : uint32_t {
   kRunStart = 1u << 7,         // first record of a run (the deployment's first, or after a restart)
   kAfterGap = 1u << 8,         // writes are missing before it, or a run ended before it
   kCrossesChange = 1u << 9,    // the record's samples straddle a clock change
+  kZeroFilled = 1u << 10,      // ends in zero words, as a read that timed out leaves a record
+  kEpochClock = 1u << 11,      // named in 2000: the board's clock ran from its epoch (a lost battery)
 };
 // "appended,shared-name,..." (empty for none), for CSV and reports.
 std::string RecordFlagsText(uint32_t flags);
@@ -206,6 +208,8 @@ struct Deployment {
   // Totals.
   uint64_t words = 0, bytes = 0;
   size_t ambiguous = 0, resolvedByCadence = 0, assumed = 0, untimed = 0, tornFiles = 0, sharedFiles = 0;
+  // Folder entries with a data file's name that are no data files, each a warning.
+  std::vector<SkippedEntry> skipped;
   // The first record's start to the last record's write, in seconds (0 for none).
   double SpanSeconds() const;
   // Samples recorded, in seconds at the rate.
@@ -239,7 +243,9 @@ struct Deployment {
 
 // Reads a data folder (every file carrying a data file name) or a list of
 // files and folders into one deployment. Only the files' sizes are read,
-// never their samples. False with a one-line reason naming the path.
+// never their samples. A file reached twice (by device and inode) counts
+// once; a folder's entries that carry a data file name but are no data
+// files go to `skipped`. False with a one-line reason naming the path.
 bool LoadDeployment(const std::vector<std::string>& paths, const DeploymentSettings& settings,
                     Deployment* deployment, std::string* error);
 

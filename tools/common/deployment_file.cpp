@@ -119,7 +119,10 @@ bool ReadDeploymentFile(const std::string& path, DeploymentDescription* descript
   try {
     root = toml::parse(content, path);
   } catch (const toml::parse_error& e) {
-    *error = Where(path, e.source()) + ": " + std::string(e.description());
+    std::string why(e.description());  // may quote a line end of the input: one line all the same
+    for (char& c : why)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    *error = Where(path, e.source()) + ": " + why;
     return false;
   }
   DeploymentDescription d;
@@ -184,9 +187,22 @@ std::string Line(const std::string& key, const std::string& value, const std::st
                                               "# " + comment + "\n";
 }
 
+// A TOML basic string: quotes, backslashes and control characters escaped,
+// so any text the reader took is written back as it was.
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
-  for (char c : text) out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += std::string("\\") + c;
+    } else if (u < 0x20 || u == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
   return out + "\"";
 }
 

@@ -130,7 +130,32 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, std::string* error) {
+namespace {
+
+// Opens the entry as the readers will (regular files only, never blocking on
+// a FIFO) to learn its size and identity; false with why it is no data file.
+bool ProbeDataFile(FolderEntry* entry, std::string* reason) {
+  const int fd = hostlib::OpenRegularFile(entry->path, O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    struct stat link;
+    const bool isLink = lstat(entry->path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    *reason = (isLink ? "a symbolic link: " : "") + hostlib::OpenErrorText(error);
+    return false;
+  }
+  close(fd);
+  entry->bytes = static_cast<uint64_t>(st.st_size);
+  entry->device = static_cast<uint64_t>(st.st_dev);
+  entry->inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+}  // namespace
+
+bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files,
+                    std::vector<SkippedEntry>* skipped, std::string* error) {
   DIR* d = opendir(folder.c_str());
   if (d == nullptr) {
     *error = folder + ": " + std::strerror(errno);
@@ -138,14 +163,17 @@ bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, 
   }
   files->clear();
   while (dirent* e = readdir(d)) {
+    if (!DataFileName::Shaped(e->d_name)) continue;
     FolderEntry entry;
-    struct stat st;
-    entry.path = folder + "/" + e->d_name;
-    if (!DataFileName::Parse(e->d_name, &entry.time) || stat(entry.path.c_str(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
-      continue;
-    entry.bytes = static_cast<uint64_t>(st.st_size);
-    files->push_back(entry);
+    entry.path = folder + (folder.back() == '/' ? "" : "/") + e->d_name;
+    std::string reason;
+    if (!DataFileName::Parse(e->d_name, &entry.time)) {
+      skipped->push_back({entry.path, "no time the board's clock gives"});
+    } else if (!ProbeDataFile(&entry, &reason)) {
+      skipped->push_back({entry.path, reason});
+    } else {
+      files->push_back(entry);
+    }
   }
   closedir(d);
   std::sort(files->begin(), files->end(), [](const FolderEntry& a, const FolderEntry& b) {
@@ -153,6 +181,8 @@ bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, 
                ? a.time.LocalSeconds() < b.time.LocalSeconds()
                : a.path < b.path;
   });
+  std::sort(skipped->begin(), skipped->end(),
+            [](const SkippedEntry& a, const SkippedEntry& b) { return a.path < b.path; });
   return true;
 }
 

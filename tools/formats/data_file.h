@@ -92,9 +92,19 @@ struct FolderEntry {
   std::string path;
   DataFileName time;
   uint64_t bytes = 0;
+  uint64_t device = 0, inode = 0;  // the file itself: one file under two names is read once
 };
-// False with a reason when the folder cannot be read.
-bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files, std::string* error);
+// An entry of a data folder with the shape of a data file name that is no
+// data file: a link to nothing or in a loop, a FIFO, a folder, a device, a
+// file that cannot be opened, or a name no clock gives ("126-365-0-0-0").
+struct SkippedEntry {
+  std::string path;
+  std::string reason;  // "is a folder", "a symbolic link: ...", "no time the board's clock gives"
+};
+// False with a reason when the folder cannot be read. Entries of other
+// names are no business of the data's and pass without a word.
+bool ListDataFolder(const std::string& folder, std::vector<FolderEntry>* files,
+                    std::vector<SkippedEntry>* skipped, std::string* error);
 bool IsFolder(const std::string& path);
 
 }  // namespace datatools

@@ -53,6 +53,22 @@ bool DataFileName::Is(const std::string& name) {
   return Parse(name, &ignored);
 }
 
+bool DataFileName::Shaped(const std::string& name) {
+  int fields = 1;
+  bool digit = false;  // the current field has one
+  for (const char c : name) {
+    if (c == '-' && digit) {
+      ++fields;
+      digit = false;
+    } else if (c >= '0' && c <= '9') {
+      digit = true;
+    } else {
+      return false;
+    }
+  }
+  return fields == 5 && digit;
+}
+
 DataFileName DataFileName::Of(const LocalTimeFields& f) {
   DataFileName t;
   t.year = 1900 + f.yearsSince1900;

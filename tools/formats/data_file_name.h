@@ -23,6 +23,9 @@ struct DataFileName {
   // second 60, a leap second a C library may report, is taken).
   static bool Parse(const std::string& name, DataFileName* parsed);
   static bool Is(const std::string& name);
+  // Five fields of decimal digits joined by '-', whatever their values: the
+  // shape of a data file name, "126-365-0-0-0" (no such day) included.
+  static bool Shaped(const std::string& name);
   // The name of the local time `fields`, as MakeDataFileName writes it.
   static DataFileName Of(const LocalTimeFields& fields);
   // The name of local calendar second `localSeconds` (as LocalSeconds counts).

@@ -10,13 +10,17 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
 #include "tools/common/csv.h"
 #include "tools/formats/audio_file.h"
+#include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
+#include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -34,6 +38,7 @@ struct ExportOptions {
   bool join = false;
   std::string gaps = "label";
   bool force = false;
+  unsigned jobs = DefaultJobs();
 };
 
 const char* Extension(Format f) { return f == Format::kWav ? "wav" : f == Format::kFlac ? "flac" : "csv"; }
@@ -104,8 +109,17 @@ bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::
   return read;
 }
 
+// The commits of records exported at once: the first failure, seen in the
+// records' order, stops every later one from being put in place.
+struct CommitGate {
+  std::mutex lock;
+  bool stopped = false;
+  std::vector<char> committed;  // per record, set under the lock
+};
+
 bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, Format format,
-                 const ExportOptions& o, std::string* error) {
+                 const ExportOptions& o, std::string* error, CommitGate* gate = nullptr,
+                 size_t index = 0) {
   OutputFile out;
   if (!OpenOutput(path, format, o, &out, error)) return false;
   const bool written = format == Format::kCsv ? WriteCsvRecord(d, r, out, error)
@@ -115,7 +129,129 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
     *error += " (" + out.NotWritten() + ")";
     return false;
   }
-  return out.Commit(error);
+  if (gate == nullptr) return out.Commit(error);
+  std::lock_guard<std::mutex> hold(gate->lock);
+  if (gate->stopped) return true;  // discarded unnamed: an earlier record failed
+  gate->committed[index] = out.Commit(error);
+  return gate->committed[index] != 0;
+}
+
+// The records into `paths` on o.jobs threads, each file as one thread makes
+// it; a failure names the files written before it in order and removes any
+// written after it.
+void WriteEach(const Deployment& d, const ExportOptions& o, Format format,
+               const std::vector<std::string>& paths) {
+  CommitGate gate;
+  gate.committed.assign(paths.size(), 0);
+  ProgressLine progress("export", paths.size());
+  ForEachInOrder<std::string>(
+      paths.size(), o.jobs,
+      [&](size_t i) {
+        std::string error;
+        return WriteRecord(d, d.records[i], paths[i], format, o, &error, &gate, i) ? std::string()
+                                                                                   : error;
+      },
+      [&](size_t i, const std::string& error) {
+        const Record& r = d.records[i];
+        if (!error.empty()) {
+          progress.End();
+          std::lock_guard<std::mutex> hold(gate.lock);
+          gate.stopped = true;
+          for (size_t k = i + 1; k < paths.size(); ++k)
+            if (gate.committed[k]) std::remove(paths[k].c_str());
+          std::string written;
+          for (size_t k = 0; k < i; ++k) written += (k ? ", " : "") + paths[k];
+          Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) +
+               " files written before it" + (i ? ": " + written : ""));
+        }
+        std::printf("%s  %s#%u%s\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index,
+                    r.source == TimeSource::kAmbiguous ? "  (ambiguous: no UTC time)" : "");
+        progress.Done(i + 1);
+      });
+}
+
+// Where each timed record lands in the joined file, and the cue points.
+struct JoinLayout {
+  std::vector<size_t> timed;  // indices into the deployment's records, in UTC order
+  std::vector<uint64_t> at;   // each one's first sample in the joined file
+  std::vector<CueMark> cues;
+  uint64_t length = 0;        // samples, silence included
+};
+
+std::string ClosedGapLabel(const Gap& g) {
+  char text[160];
+  std::snprintf(text, sizeof text, "gap of %.0f s closed (%s%s)", g.silence, GapKindText(g.kind),
+                g.kind == GapKind::kMissingWrites
+                    ? (", " + std::to_string(g.missingWrites) + " writes").c_str()
+                    : "");
+  return text;
+}
+
+JoinLayout LayOutJoin(const Deployment& d, bool silence) {
+  JoinLayout join;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (d.records[i].HasTime()) join.timed.push_back(i);
+  std::map<size_t, const Gap*> gapBefore;  // record index -> the gap that ends at it
+  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+  join.at.resize(join.timed.size());
+  int64_t lastEnd = 0;
+  for (size_t k = 0; k < join.timed.size(); ++k) {
+    const Record& r = d.records[join.timed[k]];
+    const int64_t start = StartSample(d, r);
+    if (silence && k > 0 && start > lastEnd) join.length += static_cast<uint64_t>(start - lastEnd);
+    const auto gap = gapBefore.find(join.timed[k]);
+    if (!silence && gap != gapBefore.end()) join.cues.push_back({join.length, ClosedGapLabel(*gap->second)});
+    join.at[k] = join.length;
+    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
+    if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
+    if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
+    join.cues.push_back({join.length, label});
+    join.length += r.words;
+    lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
+  }
+  return join;
+}
+
+AudioProvenance JoinedProvenance(const Deployment& d, const JoinLayout& join, bool silence) {
+  AudioProvenance p = ProvenanceOf(d, d.records[join.timed.front()]);
+  p.samples = join.length;
+  p.summary = "Pelmok deployment: " + std::to_string(join.timed.size()) + " records of " +
+              std::to_string(d.files.size()) + " data files, " +
+              d.WriteText(d.records[join.timed.front()]) + " to " +
+              d.WriteText(d.records[join.timed.back()]) + " (writes), gaps " +
+              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
+              (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
+  p.timing.clear();
+  p.extra = {{"Pelmok|Records", std::to_string(join.timed.size())},
+             {"Pelmok|Gaps", silence ? "silence" : "label"}};
+  p.extra.push_back({"Pelmok|Time Zone", d.UtcKnown() ? d.settings.zone.Rule() : "not known"});
+  return p;
+}
+
+bool WriteJoinedSamples(const Deployment& d, const JoinLayout& join, const AudioProvenance& p,
+                        const OutputFile& out, std::string* e) {
+  AudioWriter writer;
+  if (!writer.Open(out.Descriptor(), out.Path(), AudioFormat::kWav, p, join.cues, e)) return false;
+  uint64_t written = 0;
+  for (size_t k = 0; k < join.timed.size(); ++k) {
+    if (join.at[k] > written && !writer.AppendSilence(join.at[k] - written, e)) return false;
+    written = join.at[k];
+    bool ok = true;
+    std::string reason;
+    if (!ForEachRecordBlock(
+            d, d.records[join.timed[k]],
+            [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
+              ok = writer.Append(codes.data(), codes.size(), &reason);
+            },
+            e, [&] { return ok; }))
+      return false;
+    if (!ok) {
+      *e = reason;
+      return false;
+    }
+    written += d.records[join.timed[k]].words;
+  }
+  return writer.Close(e);
 }
 
 // The joined file: every timed record in UTC order. With gaps as silence the
@@ -123,89 +259,22 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
 // time after the first start); otherwise records lie back to back and each
 // gap the cadence shows gets a label saying how long it was.
 bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std::string* error) {
-  std::vector<size_t> timed;
-  for (size_t i = 0; i < d.records.size(); ++i)
-    if (d.records[i].HasTime()) timed.push_back(i);
-  if (timed.empty()) {
+  const bool silence = o.gaps == "silence";
+  const JoinLayout join = LayOutJoin(d, silence);
+  if (join.timed.empty()) {
     *error = "no record has a time to join by (no data file names)";
     return false;
   }
-  const bool silence = o.gaps == "silence";
-  std::map<size_t, const Gap*> gapBefore;  // record index -> the gap that ends at it
-  for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
-
-  // Where each record lands in the joined file.
-  std::vector<uint64_t> at(timed.size());
-  std::vector<CueMark> cues;
-  uint64_t length = 0;
-  int64_t lastEnd = 0;
-  for (size_t k = 0; k < timed.size(); ++k) {
-    const Record& r = d.records[timed[k]];
-    const int64_t start = StartSample(d, r);
-    if (silence && k > 0 && start > lastEnd) length += static_cast<uint64_t>(start - lastEnd);
-    const auto gap = gapBefore.find(timed[k]);
-    if (!silence && gap != gapBefore.end()) {
-      char text[160];
-      std::snprintf(text, sizeof text, "gap of %.0f s closed (%s%s)", gap->second->silence,
-                    GapKindText(gap->second->kind),
-                    gap->second->kind == GapKind::kMissingWrites
-                        ? (", " + std::to_string(gap->second->missingWrites) + " writes").c_str()
-                        : "");
-      cues.push_back({length, text});
-    }
-    at[k] = length;
-    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
-    if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
-    if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
-    cues.push_back({length, label});
-    length += r.words;
-    lastEnd = std::max(lastEnd, start + static_cast<int64_t>(r.words));
-  }
   // Past 4 GiB the file is RF64; its cue points still end at 2^32 samples.
-  if (format == Format::kWav && length > AudioWriter::CueSampleLimit()) {
-    *error = o.output + ": the joined deployment is " + std::to_string(length) +
+  if (format == Format::kWav && join.length > AudioWriter::CueSampleLimit()) {
+    *error = o.output + ": the joined deployment is " + std::to_string(join.length) +
              " samples, beyond the last a cue point reaches" + (silence ? " (try --gaps label)" : "");
     return false;
   }
-
-  AudioProvenance p = ProvenanceOf(d, d.records[timed.front()]);
-  p.samples = length;
-  p.summary = "Pelmok deployment: " + std::to_string(timed.size()) + " records of " +
-              std::to_string(d.files.size()) + " data files, " + d.WriteText(d.records[timed.front()]) +
-              " to " + d.WriteText(d.records[timed.back()]) + " (writes), gaps " +
-              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record";
-  p.timing.clear();
-  p.extra = {{"Pelmok|Records", std::to_string(timed.size())},
-             {"Pelmok|Gaps", silence ? "silence" : "label"}};
-  p.extra.push_back({"Pelmok|Time Zone", d.UtcKnown() ? d.settings.zone.Rule() : "not known"});
-
+  const AudioProvenance p = JoinedProvenance(d, join, silence);
   OutputFile out;
   if (!OpenOutput(o.output, format, o, &out, error)) return false;
-  const auto write = [&](std::string* e) {
-    AudioWriter writer;
-    if (!writer.Open(out.Descriptor(), out.Path(), AudioFormat::kWav, p, cues, e)) return false;
-    uint64_t written = 0;
-    for (size_t k = 0; k < timed.size(); ++k) {
-      if (at[k] > written && !writer.AppendSilence(at[k] - written, e)) return false;
-      written = at[k];
-      bool ok = true;
-      std::string reason;
-      if (!ForEachRecordBlock(
-              d, d.records[timed[k]],
-              [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
-                ok = writer.Append(codes.data(), codes.size(), &reason);
-              },
-              e, [&] { return ok; }))
-        return false;
-      if (!ok) {
-        *e = reason;
-        return false;
-      }
-      written += d.records[timed[k]].words;
-    }
-    return writer.Close(e);
-  };
-  if (!write(error)) {
+  if (!WriteJoinedSamples(d, join, p, out, error)) {
     *error += " (" + out.NotWritten() + ")";
     return false;
   }
@@ -236,17 +305,7 @@ int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
   std::error_code made;
   std::filesystem::create_directories(o.output, made);
   if (made) Fail(o.output + ": cannot make the folder: " + made.message());
-  for (size_t i = 0; i < d.records.size(); ++i) {
-    const Record& r = d.records[i];
-    if (!WriteRecord(d, r, paths[i], format, o, &error)) {
-      std::string written;
-      for (size_t k = 0; k < i; ++k) written += (k ? ", " : "") + paths[k];
-      Fail(error + "; " + std::to_string(i) + " of " + std::to_string(paths.size()) + " files written before it" +
-           (i ? ": " + written : ""));
-    }
-    std::printf("%s  %s#%u%s\n", paths[i].c_str(), d.files[r.file].name.c_str(), r.index,
-                r.source == TimeSource::kAmbiguous ? "  (ambiguous: no UTC time)" : "");
-  }
+  WriteEach(d, o, format, paths);
   return 0;
 }
 
@@ -300,6 +359,11 @@ Subcommand AddExportCommand(CLI::App& program) {
                   "(records back to back, each gap closed with a label saying how long it was; the default)")
       ->check(CLI::IsMember({"silence", "label"}));
   app->add_flag("--force", o->force, "replace an existing output file");
+  app->add_option("--jobs", o->jobs,
+                  "records exported at once into a folder (default: the number of cores); the files "
+                  "are the same whatever the number")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 256u).description(""));
   app->add_option("INPUT", o->inputs, "data folders or files")->required();
   return {app, [o] { return RunExport(*o); }};
 }

@@ -12,7 +12,11 @@
 #include "hardware/sample_values.h"
 #include "tools/common/csv.h"
 #include "tools/common/levels.h"
+#include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
+#include "tools/common/parallel.h"
+#include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/sample_checks.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -30,6 +34,7 @@ struct InfoOptions {
   bool csv = false;
   std::string output;  // --csv to a file
   bool force = false;
+  unsigned jobs = DefaultJobs();
 };
 
 std::string Volts(double v) {
@@ -83,6 +88,13 @@ void PrintStats(const CodeStats& s, const Calibration& calibration) {
   std::printf("  stuck bits  %s\n", s.samples == 0 ? " (no samples)" : stuck.empty() ? " none" : stuck.c_str());
 }
 
+// What the samples show of the faults of the field, one line each.
+void PrintFindings(const SampleChecks& checks) {
+  const std::vector<std::string> findings = checks.Findings();
+  if (findings.empty()) std::printf("  faults       none the samples show\n");
+  for (const std::string& f : findings) std::printf("  faults       %s\n", f.c_str());
+}
+
 // "02:59:40 +02:00": the board's local clock at the record's write, with the
 // offset only when it is known.
 std::string LocalClock(const Deployment& d, const Record& r) {
@@ -125,8 +137,11 @@ std::string Notes(const Deployment& d, const Record& r) {
   } else if (f.records.size() > 1) {
     add("the file holds " + std::to_string(f.records.size()) + " records");
   }
-  if (r.flags & kShortRecord) add("short: a write cut short");
-  if (r.flags & kTornTail) add("torn tail of " + std::to_string(f.tornBytes) + " bytes");
+  if (r.flags & kShortRecord) add("short: a write cut short (a full volume, or power lost)");
+  if (r.flags & kTornTail)
+    add("torn tail of " + std::to_string(f.tornBytes) + " bytes (power lost during a write)");
+  if (r.flags & kZeroFilled) add("ends in zeros: reads timed out, or a silent input");
+  if (r.flags & kEpochClock) add("named by a clock at its epoch, 2000-01-01 (a lost backup battery)");
   if (r.flags & kCrossesChange) add("its samples straddle a clock change");
   return notes;
 }
@@ -246,6 +261,10 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
               d.resolvedByCadence, d.ambiguous,
               d.assumed ? (", " + std::to_string(d.assumed) + " placed by --assume").c_str() : "");
   if (d.untimed) std::printf("  no time      %zu records\n", d.untimed);
+  std::printf("  not read     %zu entries with a data file name are no data files%s\n",
+              d.skipped.size(), d.skipped.empty() ? "" : ":");
+  for (const SkippedEntry& e : d.skipped)
+    std::printf("    %s: %s\n", e.path.c_str(), e.reason.c_str());
   std::printf("  torn tails   %zu files\n", d.tornFiles);
   std::printf("  clock changes %zu within the deployment\n", d.changes.size());
 }
@@ -314,13 +333,41 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
     std::printf("  write        %s, %s#%u: %s\n", d.WriteText(r).c_str(), f.name.c_str(), r.index,
                 HowFound(d, r).c_str());
   }
-  CodeStats stats;
-  if (!reader.ForEachBlock([&](const std::vector<uint32_t>& block) {
-        for (uint32_t w : block) stats.Add(w);
-      }))
+  SampleChecks checks;
+  if (!reader.ForEachBlock([&](const std::vector<uint32_t>& block) { checks.Add(block); }))
     Fail(reader.FailureText(f.path, f.bytes));
-  stats.Finish();
-  if (stats.samples > 0) PrintStats(stats, o.calibration);
+  checks.Finish();
+  if (checks.Stats().samples > 0) {
+    PrintStats(checks.Stats(), o.calibration);
+    PrintFindings(checks);
+  }
+}
+
+// Every record's samples checked on `jobs` threads; what they show, in the
+// timeline's order, one line a finding.
+void PrintSampleFindings(const Deployment& d, unsigned jobs) {
+  size_t records = 0;
+  ForEachInOrder<std::pair<std::vector<std::string>, std::string>>(
+      d.records.size(), jobs,
+      [&](size_t i) {
+        SampleChecks checks;
+        std::string error;
+        ForEachRecordBlock(
+            d, d.records[i],
+            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) { checks.Add(words); },
+            &error);
+        checks.Finish();
+        return std::make_pair(checks.Findings(), error);
+      },
+      [&](size_t i, std::pair<std::vector<std::string>, std::string>& found) {
+        if (!found.second.empty()) Fail(found.second);
+        const Record& r = d.records[i];
+        for (const std::string& f : found.first)
+          std::printf("    %s#%u: %s\n", d.files[r.file].name.c_str(), r.index, f.c_str());
+        records += !found.first.empty();
+      });
+  std::printf("  samples      %zu records show a fault in their samples%s\n", records,
+              records ? " (listed above)" : "");
 }
 
 int RunInfo(InfoOptions& o) {
@@ -348,6 +395,7 @@ int RunInfo(InfoOptions& o) {
     PrintFile(d, o);
   } else {
     PrintTimeline(d, o.inputs);
+    PrintSampleFindings(d, o.jobs);
   }
   return 0;
 }
@@ -368,6 +416,9 @@ Subcommand AddInfoCommand(CLI::App& program) {
                 "offset, samples, time_from, candidates, flags, board_write_utc, correction_s");
   app->add_option("-o,--output", o->output, "write the --csv timeline to this file instead of standard output");
   app->add_flag("--force", o->force, "replace an existing -o file");
+  app->add_option("--jobs", o->jobs, "records whose samples are checked at once (default: the number of cores)")
+      ->transform(tools::DecimalInteger())
+      ->check(CLI::Range(1u, 256u).description(""));
   app->add_option("PATH", o->inputs, "a data folder, or data files")->required();
   return Subcommand{app, [o] { return RunInfo(*o); }};
 }

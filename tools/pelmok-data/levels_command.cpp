@@ -15,6 +15,7 @@
 #include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/netcdf_levels.h"
 #include "tools/pelmok-data/sound_levels.h"
@@ -128,6 +129,7 @@ void MeasureAll(const Deployment& d, const LevelBands& bands, const LevelsOption
     RecordLevels levels;
     std::string error;
   };
+  ProgressLine progress("levels", d.records.size());
   ForEachInOrder<Result>(
       d.records.size(), o.jobs,
       [&](size_t i) {
@@ -139,6 +141,7 @@ void MeasureAll(const Deployment& d, const LevelBands& bands, const LevelsOption
       [&](size_t i, Result& r) {
         if (!r.error.empty()) Fail(r.error);
         consume(d.records[i], r.levels);
+        progress.Done(i + 1);
       });
 }
 

@@ -144,6 +144,9 @@ Deployment LoadOrFail(const std::vector<std::string>& inputs, const DeploymentFl
     asked.files.clear();
     if (!SelectRecords(all, asked, &all, &error)) Fail(error);
   }
+  for (const SkippedEntry& e : all.skipped)
+    std::fprintf(stderr, "pelmok-data: warning: %s not read: %s\n", e.path.c_str(),
+                 e.reason.c_str());
   return all;
 }
 

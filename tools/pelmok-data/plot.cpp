@@ -24,6 +24,7 @@
 #include "tools/pelmok-data/spectrum_columns.h"
 #include "tools/pelmok-data/spectral_statistics.h"
 #include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/common/welch.h"
 #include "tools/common/decimal_option.h"
 #include "tools/pelmok-data/subcommand.h"
@@ -373,6 +374,7 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
   };
   bool ok = true;
   const double perSecond = columns->Columns() / (t1 - t0);
+  ProgressLine progress("plot", shown.size());
   ForEachInOrder<Result>(
       shown.size(), o.jobs,
       [&](size_t k) {
@@ -391,6 +393,7 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
         const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(d.settings.rate) - t0) * perSecond)) - 1);
         for (int c = std::max(0, c0); c <= std::min(columns->Columns() - 1, c1); ++c)
           columns->Add(c, r.density, r.binHz);
+        progress.Done(k + 1);
       });
   return ok;
 }
@@ -497,31 +500,19 @@ bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error)
   return true;
 }
 
-bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error) {
-  const uint32_t rate = d.settings.rate;
-  std::vector<size_t> shown;
-  for (size_t i = 0; i < d.records.size(); ++i)
-    if (InWindow(d, d.records[i], o) && d.records[i].words > 0) shown.push_back(i);
-  if (shown.empty()) {
-    *error = "no timed records to plot" + std::string(o.from || o.to ? " between --from and --to" : "");
-    return false;
-  }
-  double t0 = d.records[shown.front()].StartUtc(rate), t1 = static_cast<double>(d.records[shown.back()].writeUtc);
-  for (size_t i : shown) t1 = std::max(t1, static_cast<double>(d.records[i].writeUtc));
-  if (o.from) t0 = std::max(t0, *o.from);
-  if (o.to) t1 = std::min(t1, *o.to);
-  if (t1 - t0 < 1) t1 = t0 + 1;
+namespace {
 
-  Canvas canvas(o.width, o.height);
-  const Rect area{kLeft, kTop, o.width - kLeft - kRight, o.height - kTop - kBottom};
-  const FrequencyAxis axis(o, rate);
-  SpectrumColumns columns(static_cast<int>(area.w), o.fftSize / 2 + 1, static_cast<double>(rate) / o.fftSize);
-  if (!GatherRecords(d, shown, o, t0, t1, &columns, error)) return false;
-  const std::vector<double> factors = columns.Factors(o.calibration);
-  LevelRange range;
-  range.Fit(Loudest(columns, factors), o);
-  DrawPausesAndGaps(canvas, area, d, t0, t1);
-  canvas.Levels(area, columns, factors, range, axis);
+// What DrawTimeMarks marked, for the legend.
+struct TimeMarks {
+  bool resolved = false;
+  bool ambiguous = false;
+};
+
+// Gap labels where there is room, clock changes as dashed lines, and a mark
+// above each record whose time the cadence chose or that is ambiguous.
+TimeMarks DrawTimeMarks(Canvas& canvas, const Rect& area, const Deployment& d,
+                        const std::vector<size_t>& shown, double t0, double t1) {
+  const uint32_t rate = d.settings.rate;
   cairo_t* cr = canvas.cr();
   // Gap labels where there is room.
   for (const Gap& g : d.gaps) {
@@ -544,12 +535,12 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
     cairo_set_dash(cr, nullptr, 0, 0);
     canvas.Text("UTC" + OffsetText(c.offsetBefore) + " \xE2\x86\x92 UTC" + OffsetText(c.offsetAfter), x, area.y - 4, 0.5, 1, 10);
   }
-  bool anyResolved = false, anyAmbiguous = false;
+  TimeMarks marks;
   for (size_t k = 0; k < shown.size(); ++k) {
     const Record& r = d.records[shown[k]];
     if (r.source != TimeSource::kCadence && r.source != TimeSource::kAmbiguous) continue;
     const bool ambiguous = r.source == TimeSource::kAmbiguous;
-    (ambiguous ? anyAmbiguous : anyResolved) = true;
+    (ambiguous ? marks.ambiguous : marks.resolved) = true;
     const double x = area.x + ((r.StartUtc(rate) + r.EndUtc(rate)) / 2 - t0) / (t1 - t0) * area.w;
     if (ambiguous) cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
     else cairo_set_source_rgb(cr, 0.95, 0.6, 0.1);
@@ -560,6 +551,59 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
     cairo_fill(cr);
   }
 
+  return marks;
+}
+
+// The long-term picture's title and legend.
+void DrawDeploymentCaption(Canvas& canvas, const Deployment& d, const std::vector<size_t>& shown,
+                           const PlotOptions& o, const TimeMarks& marks) {
+  const uint32_t rate = d.settings.rate;
+  const Record& first = d.records[shown.front()];
+  const Record& last = d.records[shown.back()];
+  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " + d.WriteText(last) +
+                  "   long-term spectral average",
+              kLeft, 12, 0, 0, 15);
+  std::string legend = "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
+                       std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
+                       " Hz); light grey: pauses between records; hatched: gaps";
+  if (marks.resolved) legend += "; orange mark: time chosen by the cadence";
+  if (marks.ambiguous) legend += "; red mark: ambiguous time (earlier candidate shown)";
+  legend += "; " + o.calibration.Text();
+  canvas.Text(legend, kLeft, 32, 0, 0, 11);
+}
+
+}  // namespace
+
+bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
+                    std::string* error) {
+  const uint32_t rate = d.settings.rate;
+  std::vector<size_t> shown;
+  for (size_t i = 0; i < d.records.size(); ++i)
+    if (InWindow(d, d.records[i], o) && d.records[i].words > 0) shown.push_back(i);
+  if (shown.empty()) {
+    *error =
+        "no timed records to plot" + std::string(o.from || o.to ? " between --from and --to" : "");
+    return false;
+  }
+  double t0 = d.records[shown.front()].StartUtc(rate),
+         t1 = static_cast<double>(d.records[shown.back()].writeUtc);
+  for (size_t i : shown) t1 = std::max(t1, static_cast<double>(d.records[i].writeUtc));
+  if (o.from) t0 = std::max(t0, *o.from);
+  if (o.to) t1 = std::min(t1, *o.to);
+  if (t1 - t0 < 1) t1 = t0 + 1;
+
+  Canvas canvas(o.width, o.height);
+  const Rect area{kLeft, kTop, o.width - kLeft - kRight, o.height - kTop - kBottom};
+  const FrequencyAxis axis(o, rate);
+  SpectrumColumns columns(static_cast<int>(area.w), o.fftSize / 2 + 1,
+                          static_cast<double>(rate) / o.fftSize);
+  if (!GatherRecords(d, shown, o, t0, t1, &columns, error)) return false;
+  const std::vector<double> factors = columns.Factors(o.calibration);
+  LevelRange range;
+  range.Fit(Loudest(columns, factors), o);
+  DrawPausesAndGaps(canvas, area, d, t0, t1);
+  canvas.Levels(area, columns, factors, range, axis);
+  const TimeMarks marks = DrawTimeMarks(canvas, area, d, shown, t0, t1);
   canvas.Frame(area);
   canvas.YAxis(area, FrequencyTicks(axis), axis.Title());
   double step = 1;
@@ -571,20 +615,62 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
   canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
   canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, DensityUnit(o.calibration));
 
-  const Record& first = d.records[shown.front()];
-  const Record& last = d.records[shown.back()];
-  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " + d.WriteText(last) +
-                  "   long-term spectral average",
-              kLeft, 12, 0, 0, 15);
-  std::string legend = "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
-                       std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
-                       " Hz); light grey: pauses between records; hatched: gaps";
-  if (anyResolved) legend += "; orange mark: time chosen by the cadence";
-  if (anyAmbiguous) legend += "; red mark: ambiguous time (earlier candidate shown)";
-  legend += "; " + o.calibration.Text();
-  canvas.Text(legend, kLeft, 32, 0, 0, 11);
+  DrawDeploymentCaption(canvas, d, shown, o, marks);
   return canvas.Png(png, error);
 }
+
+namespace {
+
+// The waveform: each pixel column's range of codes in volts at the converter.
+void DrawWaveform(Canvas& canvas, const Rect& wave, const std::vector<int32_t>& low,
+                  const std::vector<int32_t>& high) {
+  const int columns = static_cast<int>(low.size());
+  double vLow = AdcCodeToVolts(*std::min_element(low.begin(), low.end()));
+  double vHigh = AdcCodeToVolts(*std::max_element(high.begin(), high.end()));
+  const double pad = std::max((vHigh - vLow) * 0.05, 10 * AdcCodeToVolts(1));
+  vLow -= pad;
+  vHigh += pad;
+  const VoltScale volts(std::max(std::fabs(vLow), std::fabs(vHigh)));
+
+  cairo_t* cr = canvas.cr();
+  if (vLow < 0 && vHigh > 0) {
+    cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
+    const double y = wave.y + wave.h - (0 - vLow) / (vHigh - vLow) * wave.h;
+    canvas.Line(wave.x, y, wave.x + wave.w, y);
+  }
+  cairo_set_source_rgb(cr, 0.12, 0.3, 0.65);
+  for (int c = 0; c < columns; ++c) {
+    if (low[c] > high[c]) continue;  // fewer samples than columns
+    const double y0 = wave.y + wave.h - (AdcCodeToVolts(low[c]) - vLow) / (vHigh - vLow) * wave.h;
+    const double y1 = wave.y + wave.h - (AdcCodeToVolts(high[c]) - vLow) / (vHigh - vLow) * wave.h;
+    canvas.Line(wave.x + c + 0.5, y0 + 0.5, wave.x + c + 0.5, y1 - 0.5);
+  }
+  canvas.Frame(wave);
+  std::vector<std::pair<double, std::string>> vTicks;
+  double vStep = 1;
+  for (double t : Ticks(vLow * volts.factor, vHigh * volts.factor, 4, &vStep))
+    vTicks.push_back({(t / volts.factor - vLow) / (vHigh - vLow), Number(t, vStep)});
+  canvas.YAxis(wave, vTicks, std::string("at the converter (") + volts.unit + ")");
+}
+
+// A record's picture's title and the line that says what it shows.
+void DrawRecordCaption(Canvas& canvas, const Deployment& d, const Record& r, size_t samples,
+                       size_t fft, const PlotOptions& o) {
+  const uint32_t rate = d.settings.rate;
+  const double duration = static_cast<double>(samples) / rate;
+  std::string title = d.files[r.file].name + " record " + std::to_string(r.index);
+  if (r.HasTime()) title += "   starts " + d.StartText(r, 3) + ", written " + d.WriteText(r);
+  if (r.source == TimeSource::kCadence) title += " (time chosen by the cadence)";
+  if (r.source == TimeSource::kAssumed) title += " (time as --assume says)";
+  char detail[160];
+  std::snprintf(detail, sizeof detail,
+                "%zu samples at %u Hz, %.3f s; every window: FFT %zu, Hann, 50%% overlap; %s",
+                samples, rate, duration, fft, o.calibration.Text().c_str());
+  canvas.Text(title, kLeft, 12, 0, 0, 15);
+  canvas.Text(detail, kLeft, 34, 0, 0, 11);
+}
+
+}  // namespace
 
 bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std::string* png, std::string* error) {
   const uint32_t rate = d.settings.rate;
@@ -614,38 +700,13 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   const size_t fft = std::min(o.fftSize, std::max<size_t>(2, samples));
   SpectrumColumns spectra(columns, fft / 2 + 1, static_cast<double>(rate) / fft);
   if (!ScanRecord(d, r, first, last, fft, &low, &high, &spectra, error)) return false;
-  double vLow = AdcCodeToVolts(*std::min_element(low.begin(), low.end()));
-  double vHigh = AdcCodeToVolts(*std::max_element(high.begin(), high.end()));
-  const double pad = std::max((vHigh - vLow) * 0.05, 10 * AdcCodeToVolts(1));
-  vLow -= pad;
-  vHigh += pad;
-  const VoltScale volts(std::max(std::fabs(vLow), std::fabs(vHigh)));
   const double duration = static_cast<double>(samples) / rate;
   const double offset = static_cast<double>(first) / rate;
-
-  cairo_t* cr = canvas.cr();
   double tStep = 1;
   const std::vector<double> tTicks = Ticks(offset, offset + duration, 8, &tStep);
   std::vector<std::string> tLabels;
   for (double t : tTicks) tLabels.push_back(Number(t, tStep));
-  if (vLow < 0 && vHigh > 0) {
-    cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
-    const double y = wave.y + wave.h - (0 - vLow) / (vHigh - vLow) * wave.h;
-    canvas.Line(wave.x, y, wave.x + wave.w, y);
-  }
-  cairo_set_source_rgb(cr, 0.12, 0.3, 0.65);
-  for (int c = 0; c < columns; ++c) {
-    if (low[c] > high[c]) continue;  // fewer samples than columns
-    const double y0 = wave.y + wave.h - (AdcCodeToVolts(low[c]) - vLow) / (vHigh - vLow) * wave.h;
-    const double y1 = wave.y + wave.h - (AdcCodeToVolts(high[c]) - vLow) / (vHigh - vLow) * wave.h;
-    canvas.Line(wave.x + c + 0.5, y0 + 0.5, wave.x + c + 0.5, y1 - 0.5);
-  }
-  canvas.Frame(wave);
-  std::vector<std::pair<double, std::string>> vTicks;
-  double vStep = 1;
-  for (double t : Ticks(vLow * volts.factor, vHigh * volts.factor, 4, &vStep))
-    vTicks.push_back({(t / volts.factor - vLow) / (vHigh - vLow), Number(t, vStep)});
-  canvas.YAxis(wave, vTicks, std::string("at the converter (") + volts.unit + ")");
+  DrawWaveform(canvas, wave, low, high);
   canvas.XAxis(wave, offset, offset + duration, tTicks, tLabels, "");
 
   const FrequencyAxis axis(o, rate);
@@ -664,15 +725,7 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   canvas.ColourBar({spectrogram.x + spectrogram.w + 18, spectrogram.y, 16, spectrogram.h}, range,
                    DensityUnit(o.calibration));
 
-  std::string title = d.files[r.file].name + " record " + std::to_string(r.index);
-  if (r.HasTime()) title += "   starts " + d.StartText(r, 3) + ", written " + d.WriteText(r);
-  if (r.source == TimeSource::kCadence) title += " (time chosen by the cadence)";
-  if (r.source == TimeSource::kAssumed) title += " (time as --assume says)";
-  char detail[160];
-  std::snprintf(detail, sizeof detail, "%zu samples at %u Hz, %.3f s; every window: FFT %zu, Hann, 50%% overlap; %s",
-                samples, rate, duration, fft, o.calibration.Text().c_str());
-  canvas.Text(title, kLeft, 12, 0, 0, 15);
-  canvas.Text(detail, kLeft, 34, 0, 0, 11);
+  DrawRecordCaption(canvas, d, r, samples, fft, o);
   return canvas.Png(png, error);
 }
 

@@ -18,9 +18,11 @@
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/parallel.h"
+#include "tools/common/progress_line.h"
 #include "tools/pelmok-data/plot.h"
 #include "tools/pelmok-data/report_levels.h"
 #include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/sample_checks.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
@@ -93,20 +95,32 @@ std::string TimesNote(const Deployment& d) {
                 "candidates are given.";
 }
 
-// Levels and sample checks per record, in one pass over the samples.
-std::vector<CodeStats> MeasureRecords(const Deployment& d) {
+// Levels and sample checks per record, in one pass over the samples, on
+// `jobs` threads; what each record's samples show of the faults of the field.
+std::vector<CodeStats> MeasureRecords(const Deployment& d, unsigned jobs,
+                                      std::vector<std::vector<std::string>>* findings) {
   std::vector<CodeStats> stats(d.records.size());
-  std::string error;
-  for (size_t i = 0; i < d.records.size(); ++i) {
-    if (!ForEachRecordBlock(
+  findings->assign(d.records.size(), {});
+  ProgressLine progress("report", d.records.size());
+  ForEachInOrder<std::pair<SampleChecks, std::string>>(
+      d.records.size(), jobs,
+      [&](size_t i) {
+        std::pair<SampleChecks, std::string> checked;
+        ForEachRecordBlock(
             d, d.records[i],
             [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) {
-              for (uint32_t w : words) stats[i].Add(w);
+              checked.first.Add(words);
             },
-            &error))
-      Fail(error);
-    stats[i].Finish();
-  }
+            &checked.second);
+        checked.first.Finish();
+        return checked;
+      },
+      [&](size_t i, std::pair<SampleChecks, std::string>& checked) {
+        if (!checked.second.empty()) Fail(checked.second);
+        stats[i] = checked.first.Stats();
+        (*findings)[i] = checked.first.Findings();
+        progress.Done(i + 1);
+      });
   return stats;
 }
 
@@ -142,12 +156,18 @@ void RecordWarnings(const Deployment& d, const Record& r, std::vector<std::strin
     warnings->push_back("torn tail: " + d.files[r.file].name + " ends in " +
                         std::to_string(d.files[r.file].tornBytes) + " bytes of a word cut short");
   if (r.flags & kShortRecord)
-    warnings->push_back("short record: " + name + ", " + std::to_string(r.words) + " samples");
+    warnings->push_back("short record: " + name + ", " + std::to_string(r.words) +
+                        " samples (a write cut short: a full volume, or power lost)");
+  if (r.flags & kEpochClock)
+    warnings->push_back("clock at its epoch: " + name +
+                        " is named in 2000: the board's clock started at 2000-01-01 (a lost backup "
+                        "battery), so its times are not the date");
 }
 
 // Every warning in the order of the timeline; a kind found more than three
 // times becomes one line with its count and the first three.
-std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeStats>& stats) {
+std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeStats>& stats,
+                                  const std::vector<std::vector<std::string>>& findings) {
   std::vector<std::string> all;
   std::map<size_t, const Gap*> gapBefore;
   for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
@@ -163,6 +183,8 @@ std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeSta
     }
     RecordWarnings(d, d.records[i], &all);
     SampleWarnings(RecordName(d, d.records[i]), stats[i], &all);
+    for (const std::string& f : findings[i])
+      all.push_back("samples: " + RecordName(d, d.records[i]) + ": " + f);
   }
   std::map<std::string, std::vector<size_t>> byKind;  // "gap" -> its warnings
   for (size_t k = 0; k < all.size(); ++k) byKind[all[k].substr(0, all[k].find(':'))].push_back(k);
@@ -178,6 +200,8 @@ std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeSta
                          all[same[2]].substr(kind.size() + 2));
     }
   }
+  // Every entry that was not read, each named.
+  for (const SkippedEntry& e : d.skipped) warnings.push_back("not read: " + e.path + ": " + e.reason);
   return warnings;
 }
 
@@ -195,6 +219,7 @@ void Summary(HtmlPage& page, const Deployment& d, size_t warnings) {
       {"gaps", std::to_string(d.gaps.size())},
       {"ambiguous names", std::to_string(d.ambiguous) + " not told, " + std::to_string(d.resolvedByCadence) +
                               " resolved by the cadence, " + std::to_string(d.assumed) + " placed by --assume"},
+      {"not read", std::to_string(d.skipped.size()) + " entries with a data file name that are no data files"},
       {"warnings", std::to_string(warnings)}};
   if (!d.records.empty() && d.records.front().HasTime()) {
     summary.insert(summary.begin() + 1, {"first start", d.StartText(d.records.front(), 3)});
@@ -279,8 +304,9 @@ int RunReport(const ReportOptions& o) {
   page.Heading(1, title);
   page.Paragraph(TimesNote(d), "note");
   Configuration(page, d, calibration);
-  const std::vector<CodeStats> stats = MeasureRecords(d);
-  const std::vector<std::string> warnings = Warnings(d, stats);
+  std::vector<std::vector<std::string>> findings;
+  const std::vector<CodeStats> stats = MeasureRecords(d, o.jobs, &findings);
+  const std::vector<std::string> warnings = Warnings(d, stats, findings);
   Summary(page, d, warnings.size());
   PlotOptions plot;
   plot.width = 1200;

@@ -41,7 +41,8 @@ void AddSelectionOptions(CLI::App* command, SelectionFlags* flags);
 RecordSelection SelectionOrFail(const SelectionFlags& flags);
 
 // The deployment the inputs make under the flags, narrowed to the selection;
-// a failure ends the program with one line (exit 2). A file given is read
+// a failure ends the program with one line (exit 2); a folder entry that
+// is no data file is a warning on standard error. A file given is read
 // within the deployment of its folder (its siblings with data file names),
 // so its records get the times the whole folder gives them. `defaultRate`
 // (0: none) is taken, and said to be assumed, when neither --rate nor
