@@ -187,7 +187,7 @@ std::string Duration(double seconds) {
   if (seconds < 120) {
     std::snprintf(text, sizeof text, "%.3f s", seconds);
   } else {
-    const uint64_t s = static_cast<uint64_t>(seconds + 0.5);
+    const uint64_t s = static_cast<uint64_t>(std::llround(seconds));
     std::snprintf(text, sizeof text, "%.0f s (%" PRIu64 " h %02" PRIu64 " min %02" PRIu64 " s)", seconds,
                   s / 3600, s / 60 % 60, s % 60);
   }
@@ -197,7 +197,7 @@ std::string Duration(double seconds) {
 // One line as the engineer wrote it: its pieces as the board took them, the
 // first few kept whole; a line of any length is held in bounded memory.
 constexpr size_t kListedPieces = 8;
-constexpr size_t kLineText = 64 * 1024;
+constexpr size_t kLineText = size_t{64} * 1024;
 struct Line {
   int number = 0;
   std::vector<Piece> pieces;  // the first kListedPieces
@@ -384,6 +384,8 @@ struct Checker {
   std::map<int, Setting> settings;
 
   // The next piece as fgets with the board's buffer takes it.
+  // Not const: it reads the stream on.
+  // NOLINTNEXTLINE(readability-make-member-function-const)
   std::string RawPiece() {
     std::string piece;
     for (int c; piece.size() < static_cast<size_t>(kLongestPiece) && (c = std::getc(raw)) != EOF;) {

@@ -50,7 +50,7 @@ void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* pla
   }
   const double scale = static_cast<double>(records) / static_cast<double>(worked);
   plan->runSeconds = t / 1e9 * scale;
-  plan->timedOutRecords = static_cast<uint64_t>(static_cast<double>(timedOut) * scale + 0.5);
+  plan->timedOutRecords = static_cast<uint64_t>(std::llround(static_cast<double>(timedOut) * scale));
 }
 
 // The room the data volume has: whole clusters with --volume-size, as the

@@ -9,6 +9,8 @@
 namespace daq {
 
 std::string DevicePathOn(const std::string& root, const char* devicePath) {
+  // A copy, as the root it refers to changes next.
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
   const std::string oldRoot = host::DeviceRoot();
   host::SetDeviceRoot(root);
   const host::ResolvedPath resolved = host::ResolveDevicePath(devicePath);

@@ -184,7 +184,8 @@ void PrintGap(const Deployment& d, const Gap& g) {
               d.settings.rate && !d.settings.rateAssumed ? "" : " (at the assumed rate)");
 }
 
-void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) {
+// The settings the times rest on: zone, clock checks, rate, record length, cadence.
+void PrintTimelineHeader(const Deployment& d, const std::vector<std::string>& inputs) {
   const DeploymentSettings& s = d.settings;
   std::string what = inputs.size() == 1 ? inputs.front() : std::to_string(inputs.size()) + " inputs";
   std::printf("%s: %zu records in %zu files, in UTC order\n", what.c_str(), d.records.size(), d.files.size());
@@ -212,6 +213,10 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
                 Seconds(d.cadence.seconds).c_str(), CadenceSourceText(d.cadence.source),
                 Seconds(d.cadence.tolerance).c_str());
   }
+}
+
+// A row per record, with the clock changes and gaps between them.
+void PrintTimelineRows(const Deployment& d) {
   std::printf("  %-21s local time       file                record  samples     time\n",
               d.UtcKnown() ? "write (UTC)" : "write (local)");
   size_t gap = 0, change = 0;
@@ -233,6 +238,10 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
                 f.name.c_str(), index.c_str(), r.words, HowFound(d, r).c_str(), notes.empty() ? "" : "; ",
                 notes.c_str());
   }
+}
+
+void PrintTimelineTotals(const Deployment& d) {
+  const DeploymentSettings& s = d.settings;
   std::printf("  total        %zu records, %zu files, %" PRIu64 " bytes, %" PRIu64 " samples", d.records.size(),
               d.files.size(), d.bytes, d.words);
   if (s.rate) std::printf(", %s at %u Hz%s", Seconds(d.RecordedSeconds()).c_str(), s.rate, s.rateAssumed ? " (assumed)" : "");
@@ -267,6 +276,12 @@ void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) 
     std::printf("    %s: %s\n", e.path.c_str(), e.reason.c_str());
   std::printf("  torn tails   %zu files\n", d.tornFiles);
   std::printf("  clock changes %zu within the deployment\n", d.changes.size());
+}
+
+void PrintTimeline(const Deployment& d, const std::vector<std::string>& inputs) {
+  PrintTimelineHeader(d, inputs);
+  PrintTimelineRows(d);
+  PrintTimelineTotals(d);
 }
 
 void WriteCsv(const Deployment& d, FILE* out) {

@@ -610,6 +610,7 @@ bool DrawDeployment(const Deployment& d, const PlotOptions& o, std::string* png,
   const bool days = t1 - t0 > 86400;
   std::vector<double> ticks = TimeTicks(t0, t1, 8, &step);
   std::vector<std::string> labels;
+  labels.reserve(ticks.size());
   for (double t : ticks) labels.push_back(ClockLabel(t, days));
   canvas.XAxis(area, t0, t1, ticks, labels, "");
   canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
@@ -705,6 +706,7 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   double tStep = 1;
   const std::vector<double> tTicks = Ticks(offset, offset + duration, 8, &tStep);
   std::vector<std::string> tLabels;
+  tLabels.reserve(tTicks.size());
   for (double t : tTicks) tLabels.push_back(Number(t, tStep));
   DrawWaveform(canvas, wave, low, high);
   canvas.XAxis(wave, offset, offset + duration, tTicks, tLabels, "");
@@ -913,8 +915,9 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
     ticks.push_back({(b + 0.5) / rows, NominalHz(bands.decidecade[b].centreHz)});
   canvas.YAxis(area, ticks, "decidecade band centre (Hz)");
   double step = 1;
-  std::vector<std::string> labels;
   const std::vector<double> times = TimeTicks(t0, t1, 8, &step);
+  std::vector<std::string> labels;
+  labels.reserve(times.size());
   for (double t : times) labels.push_back(ClockLabel(t, t1 - t0 > 86400));
   canvas.XAxis(area, t0, t1, times, labels, "");
   canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
