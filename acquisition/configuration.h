@@ -22,12 +22,12 @@ bool ReadConfiguration(AcquisitionConfig& config);
 // each 79-character piece of a longer one. For a host tool that checks a file
 // before it goes onto the board; the run observes nothing.
 struct ConfigurationPiece {
-  int32_t number;      // from 1, in file order
-  const char* text;    // the piece as read, its line end included
-  const char* key;     // the key piece; NULL when the piece has none
-  int32_t keyIndex;    // the known key it equals, in field order; -1 for none
-  const char* value;   // the value piece; NULL when there is none
-  int32_t stored;      // the number stored, when a value was taken
+  int32_t number;     // from 1, in file order
+  const char* text;   // the piece as read, its line end included
+  const char* key;    // the key piece; NULL when the piece has none
+  int32_t keyIndex;   // the known key it equals, in field order; -1 for none
+  const char* value;  // the value piece; NULL when there is none
+  int32_t stored;     // the number stored, when a value was taken
 };
 
 typedef void (*ConfigurationObserver)(const ConfigurationPiece* piece, void* context);

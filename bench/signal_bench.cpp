@@ -26,8 +26,9 @@ std::string ZeroWav(uint32_t frames) {
   const int fd = mkstemp(path);
   if (fd < 0) return "";
   const uint32_t data = frames * 4;
-  const uint32_t header[11] = {0x46464952, 36 + data, 0x45564157, 0x20746D66, 16, 0x00020001,
-                               48000,      192000,    0x00100004, 0x61746164, data};  // little-endian host
+  const uint32_t header[11] = {
+      0x46464952, 36 + data, 0x45564157, 0x20746D66, 16,  0x00020001,
+      48000,      192000,    0x00100004, 0x61746164, data};  // little-endian host
   const bool ok = write(fd, header, sizeof header) == static_cast<ssize_t>(sizeof header) &&
                   ftruncate(fd, static_cast<off_t>(sizeof header + data)) == 0;
   close(fd);

@@ -49,7 +49,7 @@ class SmartIoBinding {
 
   // Plain record: the fields are the binding's whole state, in this order.
   HMODULE hLibrary;
-  int32_t bReady;  // a library is loaded and its look-up has run
+  int32_t bReady;                         // a library is loaded and its look-up has run
   PFN_SIOSetSSPTimeout pfnSetSSPTimeout;  // never looked up
   PFN_SIOReadWord pfnFirmwareVersion;
   PFN_SIOReadKeypad pfnReadKeypad;

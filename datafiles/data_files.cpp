@@ -60,7 +60,8 @@ int32_t AppendRecord(DataDestination destination, const uint32_t* record, int32_
   if (existing > 0 && existing % 4 != 0) {
     const long whole = existing - existing % 4;
     if (!TruncateDeviceFile(path, whole)) {
-      NKDbgPrintfW(L"Cannot cut the torn word at the end of %s: record not written\n", WidePath(path).text);
+      NKDbgPrintfW(L"Cannot cut the torn word at the end of %s: record not written\n",
+                   WidePath(path).text);
       return 0;
     }
     NKDbgPrintfW(L"Data file %s ended in %d bytes of a torn word: cut to %d bytes\n",

@@ -133,8 +133,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Each run writes its input to a file: on a memory file system, since a
   // disk-backed temporary folder makes the target some fifty times slower.
   std::error_code noShm;
-  const fs::path base = fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm")
-                                                            : fs::temp_directory_path();
+  const fs::path base =
+      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
   std::string pattern = (base / "pelmok-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     std::perror("mkdtemp");

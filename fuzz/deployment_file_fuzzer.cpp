@@ -61,7 +61,8 @@ std::string Difference(const datatools::DeploymentDescription& a,
   if (a.siteName != b.siteName) return "site name";
   if (!Near(a.latitude, b.latitude) || !Near(a.longitude, b.longitude) || !Near(a.depthM, b.depthM))
     return "site position";
-  if (a.recorderSerial != b.recorderSerial || a.hydrophoneSerial != b.hydrophoneSerial) return "serial";
+  if (a.recorderSerial != b.recorderSerial || a.hydrophoneSerial != b.hydrophoneSerial)
+    return "serial";
   if (!Near(a.sensitivityDb, b.sensitivityDb) || !Near(a.gainDb, b.gainDb)) return "hydrophone";
   return "";
 }
@@ -71,8 +72,8 @@ std::string Difference(const datatools::DeploymentDescription& a,
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // On a memory file system: a disk-backed folder makes the target far slower.
   std::error_code noShm;
-  const fs::path base = fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm")
-                                                            : fs::temp_directory_path();
+  const fs::path base =
+      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
   std::string pattern = (base / "pelmok-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     std::perror("mkdtemp");
@@ -105,9 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Write(templatePath, written.data(), written.size());
   datatools::DeploymentDescription again;
   if (!datatools::ReadDeploymentFile(templatePath, &again, &error))
-    Mismatch("the template of what was read does not read back: " + error + "\n" + written, data, size);
+    Mismatch("the template of what was read does not read back: " + error + "\n" + written, data,
+             size);
   const std::string differs = Difference(read, again);
   if (!differs.empty())
-    Mismatch("the template of what was read reads back otherwise: " + differs + "\n" + written, data, size);
+    Mismatch("the template of what was read reads back otherwise: " + differs + "\n" + written,
+             data, size);
   return 0;
 }

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "datafiles/local_time.h"
-#include "platform/calendar.h"
 #include "hostlib/time_zone.h"
+#include "platform/calendar.h"
 
 namespace {
 
@@ -112,12 +112,14 @@ void Compare(const std::string& rule, const TIME_ZONE_INFORMATION& zone, const u
   const int64_t first = DaysFromCivil(kFirstYear, 1, 1) * kDay;
   const int64_t span = DaysFromCivil(kLastYear + 1, 1, 1) * kDay - first;
   for (int i = 0; i < 3; ++i) {
-    const int64_t year = kFirstYear + static_cast<int64_t>(pick.Next() % (kLastYear - kFirstYear + 1));
+    const int64_t year =
+        kFirstYear + static_cast<int64_t>(pick.Next() % (kLastYear - kFirstYear + 1));
     instants.push_back(first + static_cast<int64_t>(pick.Next() % span));
     const int64_t newYear = DaysFromCivil(year, 1, 1) * kDay;
     for (int64_t d : {-1, 0, 1}) instants.push_back(newYear + d);
     if (!hasDaylight) continue;
-    for (const int64_t change : {ChangeUtc(year, start, standardBias), ChangeUtc(year, end, daylightBias)}) {
+    for (const int64_t change :
+         {ChangeUtc(year, start, standardBias), ChangeUtc(year, end, daylightBias)}) {
       for (int64_t d = -2; d <= 2; ++d) instants.push_back(change + d);
       for (int64_t d : {-3600, -1800, 1800, 3600}) instants.push_back(change + d);
       instants.push_back(change + static_cast<int64_t>(pick.Next() % (2 * kDay)) - kDay);
@@ -143,7 +145,8 @@ void Compare(const std::string& rule, const TIME_ZONE_INFORMATION& zone, const u
 
     const time_t tt = static_cast<time_t>(t);
     struct tm tm;
-    if (localtime_r(&tt, &tm) == nullptr) Trap("localtime_r failed at " + std::to_string(t), data, size);
+    if (localtime_r(&tt, &tm) == nullptr)
+      Trap("localtime_r failed at " + std::to_string(t), data, size);
     const LocalTimeFields expected = {tm.tm_year, tm.tm_yday, tm.tm_hour, tm.tm_min, tm.tm_sec};
     const LocalTimeFields got = LocalTimeAt(t, zone);
     if (Text(got) != Text(expected))
@@ -157,8 +160,8 @@ void Compare(const std::string& rule, const TIME_ZONE_INFORMATION& zone, const u
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::error_code noShm;
-  const fs::path base = fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm")
-                                                            : fs::temp_directory_path();
+  const fs::path base =
+      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
   std::string pattern = (base / "pelmok-tz-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     std::perror("mkdtemp");

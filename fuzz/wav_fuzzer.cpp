@@ -82,10 +82,12 @@ Reading ReadWhole(const uint8_t* data, size_t size) {
   const int container = info.format & SF_FORMAT_TYPEMASK;
   const int encoding = info.format & SF_FORMAT_SUBMASK;
   const bool floats = encoding == SF_FORMAT_FLOAT || encoding == SF_FORMAT_DOUBLE;
-  r.accepted = (container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64) &&
-               (floats || encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8 ||
-                encoding == SF_FORMAT_PCM_16 || encoding == SF_FORMAT_PCM_24 || encoding == SF_FORMAT_PCM_32) &&
-               info.frames > 0;
+  r.accepted =
+      (container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64) &&
+      (floats || encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8 ||
+       encoding == SF_FORMAT_PCM_16 || encoding == SF_FORMAT_PCM_24 ||
+       encoding == SF_FORMAT_PCM_32) &&
+      info.frames > 0;
   if (r.accepted) {
     r.frames = static_cast<uint64_t>(info.frames);
     const size_t channels = static_cast<size_t>(info.channels);
@@ -93,7 +95,8 @@ Reading ReadWhole(const uint8_t* data, size_t size) {
     std::vector<int> ints(channels * 256);
     std::vector<double> reals(channels * 256);
     for (;;) {
-      const sf_count_t got = floats ? sf_readf_double(f, reals.data(), 256) : sf_readf_int(f, ints.data(), 256);
+      const sf_count_t got =
+          floats ? sf_readf_double(f, reals.data(), 256) : sf_readf_int(f, ints.data(), 256);
       if (got <= 0) break;
       for (sf_count_t i = 0; i < got; ++i) {
         const size_t first = static_cast<size_t>(i) * channels;
@@ -124,7 +127,8 @@ std::vector<uint64_t> Walk(uint64_t frames) {
   for (uint64_t k = 0; k < ahead; ++k) walk.push_back(k);
   for (uint64_t k = frames > 5 ? frames - 5 : 0; k < frames + 5; ++k) walk.push_back(k);
   for (uint64_t k = frames / 2; k < frames / 2 + 9; ++k) walk.push_back(k);  // back
-  for (uint64_t k = 5 * frames + 3; k < 5 * frames + 300; k += 7) walk.push_back(k);  // skipped ahead
+  for (uint64_t k = 5 * frames + 3; k < 5 * frames + 300; k += 7)
+    walk.push_back(k);  // skipped ahead
   return walk;
 }
 
@@ -139,7 +143,8 @@ void Check(const Reading& expected, size_t blockSamples) {
   }
   if (!wav) Mismatch("refused a file libsndfile reads: " + error);
   if (wav->Frames() != expected.frames)
-    Mismatch(std::to_string(wav->Frames()) + " frames, libsndfile says " + std::to_string(expected.frames));
+    Mismatch(std::to_string(wav->Frames()) + " frames, libsndfile says " +
+             std::to_string(expected.frames));
   if (wav->BufferBytes() > sim::WavSignal::kBlockSamples * (sizeof(uint32_t) + sizeof(double)))
     Mismatch("buffer of " + std::to_string(wav->BufferBytes()) + " bytes");
   for (const uint64_t k : Walk(expected.frames)) {
@@ -147,8 +152,8 @@ void Check(const Reading& expected, size_t blockSamples) {
     const uint32_t want = frame < expected.codes.size() ? expected.codes[frame] : 0;
     const uint32_t code = wav->Code(k);
     if (code != want || (code & ~sim::kCodeMask) != 0)
-      Mismatch("block " + std::to_string(blockSamples) + ", frame " + std::to_string(k) + ": code " +
-               std::to_string(code) + ", libsndfile " + std::to_string(want));
+      Mismatch("block " + std::to_string(blockSamples) + ", frame " + std::to_string(k) +
+               ": code " + std::to_string(code) + ", libsndfile " + std::to_string(want));
   }
 }
 

@@ -43,7 +43,8 @@ bool ReadRecord(const std::string& text, std::vector<std::string>* fields) {
         }
       }
     } else {
-      while (i < n && text[i] != ',' && text[i] != '\r' && text[i] != '\n' && text[i] != '"') field += text[i++];
+      while (i < n && text[i] != ',' && text[i] != '\r' && text[i] != '\n' && text[i] != '"')
+        field += text[i++];
     }
     fields->push_back(field);
     if (i < n && text[i] == ',') {
@@ -77,7 +78,8 @@ void CheckAudio(FuzzedDataProvider& in) {
   std::vector<datatools::CueMark> cues;
   if (!flac)
     for (size_t k = in.ConsumeIntegralInRange<size_t>(0, 4); k > 0; --k)
-      cues.push_back({in.ConsumeIntegralInRange<uint64_t>(0, 64), in.ConsumeRandomLengthString(40)});
+      cues.push_back(
+          {in.ConsumeIntegralInRange<uint64_t>(0, 64), in.ConsumeRandomLengthString(40)});
   std::vector<int32_t> codes;
   while (in.remaining_bytes() >= 3 && codes.size() < 4096)
     codes.push_back(in.ConsumeIntegralInRange<int32_t>(-(1 << 23), (1 << 23) - 1));
@@ -91,20 +93,24 @@ void CheckAudio(FuzzedDataProvider& in) {
   datatools::AudioWriter writer;
   std::string error;
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  const bool written = writer.Open(fd, path, flac ? datatools::AudioFormat::kFlac : datatools::AudioFormat::kWav, p,
-                                   cues, &error) &&
-                       writer.Append(codes.data(), codes.size(), &error) && writer.Close(&error);
+  const bool written =
+      writer.Open(fd, path, flac ? datatools::AudioFormat::kFlac : datatools::AudioFormat::kWav, p,
+                  cues, &error) &&
+      writer.Append(codes.data(), codes.size(), &error) && writer.Close(&error);
   // FLAC has no rate above 655350 Hz and no stream without samples: a refusal, in one line.
   if (!written) {
-    if (error.find('\n') != std::string::npos || error.compare(0, path.size(), path) != 0) std::abort();
+    if (error.find('\n') != std::string::npos || error.compare(0, path.size(), path) != 0)
+      std::abort();
     close(fd);
     return;
   }
   SF_INFO info = {};
   lseek(fd, 0, SEEK_SET);
   SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
-  if (file == nullptr || info.frames != static_cast<sf_count_t>(codes.size()) || info.channels != 1) {
-    std::fprintf(stderr, "read back: %s, %lld frames of %zu\n", sf_strerror(file), static_cast<long long>(info.frames), codes.size());
+  if (file == nullptr || info.frames != static_cast<sf_count_t>(codes.size()) ||
+      info.channels != 1) {
+    std::fprintf(stderr, "read back: %s, %lld frames of %zu\n", sf_strerror(file),
+                 static_cast<long long>(info.frames), codes.size());
     std::abort();
   }
   std::vector<int> frames(codes.size());

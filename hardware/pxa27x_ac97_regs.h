@@ -25,11 +25,11 @@ static const uint32_t GCR_COLD_RST = 1u << 1;  // 0 holds the link in cold reset
 static const uint32_t GCR_WARM_RST = 1u << 2;
 static const uint32_t GCR_ACLINK_OFF = 1u << 3;  // request to shut the AC-link off
 
-static const uint32_t GSR_ACOFFD = 1u << 3;   // AC-link shut off
-static const uint32_t GSR_PCR = 1u << 8;      // primary codec ready
-static const uint32_t GSR_RDCS = 1u << 15;    // a codec read timed out
-static const uint32_t GSR_SDONE = 1u << 18;   // codec status (read) done
-static const uint32_t GSR_CDONE = 1u << 19;   // codec command (write) done
+static const uint32_t GSR_ACOFFD = 1u << 3;  // AC-link shut off
+static const uint32_t GSR_PCR = 1u << 8;     // primary codec ready
+static const uint32_t GSR_RDCS = 1u << 15;   // a codec read timed out
+static const uint32_t GSR_SDONE = 1u << 18;  // codec status (read) done
+static const uint32_t GSR_CDONE = 1u << 19;  // codec command (write) done
 
 static const uint32_t CAR_CAIP = 1u << 0;  // a codec access is in progress
 

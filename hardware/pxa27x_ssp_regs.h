@@ -17,11 +17,11 @@ static const uint32_t SSDR = 0x10;   // data (receive FIFO on read)
 static const uint32_t SSPSP = 0x2C;  // programmable serial protocol
 static const uint32_t SSRSA = 0x34;  // receive time slot active
 
-static const uint32_t SSCR0_DSS = 0x0000000F;   // data size select (size - 1)
-static const uint32_t SSCR0_DSS_24 = 0x00000007;  // with EDSS: 24-bit words
+static const uint32_t SSCR0_DSS = 0x0000000F;      // data size select (size - 1)
+static const uint32_t SSCR0_DSS_24 = 0x00000007;   // with EDSS: 24-bit words
 static const uint32_t SSCR0_FRF_PSP = 0x00000030;  // frame format: programmable serial protocol
-static const uint32_t SSCR0_SSE = 0x00000080;   // port enable
-static const uint32_t SSCR0_SCR = 0x000FFF00;   // serial clock rate: internal clock / (SCR + 1)
+static const uint32_t SSCR0_SSE = 0x00000080;      // port enable
+static const uint32_t SSCR0_SCR = 0x000FFF00;      // serial clock rate: internal clock / (SCR + 1)
 static const uint32_t SSCR0_SCR_DIV4 = 0x00000300;
 static const uint32_t SSCR0_EDSS = 0x00100000;  // extended data size: adds 16 to DSS
 

@@ -65,7 +65,8 @@ bool ReadRegularFile(const std::string& path, std::string* content, std::string*
   for (;;) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got > 0) {
-      if (content->size() + static_cast<uint64_t>(got) > limit) return tooLarge(content->size() + got);
+      if (content->size() + static_cast<uint64_t>(got) > limit)
+        return tooLarge(content->size() + got);
       content->append(buffer, static_cast<size_t>(got));
     } else if (got == 0) {
       break;

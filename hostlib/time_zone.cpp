@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/calendar.h"
 #include "hostlib/regular_file.h"
+#include "platform/calendar.h"
 
 namespace hostlib {
 namespace {
@@ -116,9 +116,8 @@ bool Change(Reader& r, const std::string& text, ZoneChange* change, std::string*
     return Fail(error, "Julian-day date at '" + text.substr(start) +
                            "': the board holds only Mm.w.d dates");
   int month = 0, week = 0, weekday = 0;
-  if (!r.Take('M') || !r.Number(2, &month) || !r.Take('.') || !r.Number(1, &week) ||
-      !r.Take('.') || !r.Number(1, &weekday) || month < 1 || month > 12 || week < 1 || week > 5 ||
-      weekday > 6)
+  if (!r.Take('M') || !r.Number(2, &month) || !r.Take('.') || !r.Number(1, &week) || !r.Take('.') ||
+      !r.Number(1, &weekday) || month < 1 || month > 12 || week < 1 || week > 5 || weekday > 6)
     return Fail(error, "bad date at '" + text.substr(start) + "': Mm.w.d wanted");
   long seconds = 2L * 3600;
   if (r.Take('/')) {
@@ -151,7 +150,8 @@ SYSTEMTIME ChangeDate(const ZoneChange& c) {
 // Names are ASCII; the kernel keeps 31 characters and the terminator.
 void CopyName(const std::string& name, WCHAR (&to)[32]) {
   size_t i = 0;
-  for (; i < name.size() && i < 31; ++i) to[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
+  for (; i < name.size() && i < 31; ++i)
+    to[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
   to[i] = 0;
 }
 
@@ -187,7 +187,8 @@ bool ParseUtcInstant(const std::string& text, double* seconds, std::string* erro
   }
   int64_t s = 0;
   if (!ParseUtcTime(whole, &s, error)) {
-    if (dot != std::string::npos) *error = "'" + text + "' is not a UTC time like 2026-10-20T12:00:03.2Z";
+    if (dot != std::string::npos)
+      *error = "'" + text + "' is not a UTC time like 2026-10-20T12:00:03.2Z";
     return false;
   }
   *seconds = static_cast<double>(s) + fraction;
@@ -197,7 +198,8 @@ bool ParseUtcInstant(const std::string& text, double* seconds, std::string* erro
 bool ParseZoneRule(const std::string& rule, TimeZoneSetting* zone, std::string* error) {
   Reader r{rule};
   TimeZoneSetting z;
-  if (!Name(r, &z.standardName)) return Fail(error, "'" + rule + "': no zone name of 3 or more letters");
+  if (!Name(r, &z.standardName))
+    return Fail(error, "'" + rule + "': no zone name of 3 or more letters");
   if (!Offset(r, rule, &z.bias, error)) return false;
   z.standardName.resize(std::min<size_t>(z.standardName.size(), 31));
   if (!r.Done()) {
@@ -209,12 +211,15 @@ bool ParseZoneRule(const std::string& rule, TimeZoneSetting* zone, std::string* 
       if (!Offset(r, rule, &daylight, error)) return false;
     } else if (daylight < -24 * 60) {
       // The same bound as a written one: -24 plus the hour is 25 hours ahead.
-      return Fail(error, "'" + rule + "': daylight time, one hour ahead of standard time when its offset"
+      return Fail(error, "'" + rule +
+                             "': daylight time, one hour ahead of standard time when its offset"
                              " is not written, is beyond 24 hours");
     }
     z.daylightBias = daylight - z.bias;
-    if (r.Done()) return Fail(error, "'" + rule + "': daylight time without its dates (,start,end)");
-    if (!r.Take(',')) return Fail(error, "unexpected '" + rule.substr(r.at) + "' in '" + rule + "'");
+    if (r.Done())
+      return Fail(error, "'" + rule + "': daylight time without its dates (,start,end)");
+    if (!r.Take(','))
+      return Fail(error, "unexpected '" + rule.substr(r.at) + "' in '" + rule + "'");
     if (!Change(r, rule, &z.daylightStart, error)) return false;
     if (!r.Take(',')) return Fail(error, "'" + rule + "': daylight time without its end date");
     if (!Change(r, rule, &z.standardStart, error)) return false;
@@ -261,9 +266,10 @@ bool ZoneFromText(const std::string& text, const std::string& label, TimeZoneSet
   const std::string name = value[0] == ':' ? value.substr(1) : value;
   if (name.empty()) return Fail(error, quoted + " names no zone");
   if (name.find("..") != std::string::npos)
-    return Fail(error, quoted + ": a zone name with '..' is refused" +
-                           (ruleError.empty() ? ""
-                                              : ", and it is no rule the board holds (" + ruleError + ")"));
+    return Fail(
+        error,
+        quoted + ": a zone name with '..' is refused" +
+            (ruleError.empty() ? "" : ", and it is no rule the board holds (" + ruleError + ")"));
   const std::string path = name[0] == '/' ? name : zoneinfoDir + "/" + name;
   if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
     if (value[0] == ':') return Fail(error, quoted + ": no zone " + path);

@@ -1,6 +1,6 @@
 // The Windows CE kernel calls the program uses (COREDLL), and the handful of
-// types and constants they need, with the CE 5.0 signatures and layouts. On the board they come from the CE headers;
-// everywhere else the declarations below stand in for them and platform/host
+// types and constants they need, with the CE 5.0 signatures and layouts. On the board they come
+// from the CE headers; everywhere else the declarations below stand in for them and platform/host
 // implements them over the simulated board.
 #pragma once
 
@@ -10,8 +10,8 @@
 
 // Only what a CE 5.0 application SDK ships; VirtualCopy's prototype is
 // Platform Builder's, so platform/wince declares it.
-#include <windows.h>
 #include <dbgapi.h>  // NKDbgPrintfW
+#include <windows.h>
 #include "platform/wince/kernel_calls.h"
 
 #else

@@ -60,9 +60,9 @@ class Bus {
   // range starts misaligned or where no block decodes.
   struct Span {
     RegisterBlock* block = nullptr;
-    uint32_t physical = 0;     // the range's first address
-    uint32_t blockOffset = 0;  // its offset in the block
-    uint32_t size = 0;         // clipped to the block's last register
+    uint32_t physical = 0;              // the range's first address
+    uint32_t blockOffset = 0;           // its offset in the block
+    uint32_t size = 0;                  // clipped to the block's last register
     Register* const* decode = nullptr;  // the block's decode table from the first word
   };
   Span Resolve(uint32_t physical, uint32_t size) const;
@@ -192,8 +192,10 @@ class Bus {
   // A span's read apart from a plain one: the model catches up first; the
   // alarm rings or the trace records.
   uint32_t ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset);
-  __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg, uint32_t offset);
-  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg,
+                                                        uint32_t offset);
+  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg,
+                                                       uint32_t offset);
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;

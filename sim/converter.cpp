@@ -36,8 +36,8 @@ void Converter::StopAfter(uint64_t frames) {
 void Converter::Restart(Nanoseconds now) {
   runStart_ = now;
   runFirst_ = made_;
-  const bool making = clocked_ && !stalled_ && made_ < limit_ && frameRateHz_ != 0 && signal_ &&
-                      signal_->Sends();
+  const bool making =
+      clocked_ && !stalled_ && made_ < limit_ && frameRateHz_ != 0 && signal_ && signal_->Sends();
   if (making) {
     SetNext();
   } else {
@@ -150,7 +150,7 @@ uint32_t Converter::CodeOf(uint64_t k) {
     // The codes end just before a burst, so the poller's take stops there.
     const uint64_t burst = BurstFrame();
     const bool near = burst - k - 1 < kAhead - 1;  // 1 to 63 frames ahead
-    aheadFirst_ = near ? burst - kAhead : k;  // may wrap below 0: only k on is used
+    aheadFirst_ = near ? burst - kAhead : k;       // may wrap below 0: only k on is used
     const uint64_t n = near ? burst - k : kAhead;
     uint32_t* first = ahead_ + (k - aheadFirst_);
     signal_->Codes(k, first, n);

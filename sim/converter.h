@@ -114,8 +114,8 @@ class Converter {
   bool clocked_ = false;
   bool stalled_ = false;
   Nanoseconds runStart_ = 0;
-  uint64_t runFirst_ = 0;   // made_ at runStart_, less the frames of bursts past one
-  uint64_t made_ = 0;       // frames made since reset: the signal's frame number
+  uint64_t runFirst_ = 0;  // made_ at runStart_, less the frames of bursts past one
+  uint64_t made_ = 0;      // frames made since reset: the signal's frame number
   uint64_t limit_ = kForever;
   Nanoseconds next_ = kNever;
   // A frame period is periodWhole_ + periodPart_ / frameRateHz_ ns; nextCarry_
@@ -129,7 +129,7 @@ class Converter {
   static constexpr uint64_t kAhead = 64;
   uint32_t ahead_[kAhead];
   uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
-  std::vector<Burst> bursts_;  // in frame order, the next first
+  std::vector<Burst> bursts_;                    // in frame order, the next first
   uint64_t burstFrame_ = kForever;  // the next one's frame, one compare on the frame path
   BurstListener burstListener_ = nullptr;
   void* burstContext_ = nullptr;

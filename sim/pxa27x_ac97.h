@@ -88,9 +88,8 @@ constexpr uint32_t xSR_W1C = 0x1C;
 constexpr uint32_t kPrimaryCodec = 0x200;
 constexpr uint32_t kCodecRegisters = 64;
 constexpr uint32_t AC97_POWERDOWN = 0x26;  // codec powerdown control/status
-constexpr uint16_t AC97_PR0 = 1u << 8, AC97_PR1 = 1u << 9, AC97_PR2 = 1u << 10,
-                   AC97_PR3 = 1u << 11;
-constexpr uint16_t AC97_PR4 = 1u << 12;  // AC-link (BIT_CLK and SDATA_IN) powered down
+constexpr uint16_t AC97_PR0 = 1u << 8, AC97_PR1 = 1u << 9, AC97_PR2 = 1u << 10, AC97_PR3 = 1u << 11;
+constexpr uint16_t AC97_PR4 = 1u << 12;               // AC-link (BIT_CLK and SDATA_IN) powered down
 constexpr uint16_t AC97_POWERDOWN_WRITABLE = 0xFF00;  // PR0..PR7, EAPD; the low nibble reports
 }  // namespace ac97
 
@@ -136,8 +135,8 @@ class Ac97Controller : public RegisterBlock {
   Nanoseconds commandDoneAt_ = 0;
   bool statusPending_ = false;
   Nanoseconds statusDoneAt_ = 0;
-  uint16_t statusData_ = 0;   // what the pending read brings back
-  uint16_t readLatch_ = 0;    // what the next codec read returns
+  uint16_t statusData_ = 0;  // what the pending read brings back
+  uint16_t readLatch_ = 0;   // what the next codec read returns
   Nanoseconds linkOffAt_ = 0;
   uint32_t lostAccesses_ = 0;
 

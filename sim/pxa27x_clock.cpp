@@ -23,13 +23,13 @@ const RegisterRow Pxa27xClockManager::kRows[] = {
 Pxa27xClockManager::Pxa27xClockManager()
     : RegisterBlock("CLKMGR", {std::begin(kRows), std::end(kRows)}),
       // The unit clock enables, CKEN bit by bit as the manual lists them.
-      units_{{"PWM0", 0, {}},     {"PWM1", 1, {}},    {"AC97", 2, {}},     {"SSP2", 3, {}},
-             {"SSP3", 4, {}},     {"STUART", 5, {}},  {"FFUART", 6, {}},   {"BTUART", 7, {}},
-             {"I2S", 8, {}},      {"OST", 9, {}},     {"USBH", 10, {}},    {"USBC", 11, {}},
-             {"MMC", 12, {}},     {"FICP", 13, {}},   {"I2C", 14, {}},     {"PWRI2C", 15, {}},
-             {"LCD", 16, {}},     {"MSL", 17, {}},    {"USIM", 18, {}},    {"KEYPAD", 19, {}},
-             {"IMEM", 20, {}},    {"MEMSTK", 21, {}}, {"MEMC", 22, {}},    {"SSP1", 23, {}},
-             {"CAMERA", 24, {}},  {"AC97CONF", 31, {}}} {
+      units_{{"PWM0", 0, {}},    {"PWM1", 1, {}},     {"AC97", 2, {}},   {"SSP2", 3, {}},
+             {"SSP3", 4, {}},    {"STUART", 5, {}},   {"FFUART", 6, {}}, {"BTUART", 7, {}},
+             {"I2S", 8, {}},     {"OST", 9, {}},      {"USBH", 10, {}},  {"USBC", 11, {}},
+             {"MMC", 12, {}},    {"FICP", 13, {}},    {"I2C", 14, {}},   {"PWRI2C", 15, {}},
+             {"LCD", 16, {}},    {"MSL", 17, {}},     {"USIM", 18, {}},  {"KEYPAD", 19, {}},
+             {"IMEM", 20, {}},   {"MEMSTK", 21, {}},  {"MEMC", 22, {}},  {"SSP1", 23, {}},
+             {"CAMERA", 24, {}}, {"AC97CONF", 31, {}}} {
   for (UnitClockLine& u : units_) u.line.Drive((kCkenReset >> u.bit) & 1u);
 }
 

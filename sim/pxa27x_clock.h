@@ -17,9 +17,9 @@ constexpr uint32_t CKEN = 0x04;  // clock enable
 constexpr uint32_t OSCC = 0x08;  // oscillator configuration
 constexpr uint32_t CCSR = 0x0C;  // core clock status (read-only)
 
-constexpr uint32_t CCCR_L = 0x0000001F;      // run mode = 13 MHz * L
-constexpr uint32_t CCCR_2N = 0x00000780;     // turbo mode = run mode * 2N / 2
-constexpr uint32_t CCCR_A = 0x02000000;      // alternate memory clock setting
+constexpr uint32_t CCCR_L = 0x0000001F;   // run mode = 13 MHz * L
+constexpr uint32_t CCCR_2N = 0x00000780;  // turbo mode = run mode * 2N / 2
+constexpr uint32_t CCCR_A = 0x02000000;   // alternate memory clock setting
 constexpr uint32_t CCCR_PLL_EARLY_EN = 0x04000000;
 constexpr uint32_t CCCR_LCD_26 = 0x08000000;
 constexpr uint32_t CCCR_PPDIS = 0x40000000;  // peripheral PLL disable
@@ -27,11 +27,11 @@ constexpr uint32_t CCCR_CPDIS = 0x80000000;  // core PLL disable
 constexpr uint32_t CCCR_WRITABLE =
     CCCR_L | CCCR_2N | CCCR_A | CCCR_PLL_EARLY_EN | CCCR_LCD_26 | CCCR_PPDIS | CCCR_CPDIS;
 
-constexpr uint32_t CKEN_AC97 = 1u << 2;       // AC97 controller unit clock
-constexpr uint32_t CKEN_SSP3 = 1u << 4;       // SSP3 unit clock
-constexpr uint32_t CKEN_OST = 1u << 9;        // OS timer
-constexpr uint32_t CKEN_MEMC = 1u << 22;      // memory controller
-constexpr uint32_t CKEN_AC97CONF = 1u << 31;  // AC97 controller configuration
+constexpr uint32_t CKEN_AC97 = 1u << 2;         // AC97 controller unit clock
+constexpr uint32_t CKEN_SSP3 = 1u << 4;         // SSP3 unit clock
+constexpr uint32_t CKEN_OST = 1u << 9;          // OS timer
+constexpr uint32_t CKEN_MEMC = 1u << 22;        // memory controller
+constexpr uint32_t CKEN_AC97CONF = 1u << 31;    // AC97 controller configuration
 constexpr uint32_t CKEN_WRITABLE = 0x81FFFFFF;  // bits 30:25 reserved
 
 constexpr uint32_t OSCC_OOK = 1u << 0;      // 32.768 kHz oscillator stable (read-only)

@@ -10,29 +10,29 @@ namespace {
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 }
 
-#define PELMOK_GPIO_BANK(n, mask)                                                           \
-  {GPLR##n, "GPLR" #n, 0, 0, 0, kReadOnly, nullptr, nullptr, n},                            \
-      {GPDR##n, "GPDR" #n, 0, mask, 0, kReadWrite, nullptr,                                 \
-       WriteBy<&Pxa27xGpio::WriteDirection>, n},                                            \
-      {GPSR##n, "GPSR" #n, 0, mask, 0, kWriteOnly, nullptr, WriteBy<&Pxa27xGpio::WriteSet>, n}, \
-      {GPCR##n, "GPCR" #n, 0, mask, 0, kWriteOnly, nullptr, WriteBy<&Pxa27xGpio::WriteClear>, \
-       n},                                                                                  \
-      {GRER##n, "GRER" #n, 0, mask, 0, kReadWrite, nullptr, nullptr, n},                    \
-      {GFER##n, "GFER" #n, 0, mask, 0, kReadWrite, nullptr, nullptr, n},                    \
-      {GEDR##n, "GEDR" #n, 0, 0, mask, kReadWrite, nullptr, nullptr, n}
+#define PELMOK_GPIO_BANK(n, mask)                                                                 \
+  {GPLR##n, "GPLR" #n, 0, 0, 0, kReadOnly, nullptr, nullptr, n},                                  \
+      {GPDR##n, "GPDR" #n, 0, mask, 0, kReadWrite, nullptr, WriteBy<&Pxa27xGpio::WriteDirection>, \
+       n},                                                                                        \
+      {GPSR##n, "GPSR" #n, 0, mask, 0, kWriteOnly, nullptr, WriteBy<&Pxa27xGpio::WriteSet>, n},   \
+      {GPCR##n, "GPCR" #n, 0, mask, 0, kWriteOnly, nullptr, WriteBy<&Pxa27xGpio::WriteClear>, n}, \
+      {GRER##n, "GRER" #n, 0, mask, 0, kReadWrite, nullptr, nullptr, n},                          \
+      {GFER##n, "GFER" #n, 0, mask, 0, kReadWrite, nullptr, nullptr, n}, {                        \
+    GEDR##n, "GEDR" #n, 0, 0, mask, kReadWrite, nullptr, nullptr, n                               \
+  }
 
 #define PELMOK_GAFR(reg, n, mask) \
-  {reg, #reg, 0, mask, 0, kReadWrite, nullptr, WriteBy<&Pxa27xGpio::WriteAltFunction>, n}
+  { reg, #reg, 0, mask, 0, kReadWrite, nullptr, WriteBy<&Pxa27xGpio::WriteAltFunction>, n }
 
 // The manual's reset values: every pin an input in its GPIO function, no edge
 // detection. GPLRn is derived; GEDRn's bits are set by edges only.
 const RegisterRow Pxa27xGpio::kRows[] = {
-    PELMOK_GPIO_BANK(0, kAll),          PELMOK_GPIO_BANK(1, kAll),
-    PELMOK_GPIO_BANK(2, kAll),          PELMOK_GPIO_BANK(3, kBank3Mask),
-    PELMOK_GAFR(GAFR0_L, 0, kAll),      PELMOK_GAFR(GAFR0_U, 1, kAll),
-    PELMOK_GAFR(GAFR1_L, 2, kAll),      PELMOK_GAFR(GAFR1_U, 3, kAll),
-    PELMOK_GAFR(GAFR2_L, 4, kAll),      PELMOK_GAFR(GAFR2_U, 5, kAll),
-    PELMOK_GAFR(GAFR3_L, 6, kAll),      PELMOK_GAFR(GAFR3_U, 7, kGafr3UMask),
+    PELMOK_GPIO_BANK(0, kAll),     PELMOK_GPIO_BANK(1, kAll),
+    PELMOK_GPIO_BANK(2, kAll),     PELMOK_GPIO_BANK(3, kBank3Mask),
+    PELMOK_GAFR(GAFR0_L, 0, kAll), PELMOK_GAFR(GAFR0_U, 1, kAll),
+    PELMOK_GAFR(GAFR1_L, 2, kAll), PELMOK_GAFR(GAFR1_U, 3, kAll),
+    PELMOK_GAFR(GAFR2_L, 4, kAll), PELMOK_GAFR(GAFR2_U, 5, kAll),
+    PELMOK_GAFR(GAFR3_L, 6, kAll), PELMOK_GAFR(GAFR3_U, 7, kGafr3UMask),
 };
 
 #undef PELMOK_GPIO_BANK
@@ -93,13 +93,15 @@ void Pxa27xGpio::Update() {
     const uint32_t gpdr = At(kDirection[b]).value;
     uint32_t& gplr = At(kLevel[b]).value;
     const uint32_t level = ((latch_[b] & gpdr) | (external_[b] & ~gpdr)) & BankMask(b);
-    At(kEdge[b]).value |= (level & ~gplr & At(kRising[b]).value) | (~level & gplr & At(kFalling[b]).value);
+    At(kEdge[b]).value |=
+        (level & ~gplr & At(kRising[b]).value) | (~level & gplr & At(kFalling[b]).value);
     gplr = level;
   }
 }
 
 void Pxa27xGpio::DrivePins(unsigned first, unsigned last) {
-  for (unsigned n = first; n <= last && n < kPins; ++n) pins_[n].Drive(PinMode(AlternateFunction(n), IsOutput(n)));
+  for (unsigned n = first; n <= last && n < kPins; ++n)
+    pins_[n].Drive(PinMode(AlternateFunction(n), IsOutput(n)));
 }
 
 unsigned Pxa27xGpio::AlternateFunction(unsigned n) const {

@@ -11,23 +11,27 @@ namespace sim {
 namespace gpio {
 // Register offsets, the manual's names. These definitions are the simulator's
 // own, read from the manual apart from hardware/pxa27x_gpio_regs.h on purpose:
-// a second entry, so that a slip in one shows against the other. Bank 3 (GPIO 96..120) lies apart from
-// the first three.
+// a second entry, so that a slip in one shows against the other. Bank 3 (GPIO 96..120) lies apart
+// from the first three.
 constexpr uint32_t GPLR0 = 0x000, GPLR1 = 0x004, GPLR2 = 0x008, GPLR3 = 0x100;  // pin level (RO)
-constexpr uint32_t GPDR0 = 0x00C, GPDR1 = 0x010, GPDR2 = 0x014, GPDR3 = 0x10C;  // direction, 1 = out
+constexpr uint32_t GPDR0 = 0x00C, GPDR1 = 0x010, GPDR2 = 0x014,
+                   GPDR3 = 0x10C;  // direction, 1 = out
 constexpr uint32_t GPSR0 = 0x018, GPSR1 = 0x01C, GPSR2 = 0x020, GPSR3 = 0x118;  // output set (WO)
 constexpr uint32_t GPCR0 = 0x024, GPCR1 = 0x028, GPCR2 = 0x02C, GPCR3 = 0x124;  // output clear (WO)
-constexpr uint32_t GRER0 = 0x030, GRER1 = 0x034, GRER2 = 0x038, GRER3 = 0x130;  // rising-edge detect enable
-constexpr uint32_t GFER0 = 0x03C, GFER1 = 0x040, GFER2 = 0x044, GFER3 = 0x13C;  // falling-edge detect enable
-constexpr uint32_t GEDR0 = 0x048, GEDR1 = 0x04C, GEDR2 = 0x050, GEDR3 = 0x148;  // edge detected (W1C)
+constexpr uint32_t GRER0 = 0x030, GRER1 = 0x034, GRER2 = 0x038,
+                   GRER3 = 0x130;  // rising-edge detect enable
+constexpr uint32_t GFER0 = 0x03C, GFER1 = 0x040, GFER2 = 0x044,
+                   GFER3 = 0x13C;  // falling-edge detect enable
+constexpr uint32_t GEDR0 = 0x048, GEDR1 = 0x04C, GEDR2 = 0x050,
+                   GEDR3 = 0x148;                     // edge detected (W1C)
 constexpr uint32_t GAFR0_L = 0x054, GAFR0_U = 0x058;  // alternate function, GPIO 0..15, 16..31
 constexpr uint32_t GAFR1_L = 0x05C, GAFR1_U = 0x060;  // GPIO 32..47, 48..63
 constexpr uint32_t GAFR2_L = 0x064, GAFR2_U = 0x068;  // GPIO 64..79, 80..95
 constexpr uint32_t GAFR3_L = 0x06C, GAFR3_U = 0x070;  // GPIO 96..111, 112..120
 
 constexpr unsigned kPins = 121;
-constexpr uint32_t kBank3Mask = 0x01FFFFFF;    // GPIO 96..120; the rest are reserved
-constexpr uint32_t kGafr3UMask = 0x0003FFFF;   // GPIO 112..120
+constexpr uint32_t kBank3Mask = 0x01FFFFFF;   // GPIO 96..120; the rest are reserved
+constexpr uint32_t kGafr3UMask = 0x0003FFFF;  // GPIO 112..120
 }  // namespace gpio
 
 // What a pin's line carries: its alternate function and direction.

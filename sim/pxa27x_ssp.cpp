@@ -25,7 +25,8 @@ const RegisterRow Pxa27xSsp::kRows[] = {
     {SSSR, "SSSR", kSssrReset, 0, SSSR_W1C, kReadWrite, nullptr, WriteBy<&Pxa27xSsp::WriteSssr>},
     {SSITR, "SSITR", 0, SSITR_WRITABLE, 0, kReadWrite},
     // Receive FIFO on read, transmit FIFO on write.
-    {SSDR, "SSDR", 0, 0, 0, kReadWrite, ReadBy<&Pxa27xSsp::ReadSsdr>, WriteBy<&Pxa27xSsp::WriteSsdr>},
+    {SSDR, "SSDR", 0, 0, 0, kReadWrite, ReadBy<&Pxa27xSsp::ReadSsdr>,
+     WriteBy<&Pxa27xSsp::WriteSsdr>},
     {SSTO, "SSTO", 0, SSTO_WRITABLE, 0, kReadWrite},
     {SSPSP, "SSPSP", 0, SSPSP_WRITABLE, 0, kReadWrite},
     {SSTSA, "SSTSA", 0, SSTSA_WRITABLE, 0, kReadWrite},
@@ -42,8 +43,10 @@ Pxa27xSsp::Pxa27xSsp(const Bus& bus, Converter& converter)
       sscr1_(At(SSCR1)),
       sssr_(At(SSSR)),
       unitClock_([this] { StartConditionsChanged(); }),
-      pins_{InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); }),
-            InputLine([this] { StartConditionsChanged(); }), InputLine([this] { StartConditionsChanged(); })} {
+      pins_{InputLine([this] { StartConditionsChanged(); }),
+            InputLine([this] { StartConditionsChanged(); }),
+            InputLine([this] { StartConditionsChanged(); }),
+            InputLine([this] { StartConditionsChanged(); })} {
   converter_.Connect(this);
   Reconfigure();
   Update();

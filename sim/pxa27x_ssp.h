@@ -28,19 +28,19 @@ constexpr uint32_t SSRSA = 0x34;  // receive time slot active
 constexpr uint32_t SSTSS = 0x38;  // time slot status (read-only)
 constexpr uint32_t SSACD = 0x3C;  // audio clock divider
 
-constexpr uint32_t SSCR0_DSS = 0x0000000F;   // data size - 1 (low four bits)
-constexpr uint32_t SSCR0_FRF = 0x00000030;   // frame format
+constexpr uint32_t SSCR0_DSS = 0x0000000F;  // data size - 1 (low four bits)
+constexpr uint32_t SSCR0_FRF = 0x00000030;  // frame format
 constexpr uint32_t SSCR0_FRF_PSP = 0x00000030;
 constexpr uint32_t SSCR0_ECS = 0x00000040;   // external clock select
 constexpr uint32_t SSCR0_SSE = 0x00000080;   // port enable
 constexpr uint32_t SSCR0_SCR = 0x000FFF00;   // serial clock rate
 constexpr uint32_t SSCR0_EDSS = 0x00100000;  // extended data size: +16
 constexpr uint32_t SSCR0_NCS = 0x00200000;
-constexpr uint32_t SSCR0_RIM = 0x00400000;   // receive FIFO overrun interrupt mask
-constexpr uint32_t SSCR0_TIM = 0x00800000;   // transmit FIFO underrun interrupt mask
-constexpr uint32_t SSCR0_FRDC = 0x07000000;  // frame rate divider control (network mode)
-constexpr uint32_t SSCR0_ACS = 0x40000000;   // audio clock select
-constexpr uint32_t SSCR0_MOD = 0x80000000;   // network mode
+constexpr uint32_t SSCR0_RIM = 0x00400000;       // receive FIFO overrun interrupt mask
+constexpr uint32_t SSCR0_TIM = 0x00800000;       // transmit FIFO underrun interrupt mask
+constexpr uint32_t SSCR0_FRDC = 0x07000000;      // frame rate divider control (network mode)
+constexpr uint32_t SSCR0_ACS = 0x40000000;       // audio clock select
+constexpr uint32_t SSCR0_MOD = 0x80000000;       // network mode
 constexpr uint32_t SSCR0_WRITABLE = 0xC7FFFFFF;  // bits 29:27 reserved
 
 constexpr uint32_t SSCR1_RIE = 0x00000001;
@@ -66,7 +66,8 @@ constexpr uint32_t SSSR_RFS = 0x00000040;  // receive FIFO service request
 constexpr uint32_t SSSR_ROR = 0x00000080;  // receive FIFO overrun (W1C)
 constexpr uint32_t SSSR_TFL = 0x00000F00;  // transmit FIFO level (16 reads as 0 with TNF clear)
 constexpr uint32_t SSSR_TFL_SHIFT = 8;
-constexpr uint32_t SSSR_RFL = 0x0000F000;  // receive FIFO level - 1 (empty reads as 0xF with RNE clear)
+constexpr uint32_t SSSR_RFL =
+    0x0000F000;  // receive FIFO level - 1 (empty reads as 0xF with RNE clear)
 constexpr uint32_t SSSR_RFL_SHIFT = 12;
 constexpr uint32_t SSSR_PINT = 0x00040000;  // peripheral trailing byte (W1C)
 constexpr uint32_t SSSR_TINT = 0x00080000;  // receiver time-out (W1C)
@@ -112,8 +113,8 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   uint64_t FramesMade() const { return converter_.FramesMade(); }
   // Converter frames that entered the FIFO: each frame made enters it or is lost.
   uint64_t FramesPushed() const { return converter_.FramesMade() - framesLost_; }
-  uint64_t FramesRead() const { return read_; }      // SSDR reads that took an entry
-  uint64_t FramesLost() const { return lost_; }      // words dropped at a full FIFO
+  uint64_t FramesRead() const { return read_; }  // SSDR reads that took an entry
+  uint64_t FramesLost() const { return lost_; }  // words dropped at a full FIFO
   unsigned FifoLevel() const { return rxCount_; }
 
  private:
@@ -146,7 +147,8 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   void Reconfigure();
   // Sets every derived SSSR bit from the FIFO levels: a look-up of each.
   void Update() {
-    sssr_.value = (sssr_.value & ssp::SSSR_W1C) | receiveStatus_[rxCount_] | transmitStatus_[txCount_];
+    sssr_.value =
+        (sssr_.value & ssp::SSSR_W1C) | receiveStatus_[rxCount_] | transmitStatus_[txCount_];
   }
 
   const Bus& bus_;
@@ -164,9 +166,9 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   unsigned txCount_ = 0;  // transmit words are shifted out, never looked at
   uint32_t lastRead_ = 0;
   bool running_ = false;
-  bool enabled_ = false;         // SSCR0.SSE
-  unsigned transmitLevel_ = 0;   // TFS at or below this many entries (SSCR1.TFT)
-  unsigned receiveLevel_ = 1;    // RFS at or above this many entries (SSCR1.RFT + 1)
+  bool enabled_ = false;        // SSCR0.SSE
+  unsigned transmitLevel_ = 0;  // TFS at or below this many entries (SSCR1.TFT)
+  unsigned receiveLevel_ = 1;   // RFS at or above this many entries (SSCR1.RFT + 1)
   // SSSR's derived bits for 0..16 entries: RNE, RFL, RFS and BSY by the
   // receive level, TNF, TFL and TFS by the transmit level.
   uint32_t receiveStatus_[ssp::kFifoDepth + 1];

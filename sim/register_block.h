@@ -34,8 +34,7 @@ struct Register;
 // before the write and the word as written (bits outside the masks included,
 // for command bits that are not stored).
 using ReadHook = uint32_t (*)(RegisterBlock& block, Register& reg);
-using WriteHook = void (*)(RegisterBlock& block, Register& reg, uint32_t before,
-                           uint32_t written);
+using WriteHook = void (*)(RegisterBlock& block, Register& reg, uint32_t before, uint32_t written);
 
 struct RegisterRow {
   uint32_t offset;
@@ -64,7 +63,8 @@ struct Register {
 
 // Turns a model's member function into a hook:
 //   ReadBy<&Pxa27xSsp::ReadSsdr>, with uint32_t ReadSsdr(Register&);
-//   WriteBy<&Pxa27xSsp::WriteSscr0>, with void WriteSscr0(Register&, uint32_t before, uint32_t written).
+//   WriteBy<&Pxa27xSsp::WriteSscr0>, with void WriteSscr0(Register&, uint32_t before, uint32_t
+//   written).
 template <class T>
 struct MemberOf;
 template <class M, class R, class... A>
@@ -110,8 +110,12 @@ class RegisterBlock {
   // The bus's side, at virtual time `now`, for an aligned offset below kSpan.
   // False for an undecoded offset or an access the register refuses; the bus
   // faults then and nothing changed.
-  bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) { return Read(*Slot(offset), now, value); }
-  bool Write(uint32_t offset, Nanoseconds now, uint32_t value) { return Write(*Slot(offset), now, value); }
+  bool Read(uint32_t offset, Nanoseconds now, uint32_t* value) {
+    return Read(*Slot(offset), now, value);
+  }
+  bool Write(uint32_t offset, Nanoseconds now, uint32_t value) {
+    return Write(*Slot(offset), now, value);
+  }
   // The same for a register from Decoding (a span's access, decoded once),
   // in its steps: the model caught up to `now`, the access checked, the
   // value read. A read leaves the register armed for the fast path until the
@@ -201,7 +205,9 @@ class RegisterBlock {
     Register* r = Slot(offset);
     return r == &undecoded_ ? nullptr : r;
   }
-  const Register* Find(uint32_t offset) const { return const_cast<RegisterBlock*>(this)->Find(offset); }
+  const Register* Find(uint32_t offset) const {
+    return const_cast<RegisterBlock*>(this)->Find(offset);
+  }
 
   const char* name_;
   // The bus the block is attached to, whose lent reads a lowered plainBefore

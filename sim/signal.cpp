@@ -96,9 +96,9 @@ const SndfileCalls* LoadSndfile(std::string* why) {
   if (library != nullptr) return &calls;
   void* loaded = dlopen(PELMOK_SNDFILE_SONAME, RTLD_NOW | RTLD_LOCAL);
   if (loaded == nullptr || !Bind(loaded, "sf_open_fd", &calls.open_fd) ||
-      !Bind(loaded, "sf_strerror", &calls.strerror) || !Bind(loaded, "sf_command", &calls.command) ||
-      !Bind(loaded, "sf_close", &calls.close) || !Bind(loaded, "sf_seek", &calls.seek) ||
-      !Bind(loaded, "sf_readf_int", &calls.readf_int) ||
+      !Bind(loaded, "sf_strerror", &calls.strerror) ||
+      !Bind(loaded, "sf_command", &calls.command) || !Bind(loaded, "sf_close", &calls.close) ||
+      !Bind(loaded, "sf_seek", &calls.seek) || !Bind(loaded, "sf_readf_int", &calls.readf_int) ||
       !Bind(loaded, "sf_readf_double", &calls.readf_double)) {
     const char* error = dlerror();
     *why = error ? error : PELMOK_SNDFILE_SONAME " is incomplete";
@@ -114,9 +114,11 @@ const SndfileCalls* LoadSndfile(std::string* why) {
 bool IsWavOfPcmOrFloat(int format) {
   const int container = format & SF_FORMAT_TYPEMASK;
   const int encoding = format & SF_FORMAT_SUBMASK;
-  const bool wav = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
-  const bool pcm = encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8 || encoding == SF_FORMAT_PCM_16 ||
-                   encoding == SF_FORMAT_PCM_24 || encoding == SF_FORMAT_PCM_32 || encoding == SF_FORMAT_FLOAT ||
+  const bool wav =
+      container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+  const bool pcm = encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8 ||
+                   encoding == SF_FORMAT_PCM_16 || encoding == SF_FORMAT_PCM_24 ||
+                   encoding == SF_FORMAT_PCM_32 || encoding == SF_FORMAT_FLOAT ||
                    encoding == SF_FORMAT_DOUBLE;
   return wav && pcm;
 }
@@ -186,7 +188,8 @@ std::shared_ptr<WavSignal> WavSignal::Load(const std::string& path, std::string*
     SF_FORMAT_INFO format = {};
     format.format = info.format & SF_FORMAT_SUBMASK;
     sndfile->command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format);
-    SetError(error, where + "not a WAV file of integer PCM or float samples (libsndfile reads it as " +
+    SetError(error, where +
+                        "not a WAV file of integer PCM or float samples (libsndfile reads it as " +
                         (format.name ? format.name : "an unknown encoding") + ")");
     return nullptr;
   }
@@ -231,7 +234,7 @@ uint32_t WavSignal::Refill(uint64_t k) {
   sf_count_t got = -1;
   if (frame == cursor_ || sndfile_->seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) >= 0)
     got = floats_ ? sndfile_->readf_double(file_, doubles_.data(), want)
-                   : sndfile_->readf_int(file_, ints_.data(), want);
+                  : sndfile_->readf_int(file_, ints_.data(), want);
   const uint64_t read = got > 0 ? static_cast<uint64_t>(got) : 0;
   // A frame libsndfile cannot deliver (a file cut short while it runs) is
   // silence; the next block seeks afresh.

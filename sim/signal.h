@@ -123,8 +123,8 @@ class WavSignal : public SignalSource {
   bool floats_ = false;  // float or double samples, read as doubles
   uint64_t frames_ = 0;
   uint64_t capacityFrames_ = 0;  // frames of all channels the block holds
-  bool resident_ = false;         // the whole file is in the block, repeated
-  uint64_t cursor_ = 0;           // the file frame libsndfile reads next
+  bool resident_ = false;        // the whole file is in the block, repeated
+  uint64_t cursor_ = 0;          // the file frame libsndfile reads next
   // Codes of frames blockFirst_ .. blockFirst_ + blockFrames_ - 1 (of the
   // converter's count k, not the file's), from the first channel.
   std::vector<uint32_t> block_;

@@ -55,8 +55,8 @@ class TextTrace : public TraceSink {
   void Put(const TraceRecord& access);
   // `access` is the next read of the open run (compact).
   bool Continues(const TraceRecord& access) const {
-    return access.address == runAddress_ && access.time == runNext_ &&
-           access.value == runValue_ && !access.write;
+    return access.address == runAddress_ && access.time == runNext_ && access.value == runValue_ &&
+           !access.write;
   }
   // `count` more reads of the open run: its line's count rewritten.
   void Lengthen(uint64_t count);

@@ -17,9 +17,9 @@ namespace {
 std::string Config(int samples, int records, int files, int sleep) {
   return "Sample rate:100000\nNumber of samples per record:" + std::to_string(samples) +
          "\nNumber of hydrophones:4\nNumber of records per Flash Disk file:" +
-         std::to_string(records) + "\nNumber of Flash Disk files per USB write:" +
-         std::to_string(files) + "\nSeconds to sleep between acquisitions:" +
-         std::to_string(sleep) + "\n";
+         std::to_string(records) +
+         "\nNumber of Flash Disk files per USB write:" + std::to_string(files) +
+         "\nSeconds to sleep between acquisitions:" + std::to_string(sleep) + "\n";
 }
 
 std::vector<uint32_t> Words(const std::string& bytes) {
@@ -77,7 +77,9 @@ TEST_F(AcquisitionRunTest, CounterFramesReachTheDiskInOrder) {
   // same second of the board's clock, so they share one file.
   EXPECT_EQ(Run(Config(1000, 3, 2, 1)), 0);
   EXPECT_EQ(stdoutText, "\r\nPrototype Pelmok Data Acq program\r\n");
-  EXPECT_EQ(console.rfind("\r\nPrototype Pelmok Data Acq program\r\nOpened Configuration File \n", 0), 0u);
+  EXPECT_EQ(
+      console.rfind("\r\nPrototype Pelmok Data Acq program\r\nOpened Configuration File \n", 0),
+      0u);
   EXPECT_EQ(loop,
             "Record Count = 0\nRecord Count = 1\nRecord Count = 2\n"
             "Wrote 1000 samples to flash \nFile Count = 0\n"
@@ -132,7 +134,8 @@ TEST_F(AcquisitionRunTest, WriteSwitchOffReadsButWritesNothing) {
 TEST_F(AcquisitionRunTest, UnallocatableRecordsAreSkipped) {
   // Negative and over-large counts get no buffer: no read, no write, the run goes on.
   EXPECT_EQ(Run(Config(-1, 2, 1, 1)), 0);
-  EXPECT_EQ(loop, "Cannot allocate a record of -1 samples: nothing read or written\nFile Count = 0\n");
+  EXPECT_EQ(loop,
+            "Cannot allocate a record of -1 samples: nothing read or written\nFile Count = 0\n");
   console.clear();
   EXPECT_EQ(Run(Config(0x40000000, 2, 1, 1)), 0);
   EXPECT_EQ(loop,

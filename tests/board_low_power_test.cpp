@@ -57,8 +57,8 @@ class LowPowerTest : public testsupport::BoardTest {
     ASSERT_LT(at, trace.records.size()) << "trace ends early";
     const sim::TraceRecord& r = trace.records[at++];
     EXPECT_TRUE(r.write == write && r.address == address && r.value == value)
-        << "access " << at - 1 << ": " << (r.write ? "W " : "R ") << std::hex << r.address
-        << " = " << r.value;
+        << "access " << at - 1 << ": " << (r.write ? "W " : "R ") << std::hex << r.address << " = "
+        << r.value;
   }
 
   // The next record, which must be a GSR read; nullptr at the trace's end.
@@ -94,7 +94,8 @@ class LowPowerTest : public testsupport::BoardTest {
   // first codec read returns (the previous read's data), the powerdown
   // register and GCR; returns the wait lines printed. Each codec read is
   // waited for to its SDONE; when SDONE never comes the codec is not written.
-  std::string WalkSequence(uint32_t stale, uint32_t powerdown, uint32_t gcr, Waits waits = Waits()) {
+  std::string WalkSequence(uint32_t stale, uint32_t powerdown, uint32_t gcr,
+                           Waits waits = Waits()) {
     const uint32_t kClear = GSR_CDONE | GSR_SDONE;
     Expect(true, kGsr, kClear);
     Expect(false, kPowerdown, stale);
@@ -125,7 +126,8 @@ class LowPowerTest : public testsupport::BoardTest {
   // Time of the first GSR read at or after trace position `from` that shows `bit`.
   sim::Nanoseconds FirstSeen(size_t from, uint32_t bit) const {
     for (size_t i = from; i < trace.records.size(); ++i)
-      if (trace.records[i].address == kGsr && !trace.records[i].write && (trace.records[i].value & bit))
+      if (trace.records[i].address == kGsr && !trace.records[i].write &&
+          (trace.records[i].value & bit))
         return trace.records[i].time;
     ADD_FAILURE() << "status bit never seen";
     return 0;
@@ -273,9 +275,10 @@ TEST_F(LowPowerTest, NoVendorLibraryStillPowersDown) {
   host::SetLibraryDirectory(std::string(PELMOK_STANDIN_DIR) + "/empty");
   EnterLowPower(1);
   const std::string lines = WalkSequence(0, 0x000F, 0x2);
-  EXPECT_EQ(console, "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
-                     "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n" +
-                         lines);
+  EXPECT_EQ(console,
+            "\r\nLoading SMARTIO.DLL...\r\n\r\nCan't find SMARTIO.DLL\r\n"
+            "\r\nLoading KEYBDDR.DLL...\r\n\r\nFailed to load ADSmartIO library!\r\n" +
+                lines);
   ExpectPoweredDown();
 }
 

@@ -97,8 +97,9 @@ TEST_F(SmartIoBindingTest, NeverLookedUpEntryPointsAlwaysFallBack) {
   for (int call = 0; call < 2; ++call) {
     EXPECT_EQ(io->ReadEEPROM(1, 2), 0xFFFFu);
     EXPECT_EQ(io->SetSSPTimeout(100), 0u);
-    EXPECT_EQ(Printed(), "SIOReadEEPROM function not available\r\n"
-                         "SIOSetSSPTimeout function not available\r\n");
+    EXPECT_EQ(Printed(),
+              "SIOReadEEPROM function not available\r\n"
+              "SIOSetSSPTimeout function not available\r\n");
   }
   EXPECT_STREQ(Board().callLog, "");
 }
@@ -153,8 +154,9 @@ TEST_F(SmartIoBindingTest, LibraryLackingBackLightOff) {
   // Off reports on every call and leaves the light alone; on still works.
   io->SetBackLight(0);
   io->SetBackLight(0);
-  EXPECT_EQ(Printed(), "SIOBacklightOFF function not available\r\n"
-                       "SIOBacklightOFF function not available\r\n");
+  EXPECT_EQ(Printed(),
+            "SIOBacklightOFF function not available\r\n"
+            "SIOBacklightOFF function not available\r\n");
   EXPECT_EQ(board.backlightOn, 1);
   board.backlightOn = 0;
   io->SetBackLight(1);
@@ -168,7 +170,8 @@ TEST_F(SmartIoBindingTest, PartialLibrariesReportEachMissingEntryPoint) {
   Bind("no-backlight");
   EXPECT_EQ(Printed(), std::string(kLoadingSmartio) + kSmartioLoaded + kLookup +
                            "  *Failed to load SIOBackLightON: 127"
-                           "  *Failed to load SIOBackLightOFF: 127" + kLookupDone);
+                           "  *Failed to load SIOBackLightOFF: 127" +
+                           kLookupDone);
   io->SetBackLight(1);
   EXPECT_EQ(Printed(), "SIOBacklightON function not available\r\n");
   io->SetBackLight(0);
@@ -180,15 +183,17 @@ TEST_F(SmartIoBindingTest, PartialLibrariesReportEachMissingEntryPoint) {
                            "  *Failed to load SIOSelectOption: 127"
                            "  *Failed to load SIOReadKeypad: 127"
                            "  *Failed to load SIOAnalogConversion: 127"
-                           "  *Failed to load SIOFirmwareVersion: 127" + kLookupDone);
+                           "  *Failed to load SIOFirmwareVersion: 127" +
+                           kLookupDone);
   io->SelectOption(1);
   EXPECT_EQ(io->ReadKeypad(), 255);
   EXPECT_EQ(io->AnalogConversion(0), 0xFFFFu);
   EXPECT_EQ(io->FirmwareVersion(), 0xFFFFu);
-  EXPECT_EQ(Printed(), "SIOSelectOption function not available\r\n"
-                       "SIOReadKeypad function not available\r\n"
-                       "SIOAnalogConversion function not available\r\n"
-                       "SIOFirmwareVersion function not available\r\n");
+  EXPECT_EQ(Printed(),
+            "SIOSelectOption function not available\r\n"
+            "SIOReadKeypad function not available\r\n"
+            "SIOAnalogConversion function not available\r\n"
+            "SIOFirmwareVersion function not available\r\n");
   // What the library does have still reaches it.
   Board().pins[3] = 0x7E;
   EXPECT_EQ(io->ReadPortD(), 0x7E);

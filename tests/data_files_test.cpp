@@ -47,10 +47,11 @@ class DataFilesTest : public testsupport::BoardTest {
 };
 
 TEST_F(DataFilesTest, NamesCarryYearDayHourMinuteSecondWithoutPadding) {
-  EXPECT_EQ(NameAt(1199523907), "\\Hard Disk\\Pelmok\\Data\\108-4-9-5-7");       // 5 Jan 2008 09:05:07
-  EXPECT_EQ(NameAt(1230767999), "\\Hard Disk\\Pelmok\\Data\\108-365-23-59-59");  // 31 Dec, leap year
-  EXPECT_EQ(NameAt(1230768000), "\\Hard Disk\\Pelmok\\Data\\109-0-0-0-0");       // 1 January
-  EXPECT_EQ(NameAt(1237471509), "\\Hard Disk\\Pelmok\\Data\\109-77-14-5-9");     // 19 Mar 2009
+  EXPECT_EQ(NameAt(1199523907), "\\Hard Disk\\Pelmok\\Data\\108-4-9-5-7");  // 5 Jan 2008 09:05:07
+  EXPECT_EQ(NameAt(1230767999),
+            "\\Hard Disk\\Pelmok\\Data\\108-365-23-59-59");                   // 31 Dec, leap year
+  EXPECT_EQ(NameAt(1230768000), "\\Hard Disk\\Pelmok\\Data\\109-0-0-0-0");    // 1 January
+  EXPECT_EQ(NameAt(1237471509), "\\Hard Disk\\Pelmok\\Data\\109-77-14-5-9");  // 19 Mar 2009
 }
 
 TEST_F(DataFilesTest, DestinationSelectsDirectory) {
@@ -79,7 +80,8 @@ TEST_F(DataFilesTest, TheRepeatedHourOfAChangeBackGoesToOneFile) {
   ClockTo(1792891800);  // 01:30 UTC
   EXPECT_EQ(WriteRecord(&second, 1), 1);
   EXPECT_EQ(device.List("Hard Disk/Pelmok/Data"), std::vector<std::string>{"126-297-2-30-0"});
-  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/126-297-2-30-0"), std::string("\1\0\0\0\2\0\0\0", 8));
+  EXPECT_EQ(device.ReadFile("Hard Disk/Pelmok/Data/126-297-2-30-0"),
+            std::string("\1\0\0\0\2\0\0\0", 8));
 }
 
 TEST_F(DataFilesTest, WritesAfter2038AreNamedRight) {
@@ -87,7 +89,8 @@ TEST_F(DataFilesTest, WritesAfter2038AreNamedRight) {
   EXPECT_EQ(NameAt(INT64_C(2147483647)), "\\Hard Disk\\Pelmok\\Data\\138-18-3-14-7");
   EXPECT_EQ(NameAt(INT64_C(2147483648)), "\\Hard Disk\\Pelmok\\Data\\138-18-3-14-8");
   SetZone("AEST-10AEDT,M10.1.0,M4.1.0/3");
-  EXPECT_EQ(NameAt(INT64_C(4102444800)), "\\Hard Disk\\Pelmok\\Data\\200-0-11-0-0");  // 2100-01-01 UTC
+  EXPECT_EQ(NameAt(INT64_C(4102444800)),
+            "\\Hard Disk\\Pelmok\\Data\\200-0-11-0-0");  // 2100-01-01 UTC
 }
 
 TEST_F(DataFilesTest, RecordIsStoredAsLittleEndianWordsAndAppendedWithinASecond) {
@@ -100,7 +103,8 @@ TEST_F(DataFilesTest, RecordIsStoredAsLittleEndianWordsAndAppendedWithinASecond)
   // Same second, same name: one file, the second record behind the first.
   EXPECT_EQ(device.List("Hard Disk/Pelmok/Data"), std::vector<std::string>{"109-77-14-5-9"});
   const std::string bytes = device.ReadFile("Hard Disk/Pelmok/Data/109-77-14-5-9");
-  const std::string expected("\x56\x34\x12\x00\xFF\xFF\xFF\xFF\x01\x00\x00\x00\xEF\xCD\xAB\x89", 16);
+  const std::string expected("\x56\x34\x12\x00\xFF\xFF\xFF\xFF\x01\x00\x00\x00\xEF\xCD\xAB\x89",
+                             16);
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(console, "Wrote 3 samples to flash \nWrote 1 samples to flash \n");
 
@@ -176,11 +180,13 @@ TEST_F(DataFilesTest, DataFileThatIsADeviceNodeIsNotOpened) {
   // A board volume holds no device nodes: a link to /dev/full is refused at
   // the open, not written into.
   device.MakeDirs("Hard Disk/Pelmok/Data");
-  ASSERT_EQ(symlink("/dev/full", (device.path() + "/Hard Disk/Pelmok/Data/109-77-14-5-9").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/full", (device.path() + "/Hard Disk/Pelmok/Data/109-77-14-5-9").c_str()),
+            0);
   ClockTo(1237471509);
   const uint32_t record[] = {1, 2, 3, 4};
   EXPECT_EQ(WriteRecord(record, 4), 0);
-  EXPECT_EQ(console, "Cannot open data file \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9: record not written\n");
+  EXPECT_EQ(console,
+            "Cannot open data file \\Hard Disk\\Pelmok\\Data\\109-77-14-5-9: record not written\n");
 }
 
 }  // namespace

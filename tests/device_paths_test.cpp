@@ -65,10 +65,10 @@ TEST_F(DevicePathTest, FatCountsEntriesAsItStoresNames) {
   EXPECT_EQ(host::fat::EntriesOf("PELMOK"), 1u);
   EXPECT_EQ(host::fat::EntriesOf("CONFIG.TXT"), 1u);
   EXPECT_EQ(host::fat::EntriesOf("Pelmok"), 2u);
-  EXPECT_EQ(host::fat::EntriesOf("126-0-0-0-1"), 2u);        // 11 characters
-  EXPECT_EQ(host::fat::EntriesOf("126-297-2-59-5"), 3u);     // 14
-  EXPECT_EQ(host::fat::EntriesOf("PelmokConfig.txt"), 3u);   // 16
-  EXPECT_EQ(host::fat::EntriesOf("ABCDEFGHI"), 2u);          // 9: no 8.3 name
+  EXPECT_EQ(host::fat::EntriesOf("126-0-0-0-1"), 2u);       // 11 characters
+  EXPECT_EQ(host::fat::EntriesOf("126-297-2-59-5"), 3u);    // 14
+  EXPECT_EQ(host::fat::EntriesOf("PelmokConfig.txt"), 3u);  // 16
+  EXPECT_EQ(host::fat::EntriesOf("ABCDEFGHI"), 2u);         // 9: no 8.3 name
   // Microsoft's default clusters: 4 KiB from 256 MiB to 8 GiB.
   EXPECT_EQ(host::fat::ClusterBytesFor(uint64_t{1} << 30), 4096u);
   EXPECT_EQ(host::fat::ClustersOf(uint64_t{1} << 30), ((uint64_t{1} << 30) - 16384) / 4104);

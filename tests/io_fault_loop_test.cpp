@@ -43,12 +43,12 @@ class IoFaultLoopTest : public testsupport::BoardTest,
     device.MakeDirs("FlashFX Disk/Pelmok");
     device.MakeDirs(kDataFolder);
     const RunShape& shape = GetParam();
-    device.WriteFile("FlashFX Disk/Pelmok/PelmokConfig.txt",
-                     "Sample rate:100000\nNumber of samples per record:" +
-                         std::to_string(shape.samples) +
-                         "\nNumber of hydrophones:4\nNumber of records per Flash Disk file:1"
-                         "\nNumber of Flash Disk files per USB write:" +
-                         std::to_string(shape.files) + "\nSeconds to sleep between acquisitions:1\n");
+    device.WriteFile(
+        "FlashFX Disk/Pelmok/PelmokConfig.txt",
+        "Sample rate:100000\nNumber of samples per record:" + std::to_string(shape.samples) +
+            "\nNumber of hydrophones:4\nNumber of records per Flash Disk file:1"
+            "\nNumber of Flash Disk files per USB write:" +
+            std::to_string(shape.files) + "\nSeconds to sleep between acquisitions:1\n");
     setenv("TZ", "UTC0", 1);
     tzset();
   }
@@ -113,11 +113,12 @@ class IoFaultLoopTest : public testsupport::BoardTest,
       for (int b = 0; b < 4; ++b) expectedBytes.push_back(static_cast<char>(w >> (8 * b)));
     // Sizes and the first word apart, not the bytes: a file is kilobytes long.
     size_t apart = 0;
-    while (apart < bytes.size() && apart < expectedBytes.size() && bytes[apart] == expectedBytes[apart])
+    while (apart < bytes.size() && apart < expectedBytes.size() &&
+           bytes[apart] == expectedBytes[apart])
       ++apart;
     EXPECT_TRUE(bytes == expectedBytes)
-        << bytes.size() << " bytes on disk, " << expectedBytes.size() << " reported; first apart at word "
-        << apart / 4 << "\n"
+        << bytes.size() << " bytes on disk, " << expectedBytes.size()
+        << " reported; first apart at word " << apart / 4 << "\n"
         << console;
     ++cases_;
   }
@@ -145,8 +146,8 @@ TEST_P(IoFaultLoopTest, VolumeFillingUpPartWayThroughAWriteIsReportedAsStored) {
   // Within the first write, on a word boundary and not, at a write's end, and
   // within the last write.
   const long long record = 4LL * kSamples;
-  const long long budgets[] = {0, 1, 4, 130, record, record + 2, 2 * record + 1,
-                               kWrites * record - 1, kWrites * record};
+  const long long budgets[] = {
+      0, 1, 4, 130, record, record + 2, 2 * record + 1, kWrites * record - 1, kWrites * record};
   for (long long budget : budgets) {
     host::LimitVolumeBytes(budget);
     RunAndCheck("volume of " + std::to_string(budget) + " bytes");

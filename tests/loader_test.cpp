@@ -47,7 +47,8 @@ TEST_F(LoaderTest, ErrorCodesAreTheLastFailure) {
 }
 
 TEST_F(LoaderTest, NothingLoadsFromAnEmptyOrMissingFolder) {
-  for (const std::string& dir : {kStandin + "/empty", kStandin + "/no-such-folder", std::string()}) {
+  for (const std::string& dir :
+       {kStandin + "/empty", kStandin + "/no-such-folder", std::string()}) {
     host::SetLibraryDirectory(dir);
     EXPECT_EQ(LoadLibraryW(L"SMARTIO.dll"), nullptr) << dir;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << dir;

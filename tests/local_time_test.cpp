@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "datafiles/local_time.h"
+#include "hostlib/time_zone.h"
 #include "platform/calendar.h"
 #include "platform/host/host.h"
-#include "hostlib/time_zone.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 
@@ -109,7 +109,8 @@ void AroundChange(int64_t before, int64_t after, const TIME_ZONE_INFORMATION& zo
     const int64_t mid = before + (after - before) / 2;
     (LibraryLocalTime(mid).offset == from ? before : after) = mid;
   }
-  for (int64_t t = after - 4 * 3600; t <= after + 4 * 3600; t += 15 * 60) Compare(t, zone, rule, sweep);
+  for (int64_t t = after - 4 * 3600; t <= after + 4 * 3600; t += 15 * 60)
+    Compare(t, zone, rule, sweep);
   for (int64_t t = after - 2; t <= after + 2; ++t) Compare(t, zone, rule, sweep);
 }
 
@@ -129,7 +130,8 @@ void SweepYear(int year, const TIME_ZONE_INFORMATION& zone, const char* rule, Sw
     previous = t;
   }
   for (const int64_t edge : {start, UtcOf(year, 3, 1)})
-    for (int64_t t = edge - 26 * 3600; t <= edge + 26 * 3600; t += 15 * 60) Compare(t, zone, rule, sweep);
+    for (int64_t t = edge - 26 * 3600; t <= edge + 26 * 3600; t += 15 * 60)
+      Compare(t, zone, rule, sweep);
 }
 
 struct ZoneCase {
@@ -141,13 +143,13 @@ const ZoneCase kZones[] = {
     {"UTC0", 0},
     {"CET-1CEST,M3.5.0,M10.5.0/3", 2},
     {"EST5EDT,M3.2.0,M11.1.0", 2},
-    {"AEST-10AEDT,M10.1.0,M4.1.0/3", 2},               // southern: daylight over the new year
-    {"NZST-12NZDT,M9.5.0,M4.1.0/3", 2},                // southern, last Sunday in September
-    {"<-03>3<-02>,M9.1.0/0,M4.1.0/0", 2},              // southern, changes at midnight
-    {"NST3:30NDT,M3.2.0,M11.1.0", 2},                  // half-hour offset
-    {"<+0545>-5:45", 0},                               // 45-minute offset
+    {"AEST-10AEDT,M10.1.0,M4.1.0/3", 2},                  // southern: daylight over the new year
+    {"NZST-12NZDT,M9.5.0,M4.1.0/3", 2},                   // southern, last Sunday in September
+    {"<-03>3<-02>,M9.1.0/0,M4.1.0/0", 2},                 // southern, changes at midnight
+    {"NST3:30NDT,M3.2.0,M11.1.0", 2},                     // half-hour offset
+    {"<+0545>-5:45", 0},                                  // 45-minute offset
     {"<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45", 2},  // 45 minutes, near the date line
-    {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 2},       // Lord Howe: a 30-minute shift
+    {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 2},          // Lord Howe: a 30-minute shift
     {"<-10>10", 0},
     {"<+14>-14", 0},
 };
@@ -187,8 +189,8 @@ TEST(LocalTimeTest, HoldsPastTheEndOfA32BitClock) {
   const TIME_ZONE_INFORMATION utc = ZoneOf("UTC0");
   EXPECT_EQ(Text(LocalTimeAt(INT64_C(2147483647), utc)), "138-18-3-14-7");
   EXPECT_EQ(Text(LocalTimeAt(INT64_C(2147483648), utc)), "138-18-3-14-8");
-  EXPECT_EQ(Text(LocalTimeAt(UtcOf(2100, 3, 1), utc)), "200-59-0-0-0");   // 2100 is no leap year
-  EXPECT_EQ(Text(LocalTimeAt(UtcOf(2400, 3, 1), utc)), "500-60-0-0-0");   // 2400 is
+  EXPECT_EQ(Text(LocalTimeAt(UtcOf(2100, 3, 1), utc)), "200-59-0-0-0");  // 2100 is no leap year
+  EXPECT_EQ(Text(LocalTimeAt(UtcOf(2400, 3, 1), utc)), "500-60-0-0-0");  // 2400 is
   EXPECT_EQ(Text(LocalTimeAt(UtcOf(30827, 12, 31) + 86399, utc)), "28927-364-23-59-59");
   // 1 July 2080 in CET: daylight time.
   const TIME_ZONE_INFORMATION cet = ZoneOf("CET-1CEST,M3.5.0,M10.5.0/3");
@@ -196,7 +198,8 @@ TEST(LocalTimeTest, HoldsPastTheEndOfA32BitClock) {
 }
 
 TEST(LocalTimeTest, SystemTimeReadsAsTheCLibraryCountsSeconds) {
-  for (int64_t t = -2145916800 /* 1902 */; t < INT64_C(4102444800) /* 2100 */; t += 86400 * 37 + 3671) {
+  for (int64_t t = -2145916800 /* 1902 */; t < INT64_C(4102444800) /* 2100 */;
+       t += 86400 * 37 + 3671) {
     if (!Representable(t)) continue;
     const time_t tt = static_cast<time_t>(t);
     struct tm tm;
@@ -246,7 +249,7 @@ TEST(LocalTimeTest, ClockOrZoneBeyondTheConversion) {
     badRule = cet;
     if (field == 0) badRule.DaylightDate.wDay = 6;
     if (field == 1) badRule.StandardDate.wHour = 24;
-    if (field == 2) badRule.StandardDate.wYear = 2009;  // an absolute date
+    if (field == 2) badRule.StandardDate.wYear = 2009;            // an absolute date
     if (field == 3) badRule.StandardDate = badRule.DaylightDate;  // starts where it ends
     EXPECT_EQ(Text(LocalTimeOf(good, badRule)), "109-181-15-5-9") << field;
   }

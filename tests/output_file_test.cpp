@@ -26,7 +26,8 @@ class OutputFileTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) const { return scratch.path() + "/" + name; }
   // Opens, writes `text` and commits; the error (empty on success).
-  std::string WriteWhole(const std::string& name, const std::string& text, const OutputPolicy& policy) {
+  std::string WriteWhole(const std::string& name, const std::string& text,
+                         const OutputPolicy& policy) {
     OutputFile out;
     std::string error;
     // A failed write shows at Commit, as it does for a tool that writes on.
@@ -97,7 +98,8 @@ TEST_F(OutputFileTest, ExistingFilesInputsAndDataFilesAreKept) {
   ASSERT_EQ(symlink("in", Path("soft.csv").c_str()), 0);
   ASSERT_EQ(symlink("Data/109-77-14-5-9", Path("link-to-data.png").c_str()), 0);
 
-  EXPECT_EQ(WriteWhole("old.wav", "new", Force(false)), Path("old.wav") + ": exists (give --force to replace it)");
+  EXPECT_EQ(WriteWhole("old.wav", "new", Force(false)),
+            Path("old.wav") + ": exists (give --force to replace it)");
   EXPECT_EQ(scratch.ReadFile("old.wav"), "old");
   EXPECT_EQ(WriteWhole("old.wav", "new", Force(true)), "");
   EXPECT_EQ(scratch.ReadFile("old.wav"), "new");
@@ -105,7 +107,8 @@ TEST_F(OutputFileTest, ExistingFilesInputsAndDataFilesAreKept) {
   // An input, by any name, and a data file are never replaced, even with force.
   for (const char* name : {"in", "hard.csv", "soft.csv"}) {
     const std::string error = WriteWhole(name, "lost", Force(true, {Path("in")}));
-    EXPECT_NE(error.find("is an input of this command"), std::string::npos) << name << ": " << error;
+    EXPECT_NE(error.find("is an input of this command"), std::string::npos)
+        << name << ": " << error;
   }
   // A folder input stands for the files in it.
   scratch.WriteFile("Data/notes.txt", "notes");
@@ -135,9 +138,12 @@ TEST_F(OutputFileTest, FifosDevicesAndFoldersAreRefusedUnlessTheOutputStreams) {
   ASSERT_EQ(symlink("nowhere", Path("dangling").c_str()), 0);
   const struct {
     std::string path, reason;
-  } cases[] = {{Path("fifo"), "is a FIFO"},       {"/dev/null", "is a device"},
-               {Path("folder"), "is a folder"},   {Path("folder/"), "is a folder"},
-               {Path("dangling"), "is a link to nothing"}, {Path("none/a.wav"), "No such file"}};
+  } cases[] = {{Path("fifo"), "is a FIFO"},
+               {"/dev/null", "is a device"},
+               {Path("folder"), "is a folder"},
+               {Path("folder/"), "is a folder"},
+               {Path("dangling"), "is a link to nothing"},
+               {Path("none/a.wav"), "No such file"}};
   for (const auto& c : cases) {
     OutputFile out;
     std::string error;
@@ -218,9 +224,12 @@ TEST_F(OutputFileTest, ASignalLeavesNoTemporaryBehind) {
         datatools::ScratchName folder(Path("scratch"));
         OutputFile fresh, replacing, inside;
         const std::string block(1 << 16, 'x');
-        if (!fresh.Open(Path("new.csv"), Force(false), &error) || !replacing.Open(Path("kept.csv"), Force(true), &error) ||
-            !inside.Open(Path("scratch/a.wav"), Force(false), &error) || !fresh.Write(block.data(), block.size()) ||
-            !replacing.Write(block.data(), block.size()) || !inside.Write(block.data(), block.size()))
+        if (!fresh.Open(Path("new.csv"), Force(false), &error) ||
+            !replacing.Open(Path("kept.csv"), Force(true), &error) ||
+            !inside.Open(Path("scratch/a.wav"), Force(false), &error) ||
+            !fresh.Write(block.data(), block.size()) ||
+            !replacing.Write(block.data(), block.size()) ||
+            !inside.Write(block.data(), block.size()))
           _exit(10);
         std::fflush(fresh.Stream());
         raise(signal);

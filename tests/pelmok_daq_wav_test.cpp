@@ -34,9 +34,10 @@ class PelmokDaqWavTest : public ::testing::Test {
   // resident memory from wait4, which includes the program under timeout.
   Outcome Daq(const std::string& args, int seconds, long* maxRssKiB = nullptr) {
     const std::string out = scratch.path() + "/stdout", err = scratch.path() + "/stderr";
-    const std::string command = "exec timeout -s KILL " + std::to_string(seconds) + " env TZ=UTC0 " +
-                                PELMOK_DAQ_LAUNCHER + " " + Quote(PELMOK_DAQ_PATH) + " " + args + " >" +
-                                Quote(out) + " 2>" + Quote(err) + " </dev/null";
+    const std::string command = "exec timeout -s KILL " + std::to_string(seconds) +
+                                " env TZ=UTC0 " + PELMOK_DAQ_LAUNCHER + " " +
+                                Quote(PELMOK_DAQ_PATH) + " " + args + " >" + Quote(out) + " 2>" +
+                                Quote(err) + " </dev/null";
     Outcome o{-1, "", ""};
     const pid_t pid = fork();
     if (pid == 0) {
@@ -67,13 +68,14 @@ TEST_F(PelmokDaqWavTest, WavThatIsNoRegularFileStopsBeforeAnythingRuns) {
   scratch.MakeDirs("folder.wav");
   const std::string link = scratch.path() + "/zero.wav";
   ASSERT_EQ(symlink("/dev/zero", link.c_str()), 0);
-  for (const std::string& path : {fifo, std::string("/dev/zero"), link, scratch.path() + "/folder.wav",
-                                  scratch.path() + "/absent.wav"}) {
+  for (const std::string& path : {fifo, std::string("/dev/zero"), link,
+                                  scratch.path() + "/folder.wav", scratch.path() + "/absent.wav"}) {
     SCOPED_TRACE(path);
     const Outcome o = Daq("--signal " + Quote("wav:" + path) + " --device-root " + Root(), 60);
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(Lines(o.err), 1u) << o.err;
-    EXPECT_NE(o.err.find(sim::WavSignal::Supported() ? "wav:" + path + ": " : "this build has no WAV support"),
+    EXPECT_NE(o.err.find(sim::WavSignal::Supported() ? "wav:" + path + ": "
+                                                     : "this build has no WAV support"),
               std::string::npos)
         << o.err;
     EXPECT_EQ(o.out, "");
@@ -82,7 +84,8 @@ TEST_F(PelmokDaqWavTest, WavThatIsNoRegularFileStopsBeforeAnythingRuns) {
 }
 
 TEST_F(PelmokDaqWavTest, BytesLibsndfileTriesAsMpegGiveOneLine) {
-  if (!sim::WavSignal::Supported()) GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
+  if (!sim::WavSignal::Supported())
+    GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
   // libsndfile hands MPEG-looking bytes to libmpg123, which writes its notes
   // to standard error: a frame sync alone (found by the fuzz target), and a
   // RIFF file declaring MPEG Layer III with a broken stream in it.
@@ -93,16 +96,17 @@ TEST_F(PelmokDaqWavTest, BytesLibsndfileTriesAsMpegGiveOneLine) {
   le(130, 4);
   mpegInWav += "WAVEfmt ";
   le(30, 4);
-  for (uint32_t v : {0x55u, 1u}) le(v, 2);                        // MPEG Layer III, mono
-  for (uint32_t v : {8000u, 1000u}) le(v, 4);                     // rate, bytes a second
-  for (uint32_t v : {1u, 0u, 12u, 1u}) le(v, 2);                  // align, bits, extra, id
-  le(2, 4);                                                       // flags
-  for (uint32_t v : {104u, 1u, 1393u}) le(v, 2);                  // block, frames, delay
+  for (uint32_t v : {0x55u, 1u}) le(v, 2);        // MPEG Layer III, mono
+  for (uint32_t v : {8000u, 1000u}) le(v, 4);     // rate, bytes a second
+  for (uint32_t v : {1u, 0u, 12u, 1u}) le(v, 2);  // align, bits, extra, id
+  le(2, 4);                                       // flags
+  for (uint32_t v : {104u, 1u, 1393u}) le(v, 2);  // block, frames, delay
   mpegInWav += "data";
   le(80, 4);
   mpegInWav += std::string("\xff\xfb\x90\x00", 4) + std::string(60, '\x11');
   for (int i = 0; i < 4; ++i) mpegInWav += std::string("\xff\xff\x02\x00", 4);
-  scratch.WriteFile("sync.wav", std::string("\xff\xff\x41\x56\x45\x4d\x4d\xc0\xff\x7f\x00\x80", 12));
+  scratch.WriteFile("sync.wav",
+                    std::string("\xff\xff\x41\x56\x45\x4d\x4d\xc0\xff\x7f\x00\x80", 12));
   scratch.WriteFile("mpeg.wav", mpegInWav);
   for (const char* name : {"sync.wav", "mpeg.wav"}) {
     SCOPED_TRACE(name);
@@ -110,13 +114,17 @@ TEST_F(PelmokDaqWavTest, BytesLibsndfileTriesAsMpegGiveOneLine) {
     const Outcome o = Daq("--signal " + Quote("wav:" + path) + " --device-root " + Root(), 60);
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(Lines(o.err), 1u) << o.err;
-    EXPECT_EQ(o.err.rfind("pelmok-daq: bad --signal 'wav:" + path + "': wav:" + path + ": not a WAV file", 0), 0u)
+    EXPECT_EQ(
+        o.err.rfind("pelmok-daq: bad --signal 'wav:" + path + "': wav:" + path + ": not a WAV file",
+                    0),
+        0u)
         << o.err;
   }
 }
 
 TEST_F(PelmokDaqWavTest, LargeWavReplaysInBoundedMemory) {
-  if (!sim::WavSignal::Supported()) GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
+  if (!sim::WavSignal::Supported())
+    GTEST_SKIP() << "this build has no WAV support (no libsndfile for its target)";
   // 50 MB of 16-bit stereo at 48 kHz, sparse, its first frames marked; one
   // record of 200000 frames walks through several of the source's blocks.
   // Read whole into memory the file would take 150 MB and more.
@@ -140,12 +148,15 @@ TEST_F(PelmokDaqWavTest, LargeWavReplaysInBoundedMemory) {
     SCOPED_TRACE(*wavs[i]);
     std::system(("rm -rf " + Root()).c_str());
     scratch.MakeDirs("device/FlashFX Disk/Pelmok");
-    scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
-                      "Number of samples per record:200000\nNumber of records per Flash Disk file:1\n"
-                      "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
-    const Outcome o = Daq("--signal " + Quote("wav:" + *wavs[i]) + " --device-root " + Root(), 300, &rss[i]);
+    scratch.WriteFile(
+        "device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+        "Number of samples per record:200000\nNumber of records per Flash Disk file:1\n"
+        "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+    const Outcome o =
+        Daq("--signal " + Quote("wav:" + *wavs[i]) + " --device-root " + Root(), 300, &rss[i]);
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_NE(o.out.find("converter at 48000 Hz (the WAV file's own rate)"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("converter at 48000 Hz (the WAV file's own rate)"), std::string::npos)
+        << o.out;
     EXPECT_NE(o.out.find("frames made 200000, read 200000"), std::string::npos) << o.out;
     const auto names = scratch.List("device/Hard Disk/Pelmok/Data");
     ASSERT_EQ(names.size(), 1u);
@@ -155,14 +166,15 @@ TEST_F(PelmokDaqWavTest, LargeWavReplaysInBoundedMemory) {
     std::memcpy(words.data(), data.data(), data.size());
     if (wavs[i] == &large) {
       // The marks, then silence: the left channel, shifted up to 24 bits.
-      for (size_t k = 0; k < 8; ++k) EXPECT_EQ(words[k], (static_cast<uint32_t>(marks[k]) << 8) & 0xFFFFFF) << k;
+      for (size_t k = 0; k < 8; ++k)
+        EXPECT_EQ(words[k], (static_cast<uint32_t>(marks[k]) << 8) & 0xFFFFFF) << k;
       for (size_t k = 8; k < words.size(); ++k) ASSERT_EQ(words[k], 0u) << k;
     }
   }
   // The source's own buffer is 768 KiB at most; allow for libsndfile and the
   // heap's slack, far below the 50 MB a whole-file read would add.
-  EXPECT_LT(rss[1] - rss[0], 8 * 1024) << "peak resident " << rss[1] << " KiB against " << rss[0]
-                                       << " KiB for a 32-byte file";
+  EXPECT_LT(rss[1] - rss[0], 8 * 1024)
+      << "peak resident " << rss[1] << " KiB against " << rss[0] << " KiB for a 32-byte file";
 }
 
 }  // namespace

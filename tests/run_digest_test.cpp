@@ -78,20 +78,35 @@ struct RunCase {
 
 // Recorded on the board as it stood before its register blocks became tables.
 const RunCase kRuns[] = {
-    {"tone_100kHz", "tone", 100000, false,
+    {"tone_100kHz",
+     "tone",
+     100000,
+     false,
      {0x2e78db0c1e5e1829ull, 0x3bac7328b07c3528ull, 0x18994e5a40623e2cull, 1600072}},
-    {"counter_100kHz", "counter", 100000, false,
+    {"counter_100kHz",
+     "counter",
+     100000,
+     false,
      {0x2e78db0c1e5e1829ull, 0xbb4767deedb0d128ull, 0x20a373f71c104bc8ull, 1600072}},
-    {"tone_48kHz", "tone", 48000, false,
+    {"tone_48kHz",
+     "tone",
+     48000,
+     false,
      {0x2e78db0c1e5e1829ull, 0x1bf8c867d4e222c9ull, 0xb38d4a22bf154850ull, 3333406}},
-    {"counter_48kHz", "counter", 48000, false,
+    {"counter_48kHz",
+     "counter",
+     48000,
+     false,
      {0x2e78db0c1e5e1829ull, 0x145c0692f72dacb0ull, 0x0db426385db85b0bull, 3333406}},
     // No data directory is written; its digest is that of nothing.
     // The codec powerdown register is read as the manual prescribes (a read,
     // SDONE, a second read for valid data) with CDONE and SDONE cleared before
     // each codec access; the write waits for the second read's SDONE, as the
     // link carries one codec access at a time (the console is unchanged).
-    {"low_power_mode_1", "tone", 100000, true,
+    {"low_power_mode_1",
+     "tone",
+     100000,
+     true,
      {0x59438d0e515ebf52ull, 0xcbf29ce484222325ull, 0x4e9d2c60ab189a56ull, 266}},
 };
 
@@ -106,8 +121,7 @@ const char kConfiguration[] =
 
 void PrintTo(const RunCase& run, std::ostream* os) { *os << run.name; }
 
-class RunDigestTest : public testsupport::BoardTest,
-                      public ::testing::WithParamInterface<RunCase> {
+class RunDigestTest : public testsupport::BoardTest, public ::testing::WithParamInterface<RunCase> {
  protected:
   sim::BoardOptions Options() const override {
     sim::BoardOptions o = BoardTest::Options();
@@ -170,15 +184,16 @@ TEST_P(RunDigestTest, RunIsByteForByteWhatItWas) {
   const Digests got = Run();
   const Digests& want = GetParam().expected;
   char row[128];
-  std::snprintf(row, sizeof row, "this run now gives {0x%016llxull, 0x%016llxull, 0x%016llxull, %llu}",
-                static_cast<unsigned long long>(got.console),
-                static_cast<unsigned long long>(got.data),
-                static_cast<unsigned long long>(got.accesses),
-                static_cast<unsigned long long>(got.accessCount));
+  std::snprintf(
+      row, sizeof row, "this run now gives {0x%016llxull, 0x%016llxull, 0x%016llxull, %llu}",
+      static_cast<unsigned long long>(got.console), static_cast<unsigned long long>(got.data),
+      static_cast<unsigned long long>(got.accesses),
+      static_cast<unsigned long long>(got.accessCount));
   EXPECT_EQ(got.console, want.console) << "console text (banner and debug console); " << row;
   EXPECT_EQ(got.data, want.data) << "data file names and bytes; " << row;
   EXPECT_EQ(got.accessCount, want.accessCount) << "number of register accesses; " << row;
-  EXPECT_EQ(got.accesses, want.accesses) << "register accesses (time, R/W, address, value); " << row;
+  EXPECT_EQ(got.accesses, want.accesses)
+      << "register accesses (time, R/W, address, value); " << row;
 }
 
 // The same runs with no trace sink: console and data files must be those of

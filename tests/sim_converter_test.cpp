@@ -330,7 +330,9 @@ TEST_F(SimConverter, LentReadsMatchTheFullPathReadForRead) {
     Bus* bus;
     std::vector<Nanoseconds> at;
   } rings = {&bus(), {}};
-  const auto ring = [](void* r) { static_cast<Rings*>(r)->at.push_back(static_cast<Rings*>(r)->bus->Now()); };
+  const auto ring = [](void* r) {
+    static_cast<Rings*>(r)->at.push_back(static_cast<Rings*>(r)->bus->Now());
+  };
   Nanoseconds alarmAt = 0;
   std::vector<Nanoseconds> offHotPath;
   uint64_t words = 0;
@@ -357,7 +359,8 @@ TEST_F(SimConverter, LentReadsMatchTheFullPathReadForRead) {
         bus().SetAlarm(alarmAt, ring, &rings);
       }
       offHotPath.push_back(bus().Now());
-      ASSERT_EQ(RegRead(port, ssp::SSDR), judge.bus().Read32(kSsp3Base + ssp::SSDR)) << "step " << step;
+      ASSERT_EQ(RegRead(port, ssp::SSDR), judge.bus().Read32(kSsp3Base + ssp::SSDR))
+          << "step " << step;
       offHotPath.push_back(bus().Now());
       ++words;
     }

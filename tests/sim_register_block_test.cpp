@@ -103,12 +103,12 @@ TEST_F(RegisterBlockTest, MasksAndResetValuesShapeWhatTheBusSees) {
 }
 
 TEST_F(RegisterBlockTest, RefusedAndUndecodedAccessesFaultAndChangeNothing) {
-  Read(CMD);             // write-only
-  Write(ID, 0);          // read-only
-  Write(DATA, 7);        // read-only with a read hook: the hook does not run
-  Read(0x10);            // a hole between rows
-  Write(0xFFFC, 1);      // the block's last word, undecoded
-  Read(CTRL + 2);        // misaligned
+  Read(CMD);         // write-only
+  Write(ID, 0);      // read-only
+  Write(DATA, 7);    // read-only with a read hook: the hook does not run
+  Read(0x10);        // a hole between rows
+  Write(0xFFFC, 1);  // the block's last word, undecoded
+  Read(CTRL + 2);    // misaligned
   const std::vector<std::string> faults = Faults();
   ASSERT_EQ(faults.size(), 6u);
   EXPECT_NE(faults[0].find("TEST.CMD"), std::string::npos) << faults[0];

@@ -32,7 +32,8 @@ TEST_F(SimRegisters, ResetValues) {
   // GPIO: all inputs in their GPIO function, levels low.
   for (uint32_t r : {gpio::GPDR0, gpio::GPDR1, gpio::GPDR2, gpio::GPDR3, gpio::GPLR2, gpio::GEDR2})
     EXPECT_EQ(Gpio(r), 0u) << std::hex << r;
-  for (uint32_t r = gpio::GAFR0_L; r <= gpio::GAFR3_U; r += 4) EXPECT_EQ(Gpio(r), 0u) << std::hex << r;
+  for (uint32_t r = gpio::GAFR0_L; r <= gpio::GAFR3_U; r += 4)
+    EXPECT_EQ(Gpio(r), 0u) << std::hex << r;
   // Clock manager: 104 MHz run mode, OS timer and memory controller clocked.
   EXPECT_EQ(Clk(clk::CCCR), 0x00000108u);
   EXPECT_EQ(Clk(clk::CKEN), 0x00400200u);

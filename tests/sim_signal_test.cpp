@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,7 +56,8 @@ std::string Wav(uint32_t bits, uint32_t channels, const std::vector<uint32_t>& s
   Put16(&fmt, bits);
   std::string data;
   for (uint32_t v : samples)
-    for (uint32_t byte = 0; byte < bits / 8; ++byte) data.push_back(static_cast<char>(v >> (8 * byte)));
+    for (uint32_t byte = 0; byte < bits / 8; ++byte)
+      data.push_back(static_cast<char>(v >> (8 * byte)));
   std::string body = "WAVE";
   PutChunk(&body, "LIST", "odd");
   PutChunk(&body, "fmt ", fmt);
@@ -68,7 +69,8 @@ std::string Wav(uint32_t bits, uint32_t channels, const std::vector<uint32_t>& s
 
 class SimSignal : public ::testing::Test {
  protected:
-  std::shared_ptr<WavSignal> Load(const std::string& name, const std::string& content, std::string* error,
+  std::shared_ptr<WavSignal> Load(const std::string& name, const std::string& content,
+                                  std::string* error,
                                   size_t blockSamples = WavSignal::kBlockSamples) {
     dir.WriteFile(name, content);
     return WavSignal::Load(dir.path() + "/" + name, error, blockSamples);
@@ -107,7 +109,8 @@ TEST_F(SimSignal, WavFirstChannelScaledTo24BitsAndLooping) {
     EXPECT_EQ(mono->Code(3), 0x000100u);  // the file starts again
     EXPECT_EQ(mono->Code(1), 0x800000u);  // and back
     // 24-bit stereo: the left channel only.
-    auto stereo = Load("stereo24.wav", Wav(24, 2, {0x123456, 0xAAAAAA, 0xFEDCBA, 0x555555}), &error, block);
+    auto stereo =
+        Load("stereo24.wav", Wav(24, 2, {0x123456, 0xAAAAAA, 0xFEDCBA, 0x555555}), &error, block);
     ASSERT_NE(stereo, nullptr) << error;
     EXPECT_EQ(stereo->Code(0), 0x123456u);
     EXPECT_EQ(stereo->Code(1), 0xFEDCBAu);
@@ -256,8 +259,8 @@ TEST_F(SimSignal, WavReadsAsLibsndfileDoesInEveryEncoding) {
     int channels;
   };
   std::vector<Case> cases;
-  for (int encoding : {SF_FORMAT_PCM_U8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32, SF_FORMAT_FLOAT,
-                       SF_FORMAT_DOUBLE}) {
+  for (int encoding : {SF_FORMAT_PCM_U8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32,
+                       SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
     cases.push_back({SF_FORMAT_WAV | encoding, 1});
     cases.push_back({SF_FORMAT_WAV | encoding, 2});
   }
@@ -292,10 +295,13 @@ TEST_F(SimSignal, WavReadsAsLibsndfileDoesInEveryEncoding) {
     // (8-bit as offset binary, which reads back the same), floats to within
     // rounding.
     ASSERT_EQ(expected.size(), left.size());
-    const int bits = encoding == SF_FORMAT_PCM_U8 ? 8 : encoding == SF_FORMAT_PCM_16 ? 16
-                   : encoding == SF_FORMAT_PCM_24 ? 24 : 32;
+    const int bits = encoding == SF_FORMAT_PCM_U8   ? 8
+                     : encoding == SF_FORMAT_PCM_16 ? 16
+                     : encoding == SF_FORMAT_PCM_24 ? 24
+                                                    : 32;
     for (size_t i = 0; i < left.size(); ++i) {
-      const int32_t kept = static_cast<int32_t>(static_cast<uint32_t>(left[i] >> (32 - bits)) << (32 - bits)) >> 8;
+      const int32_t kept =
+          static_cast<int32_t>(static_cast<uint32_t>(left[i] >> (32 - bits)) << (32 - bits)) >> 8;
       const int32_t code = static_cast<int32_t>(expected[i] << 8) >> 8;
       if (floats) {
         ASSERT_LE(std::abs(code - kept), 1) << i;
@@ -355,12 +361,13 @@ TEST_F(SimSignal, LargeWavStreamsThroughABoundedBlock) {
   const int fd = open(path.c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
   const uint64_t blockFrames = WavSignal::kBlockSamples / 2;
-  const std::vector<uint64_t> marked = {0, 1, blockFrames - 1, blockFrames, 3 * blockFrames + 17, frames / 2,
-                                        frames - 1};
+  const std::vector<uint64_t> marked = {
+      0, 1, blockFrames - 1, blockFrames, 3 * blockFrames + 17, frames / 2, frames - 1};
   auto markOf = [](uint64_t frame) { return static_cast<uint16_t>(frame % 32749 + 1); };
   for (uint64_t frame : marked) {
     const uint16_t sample[2] = {markOf(frame), 0x5555};  // little-endian host
-    ASSERT_EQ(pwrite(fd, sample, 4, static_cast<off_t>(testsupport::kSparseWavHeader + 4 * frame)), 4);
+    ASSERT_EQ(pwrite(fd, sample, 4, static_cast<off_t>(testsupport::kSparseWavHeader + 4 * frame)),
+              4);
   }
   close(fd);
   std::string error;

@@ -23,7 +23,8 @@ const char kExpand[] =
 class BothForms : public sim::TraceSink {
  public:
   BothForms(const sim::Bus& bus, FILE* compact, FILE* every)
-      : compact_(bus, compact, sim::TextTrace::kCompact), every_(bus, every, sim::TextTrace::kEveryAccess) {}
+      : compact_(bus, compact, sim::TextTrace::kCompact),
+        every_(bus, every, sim::TextTrace::kEveryAccess) {}
   void Record(const sim::TraceRecord& access) override {
     compact_.Record(access);
     every_.Record(access);
@@ -73,7 +74,8 @@ TEST_F(TraceTest, CompactTraceExpandsToEveryAccessByteForByte) {
   // Every-access lines carry exactly five fields.
   EXPECT_EQ(everyText.find(" x"), std::string::npos);
 
-  const std::string command = std::string(kExpand) + " '" + compactPath + "' > '" + device.path() + "/expanded.txt'";
+  const std::string command =
+      std::string(kExpand) + " '" + compactPath + "' > '" + device.path() + "/expanded.txt'";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_TRUE(device.ReadFile("expanded.txt") == everyText) << "the expanded compact trace differs";
 }
@@ -110,9 +112,12 @@ TEST_F(TraceTest, LinesCarryPrintfsDigitsWhateverTheTimeAndCount) {
         trace.RecordRepeats(next, n - 1, bus().AccessCost());
       }
       const uint64_t shown = write ? 1 : n;
-      int used = std::snprintf(line, sizeof line, "%llu %c 0x%08x %s 0x%08x", static_cast<unsigned long long>(t),
-                               write ? 'W' : 'R', address, bus().Describe(address).c_str(), value);
-      if (shown > 1) used += std::snprintf(line + used, sizeof line - used, " x%llu", static_cast<unsigned long long>(shown));
+      int used = std::snprintf(line, sizeof line, "%llu %c 0x%08x %s 0x%08x",
+                               static_cast<unsigned long long>(t), write ? 'W' : 'R', address,
+                               bus().Describe(address).c_str(), value);
+      if (shown > 1)
+        used += std::snprintf(line + used, sizeof line - used, " x%llu",
+                              static_cast<unsigned long long>(shown));
       expected += std::string(line, used) + "\n";
       ++k;
     }
@@ -130,10 +135,13 @@ TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
     std::vector<sim::Nanoseconds>* rings;
   } context{&bus(), &rings};
   const sim::Nanoseconds at = bus().Now() + 1000000;
-  bus().SetAlarm(at, [](void* c) {
-    auto* ctx = static_cast<Context*>(c);
-    ctx->rings->push_back(ctx->bus->Now());
-  }, &context);
+  bus().SetAlarm(
+      at,
+      [](void* c) {
+        auto* ctx = static_cast<Context*>(c);
+        ctx->rings->push_back(ctx->bus->Now());
+      },
+      &context);
   std::vector<uint32_t> record(300);  // 3 ms of frames at 100 kHz
   ReadSspSamples(record.data(), static_cast<int32_t>(record.size()));
   ASSERT_EQ(rings.size(), 1u);
@@ -162,7 +170,8 @@ TEST_F(TraceTest, ARunOfReadsServedInlineIsTracedInFullAndABackdoorChangeInItIsA
   for (int k = 0; k < 7; ++k) RegRead(SspRegPtr, 0x08);
   const std::vector<sim::Nanoseconds> times = sssrReads();
   ASSERT_EQ(times.size(), 7u);
-  for (size_t k = 0; k < times.size(); ++k) EXPECT_EQ(times[k], start + (k + 1) * bus().AccessCost());
+  for (size_t k = 0; k < times.size(); ++k)
+    EXPECT_EQ(times[k], start + (k + 1) * bus().AccessCost());
   // A word pushed in by the backdoor changes SSSR with no access: the run's
   // lines would carry the old value, so closing it faults.
   testsupport::FaultCatcher catcher;

@@ -206,39 +206,72 @@ TEST_F(SspSetupTest, SetUpTraceKeepsForeignBitsAndFollowsTheOrder) {
     }
   }
   const std::vector<Access> expected = {
-      {'R', kCken, 0x80000A25}, {'W', kCken, 0x80000A25},  // SSP3 clock off (already off)
-      {'R', kGafr2U, 0xAAAAAAAA}, {'W', kGafr2U, 0xAAAAAAA2},  // GPIO 81
-      {'R', kGafr2U, 0xAAAAAAA2}, {'W', kGafr2U, 0xAAAAAAA6},
-      {'R', kGafr2U, 0xAAAAAAA6}, {'W', kGafr2U, 0xAAAAAA86},  // GPIO 82
-      {'R', kGafr2U, 0xAAAAAA86}, {'W', kGafr2U, 0xAAAAAA96},
-      {'R', kGafr2U, 0xAAAAAA96}, {'W', kGafr2U, 0xAAAAAA16},  // GPIO 83
-      {'R', kGafr2U, 0xAAAAAA16}, {'W', kGafr2U, 0xAAAAAA56},
-      {'R', kGafr2U, 0xAAAAAA56}, {'W', kGafr2U, 0xAAAAA856},  // GPIO 84
-      {'R', kGafr2U, 0xAAAAA856}, {'W', kGafr2U, 0xAAAAA956},
-      {'R', kGafr2U, 0xAAAAA956},                              // printed
-      {'W', kSscr0, 0},                                        // SSCR0 from 0
-      {'R', kSscr0, 0}, {'W', kSscr0, 0x30},
-      {'R', kSscr0, 0x30}, {'W', kSscr0, 0x100030},
-      {'R', kSscr0, 0x100030}, {'W', kSscr0, 0x100030},
-      {'R', kSscr0, 0x100030}, {'W', kSscr0, 0x100330},
-      {'R', kSscr0, 0x100330}, {'W', kSscr0, 0x100330},
-      {'R', kSscr0, 0x100330}, {'W', kSscr0, 0x100337},
+      {'R', kCken, 0x80000A25},
+      {'W', kCken, 0x80000A25},  // SSP3 clock off (already off)
+      {'R', kGafr2U, 0xAAAAAAAA},
+      {'W', kGafr2U, 0xAAAAAAA2},  // GPIO 81
+      {'R', kGafr2U, 0xAAAAAAA2},
+      {'W', kGafr2U, 0xAAAAAAA6},
+      {'R', kGafr2U, 0xAAAAAAA6},
+      {'W', kGafr2U, 0xAAAAAA86},  // GPIO 82
+      {'R', kGafr2U, 0xAAAAAA86},
+      {'W', kGafr2U, 0xAAAAAA96},
+      {'R', kGafr2U, 0xAAAAAA96},
+      {'W', kGafr2U, 0xAAAAAA16},  // GPIO 83
+      {'R', kGafr2U, 0xAAAAAA16},
+      {'W', kGafr2U, 0xAAAAAA56},
+      {'R', kGafr2U, 0xAAAAAA56},
+      {'W', kGafr2U, 0xAAAAA856},  // GPIO 84
+      {'R', kGafr2U, 0xAAAAA856},
+      {'W', kGafr2U, 0xAAAAA956},
+      {'R', kGafr2U, 0xAAAAA956},  // printed
+      {'W', kSscr0, 0},            // SSCR0 from 0
+      {'R', kSscr0, 0},
+      {'W', kSscr0, 0x30},
+      {'R', kSscr0, 0x30},
+      {'W', kSscr0, 0x100030},
+      {'R', kSscr0, 0x100030},
+      {'W', kSscr0, 0x100030},
+      {'R', kSscr0, 0x100030},
+      {'W', kSscr0, 0x100330},
+      {'R', kSscr0, 0x100330},
+      {'W', kSscr0, 0x100330},
+      {'R', kSscr0, 0x100330},
+      {'W', kSscr0, 0x100337},
       {'R', kSscr0, 0x100337},
-      {'W', kSscr1, 0},                                        // SSCR1 from 0
-      {'R', kSscr1, 0}, {'W', kSscr1, 0x10000000},
-      {'R', kSscr1, 0x10000000}, {'W', kSscr1, 0x11000000},
-      {'R', kSscr1, 0x11000000}, {'W', kSscr1, 0x51000000},
+      {'W', kSscr1, 0},  // SSCR1 from 0
+      {'R', kSscr1, 0},
+      {'W', kSscr1, 0x10000000},
+      {'R', kSscr1, 0x10000000},
+      {'W', kSscr1, 0x11000000},
+      {'R', kSscr1, 0x11000000},
+      {'W', kSscr1, 0x51000000},
       {'R', kSscr1, 0x51000000},
-      {'W', kSspsp, 0}, {'R', kSspsp, 0}, {'W', kSspsp, 0x10000}, {'R', kSspsp, 0x10000},
-      {'W', kSsrsa, 0}, {'R', kSsrsa, 0}, {'W', kSsrsa, 3}, {'R', kSsrsa, 3},
-      {'R', kGpdr2, 0x5555AAAA}, {'W', kGpdr2, 0x5557AAAA},   // GPIO 81 out
-      {'R', kGpdr2, 0x5557AAAA}, {'W', kGpdr2, 0x5553AAAA},   // GPIO 82 in
-      {'R', kGpdr2, 0x5553AAAA}, {'W', kGpdr2, 0x5553AAAA},   // GPIO 83 in
-      {'R', kGpdr2, 0x5553AAAA}, {'W', kGpdr2, 0x5553AAAA},   // GPIO 84 out
+      {'W', kSspsp, 0},
+      {'R', kSspsp, 0},
+      {'W', kSspsp, 0x10000},
+      {'R', kSspsp, 0x10000},
+      {'W', kSsrsa, 0},
+      {'R', kSsrsa, 0},
+      {'W', kSsrsa, 3},
+      {'R', kSsrsa, 3},
+      {'R', kGpdr2, 0x5555AAAA},
+      {'W', kGpdr2, 0x5557AAAA},  // GPIO 81 out
+      {'R', kGpdr2, 0x5557AAAA},
+      {'W', kGpdr2, 0x5553AAAA},  // GPIO 82 in
       {'R', kGpdr2, 0x5553AAAA},
-      {'R', kSssr, sssrRead}, {'W', kSssr, sssrRead | SSSR_ROR}, {'R', kSssr, sssrPrinted},
-      {'R', kSscr0, 0x100337}, {'W', kSscr0, 0x1003B7}, {'R', kSscr0, 0x1003B7},  // SSE last
-      {'R', kCken, 0x80000A25}, {'W', kCken, 0x80000A35},     // SSP3 clock on
+      {'W', kGpdr2, 0x5553AAAA},  // GPIO 83 in
+      {'R', kGpdr2, 0x5553AAAA},
+      {'W', kGpdr2, 0x5553AAAA},  // GPIO 84 out
+      {'R', kGpdr2, 0x5553AAAA},
+      {'R', kSssr, sssrRead},
+      {'W', kSssr, sssrRead | SSSR_ROR},
+      {'R', kSssr, sssrPrinted},
+      {'R', kSscr0, 0x100337},
+      {'W', kSscr0, 0x1003B7},
+      {'R', kSscr0, 0x1003B7},  // SSE last
+      {'R', kCken, 0x80000A25},
+      {'W', kCken, 0x80000A35},  // SSP3 clock on
   };
   EXPECT_EQ(got, expected);
   EXPECT_EQ(board().clocks().Cken(), 0x80000A35u);
@@ -253,8 +286,7 @@ TEST_F(SspSetupTest, SetUpSkipsStepsWhoseWindowFailed) {
   InitNSSP();
   bus().SetTrace(nullptr);
   for (const auto& r : trace.records) EXPECT_NE(r.address & 0xFFFF0000u, 0x41900000u);
-  EXPECT_EQ(console.substr(0, console.find("GAFR2_U")),
-            "Error! at VirtualCopy()\r\n");
+  EXPECT_EQ(console.substr(0, console.find("GAFR2_U")), "Error! at VirtualCopy()\r\n");
   EXPECT_NE(console.find("InitNSSP: no SSP3 window, port not programmed \r\n"), std::string::npos);
   EXPECT_FALSE(board().ssp3().Running());
   EXPECT_TRUE(host::Reservations().empty());

@@ -93,12 +93,12 @@ void WriteSparseWav(const std::string& path, uint32_t dataBytes) {
   le(&header, 36 + dataBytes, 4);
   header += "WAVEfmt ";
   le(&header, 16, 4);
-  le(&header, 1, 2);               // integer PCM
-  le(&header, 2, 2);               // channels
-  le(&header, 48000, 4);           // frames a second
-  le(&header, 48000 * 4, 4);       // bytes a second
-  le(&header, 4, 2);               // bytes a frame
-  le(&header, 16, 2);              // bits a sample
+  le(&header, 1, 2);          // integer PCM
+  le(&header, 2, 2);          // channels
+  le(&header, 48000, 4);      // frames a second
+  le(&header, 48000 * 4, 4);  // bytes a second
+  le(&header, 4, 2);          // bytes a frame
+  le(&header, 16, 2);         // bits a sample
   header += "data";
   le(&header, dataBytes, 4);
   ASSERT_EQ(header.size(), kSparseWavHeader);

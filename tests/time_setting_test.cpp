@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/host/host.h"
 #include "hostlib/time_zone.h"
+#include "platform/host/host.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 #include "tests/test_support.h"
@@ -121,7 +121,8 @@ class ZoneinfoTest : public ::testing::Test {
 
 TEST_F(ZoneinfoTest, ZoneNamesGiveTheRuleAtTheEndOfTheirFile) {
   std::string rule, error;
-  ASSERT_TRUE(hostlib::ReadZoneinfoRule("/usr/share/zoneinfo/Europe/Berlin", &rule, &error)) << error;
+  ASSERT_TRUE(hostlib::ReadZoneinfoRule("/usr/share/zoneinfo/Europe/Berlin", &rule, &error))
+      << error;
   EXPECT_EQ(rule, "CET-1CEST,M3.5.0,M10.5.0/3");
 
   hostlib::TimeZoneSetting zone;
@@ -137,7 +138,7 @@ TEST_F(ZoneinfoTest, ZoneNamesGiveTheRuleAtTheEndOfTheirFile) {
   EXPECT_EQ(zone.daylightStart.month, 3);
   // TZ unset: the host's own zone file.
   ASSERT_TRUE(hostlib::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo",
-                               "/usr/share/zoneinfo/Pacific/Auckland"))
+                                  "/usr/share/zoneinfo/Pacific/Auckland"))
       << error;
   EXPECT_EQ(zone.bias, -720);
 }
@@ -160,7 +161,8 @@ TEST_F(ZoneinfoTest, ZonesTheBoardCannotHoldAreRefused) {
     EXPECT_FALSE(hostlib::ReadZoneinfoRule(scratch.path() + "/" + file, &rule, &error)) << file;
     EXPECT_NE(error.find(file), std::string::npos) << error;
   }
-  EXPECT_FALSE(hostlib::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo", scratch.path() + "/v1"));
+  EXPECT_FALSE(
+      hostlib::ZoneFromTz(nullptr, &zone, &error, "/usr/share/zoneinfo", scratch.path() + "/v1"));
 }
 
 TEST_F(ZoneinfoTest, HostileZoneFilesAreRefusedWithTheirReason) {
@@ -172,7 +174,9 @@ TEST_F(ZoneinfoTest, HostileZoneFilesAreRefusedWithTheirReason) {
   scratch.WriteFile("sparse", "");
   ASSERT_EQ(truncate((scratch.path() + "/sparse").c_str(), INT64_C(2) << 30), 0);
   scratch.WriteFile("big", "TZif2" + std::string((1 << 20) + 1, '\0'));
-  scratch.WriteFile("escape", "TZif2" + std::string(60, '\0') + "\n\x1b]0;owned\x07\x1b[31mEVIL\x9b" "0\n");
+  scratch.WriteFile("escape", "TZif2" + std::string(60, '\0') +
+                                  "\n\x1b]0;owned\x07\x1b[31mEVIL\x9b"
+                                  "0\n");
   const struct {
     std::string tz, reason;
   } cases[] = {

@@ -14,7 +14,7 @@ namespace {
 volatile uint32_t* const kFfuart = reinterpret_cast<volatile uint32_t*>(0x40100000);
 const uint32_t THR = 0x00 / 4, IER = 0x04 / 4, FCR = 0x08 / 4, LSR = 0x14 / 4;
 const uint32_t IER_UUE = 1u << 6;
-const uint32_t FCR_TRFIFOE = 0x7;  // FIFOs on and reset
+const uint32_t FCR_TRFIFOE = 0x7;   // FIFOs on and reset
 const uint32_t LSR_TDRQ = 1u << 5;  // transmit FIFO half empty or emptier
 const size_t kHalfFifo = 32;
 bool consoleUp = false;
@@ -63,7 +63,8 @@ void ConsoleWrite(const char* text, size_t length) {
   for (size_t i = 0; i < length; i += kHalfFifo) {
     while ((kFfuart[LSR] & LSR_TDRQ) == 0) {
     }
-    for (size_t k = i; k < length && k < i + kHalfFifo; ++k) kFfuart[THR] = static_cast<uint8_t>(text[k]);
+    for (size_t k = i; k < length && k < i + kHalfFifo; ++k)
+      kFfuart[THR] = static_cast<uint8_t>(text[k]);
   }
 }
 
@@ -105,16 +106,12 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
         AppendDigits(text, &n, magnitude, 10, false, width, v < 0);
         break;
       }
-      case L'u':
-        AppendDigits(text, &n, va_arg(args, unsigned), 10, false, width, false);
-        break;
+      case L'u': AppendDigits(text, &n, va_arg(args, unsigned), 10, false, width, false); break;
       case L'x':
       case L'X':
         AppendDigits(text, &n, va_arg(args, unsigned), 16, *p == L'X', width, false);
         break;
-      case L'c':
-        AppendChar(text, &n, static_cast<uint32_t>(va_arg(args, int)));
-        break;
+      case L'c': AppendChar(text, &n, static_cast<uint32_t>(va_arg(args, int))); break;
       case L's': {
         const WCHAR* s = va_arg(args, const WCHAR*);
         size_t length = 0;
@@ -124,9 +121,7 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
         for (; *s != 0; ++s) AppendChar(text, &n, static_cast<uint32_t>(*s));
         break;
       }
-      case L'%':
-        AppendChar(text, &n, '%');
-        break;
+      case L'%': AppendChar(text, &n, '%'); break;
       default:
         va_end(args);
         Halt("\r\nNKDbgPrintfW: a conversion the kernel's formatter lacks\r\n");

@@ -15,7 +15,8 @@ bool HostPath(const char* devicePath, char* path, size_t size) {
   const size_t length = strlen(devicePath);
   if (prefix + length + 1 > size) return false;
   memcpy(path, kDeviceFolder, prefix);
-  for (size_t i = 0; i <= length; ++i) path[prefix + i] = devicePath[i] == '\\' ? '/' : devicePath[i];
+  for (size_t i = 0; i <= length; ++i)
+    path[prefix + i] = devicePath[i] == '\\' ? '/' : devicePath[i];
   return true;
 }
 

@@ -2,9 +2,9 @@
 // its wall clock (epoch plus virtual time) and the time-zone setting it holds.
 #include <cstring>
 
+#include "hostlib/time_zone.h"
 #include "platform/calendar.h"
 #include "platform/host/host.h"
-#include "hostlib/time_zone.h"
 #include "platform/kernel.h"
 #include "sim/board.h"
 #include "sim/fault.h"

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 // The kernel's console line buffer; a message must stay below it.
 constexpr size_t kMessageLimit = 128;
 
@@ -58,21 +57,15 @@ bool Format(LPCWSTR format, va_list args, std::string* text, std::string* reason
       case L'd':
       case L'i': {
         const int v = va_arg(args, int);
-        const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v))
-                                         : static_cast<uint64_t>(v);
+        const uint64_t magnitude =
+            v < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
         PutPadded(text, (v < 0 ? "-" : "") + Digits(magnitude, 10, false), width);
         break;
       }
-      case L'u':
-        PutPadded(text, Digits(va_arg(args, unsigned), 10, false), width);
-        break;
+      case L'u': PutPadded(text, Digits(va_arg(args, unsigned), 10, false), width); break;
       case L'x':
-      case L'X':
-        PutPadded(text, Digits(va_arg(args, unsigned), 16, *p == L'X'), width);
-        break;
-      case L'c':
-        PutChar(text, static_cast<uint32_t>(va_arg(args, int)));
-        break;
+      case L'X': PutPadded(text, Digits(va_arg(args, unsigned), 16, *p == L'X'), width); break;
+      case L'c': PutChar(text, static_cast<uint32_t>(va_arg(args, int))); break;
       case L's': {
         const WCHAR* s = va_arg(args, const WCHAR*);
         std::string piece;
@@ -81,12 +74,11 @@ bool Format(LPCWSTR format, va_list args, std::string* text, std::string* reason
         PutPadded(text, piece, width);
         break;
       }
-      case L'%':
-        text->push_back('%');
-        break;
+      case L'%': text->push_back('%'); break;
       default: {
         std::string conversion;
-        for (const WCHAR* q = start; q <= p && *q != 0; ++q) PutChar(&conversion, static_cast<uint32_t>(*q));
+        for (const WCHAR* q = start; q <= p && *q != 0; ++q)
+          PutChar(&conversion, static_cast<uint32_t>(*q));
         *reason = "conversion \"" + conversion + "\" is not in the kernel's formatter";
         return false;
       }

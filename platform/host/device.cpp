@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string>
 
+#include "hostlib/device_folder.h"
+#include "hostlib/regular_file.h"
 #include "platform/device.h"
 #include "platform/host/fat_volume.h"
 #include "platform/host/host.h"
 #include "sim/board.h"
-#include "hostlib/device_folder.h"
-#include "hostlib/regular_file.h"
 
 // "\Hard Disk\Pelmok\Data\x" -> "<root>/Hard Disk/Pelmok/Data/x", each part
 // matched as the board's FAT volumes match it; empty for a path no FAT volume
@@ -292,11 +292,11 @@ FILE* OpenDeviceFile(const char* devicePath, const char* mode) {
   if (writeObserver != nullptr && mode[0] != 'r') {
     const int error = errno;
     const sim::Board* board = host::AttachedBoard();
-    writeObserver(host::DeviceFileWrite{resolved.hostPath, resolved.exists, bytesBefore,
-                                        file != nullptr, refusal,
-                                        board != nullptr ? board->UtcNanoseconds() : 0,
-                                        board != nullptr ? board->TrueUtcNanoseconds() : 0},
-                  writeObserverContext);
+    writeObserver(
+        host::DeviceFileWrite{resolved.hostPath, resolved.exists, bytesBefore, file != nullptr,
+                              refusal, board != nullptr ? board->UtcNanoseconds() : 0,
+                              board != nullptr ? board->TrueUtcNanoseconds() : 0},
+        writeObserverContext);
     errno = error;
   }
   return file;

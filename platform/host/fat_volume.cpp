@@ -17,11 +17,12 @@ namespace fat {
 namespace {
 constexpr uint64_t kEntryBytes = 32;
 constexpr uint64_t kLongNameCharacters = 13;
-constexpr uint64_t kReservedBytes = 32ULL * 512;  // FAT32's reserved sectors
+constexpr uint64_t kReservedBytes = 32ULL * 512;      // FAT32's reserved sectors
 constexpr uint64_t kTableBytesPerCluster = 2ULL * 4;  // two tables, 4 bytes a cluster each
 
 bool IsShortNameCharacter(unsigned char c) {
-  return std::isupper(c) || std::isdigit(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr || c > 127;
+  return std::isupper(c) || std::isdigit(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr ||
+         c > 127;
 }
 
 bool IsShortPart(const std::string& part, size_t longest) {
@@ -33,11 +34,10 @@ bool IsShortPart(const std::string& part, size_t longest) {
 
 uint64_t EntriesOf(const std::string& name) {
   const size_t dot = name.find('.');
-  const bool shortName =
-      dot == std::string::npos
-          ? IsShortPart(name, 8)
-          : IsShortPart(name.substr(0, dot), 8) &&
-                (dot + 1 == name.size() || IsShortPart(name.substr(dot + 1), 3));
+  const bool shortName = dot == std::string::npos
+                             ? IsShortPart(name, 8)
+                             : IsShortPart(name.substr(0, dot), 8) &&
+                                   (dot + 1 == name.size() || IsShortPart(name.substr(dot + 1), 3));
   if (shortName) return 1;
   return 1 + (name.size() + kLongNameCharacters - 1) / kLongNameCharacters;
 }
@@ -96,7 +96,8 @@ uint64_t ClustersUsed(const std::string& hostFolder, uint64_t clusterBytes) {
       struct stat st;
       if (lstat(path.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode)) folders.emplace_back(path, false);
-      if (S_ISREG(st.st_mode)) used += FileClusters(static_cast<uint64_t>(st.st_size), clusterBytes);
+      if (S_ISREG(st.st_mode))
+        used += FileClusters(static_cast<uint64_t>(st.st_size), clusterBytes);
     }
     closedir(dir);
   }
@@ -108,7 +109,7 @@ uint64_t ClustersUsed(const std::string& hostFolder, uint64_t clusterBytes) {
 namespace {
 
 struct DataVolume {
-  std::string prefix;  // "<root>/Hard Disk/" as the folder spells it
+  std::string prefix;         // "<root>/Hard Disk/" as the folder spells it
   uint64_t clusterBytes = 0;  // 0: no size given
   uint64_t clustersFree = 0;
 };
@@ -150,7 +151,8 @@ ResolvedPath ResolveDevicePath(const char* devicePath) {
     const std::string name(part, end ? static_cast<size_t>(end - part) : std::strlen(part));
     if (!name.empty()) {
       // Past a refusal the path is only named, for the message.
-      const std::string entry = exists && r.refusal.empty() ? EntryNamed(path, name, &r.refusal) : "";
+      const std::string entry =
+          exists && r.refusal.empty() ? EntryNamed(path, name, &r.refusal) : "";
       exists = exists && !entry.empty();
       path += '/' + (exists ? entry : name);
       struct stat st;

@@ -134,8 +134,8 @@ __attribute__((noinline)) void SlowWrite(volatile uint32_t* reg, uint32_t value)
 
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
   if (address != nullptr || allocationType != MEM_RESERVE || protect != PAGE_NOACCESS) {
-    sim::Fault("VirtualAlloc(%p, 0x%x, 0x%x, 0x%x): only reservations are simulated", address,
-               size, allocationType, protect);
+    sim::Fault("VirtualAlloc(%p, 0x%x, 0x%x, 0x%x): only reservations are simulated", address, size,
+               allocationType, protect);
     return nullptr;
   }
   if (size == 0 || InjectedFailure(&allocSuccessesLeft)) return nullptr;

@@ -34,8 +34,7 @@ std::string Narrow(LPCWSTR wide) {
 // string when the folder holds no such file.
 std::string FindLibraryFile(const std::string& name) {
   // A path in the name would reach past the one folder the board searches.
-  if (libraryDirectory.empty() || name.empty() ||
-      name.find_first_of("/\\") != std::string::npos) {
+  if (libraryDirectory.empty() || name.empty() || name.find_first_of("/\\") != std::string::npos) {
     return std::string();
   }
   DIR* dir = opendir(libraryDirectory.c_str());

@@ -20,9 +20,10 @@ bool TruncateDeviceFile(const char* devicePath, long size) {
     path[i] = static_cast<wchar_t>(static_cast<unsigned char>(devicePath[i]));
   if (devicePath[i] != '\0' || size < 0) return false;
   path[i] = L'\0';
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const bool cut =
-      SetFilePointer(file, size, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
+  const bool cut = SetFilePointer(file, size, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                   SetEndOfFile(file);
   return CloseHandle(file) != FALSE && cut;
 }

@@ -59,18 +59,18 @@ STANDIN_EXPORT void SIOSelectOption(uint8_t option) {
 }
 #endif
 
-#define STANDIN_PORT(X, index)                                      \
-  STANDIN_EXPORT void SIOInitDDR##X(uint8_t directions) {           \
-    Log("SIOInitDDR" #X "(0x%02x) ", directions);                   \
-    state.ddr[index] = directions;                                  \
-  }                                                                 \
-  STANDIN_EXPORT void SIOWritePort##X(uint8_t value) {              \
-    Log("SIOWritePort" #X "(0x%02x) ", value);                      \
-    state.latch[index] = value;                                     \
-  }                                                                 \
-  STANDIN_EXPORT uint32_t SIOReadPort##X() {                        \
-    Log("SIOReadPort" #X "() ");                                    \
-    return ReadPort(index);                                         \
+#define STANDIN_PORT(X, index)                            \
+  STANDIN_EXPORT void SIOInitDDR##X(uint8_t directions) { \
+    Log("SIOInitDDR" #X "(0x%02x) ", directions);         \
+    state.ddr[index] = directions;                        \
+  }                                                       \
+  STANDIN_EXPORT void SIOWritePort##X(uint8_t value) {    \
+    Log("SIOWritePort" #X "(0x%02x) ", value);            \
+    state.latch[index] = value;                           \
+  }                                                       \
+  STANDIN_EXPORT uint32_t SIOReadPort##X() {              \
+    Log("SIOReadPort" #X "() ");                          \
+    return ReadPort(index);                               \
   }
 
 STANDIN_PORT(A, 0)

@@ -16,9 +16,9 @@ struct BoardState {
   char libraryName[16];  // "SMARTIO.DLL" or "KEYBDDR.DLL", as built
   uint32_t calls;        // vendor entry points called since load
 
-  int backlightOn;           // 1 at load: the display is lit
-  uint8_t backlightPwm;      // brightness
-  uint8_t backlightVeePwm;   // contrast (VEE)
+  int backlightOn;          // 1 at load: the display is lit
+  uint8_t backlightPwm;     // brightness
+  uint8_t backlightVeePwm;  // contrast (VEE)
   uint8_t selectedOption;
 
   // Per port: direction (bit set = output), output latch, and the word a

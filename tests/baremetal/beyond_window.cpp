@@ -10,7 +10,8 @@
 int RunImage() {
   RegisterWindow ssp = MapPhysicalAddr(kSsp3Phys, 24);
   if (ssp == NULL) return 1;
-  NKDbgPrintfW(L"window 0x%x SSCR0 0x%x\r\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(ssp)),
+  NKDbgPrintfW(L"window 0x%x SSCR0 0x%x\r\n",
+               static_cast<unsigned>(reinterpret_cast<uintptr_t>(ssp)),
                static_cast<unsigned>(RegRead(ssp, SSCR0)));
   NKDbgPrintfW(L"beyond 0x%x\r\n", static_cast<unsigned>(RegRead(ssp, 0x1000 + SSCR0)));
   return 0;

@@ -20,14 +20,16 @@ class DeploymentFileTest : public ::testing::Test {
   void SetUp() override {
     scratch.MakeDirs("device/FlashFX Disk/Pelmok");
     scratch.MakeDirs("device/Hard Disk/Pelmok/Data");
-    scratch.WriteFile("device/FlashFX Disk/Pelmok/PelmokConfig.txt",
-                      "Sample rate:1000\r\nNumber of samples per record:1000\r\nNumber of hydrophones:1\r\n"
-                      "Number of records per Flash Disk file:1\r\nNumber of Flash Disk files per USB write:3\r\n"
-                      "Seconds to sleep between acquisitions:1\r\n");
+    scratch.WriteFile(
+        "device/FlashFX Disk/Pelmok/PelmokConfig.txt",
+        "Sample rate:1000\r\nNumber of samples per record:1000\r\nNumber of hydrophones:1\r\n"
+        "Number of records per Flash Disk file:1\r\nNumber of Flash Disk files per USB write:3\r\n"
+        "Seconds to sleep between acquisitions:1\r\n");
     // Summer time in Berlin: the names carry 14:00:0N for writes at 12:00:0NZ.
     const Outcome o = toolprocess::Run(
-        std::string("TZ=UTC0 ") + PELMOK_DAQ_LAUNCHER + " " + Quote(PELMOK_DAQ_PATH) + " --bare --device-root " +
-            Quote(Path("device")) + " --frame-rate 1000 --start-time 2026-07-01T12:00:00Z --time-zone Europe/Berlin",
+        std::string("TZ=UTC0 ") + PELMOK_DAQ_LAUNCHER + " " + Quote(PELMOK_DAQ_PATH) +
+            " --bare --device-root " + Quote(Path("device")) +
+            " --frame-rate 1000 --start-time 2026-07-01T12:00:00Z --time-zone Europe/Berlin",
         scratch.path());
     ASSERT_EQ(o.status, 0) << o.err;
   }
@@ -35,15 +37,17 @@ class DeploymentFileTest : public ::testing::Test {
   std::string Data() const { return Path("device/Hard Disk/Pelmok/Data"); }
   // pelmok-data with TZ=UTC0: a zone the deployment does not have.
   Outcome Tool(const std::string& args) const {
-    return toolprocess::Run("TZ=UTC0 timeout 60 " + Quote(PELMOK_DATA_PATH) + " " + args, scratch.path());
+    return toolprocess::Run("TZ=UTC0 timeout 60 " + Quote(PELMOK_DATA_PATH) + " " + args,
+                            scratch.path());
   }
   testsupport::ScratchDir scratch;
 };
 
 TEST_F(DeploymentFileTest, InitWritesItAndEveryCommandBelowReadsTheDataWithIt) {
   const std::string config = Path("device/FlashFX Disk/Pelmok/PelmokConfig.txt");
-  Outcome o = Tool("init --time-zone Europe/Berlin --config " + Quote(config) +
-                   " --site 'North buoy' --latitude 54.18 --sensitivity -170 " + Quote(Path("device")));
+  Outcome o =
+      Tool("init --time-zone Europe/Berlin --config " + Quote(config) +
+           " --site 'North buoy' --latitude 54.18 --sensitivity -170 " + Quote(Path("device")));
   ASSERT_EQ(o.status, 0) << o.err;
   const std::string written = scratch.ReadFile("device/deployment.toml");
   EXPECT_NE(written.find("time_zone = \"Europe/Berlin\""), std::string::npos) << written;

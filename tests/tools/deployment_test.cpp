@@ -56,8 +56,9 @@ std::string LibraryName(int64_t utc, long* offset = nullptr) {
   struct tm tm;
   localtime_r(&t, &tm);
   if (offset) *offset = tm.tm_gmtoff;
-  return std::to_string(tm.tm_year) + "-" + std::to_string(tm.tm_yday) + "-" + std::to_string(tm.tm_hour) + "-" +
-         std::to_string(tm.tm_min) + "-" + std::to_string(tm.tm_sec);
+  return std::to_string(tm.tm_year) + "-" + std::to_string(tm.tm_yday) + "-" +
+         std::to_string(tm.tm_hour) + "-" + std::to_string(tm.tm_min) + "-" +
+         std::to_string(tm.tm_sec);
 }
 
 // The first second of `year` from `month` on whose offset differs from the
@@ -101,8 +102,8 @@ struct Zone {
 
 const Zone kZones[] = {
     {"CET-1CEST,M3.5.0,M10.5.0/3", 2026, 10, 3, 60},
-    {"NST3:30NDT,M3.2.0,M11.1.0", 2026, 11, 3, 60},           // 30-minute offset
-    {"AEST-10AEDT,M10.1.0,M4.1.0/3", 2026, 4, 10, 60},        // southern
+    {"NST3:30NDT,M3.2.0,M11.1.0", 2026, 11, 3, 60},             // 30-minute offset
+    {"AEST-10AEDT,M10.1.0,M4.1.0/3", 2026, 4, 10, 60},          // southern
     {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", 2026, 4, 10, 30},  // Lord Howe: a 30-minute shift
 };
 
@@ -114,7 +115,8 @@ TEST(BoardZone, NamesAndTheirUtcSecondsAgreeWithTheCLibrary) {
     ASSERT_TRUE(BoardZone::FromRule(z.rule, &zone, &error)) << error;
     for (int month : {z.backMonth, z.forwardMonth}) {
       const int64_t change = LibraryChange(z.year, month);
-      std::vector<datatools::ClockChange> changes = zone.ChangesBetween(change - 86400, change + 86400);
+      std::vector<datatools::ClockChange> changes =
+          zone.ChangesBetween(change - 86400, change + 86400);
       ASSERT_EQ(changes.size(), 1u) << z.rule;
       EXPECT_EQ(changes[0].utc, change) << z.rule;
       // Every second's name, the C library's, read back: the second is among
@@ -149,8 +151,8 @@ TEST(BoardZone, NamesAndTheirUtcSecondsAgreeWithTheCLibrary) {
 TEST(BoardZone, TakesRulesAsPelmokDaqDoes) {
   BoardZone zone;
   std::string error;
-  for (const char* bad : {"CET-1CEST,J60,J300", "CLT4CLST,M9.1.6/24,M4.1.6/24", "America/Santiago", "No/Such_Zone",
-                          "X1", "UTC0:00:30"}) {
+  for (const char* bad : {"CET-1CEST,J60,J300", "CLT4CLST,M9.1.6/24,M4.1.6/24", "America/Santiago",
+                          "No/Such_Zone", "X1", "UTC0:00:30"}) {
     EXPECT_FALSE(BoardZone::FromRule(bad, &zone, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
@@ -175,7 +177,8 @@ TEST(BoardZone, TakesRulesAsPelmokDaqDoes) {
 
 // ---- The model on names and sizes ------------------------------------------
 
-DeploymentSettings Settings(const char* rule, uint32_t rate, uint64_t length, int64_t recordsPerFile) {
+DeploymentSettings Settings(const char* rule, uint32_t rate, uint64_t length,
+                            int64_t recordsPerFile) {
   DeploymentSettings s;
   std::string error;
   EXPECT_TRUE(BoardZone::FromRule(rule, &s.zone, &error)) << error;
@@ -186,7 +189,8 @@ DeploymentSettings Settings(const char* rule, uint32_t rate, uint64_t length, in
 }
 
 // Files as the board would name them for writes at these UTC seconds.
-std::vector<NamedSize> Writes(const BoardZone& zone, const std::vector<int64_t>& utc, uint64_t bytes) {
+std::vector<NamedSize> Writes(const BoardZone& zone, const std::vector<int64_t>& utc,
+                              uint64_t bytes) {
   std::map<std::string, uint64_t> files;
   for (int64_t t : utc) files[zone.NameAt(t).Name()] += bytes;
   std::vector<NamedSize> out;
@@ -230,7 +234,8 @@ TEST(Deployment, GapsRunsSplitsAndTornTailsAgainstTheCadence) {
   // new run 10 s after its third (five cadences, but a run makes no more).
   DeploymentSettings perRun = Settings("UTC0", 1000, 1000, 2);
   perRun.filesPerRun = 3;
-  datatools::BuildDeployment(Writes(perRun.zone, {t0, t0 + 4, t0 + 14, t0 + 16, t0 + 18}, 4000), perRun, &d);
+  datatools::BuildDeployment(Writes(perRun.zone, {t0, t0 + 4, t0 + 14, t0 + 16, t0 + 18}, 4000),
+                             perRun, &d);
   ASSERT_EQ(d.gaps.size(), 2u);
   EXPECT_EQ(d.gaps[0].kind, datatools::GapKind::kMissingWrites);
   EXPECT_EQ(d.gaps[0].missingWrites, 1);
@@ -243,7 +248,8 @@ TEST(Deployment, GapsRunsSplitsAndTornTailsAgainstTheCadence) {
 TEST(Deployment, MeasuresTheCadenceWithoutAConfiguration) {
   DeploymentSettings s = Settings("UTC0", 1000, 0, 0);
   std::vector<int64_t> utc;
-  for (int k = 0; k < 20; ++k) utc.push_back(1790000000 + static_cast<int64_t>(std::floor(k * 2.5)));
+  for (int k = 0; k < 20; ++k)
+    utc.push_back(1790000000 + static_cast<int64_t>(std::floor(k * 2.5)));
   Deployment d;
   datatools::BuildDeployment(Writes(s.zone, utc, 400), s, &d);
   EXPECT_EQ(d.cadence.source, datatools::CadenceSource::kMeasured);
@@ -277,8 +283,10 @@ TEST(Deployment, ALoneRepeatedHourNameIsReportedWithBothCandidates) {
 
 TEST(Deployment, SettingsRefuseAFlagThatContradictsTheConfiguration) {
   testsupport::ScratchDir scratch;
-  scratch.WriteFile("config.txt", "Sample rate:1000\nNumber of samples per record:500\nNumber of records per Flash "
-                                  "Disk file:4\nNumber of Flash Disk files per USB write:9\n");
+  scratch.WriteFile(
+      "config.txt",
+      "Sample rate:1000\nNumber of samples per record:500\nNumber of records per Flash "
+      "Disk file:4\nNumber of Flash Disk files per USB write:9\n");
   datatools::DeploymentFlags flags;
   flags.configPath = scratch.path() + "/config.txt";
   flags.timeZone = "UTC0";
@@ -310,7 +318,7 @@ struct Scenario {
   std::vector<int64_t> starts;  // UTC second of each run, into one folder
   int samplesPerRecord;         // at 1000 Hz
   int recordsPerFile;
-  int files;                    // per run
+  int files;  // per run
 };
 
 struct Row {
@@ -363,23 +371,26 @@ class SimulatedDeployment : public ::testing::Test {
     SCOPED_TRACE(std::string(z.rule) + ": " + sc.what + " from " + Iso(sc.starts.front()));
     testsupport::ScratchDir scratch;
     scratch.MakeDirs("dev/FlashFX Disk/Pelmok");
-    const std::string config = "Sample rate:" + std::to_string(kRate) + "\r\nNumber of samples per record:" +
-                               std::to_string(sc.samplesPerRecord) + "\r\nNumber of records per Flash Disk file:" +
-                               std::to_string(sc.recordsPerFile) + "\r\nNumber of Flash Disk files per USB write:" +
-                               std::to_string(sc.files) + "\r\nSeconds to sleep between acquisitions:1\r\n";
+    const std::string config =
+        "Sample rate:" + std::to_string(kRate) +
+        "\r\nNumber of samples per record:" + std::to_string(sc.samplesPerRecord) +
+        "\r\nNumber of records per Flash Disk file:" + std::to_string(sc.recordsPerFile) +
+        "\r\nNumber of Flash Disk files per USB write:" + std::to_string(sc.files) +
+        "\r\nSeconds to sleep between acquisitions:1\r\n";
     scratch.WriteFile("dev/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
     const std::string root = scratch.path() + "/dev";
     Outcome o;
     for (int64_t start : sc.starts) {
-      o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
-                               Quote(root) + " --signal counter --frame-rate " + std::to_string(kRate) +
-                               " --start-time " + Iso(start) + " --time-zone " + Quote(z.rule),
+      o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
+                               " --device-root " + Quote(root) + " --signal counter --frame-rate " +
+                               std::to_string(kRate) + " --start-time " + Iso(start) +
+                               " --time-zone " + Quote(z.rule),
                            scratch.path());
       EXPECT_EQ(o.status, 0) << o.out;
     }
-    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) + " -o " +
-                             Quote(scratch.path() + "/timeline.csv") +
-                             " --config " + Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
+    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) +
+                             " -o " + Quote(scratch.path() + "/timeline.csv") + " --config " +
+                             Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
                              Quote(root + "/Hard Disk/Pelmok/Data"),
                          scratch.path());
     EXPECT_EQ(o.status, 0) << o.err;
@@ -416,8 +427,8 @@ class SimulatedDeployment : public ::testing::Test {
     // A file given alone is read within its folder: its records get the
     // times the folder gives them.
     const std::string alone = rows[rows.size() / 2].file;
-    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) + " -o " +
-                             Quote(scratch.path() + "/alone.csv") + " --config " +
+    o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv --time-zone " + Quote(z.rule) +
+                             " -o " + Quote(scratch.path() + "/alone.csv") + " --config " +
                              Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
                              Quote(root + "/Hard Disk/Pelmok/Data/" + alone),
                          scratch.path());
@@ -453,9 +464,11 @@ TEST_F(SimulatedDeployment, EveryRecordInUtcAcrossChangesToAndFromSummerTimeInFo
     EXPECT_GT(shared, 40u);
     // A run in the first pass of the repeated hour and a restart in the
     // second that writes the same names: each file holds one record of each.
-    EXPECT_EQ(Check(z, {"back, a restart in the second pass", {back - shift + 600, back + 600}, 1000, 10, 5},
-                    &shared),
-              0u);
+    EXPECT_EQ(
+        Check(z,
+              {"back, a restart in the second pass", {back - shift + 600, back + 600}, 1000, 10, 5},
+              &shared),
+        0u);
     EXPECT_EQ(shared, 5u);
     // Forward: no name is ambiguous, none falls in the skipped hour.
     EXPECT_EQ(Check(z, {"forward", {forward - 35}, 1000, 10, 7}), 0u);
@@ -501,9 +514,11 @@ TEST(Deployment, WholeRepeatedHoursResolveByTheCadence) {
           ++ambiguous;
           const bool among = std::any_of(r.candidates.begin(), r.candidates.end(),
                                          [&](const datatools::Candidate& c) { return c.utc == t; });
-          if (!among && ++wrong < 5) ADD_FAILURE() << d.files[r.file].name << "#" << r.index << " lacks " << Iso(t);
+          if (!among && ++wrong < 5)
+            ADD_FAILURE() << d.files[r.file].name << "#" << r.index << " lacks " << Iso(t);
         } else if (r.writeUtc != t && ++wrong < 5) {
-          ADD_FAILURE() << d.files[r.file].name << "#" << r.index << " at " << Iso(r.writeUtc) << ", not " << Iso(t);
+          ADD_FAILURE() << d.files[r.file].name << "#" << r.index << " at " << Iso(r.writeUtc)
+                        << ", not " << Iso(t);
         }
       }
       EXPECT_EQ(wrong, 0u);
@@ -531,7 +546,11 @@ TEST_F(SimulatedDeployment, RunsRestartedAroundTheChangeBackGetNoWrongTime) {
     back = LibraryChange(z.year, z.backMonth);
   }
   const int shift = z.shiftMinutes * 60;
-  EXPECT_GT(Check(z, {"three runs around the change back", {back - shift - 6, back - 4, back + 4}, 1000, 2, 3}),
+  EXPECT_GT(Check(z, {"three runs around the change back",
+                      {back - shift - 6, back - 4, back + 4},
+                      1000,
+                      2,
+                      3}),
             0u);
 }
 
@@ -540,7 +559,8 @@ double SecondsOf(const std::string& text) {
   struct tm t = {};
   const char* rest = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
   EXPECT_NE(rest, nullptr) << text;
-  return static_cast<double>(timegm(&t)) + (rest != nullptr && *rest == '.' ? std::atof(rest) : 0.0);
+  return static_cast<double>(timegm(&t)) +
+         (rest != nullptr && *rest == '.' ? std::atof(rest) : 0.0);
 }
 
 // The board's clock 5,000 ppm fast over a ten-minute run (3 s gained), in a
@@ -552,33 +572,38 @@ double SecondsOf(const std::string& text) {
 TEST_F(SimulatedDeployment, ClockChecksFromTheRunCorrectADriftingClock) {
   testsupport::ScratchDir scratch;
   scratch.MakeDirs("dev/FlashFX Disk/Pelmok");
-  scratch.WriteFile("dev/FlashFX Disk/Pelmok/PelmokConfig.txt",
-                    "Sample rate:1000\r\nNumber of samples per record:10000\r\nNumber of records per Flash Disk "
-                    "file:1\r\nNumber of Flash Disk files per USB write:60\r\nSeconds to sleep between "
-                    "acquisitions:1\r\n");
+  scratch.WriteFile(
+      "dev/FlashFX Disk/Pelmok/PelmokConfig.txt",
+      "Sample rate:1000\r\nNumber of samples per record:10000\r\nNumber of records per Flash Disk "
+      "file:1\r\nNumber of Flash Disk files per USB write:60\r\nSeconds to sleep between "
+      "acquisitions:1\r\n");
   const std::string root = scratch.path() + "/dev", zone = kZones[1].rule;
-  Outcome o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
-                                   Quote(root) + " --signal counter --frame-rate 1000 --start-time " +
-                                   "2026-10-20T12:00:00Z --clock-drift 5000 --time-zone " + Quote(zone),
-                               scratch.path());
+  Outcome o = toolprocess::Run(
+      std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
+          Quote(root) + " --signal counter --frame-rate 1000 --start-time " +
+          "2026-10-20T12:00:00Z --clock-drift 5000 --time-zone " + Quote(zone),
+      scratch.path());
   ASSERT_EQ(o.status, 0) << o.out << o.err;
   std::map<std::string, double> truth;  // data file name -> true UTC of its write
-  const std::regex write("board clock \\S+, true UTC (\\S+)  wrote \\S+ Disk/Pelmok/Data/([0-9-]+) ");
-  for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), write); m != std::sregex_iterator(); ++m)
+  const std::regex write(
+      "board clock \\S+, true UTC (\\S+)  wrote \\S+ Disk/Pelmok/Data/([0-9-]+) ");
+  for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), write);
+       m != std::sregex_iterator(); ++m)
     truth[(*m)[2]] = SecondsOf((*m)[1]);
   ASSERT_EQ(truth.size(), 60u) << o.out;
   std::string checks;
   const std::regex check("\\[\\[clock_check\\]\\].*\nboard = \"\\S+\"\nreference = \"\\S+\"\n");
-  for (auto c = std::sregex_iterator(o.out.begin(), o.out.end(), check); c != std::sregex_iterator(); ++c)
+  for (auto c = std::sregex_iterator(o.out.begin(), o.out.end(), check);
+       c != std::sregex_iterator(); ++c)
     checks += c->str(0);
   ASSERT_FALSE(checks.empty()) << o.out;
-  scratch.WriteFile("dev/deployment.toml", "[board]\ntime_zone = \"" + zone +
-                                               "\"\nconfiguration = \"FlashFX Disk/Pelmok/PelmokConfig.txt\"\n" +
-                                               checks);
+  scratch.WriteFile("dev/deployment.toml",
+                    "[board]\ntime_zone = \"" + zone +
+                        "\"\nconfiguration = \"FlashFX Disk/Pelmok/PelmokConfig.txt\"\n" + checks);
   const std::string data = root + "/Hard Disk/Pelmok/Data";
 
-  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv -o " + Quote(scratch.path() + "/t.csv") + " " +
-                           Quote(data),
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " info --csv -o " +
+                           Quote(scratch.path() + "/t.csv") + " " + Quote(data),
                        scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   const std::vector<Row> rows = ParseCsv(scratch.path() + "/t.csv", scratch.path());
@@ -593,8 +618,8 @@ TEST_F(SimulatedDeployment, ClockChecksFromTheRunCorrectADriftingClock) {
 
   // The last file alone, as a listening file: GUANO's write time corrected.
   const std::string last = std::prev(truth.end())->first;
-  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " export -o " + Quote(scratch.path() + "/last.wav") + " " +
-                           Quote(data + "/" + last),
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " export -o " +
+                           Quote(scratch.path() + "/last.wav") + " " + Quote(data + "/" + last),
                        scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   const std::string wav = toolprocess::Slurp(scratch.path() + "/last.wav");
@@ -605,8 +630,8 @@ TEST_F(SimulatedDeployment, ClockChecksFromTheRunCorrectADriftingClock) {
   EXPECT_GT(std::fabs(SecondsOf(m[1]) - truth.at(last)), 2.0) << m[1];
   EXPECT_NE(wav.find("Pelmok|Clock Drift: +5000.00 ppm"), std::string::npos);
 
-  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " report -o " + Quote(scratch.path() + "/r.html") + " " +
-                           Quote(data),
+  o = toolprocess::Run(Quote(PELMOK_DATA_PATH) + " report -o " + Quote(scratch.path() + "/r.html") +
+                           " " + Quote(data),
                        scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(toolprocess::Slurp(scratch.path() + "/r.html").find("+5000.00 ppm"), std::string::npos);
@@ -618,7 +643,8 @@ void ExpectNoDefiniteUtc(const std::string& what, const std::string& text) {
   const std::string rest =
       std::regex_replace(text, std::regex("[0-9T:.-]+Z( or | )[0-9T:.-]+Z"), "<candidates>");
   std::smatch m;
-  EXPECT_FALSE(std::regex_search(rest, m, std::regex("[0-9]{2}:[0-9]{2}(:[0-9]{2}(\\.[0-9]+)?)?(Z|[+-][0-9]{2}:[0-9]{2})")))
+  EXPECT_FALSE(std::regex_search(
+      rest, m, std::regex("[0-9]{2}:[0-9]{2}(:[0-9]{2}(\\.[0-9]+)?)?(Z|[+-][0-9]{2}:[0-9]{2})")))
       << what << " states " << m.str(0) << " in:\n"
       << rest;
 }
@@ -639,47 +665,59 @@ TEST_F(SimulatedDeployment, WithoutAZoneOrAloneInTheRepeatedHourNoUtcTimeIsState
   }
   scratch.MakeDirs("alone");
   const std::string root = scratch.path() + "/dev", data = root + "/Hard Disk/Pelmok/Data";
-  Outcome o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
-                                   Quote(root) + " --start-time " + Iso(back + 30) + " --time-zone " + Quote(z.rule),
+  Outcome o = toolprocess::Run(std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) +
+                                   " --device-root " + Quote(root) + " --start-time " +
+                                   Iso(back + 30) + " --time-zone " + Quote(z.rule),
                                scratch.path());
   ASSERT_EQ(o.status, 0) << o.out;
-  const std::string config = " --config " + Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " ";
+  const std::string config =
+      " --config " + Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " ";
   const std::string pelmokData = "env -u TZ " + Quote(PELMOK_DATA_PATH);
   o = toolprocess::Run(pelmokData + " info" + config + Quote(data), scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("UTC not known"), std::string::npos) << o.out;
   ExpectNoDefiniteUtc("info without a zone", o.out);
   const auto csv = [&](const std::string& zone) {
-    const Outcome c = toolprocess::Run(pelmokData + " info --csv --time-zone " + zone + config + Quote(data),
-                                       scratch.path());
+    const Outcome c = toolprocess::Run(
+        pelmokData + " info --csv --time-zone " + zone + config + Quote(data), scratch.path());
     EXPECT_EQ(c.status, 0) << c.err;
     return c.out;
   };
   EXPECT_EQ(csv("Europe/Berlin"), csv(Quote(z.rule)));
 
-  ASSERT_EQ(std::system(("cp " + Quote(data + "/" + name) + " " + Quote(scratch.path() + "/alone/")).c_str()), 0);
-  const std::string file = Quote(scratch.path() + "/alone/" + name), zone = " --time-zone " + Quote(z.rule);
+  ASSERT_EQ(
+      std::system(
+          ("cp " + Quote(data + "/" + name) + " " + Quote(scratch.path() + "/alone/")).c_str()),
+      0);
+  const std::string file = Quote(scratch.path() + "/alone/" + name),
+                    zone = " --time-zone " + Quote(z.rule);
   o = toolprocess::Run(pelmokData + " info" + zone + config + file, scratch.path());
   EXPECT_EQ(o.status, 0) << o.err;
   ExpectNoDefiniteUtc("info", o.out);
-  EXPECT_NE(o.out.find(Iso(back - 3600 + 36) + " or " + Iso(back + 36)), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(Iso(back - 3600 + 36) + " or " + Iso(back + 36)), std::string::npos)
+      << o.out;
   o = toolprocess::Run(pelmokData + " info --csv" + zone + config + file, scratch.path());
   ExpectNoDefiniteUtc("info --csv", o.out);
-  o = toolprocess::Run(pelmokData + " export -o " + Quote(scratch.path() + "/out/") + zone + config + file,
-                       scratch.path());
+  o = toolprocess::Run(
+      pelmokData + " export -o " + Quote(scratch.path() + "/out/") + zone + config + file,
+      scratch.path());
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("-ambiguous.wav"), std::string::npos) << o.out;
   for (const char* format : {"wav", "flac"}) {
-    o = toolprocess::Run(pelmokData + " export -o " + Quote(scratch.path() + "/one." + std::string(format)) + zone + config + file,
+    o = toolprocess::Run(pelmokData + " export -o " +
+                             Quote(scratch.path() + "/one." + std::string(format)) + zone + config +
+                             file,
                          scratch.path());
     EXPECT_EQ(o.status, 0) << o.err;
     ExpectNoDefiniteUtc(format, toolprocess::Slurp(scratch.path() + "/one." + std::string(format)));
   }
-  o = toolprocess::Run(pelmokData + " report -o " + Quote(scratch.path() + "/r.html") + zone + config + file,
-                       scratch.path());
+  o = toolprocess::Run(
+      pelmokData + " report -o " + Quote(scratch.path() + "/r.html") + zone + config + file,
+      scratch.path());
   EXPECT_EQ(o.status, 0) << o.err;
   ExpectNoDefiniteUtc("report", toolprocess::Slurp(scratch.path() + "/r.html"));
-  o = toolprocess::Run(pelmokData + " info --csv --assume later" + zone + config + file, scratch.path());
+  o = toolprocess::Run(pelmokData + " info --csv --assume later" + zone + config + file,
+                       scratch.path());
   EXPECT_NE(o.out.find("," + Iso(back + 36) + ","), std::string::npos) << o.out;
 }
 

@@ -27,11 +27,14 @@ class HostileHostTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& relative) const { return scratch.path() + "/" + relative; }
   std::string Data() const { return Quote(PELMOK_DATA_PATH) + " "; }
-  std::string Daq() const { return std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " "; }
+  std::string Daq() const {
+    return std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " ";
+  }
   // A data file of `words` words of a ramp, written in one go.
   void WriteData(const std::string& relative, size_t words) const {
     std::string bytes(words * 4, '\0');
-    for (size_t i = 0; i < words; ++i) bytes[i * 4] = static_cast<char>(i), bytes[i * 4 + 1] = static_cast<char>(i >> 8);
+    for (size_t i = 0; i < words; ++i)
+      bytes[i * 4] = static_cast<char>(i), bytes[i * 4 + 1] = static_cast<char>(i >> 8);
     scratch.WriteFile(relative, bytes);
   }
   testsupport::ScratchDir scratch;
@@ -57,7 +60,9 @@ TEST_F(HostileHostTest, WritersKilledAtRandomMomentsLeaveNoStrayFile) {
       {Data() + "report -o " + Quote(Path("out/r.html")) + in, "r.html"},
       {Data() + "info --csv -o " + Quote(Path("out/t.csv")) + in, "t.csv"},
       // The trace, and the default configuration of a device laid out anew.
-      {Daq() + "--device-root " + Quote(Path("out/dev")) + " --trace " + Quote(Path("out/trace.txt")), "trace.txt"},
+      {Daq() + "--device-root " + Quote(Path("out/dev")) + " --trace " +
+           Quote(Path("out/trace.txt")),
+       "trace.txt"},
   };
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -69,8 +74,8 @@ TEST_F(HostileHostTest, WritersKilledAtRandomMomentsLeaveNoStrayFile) {
       const char* signal = signals[random() % 3];
       SCOPED_TRACE(w.command + ": SIG" + signal + " after " + std::to_string(delayMs) + " ms");
       scratch.MakeDirs("out");
-      toolprocess::Run("(" + w.command + ") & p=$!; sleep " + std::to_string(delayMs / 1000.0) + "; kill -" +
-                           signal + " $p; wait $p",
+      toolprocess::Run("(" + w.command + ") & p=$!; sleep " + std::to_string(delayMs / 1000.0) +
+                           "; kill -" + signal + " $p; wait $p",
                        scratch.path());
       for (const std::string& name : scratch.List("out")) {
         if (name == "dev") continue;
@@ -78,7 +83,8 @@ TEST_F(HostileHostTest, WritersKilledAtRandomMomentsLeaveNoStrayFile) {
       }
       std::vector<std::string> device;
       for (const char* folder : {"out/dev/FlashFX Disk/Pelmok", "out/dev/Hard Disk/Pelmok/Data"})
-        for (const std::string& name : scratch.List(folder)) EXPECT_NE(name[0], '.') << folder << "/" << name;
+        for (const std::string& name : scratch.List(folder))
+          EXPECT_NE(name[0], '.') << folder << "/" << name;
       toolprocess::Run("rm -rf " + Quote(Path("out")), scratch.path());
     }
   }
@@ -91,7 +97,8 @@ TEST_F(HostileHostTest, WritersKilledAtRandomMomentsLeaveNoStrayFile) {
 TEST_F(HostileHostTest, AFullVolumeStopsEachExportAtItsFirstFailedWrite) {
   scratch.MakeDirs("full");
   if (mount("tmpfs", Path("full").c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "a 1 MB tmpfs cannot be mounted here (" << std::strerror(errno) << "): needs root";
+    GTEST_SKIP() << "a 1 MB tmpfs cannot be mounted here (" << std::strerror(errno)
+                 << "): needs root";
   scratch.WriteFile("109-77-14-5-9", "");
   ASSERT_EQ(truncate(Path("109-77-14-5-9").c_str(), 400 << 20), 0);
   // FLAC packs silence small: it gets 2 MB of noise.
@@ -103,7 +110,8 @@ TEST_F(HostileHostTest, AFullVolumeStopsEachExportAtItsFirstFailedWrite) {
     const std::string out = Path("full/") + name;
     const std::string in = Path(std::string(name) == "a.flac" ? "109-77-14-5-19" : "109-77-14-5-9");
     const Outcome o = toolprocess::Run(
-        "timeout 20 " + Data() + "export --rate 100000 -o " + Quote(out) + " " + Quote(in), scratch.path());
+        "timeout 20 " + Data() + "export --rate 100000 -o " + Quote(out) + " " + Quote(in),
+        scratch.path());
     EXPECT_EQ(o.status, 2) << name << ": " << o.err;
     EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
     EXPECT_EQ(o.err.find("pelmok-data: " + out + ": No space left on device"), 0u) << o.err;
@@ -116,8 +124,8 @@ TEST_F(HostileHostTest, AFullVolumeStopsEachExportAtItsFirstFailedWrite) {
 // at start, it is /dev/null, and nothing meant for it lands in a file.
 TEST_F(HostileHostTest, StandardOutputThatFailsIsAnErrorAndAClosedOneTakesNoFile) {
   WriteData("109-77-14-5-9", 1000);
-  for (const std::string& command :
-       {Data() + "info --rate 1000 " + Quote(Path("109-77-14-5-9")), Daq() + "--device-root " + Quote(Path("dev"))}) {
+  for (const std::string& command : {Data() + "info --rate 1000 " + Quote(Path("109-77-14-5-9")),
+                                     Daq() + "--device-root " + Quote(Path("dev"))}) {
     const Outcome o = toolprocess::Run("(" + command + " >/dev/full)", scratch.path());
     SCOPED_TRACE(command);
     EXPECT_EQ(o.status, 2);
@@ -125,8 +133,9 @@ TEST_F(HostileHostTest, StandardOutputThatFailsIsAnErrorAndAClosedOneTakesNoFile
     // flushes of a long report lose it.
     EXPECT_NE(o.err.find(": standard output: "), std::string::npos) << o.err;
   }
-  const Outcome closed = toolprocess::Run(
-      "(" + Daq() + "--device-root " + Quote(Path("dev2")) + " --trace " + Quote(Path("trace.txt")) + " >&-)", scratch.path());
+  const Outcome closed = toolprocess::Run("(" + Daq() + "--device-root " + Quote(Path("dev2")) +
+                                              " --trace " + Quote(Path("trace.txt")) + " >&-)",
+                                          scratch.path());
   EXPECT_EQ(closed.status, 0) << closed.err;
   EXPECT_EQ(scratch.ReadFile("trace.txt").find("Prototype Pelmok"), std::string::npos);
   EXPECT_NE(scratch.ReadFile("tool.stderr").find("Prototype Pelmok"), std::string::npos);
@@ -138,14 +147,16 @@ TEST_F(HostileHostTest, TwoRunsOnAFreshDeviceBothRecord) {
   for (int trial = 0; trial < 5; ++trial) {
     const std::string root = Path("dev" + std::to_string(trial));
     const std::string run = Daq() + "--device-root " + Quote(root) + " --start-time ";
-    const Outcome o = toolprocess::Run("(" + run + "2026-01-01T00:00:00Z >" + Quote(root + ".1") + " 2>&1; echo $? >" +
-                                           Quote(root + ".1s") + ") & (" + run + "2026-06-01T00:00:00Z >" +
-                                           Quote(root + ".2") + " 2>&1; echo $? >" + Quote(root + ".2s") + "); wait",
+    const Outcome o = toolprocess::Run("(" + run + "2026-01-01T00:00:00Z >" + Quote(root + ".1") +
+                                           " 2>&1; echo $? >" + Quote(root + ".1s") + ") & (" +
+                                           run + "2026-06-01T00:00:00Z >" + Quote(root + ".2") +
+                                           " 2>&1; echo $? >" + Quote(root + ".2s") + "); wait",
                                        scratch.path());
     for (const char* n : {".1", ".2"}) {
       const std::string base = "dev" + std::to_string(trial) + n;
       EXPECT_EQ(scratch.ReadFile(base + "s"), "0\n") << scratch.ReadFile(base);
-      EXPECT_NE(scratch.ReadFile(base).find("Hard Disk/Pelmok/Data/"), std::string::npos) << scratch.ReadFile(base);
+      EXPECT_NE(scratch.ReadFile(base).find("Hard Disk/Pelmok/Data/"), std::string::npos)
+          << scratch.ReadFile(base);
     }
     EXPECT_EQ(scratch.List("dev" + std::to_string(trial) + "/Hard Disk/Pelmok/Data").size(), 6u);
   }
@@ -156,36 +167,46 @@ TEST_F(HostileHostTest, TwoRunsOnAFreshDeviceBothRecord) {
 // missing folder given as "DIR/" is made.
 TEST_F(HostileHostTest, PerRecordExportIsAllOrNamed) {
   scratch.MakeDirs("data");
-  const char* const names[] = {"109-77-14-5-1", "109-77-14-5-11", "109-77-14-5-21", "109-77-14-5-31",
-                               "109-77-14-5-41", "109-77-14-5-51"};
-  for (const char* name : names) WriteData(std::string("data/") + name, std::string(name) == names[2] ? 50000 : 100);
+  const char* const names[] = {"109-77-14-5-1",  "109-77-14-5-11", "109-77-14-5-21",
+                               "109-77-14-5-31", "109-77-14-5-41", "109-77-14-5-51"};
+  for (const char* name : names)
+    WriteData(std::string("data/") + name, std::string(name) == names[2] ? 50000 : 100);
   const std::string export_ = Data() + "export --rate 100000 --time-zone UTC0 -o ";
-  Outcome o = toolprocess::Run(export_ + Quote(Path("new/")) + " " + Quote(Path("data")), scratch.path());
+  Outcome o =
+      toolprocess::Run(export_ + Quote(Path("new/")) + " " + Quote(Path("data")), scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   const std::vector<std::string> all = scratch.List("new");
   ASSERT_EQ(all.size(), 6u);
   EXPECT_EQ(all[0], "20090319T140500Z.wav");
   // On four threads the same files, byte for byte.
-  o = toolprocess::Run(Data() + "export --jobs 4 --rate 100000 --time-zone UTC0 -o " + Quote(Path("four/")) + " " + Quote(Path("data")), scratch.path());
+  o = toolprocess::Run(Data() + "export --jobs 4 --rate 100000 --time-zone UTC0 -o " +
+                           Quote(Path("four/")) + " " + Quote(Path("data")),
+                       scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
   ASSERT_EQ(scratch.List("four"), all);
-  for (const std::string& name : all) EXPECT_EQ(scratch.ReadFile("four/" + name), scratch.ReadFile("new/" + name)) << name;
+  for (const std::string& name : all)
+    EXPECT_EQ(scratch.ReadFile("four/" + name), scratch.ReadFile("new/" + name)) << name;
 
   scratch.MakeDirs("standing");
   scratch.WriteFile("standing/" + all[3], "earlier");
-  o = toolprocess::Run(export_ + Quote(Path("standing")) + " " + Quote(Path("data")), scratch.path());
+  o = toolprocess::Run(export_ + Quote(Path("standing")) + " " + Quote(Path("data")),
+                       scratch.path());
   EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(o.err, "pelmok-data: " + Path("standing/" + all[3]) + ": exists (give --force to replace it) (nothing written)\n");
+  EXPECT_EQ(o.err, "pelmok-data: " + Path("standing/" + all[3]) +
+                       ": exists (give --force to replace it) (nothing written)\n");
   EXPECT_EQ(scratch.List("standing"), std::vector<std::string>{all[3]});
 
   // The third record is larger than a file may grow: the first two stand.
-  o = toolprocess::Run("trap '' XFSZ; ulimit -f 64; " + export_ + Quote(Path("part/")) + " " + Quote(Path("data")),
-                       scratch.path());
+  o = toolprocess::Run(
+      "trap '' XFSZ; ulimit -f 64; " + export_ + Quote(Path("part/")) + " " + Quote(Path("data")),
+      scratch.path());
   EXPECT_EQ(o.status, 2);
   EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
   EXPECT_NE(o.err.find(Path("part/" + all[2]) + ": File too large"), std::string::npos) << o.err;
-  EXPECT_NE(o.err.find("; 2 of 6 files written before it: " + Path("part/" + all[0]) + ", " + Path("part/" + all[1])),
-            std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("; 2 of 6 files written before it: " + Path("part/" + all[0]) + ", " +
+                       Path("part/" + all[1])),
+            std::string::npos)
+      << o.err;
   EXPECT_EQ(scratch.List("part"), (std::vector<std::string>{all[0], all[1]}));
 }
 
@@ -194,11 +215,13 @@ TEST_F(HostileHostTest, PerRecordExportIsAllOrNamed) {
 TEST_F(HostileHostTest, ATraceOnTheDataVolumeGivesWayToTheRecords) {
   scratch.MakeDirs("volume");
   if (mount("tmpfs", Path("volume").c_str(), "tmpfs", 0, "size=8m") != 0)
-    GTEST_SKIP() << "an 8 MB tmpfs cannot be mounted here (" << std::strerror(errno) << "): needs root";
-  const Outcome o = toolprocess::Run(
-      Daq() + "--device-root " + Quote(Path("volume/dev")) + " --trace " + Quote(Path("volume/trace.txt")),
-      scratch.path());
-  EXPECT_NE(o.out.find("pelmok-daq: the register trace gave way to the records"), std::string::npos) << o.out;
+    GTEST_SKIP() << "an 8 MB tmpfs cannot be mounted here (" << std::strerror(errno)
+                 << "): needs root";
+  const Outcome o = toolprocess::Run(Daq() + "--device-root " + Quote(Path("volume/dev")) +
+                                         " --trace " + Quote(Path("volume/trace.txt")),
+                                     scratch.path());
+  EXPECT_NE(o.out.find("pelmok-daq: the register trace gave way to the records"), std::string::npos)
+      << o.out;
   EXPECT_EQ(o.out.find("samples stored"), std::string::npos) << o.out;
   const std::vector<std::string> files = scratch.List("volume/dev/Hard Disk/Pelmok/Data");
   EXPECT_EQ(files.size(), 3u);
@@ -224,7 +247,8 @@ TEST_F(HostileHostTest, AFileThatChangesSizeWhileReadIsNamedAsSuch) {
   ASSERT_EQ(truncate(Path("109-77-14-5-9").c_str(), 2000), 0);
   EXPECT_FALSE(datatools::ForEachRecordBlock(
       d, d.records[0], [](const std::vector<int32_t>&, const std::vector<uint32_t>&) {}, &error));
-  EXPECT_EQ(error, Path("109-77-14-5-9") + ": changed size while it was read (4000 bytes, now 2000)");
+  EXPECT_EQ(error,
+            Path("109-77-14-5-9") + ": changed size while it was read (4000 bytes, now 2000)");
 }
 
 // A data folder given twice, and entries that carry a data file name but are
@@ -306,12 +330,13 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
 TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
   const auto info = [&](const std::string& fault) {
     const std::string root = Path(fault.empty() ? "healthy" : fault);
-    toolprocess::Run(Daq() + "--device-root " + Quote(root) + " --start-time 2026-06-01T12:00:00Z " +
-                         "--time-zone UTC0" + (fault.empty() ? "" : " --fault " + fault),
+    toolprocess::Run(Daq() + "--device-root " + Quote(root) +
+                         " --start-time 2026-06-01T12:00:00Z " + "--time-zone UTC0" +
+                         (fault.empty() ? "" : " --fault " + fault),
                      scratch.path());
     const Outcome o = toolprocess::Run(Data() + "info --time-zone UTC0 --config " +
-                                           Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") + " " +
-                                           Quote(root + "/Hard Disk/Pelmok/Data"),
+                                           Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") +
+                                           " " + Quote(root + "/Hard Disk/Pelmok/Data"),
                                        scratch.path());
     EXPECT_EQ(o.status, 0) << fault << o.err;
     return o.out;
@@ -338,10 +363,13 @@ TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
   has(out, "126-151-12-0-4      #0/1    25000       from the name; short: a write cut short");
 
   out = info("rtc-reset");
-  has(out, "100-0-0-0-2         #0/1    100000      from the name; named by a clock at its epoch, 2000-01-01");
+  has(out,
+      "100-0-0-0-2         #0/1    100000      from the name; named by a clock at its epoch, "
+      "2000-01-01");
 
   out = info("overrun@150000:100");
-  has(out, "126-151-12-0-1#0: 1 jump the signal's course does not predict, the first at sample 50017");
+  has(out,
+      "126-151-12-0-1#0: 1 jump the signal's course does not predict, the first at sample 50017");
   has(out, "samples      1 records show a fault");
 
   out = info("stuck-bit@5:1");

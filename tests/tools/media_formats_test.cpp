@@ -3,8 +3,8 @@
 // of known amplitude; the page writer's encoding.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -16,11 +16,11 @@
 #include "tests/test_support.h"
 #include "tests/tools/media_formats_test.h"
 #include "tests/tools/tool_process.h"
+#include "tools/common/levels.h"
+#include "tools/common/version.h"
 #include "tools/formats/audio_file.h"
 #include "tools/formats/data_file.h"
 #include "tools/formats/html_page.h"
-#include "tools/common/levels.h"
-#include "tools/common/version.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ AudioProvenance Provenance(uint64_t samples) {
 // A file to write to, as OutputFile hands its descriptor over.
 class Target {
  public:
-  explicit Target(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644)) {}
+  explicit Target(const std::string& path)
+      : path_(path), fd_(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644)) {}
   ~Target() { close(fd_); }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
@@ -98,7 +99,8 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   EXPECT_EQ(info.samplerate, 1000);
   EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24);
 
-  const std::vector<mediaformats::Chunk> chunks = mediaformats::RiffChunks(scratch.ReadFile("a.wav"));
+  const std::vector<mediaformats::Chunk> chunks =
+      mediaformats::RiffChunks(scratch.ReadFile("a.wav"));
   const mediaformats::Bext bext = mediaformats::ReadBext(mediaformats::FirstChunk(chunks, "bext"));
   ASSERT_TRUE(bext.valid);
   EXPECT_EQ(bext.date, "2026-10-25");
@@ -108,12 +110,14 @@ TEST(AudioMetadata, WavCarriesBextAndGuanoAsPublishedAndTheCodesExactly) {
   EXPECT_GE(bext.version, 1);  // libsndfile writes version 2
   EXPECT_EQ(bext.originator, "pelmok-data");
   EXPECT_EQ(bext.originatorReference, "126-297-2-59-40#1");
-  EXPECT_NE(bext.description.find("2026-10-25T00:59:39.250000Z"), std::string::npos) << bext.description;
+  EXPECT_NE(bext.description.find("2026-10-25T00:59:39.250000Z"), std::string::npos)
+      << bext.description;
   EXPECT_NE(bext.description.find("+02:00"), std::string::npos) << bext.description;
   EXPECT_EQ(bext.codingHistory.rfind("A=PCM,F=1000,W=24,M=mono", 0), 0u) << bext.codingHistory;
   // The program and version that wrote it, in the coding history and in GUANO.
   const std::string writer = "pelmok-data " + std::string(tools::Version());
-  EXPECT_NE(bext.codingHistory.find("; " + writer + "\r\n"), std::string::npos) << bext.codingHistory;
+  EXPECT_NE(bext.codingHistory.find("; " + writer + "\r\n"), std::string::npos)
+      << bext.codingHistory;
 
   const std::string guanoChunk = mediaformats::FirstChunk(chunks, "guan");
   EXPECT_EQ(guanoChunk.find('\0'), std::string::npos) << "padding is whitespace";
@@ -144,12 +148,15 @@ TEST(AudioMetadata, CuePointsReadBackByLibsndfileWithTheirLabels) {
   testsupport::ScratchDir scratch;
   // More than SF_CUES' hundred: a deployment has hundreds of records.
   std::vector<CueMark> cues;
-  for (int i = 0; i < 150; ++i) cues.push_back({static_cast<uint64_t>(i) * 97 + (i % 3), "record " + std::to_string(i) + std::string(i % 4, 'x')});
+  for (int i = 0; i < 150; ++i)
+    cues.push_back({static_cast<uint64_t>(i) * 97 + (i % 3),
+                    "record " + std::to_string(i) + std::string(i % 4, 'x')});
   AudioWriter w;
   std::string error;
   const std::string path = scratch.path() + "/joined.wav";
   Target target(path);
-  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kWav, Provenance(150 * 97), cues, &error)) << error;
+  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kWav, Provenance(150 * 97), cues, &error))
+      << error;
   ASSERT_TRUE(w.AppendSilence(150 * 97, &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
 
@@ -169,7 +176,8 @@ TEST(AudioMetadata, CuePointsReadBackByLibsndfileWithTheirLabels) {
     EXPECT_EQ(point.sample_offset, cues[i].sample) << i;
     EXPECT_EQ(point.indx, static_cast<int32_t>(i + 1));
   }
-  const std::vector<mediaformats::Chunk> chunks = mediaformats::RiffChunks(scratch.ReadFile("joined.wav"));
+  const std::vector<mediaformats::Chunk> chunks =
+      mediaformats::RiffChunks(scratch.ReadFile("joined.wav"));
   const std::map<uint32_t, std::string> labels = mediaformats::ReadLabels(chunks);
   ASSERT_EQ(labels.size(), cues.size());
   for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(labels.at(i + 1), cues[i].label);
@@ -186,7 +194,8 @@ TEST(AudioMetadata, FlacCarriesTheSameFieldsAsVorbisComments) {
   std::string error;
   const std::string path = scratch.path() + "/a.flac";
   Target target(path);
-  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kFlac, Provenance(codes.size()), {}, &error)) << error;
+  ASSERT_TRUE(w.Open(target.fd(), path, AudioFormat::kFlac, Provenance(codes.size()), {}, &error))
+      << error;
   ASSERT_TRUE(w.Append(codes.data(), codes.size(), &error)) << error;
   ASSERT_TRUE(w.Close(&error)) << error;
   SF_INFO info;
@@ -195,16 +204,18 @@ TEST(AudioMetadata, FlacCarriesTheSameFieldsAsVorbisComments) {
   const toolprocess::Outcome tags =
       toolprocess::Run("metaflac --export-tags-to=- " + toolprocess::Quote(path), scratch.path());
   ASSERT_EQ(tags.status, 0) << tags.err;
-  for (const char* line : {"TITLE=20261025T005939Z\n", "DATE=2026-10-25T02:59:39.250000+02:00\n",
-                           "Timestamp=2026-10-25T02:59:39.250000+02:00\n", "Samplerate=1000\n",
-                           "Original Filename=126-297-2-59-40\n", "Make=Pelmok\n", "GUANO|Version=1.0\n"})
+  for (const char* line :
+       {"TITLE=20261025T005939Z\n", "DATE=2026-10-25T02:59:39.250000+02:00\n",
+        "Timestamp=2026-10-25T02:59:39.250000+02:00\n", "Samplerate=1000\n",
+        "Original Filename=126-297-2-59-40\n", "Make=Pelmok\n", "GUANO|Version=1.0\n"})
     EXPECT_NE(tags.out.find(line), std::string::npos) << line << " in " << tags.out;
   EXPECT_NE(tags.out.find("\nModel="), std::string::npos) << tags.out;
 
   // Cue points are WAV's.
   AudioWriter refused;
   Target other(scratch.path() + "/b.flac");
-  EXPECT_FALSE(refused.Open(other.fd(), other.path(), AudioFormat::kFlac, Provenance(1), {{0, "x"}}, &error));
+  EXPECT_FALSE(refused.Open(other.fd(), other.path(), AudioFormat::kFlac, Provenance(1), {{0, "x"}},
+                            &error));
   EXPECT_NE(error.find("b.flac"), std::string::npos) << error;
 }
 
@@ -214,7 +225,9 @@ TEST(Levels, ToneOfKnownAmplitudeInDbReMicropascal) {
   const double amplitudeVolts = amplitudeCodes * 2.5 / 8388607;
   datatools::CodeStats stats;
   for (int i = 0; i < 100000; ++i)
-    stats.Add(static_cast<uint32_t>(static_cast<int32_t>(std::lround(amplitudeCodes * std::sin(2 * M_PI * i / 100.0)))) & 0xFFFFFFu);
+    stats.Add(static_cast<uint32_t>(static_cast<int32_t>(
+                  std::lround(amplitudeCodes * std::sin(2 * M_PI * i / 100.0)))) &
+              0xFFFFFFu);
   stats.Finish();
   datatools::Calibration c;
   c.calibrated = true;

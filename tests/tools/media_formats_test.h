@@ -42,7 +42,8 @@ inline uint32_t Le32(const std::string& s, size_t at) {
 // The top-level chunks of a RIFF/WAVE file, in order; empty when it is none.
 inline std::vector<Chunk> RiffChunks(const std::string& wav) {
   std::vector<Chunk> chunks;
-  if (wav.size() < 12 || wav.compare(0, 4, "RIFF") != 0 || wav.compare(8, 4, "WAVE") != 0) return chunks;
+  if (wav.size() < 12 || wav.compare(0, 4, "RIFF") != 0 || wav.compare(8, 4, "WAVE") != 0)
+    return chunks;
   for (size_t at = 12; at + 8 <= wav.size();) {
     const uint32_t size = Le32(wav, at + 4);
     if (at + 8 + size > wav.size()) break;
@@ -85,7 +86,8 @@ inline Bext ReadBext(const std::string& data) {
   b.date = Field(data, 320, 10);
   b.time = Field(data, 330, 8);
   b.timeReference = Le32(data, 338) | (static_cast<uint64_t>(Le32(data, 342)) << 32);
-  b.version = static_cast<uint16_t>(static_cast<uint8_t>(data[346]) | (static_cast<uint8_t>(data[347]) << 8));
+  b.version = static_cast<uint16_t>(static_cast<uint8_t>(data[346]) |
+                                    (static_cast<uint8_t>(data[347]) << 8));
   b.codingHistory = Field(data, 602, data.size() - 602);
   return b;
 }

@@ -1,8 +1,8 @@
 // pelmok-data on files of known content, its exports read back by libsndfile
 // and by sox, and its pictures.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -69,8 +69,8 @@ TEST(DataFileName, DayOfYearAgreesWithTheCLibrary) {
       EXPECT_EQ(t.LocalSeconds(), static_cast<int64_t>(seconds)) << name;
     }
     datatools::DataFileName past;
-    EXPECT_FALSE(datatools::DataFileName::Parse(std::to_string(year - 1900) + "-" + std::to_string(days) + "-0-0-0",
-                                          &past));
+    EXPECT_FALSE(datatools::DataFileName::Parse(
+        std::to_string(year - 1900) + "-" + std::to_string(days) + "-0-0-0", &past));
   }
   datatools::DataFileName t;
   ASSERT_TRUE(datatools::DataFileName::Parse("109-77-14-5-9", &t));
@@ -85,7 +85,8 @@ TEST_F(PelmokDataTest, InfoOnACounterAndATornTail) {
   for (uint32_t k = 0; k < counter.size(); ++k) counter[k] = k;
   std::string bytes = LittleEndian(counter) + std::string("\x01\x02", 2);  // a write cut short
   scratch.WriteFile("109-77-14-5-9", bytes);
-  const Outcome o = Data("info --rate 1000 --samples-per-record 500 " + Quote(Path("109-77-14-5-9")));
+  const Outcome o =
+      Data("info --rate 1000 --samples-per-record 500 " + Quote(Path("109-77-14-5-9")));
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(Field(o.out, "time").rfind("2009-03-19 14:05:09", 0), 0u) << o.out;
   EXPECT_EQ(Field(o.out, "size"), "4002 bytes, 1000 words, 1000 samples");
@@ -121,7 +122,8 @@ TEST_F(PelmokDataTest, InfoOnAFullScaleToneSilenceAndZeroRuns) {
   uint64_t positive = 0, negative = 0;
   for (size_t i = 0; i < tone.size(); ++i) {
     const double v = 1.5 * 8388608.0 * std::sin(2 * M_PI * i / 80);
-    const int32_t code = static_cast<int32_t>(std::fmax(-8388608.0, std::fmin(8388607.0, std::round(v))));
+    const int32_t code =
+        static_cast<int32_t>(std::fmax(-8388608.0, std::fmin(8388607.0, std::round(v))));
     positive += code == 8388607;
     negative += code == -8388608;
     tone[i] = Word(code);
@@ -177,26 +179,28 @@ TEST_F(PelmokDataTest, InfoOnAFolderListsFilesInTimeOrderWithGaps) {
   EXPECT_EQ(o.out.find("notes.txt"), std::string::npos);
   // 14:05:11 holds 2 s, so it started at 14:05:09, right at the first write:
   // closer than the 8 s between the other writes, with no time left unrecorded.
-  EXPECT_NE(o.out.find("2.000 s between writes, 0.000 s without samples"), std::string::npos) << o.out;
-  EXPECT_EQ(Field(o.out, "total"), "3 records, 3 files, 16000 bytes, 4000 samples, 4.000 s at 1000 Hz");
+  EXPECT_NE(o.out.find("2.000 s between writes, 0.000 s without samples"), std::string::npos)
+      << o.out;
+  EXPECT_EQ(Field(o.out, "total"),
+            "3 records, 3 files, 16000 bytes, 4000 samples, 4.000 s at 1000 Hz");
 }
 
 TEST_F(PelmokDataTest, BadArgumentsAndUnreadableFilesGetOneLineAndStatus2) {
   WriteWords("109-77-14-5-9", {1, 2, 3});
   const std::string file = Quote(Path("109-77-14-5-9"));
   const std::vector<std::string> cases = {
-       std::string(""), "frobnicate", "info", "info --rate 0 " + file, "info --rate x " + file,
-        // Numbers are decimal: hexadecimal is refused, in every numeric option.
-        "info --rate 0x10 " + file, "info --rate 100 --samples-per-record 0x10 " + file,
-        "plot --rate 100 --fft 0x400 -o " + Quote(Path("a.png")) + " " + file,
-        "plot --rate 100 --width 0x100 -o " + Quote(Path("a.png")) + " " + file,
-        "plot --rate 100 --db-max 0x10 -o " + Quote(Path("a.png")) + " " + file,
-        "info " + Quote(Path("missing")), "export -o " + Quote(Path("a.wav")) + " " + file,
-        "export --rate 100 " + file, "export --rate 100 -o " + Quote(Path("a.ogg")) + " " + file,
-        "export --rate 100 --format mp3 -o " + Quote(Path("a.wav")) + " " + file,
-        "export --rate 100 -o " + Quote(Path("nodir/a.wav")) + " " + file,
-        "plot --rate 100 -o " + Quote(Path("a.png")) + " " + Quote(Path("missing")),
-        "export --config " + Quote(Path("missing.txt")) + " -o " + Quote(Path("a.wav")) + " " + file};
+      std::string(""), "frobnicate", "info", "info --rate 0 " + file, "info --rate x " + file,
+      // Numbers are decimal: hexadecimal is refused, in every numeric option.
+      "info --rate 0x10 " + file, "info --rate 100 --samples-per-record 0x10 " + file,
+      "plot --rate 100 --fft 0x400 -o " + Quote(Path("a.png")) + " " + file,
+      "plot --rate 100 --width 0x100 -o " + Quote(Path("a.png")) + " " + file,
+      "plot --rate 100 --db-max 0x10 -o " + Quote(Path("a.png")) + " " + file,
+      "info " + Quote(Path("missing")), "export -o " + Quote(Path("a.wav")) + " " + file,
+      "export --rate 100 " + file, "export --rate 100 -o " + Quote(Path("a.ogg")) + " " + file,
+      "export --rate 100 --format mp3 -o " + Quote(Path("a.wav")) + " " + file,
+      "export --rate 100 -o " + Quote(Path("nodir/a.wav")) + " " + file,
+      "plot --rate 100 -o " + Quote(Path("a.png")) + " " + Quote(Path("missing")),
+      "export --config " + Quote(Path("missing.txt")) + " -o " + Quote(Path("a.wav")) + " " + file};
   for (const std::string& args : cases) {
     const Outcome o = Data(args);
     EXPECT_EQ(o.status, 2) << args;
@@ -220,8 +224,8 @@ TEST_F(PelmokDataTest, FifosDevicesAndFoldersAreRefusedWithoutHanging) {
         "export --config " + Quote(input) + " -o " + Quote(Path("a.wav")) + " " + file,
         "info --config " + Quote(input) + " " + file};
     for (const std::string& args : cases) {
-      const Outcome o = toolprocess::Run("timeout 20 " + Quote(PELMOK_DATA_PATH) + " " + args,
-                                         scratch.path());
+      const Outcome o =
+          toolprocess::Run("timeout 20 " + Quote(PELMOK_DATA_PATH) + " " + args, scratch.path());
       EXPECT_EQ(o.status, 2) << args << ": " << o.err;
       EXPECT_EQ(toolprocess::Lines(o.err), 1u) << args << ": " << o.err;
       EXPECT_NE(o.err.find(input), std::string::npos) << args << ": " << o.err;
@@ -238,9 +242,10 @@ TEST_F(PelmokDataTest, AConfigurationThatCannotBeStagedIsSaidToBeSoAndLeavesNoth
   WriteWords("109-77-14-5-9", {1, 2, 3});
   scratch.WriteFile("config.txt", "Sample rate:1000\r\n" + std::string(64 * 1024, '\n'));
   scratch.MakeDirs("tmp");
-  const std::string command = "TMPDIR=" + Quote(Path("tmp")) + " sh -c \"trap '' XFSZ; ulimit -f 16; exec " +
-                              Quote(PELMOK_DATA_PATH) + " info --config " + Quote(Path("config.txt")) + " " +
-                              Quote(Path("109-77-14-5-9")) + "\"";
+  const std::string command = "TMPDIR=" + Quote(Path("tmp")) +
+                              " sh -c \"trap '' XFSZ; ulimit -f 16; exec " +
+                              Quote(PELMOK_DATA_PATH) + " info --config " +
+                              Quote(Path("config.txt")) + " " + Quote(Path("109-77-14-5-9")) + "\"";
   const Outcome o = toolprocess::Run(command, scratch.path());
   EXPECT_EQ(o.status, 2) << o.err;
   EXPECT_EQ(toolprocess::Lines(o.err), 1u) << o.err;
@@ -248,7 +253,8 @@ TEST_F(PelmokDataTest, AConfigurationThatCannotBeStagedIsSaidToBeSoAndLeavesNoth
   EXPECT_EQ(o.err.find("Sample rate"), std::string::npos) << o.err;
   EXPECT_EQ(scratch.ReadFile("tool.stdout"), "");
   // The same with room to stage it: the rate is the file's.
-  const Outcome ok = Data("info --config " + Quote(Path("config.txt")) + " " + Quote(Path("109-77-14-5-9")));
+  const Outcome ok =
+      Data("info --config " + Quote(Path("config.txt")) + " " + Quote(Path("109-77-14-5-9")));
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_NE(ok.out.find("at 1000 Hz"), std::string::npos) << ok.out;
   // Nothing of the failed staging is left in the scratch folder.
@@ -258,8 +264,8 @@ TEST_F(PelmokDataTest, AConfigurationThatCannotBeStagedIsSaidToBeSoAndLeavesNoth
 // Codes from both rails, around zero, and random; two words carry bits above
 // bit 23, which the export leaves out.
 std::vector<uint32_t> KnownWords() {
-  std::vector<uint32_t> words = {0, 1, Word(-1), 0x7FFFFF, 0x800000, 0x400000, Word(-12345),
-                                 0xFF800000u, 0x01000005u};
+  std::vector<uint32_t> words = {
+      0, 1, Word(-1), 0x7FFFFF, 0x800000, 0x400000, Word(-12345), 0xFF800000u, 0x01000005u};
   std::mt19937 random(7);
   for (int i = 0; i < 3000; ++i) words.push_back(random() & 0xFFFFFFu);
   return words;
@@ -279,9 +285,8 @@ std::vector<int32_t> ReadWithLibsndfile(const std::string& path, SF_INFO* info) 
 
 // sox's own reading of the samples, as 32-bit little-endian: the code in the top 24 bits.
 std::vector<int32_t> ReadWithSox(const std::string& path, const std::string& scratch) {
-  const Outcome o = toolprocess::Run("sox " + Quote(path) + " -t raw -e signed -b 32 -L " +
-                                         Quote(scratch + "/sox.raw"),
-                                     scratch);
+  const Outcome o = toolprocess::Run(
+      "sox " + Quote(path) + " -t raw -e signed -b 32 -L " + Quote(scratch + "/sox.raw"), scratch);
   EXPECT_EQ(o.status, 0) << o.err;
   const std::string bytes = toolprocess::Slurp(scratch + "/sox.raw");
   std::vector<int32_t> codes(bytes.size() / 4);
@@ -307,8 +312,12 @@ TEST_F(PelmokDataTest, ExportedWavAndFlacHoldExactlyTheCodesAndTheTime) {
   for (uint32_t w : words) codes.push_back(datatools::CodeOf(w));
   WriteWords("109-77-14-5-9", words);
   const std::string input = Quote(Path("109-77-14-5-9"));
-  ASSERT_EQ(Data("export --rate 48000 --time-zone UTC0 -o " + Quote(Path("a.wav")) + " " + input).status, 0);
-  ASSERT_EQ(Data("export --rate 48000 --time-zone UTC0 --format flac -o " + Quote(Path("a.audio")) + " " + input).status,
+  ASSERT_EQ(
+      Data("export --rate 48000 --time-zone UTC0 -o " + Quote(Path("a.wav")) + " " + input).status,
+      0);
+  ASSERT_EQ(Data("export --rate 48000 --time-zone UTC0 --format flac -o " + Quote(Path("a.audio")) +
+                 " " + input)
+                .status,
             0);
 
   for (const char* name : {"a.wav", "a.audio"}) {
@@ -335,7 +344,8 @@ TEST_F(PelmokDataTest, ExportedWavAndFlacHoldExactlyTheCodesAndTheTime) {
   // The UTC start, the write less the record's length, to the second.
   EXPECT_EQ(std::string(bext.origination_time, 8), "14:05:08");
   // Samples since UTC midnight to the start.
-  const uint64_t reference = (static_cast<uint64_t>(bext.time_reference_high) << 32) | bext.time_reference_low;
+  const uint64_t reference =
+      (static_cast<uint64_t>(bext.time_reference_high) << 32) | bext.time_reference_low;
   EXPECT_EQ(reference, (14 * 3600 + 5 * 60 + 9) * 48000ull - words.size());
   const std::string description(bext.description);
   EXPECT_NE(description.find("times are UTC"), std::string::npos) << description;
@@ -352,20 +362,22 @@ TEST_F(PelmokDataTest, ExportedWavAndFlacHoldExactlyTheCodesAndTheTime) {
 TEST_F(PelmokDataTest, CsvHoldsIndexTimeCodeAndVolts) {
   WriteWords("f", {0x7FFFFF, 0x800000, 5});
   scratch.WriteFile("config.txt", "Sample rate:4\r\n");
-  ASSERT_EQ(Data("export --config " + Quote(Path("config.txt")) + " -o " + Quote(Path("f.csv")) + " " +
-                 Quote(Path("f")))
+  ASSERT_EQ(Data("export --config " + Quote(Path("config.txt")) + " -o " + Quote(Path("f.csv")) +
+                 " " + Quote(Path("f")))
                 .status,
             0);
   char volts[64];
   std::snprintf(volts, sizeof volts, "%.10g", AdcCodeToVolts(5));
-  EXPECT_EQ(scratch.ReadFile("f.csv"), "index,time_s,code,volts\r\n0,0.000000000,8388607,2.5\r\n"
-                                       "1,0.250000000,-8388608,-2.500000298\r\n2,0.500000000,5," +
-                                           std::string(volts) + "\r\n");
+  EXPECT_EQ(scratch.ReadFile("f.csv"),
+            "index,time_s,code,volts\r\n0,0.000000000,8388607,2.5\r\n"
+            "1,0.250000000,-8388608,-2.500000298\r\n2,0.500000000,5," +
+                std::string(volts) + "\r\n");
 }
 
 // Width and height from the PNG's IHDR chunk.
 bool PngSize(const std::string& png, uint32_t* width, uint32_t* height) {
-  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || png.compare(12, 4, "IHDR") != 0)
+  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+      png.compare(12, 4, "IHDR") != 0)
     return false;
   auto be32 = [&](size_t at) {
     return (static_cast<uint32_t>(static_cast<uint8_t>(png[at])) << 24) |
@@ -381,12 +393,14 @@ TEST_F(PelmokDataTest, PlotWritesPngsOfTheRequestedSize) {
   scratch.MakeDirs("data");
   std::vector<uint32_t> tone(20000);
   for (size_t i = 0; i < tone.size(); ++i)
-    tone[i] = Word(static_cast<int32_t>(std::lround(1e6 * std::sin(2 * M_PI * 1000 * i / 20000.0))));
+    tone[i] =
+        Word(static_cast<int32_t>(std::lround(1e6 * std::sin(2 * M_PI * 1000 * i / 20000.0))));
   WriteWords("data/109-77-14-5-9", tone);
   WriteWords("data/109-77-14-5-30", tone);
   WriteWords("data/109-77-14-5-31", std::vector<uint32_t>(10));  // shorter than a frame
   uint32_t width = 0, height = 0;
-  Outcome o = Data("plot --rate 20000 -o " + Quote(Path("file.png")) + " " + Quote(Path("data/109-77-14-5-9")));
+  Outcome o = Data("plot --rate 20000 -o " + Quote(Path("file.png")) + " " +
+                   Quote(Path("data/109-77-14-5-9")));
   ASSERT_EQ(o.status, 0) << o.err;
   ASSERT_TRUE(PngSize(scratch.ReadFile("file.png"), &width, &height));
   EXPECT_EQ(width, 1200u);
@@ -397,7 +411,8 @@ TEST_F(PelmokDataTest, PlotWritesPngsOfTheRequestedSize) {
   ASSERT_TRUE(PngSize(scratch.ReadFile("folder.png"), &width, &height));
   EXPECT_EQ(width, 640u);
   EXPECT_EQ(height, 480u);
-  o = Data("plot --rate 20000 -o " + Quote(Path("short.png")) + " " + Quote(Path("data/109-77-14-5-31")));
+  o = Data("plot --rate 20000 -o " + Quote(Path("short.png")) + " " +
+           Quote(Path("data/109-77-14-5-31")));
   EXPECT_EQ(o.status, 0) << o.err;
 }
 
@@ -413,13 +428,17 @@ TEST_F(PelmokDataTest, NoOutputReplacesARecordingAnInputOrAnExistingFile) {
   const std::string in = Quote(Path("data/109-77-14-5-9"));
   for (const char* force : {"", "--force "}) {
     const std::vector<std::string> cases = {
-        std::string("plot ") + force + "--rate 100 -o " + Quote(Path("data/109-77-14-5-10")) + " " + in,
+        std::string("plot ") + force + "--rate 100 -o " + Quote(Path("data/109-77-14-5-10")) + " " +
+            in,
         std::string("plot ") + force + "--rate 100 -o " + Quote(Path("data/109-77-14-5-10")) + " " +
             Quote(Path("data")),
         std::string("export ") + force + "--rate 100 --format csv -o " + in + " " + in,
-        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-link.wav")) + " " + in,
-        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-hard.csv")) + " " + in,
-        std::string("export ") + force + "--rate 100 --format flac -o " + Quote(Path("data/1-2-3-4-5")) + " " + in};
+        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-link.wav")) + " " +
+            in,
+        std::string("export ") + force + "--rate 100 -o " + Quote(Path("input-hard.csv")) + " " +
+            in,
+        std::string("export ") + force + "--rate 100 --format flac -o " +
+            Quote(Path("data/1-2-3-4-5")) + " " + in};
     for (const std::string& args : cases) {
       const Outcome o = Data(args);
       EXPECT_EQ(o.status, 2) << args;
@@ -455,15 +474,17 @@ TEST_F(PelmokDataTest, AFailedExportOrPlotLeavesNoOutputAndSaysSo) {
   const std::string in = Quote(Path("109-77-14-5-9"));
   for (const char* name : {"a.wav", "a.flac", "a.csv", "a.png"}) {
     const std::string command = std::string(name).substr(2) == "png" ? "plot" : "export";
-    const Outcome o = toolprocess::Run("trap '' XFSZ; ulimit -f 4; " + Quote(PELMOK_DATA_PATH) + " " +
-                                           command + " --rate 100 -o " + Quote(Path(name)) + " " + in,
-                                       scratch.path());
+    const Outcome o =
+        toolprocess::Run("trap '' XFSZ; ulimit -f 4; " + Quote(PELMOK_DATA_PATH) + " " + command +
+                             " --rate 100 -o " + Quote(Path(name)) + " " + in,
+                         scratch.path());
     EXPECT_EQ(o.status, 2) << name;
     EXPECT_EQ(toolprocess::Lines(o.err), 1u) << name << ": " << o.err;
     EXPECT_NE(o.err.find(Path(name)), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("nothing written"), std::string::npos) << o.err;
   }
-  EXPECT_EQ(scratch.List(""), (std::vector<std::string>{"109-77-14-5-9", "tool.stderr", "tool.stdout"}));
+  EXPECT_EQ(scratch.List(""),
+            (std::vector<std::string>{"109-77-14-5-9", "tool.stderr", "tool.stdout"}));
 }
 
 TEST_F(PelmokDataTest, AnOutputThatIsAFifoDeviceOrFolderIsRefusedWithoutHanging) {

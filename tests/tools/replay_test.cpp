@@ -43,7 +43,8 @@ std::vector<int32_t> DistinctSamples(size_t n) {
   std::vector<int32_t> samples;
   std::mt19937 random(11);
   for (size_t i = 0; i < n; ++i)
-    samples.push_back(static_cast<int32_t>(i * 4099 % 16777216) - 8388608 + static_cast<int32_t>(random() % 7));
+    samples.push_back(static_cast<int32_t>(i * 4099 % 16777216) - 8388608 +
+                      static_cast<int32_t>(random() % 7));
   return samples;
 }
 
@@ -78,18 +79,22 @@ TEST_F(ReplayTest, AWavReplayedAndExportedGivesTheSameSamples) {
   const std::vector<int32_t> samples = DistinctSamples(4800);
   WriteWav(scratch.path() + "/in.wav", samples, 48000);
   // One record as long as the recording, written once.
-  Configure("Sample rate:48000\nNumber of samples per record:4800\nNumber of records per Flash Disk file:1\n"
-            "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+  Configure(
+      "Sample rate:48000\nNumber of samples per record:4800\nNumber of records per Flash Disk "
+      "file:1\n"
+      "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
   const Outcome run = Daq("--signal " + Quote("wav:" + scratch.path() + "/in.wav"));
   ASSERT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("converter at 48000 Hz (the WAV file's own rate)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("converter at 48000 Hz (the WAV file's own rate)"), std::string::npos)
+      << run.out;
   EXPECT_NE(run.out.find("lost to overrun 0"), std::string::npos) << run.out;
   const std::vector<std::string> files = scratch.List("device/Hard Disk/Pelmok/Data");
   ASSERT_EQ(files.size(), 1u);
 
   const std::string config = Quote(Device() + "/FlashFX Disk/Pelmok/PelmokConfig.txt");
-  const Outcome exported = Data("export --config " + config + " -o " + Quote(scratch.path() + "/out.wav") +
-                                " " + Quote(DataDir() + "/" + files[0]));
+  const Outcome exported =
+      Data("export --config " + config + " -o " + Quote(scratch.path() + "/out.wav") + " " +
+           Quote(DataDir() + "/" + files[0]));
   ASSERT_EQ(exported.status, 0) << exported.err;
   int rate = 0;
   const std::vector<int32_t> back = ReadWav(scratch.path() + "/out.wav", &rate);
@@ -101,31 +106,35 @@ TEST_F(ReplayTest, AWavReplayedAndExportedGivesTheSameSamples) {
   while (start < samples.size() && samples[start] != back[0]) ++start;
   ASSERT_LT(start, samples.size());
   std::vector<int32_t> expected;
-  for (size_t i = 0; i < samples.size(); ++i) expected.push_back(samples[(start + i) % samples.size()]);
+  for (size_t i = 0; i < samples.size(); ++i)
+    expected.push_back(samples[(start + i) % samples.size()]);
   EXPECT_EQ(back, expected);
 
   // An explicit --frame-rate wins over the file's rate.
-  const Outcome faster = Daq("--frame-rate 96000 --signal " + Quote("wav:" + scratch.path() + "/in.wav"));
+  const Outcome faster =
+      Daq("--frame-rate 96000 --signal " + Quote("wav:" + scratch.path() + "/in.wav"));
   EXPECT_NE(faster.out.find("converter at 96000 Hz\n"), std::string::npos) << faster.out;
 }
 
 TEST_F(ReplayTest, ARunThatAppendsToAnEarlierFileSaysSoWithTheBytesAdded) {
-  Configure("Number of samples per record:8\nNumber of records per Flash Disk file:1\n"
-            "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
+  Configure(
+      "Number of samples per record:8\nNumber of records per Flash Disk file:1\n"
+      "Number of Flash Disk files per USB write:1\nSeconds to sleep between acquisitions:1\n");
   // Files an earlier run left for each second the run may write in: a name
   // is unique per second only. The board's clock starts at the host's.
   const time_t now = std::time(nullptr);
   for (time_t t = now; t < now + 20; ++t) {
     std::tm local;
     localtime_r(&t, &local);
-    const std::string name = std::to_string(local.tm_year) + "-" + std::to_string(local.tm_yday) + "-" +
-                             std::to_string(local.tm_hour) + "-" + std::to_string(local.tm_min) + "-" +
-                             std::to_string(local.tm_sec);
+    const std::string name = std::to_string(local.tm_year) + "-" + std::to_string(local.tm_yday) +
+                             "-" + std::to_string(local.tm_hour) + "-" +
+                             std::to_string(local.tm_min) + "-" + std::to_string(local.tm_sec);
     scratch.WriteFile("device/Hard Disk/Pelmok/Data/" + name, "earlier!");
   }
   const Outcome run = Daq("--signal counter");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("which existed before: 32 bytes added (40 bytes now)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("which existed before: 32 bytes added (40 bytes now)"), std::string::npos)
+      << run.out;
   EXPECT_EQ(run.out.find("pelmok-daq: wrote"), std::string::npos) << run.out;
 }
 

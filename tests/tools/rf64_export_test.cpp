@@ -22,16 +22,17 @@ namespace {
 
 using toolprocess::Quote;
 
-constexpr uint64_t kRecord = 120000000;  // samples per data file: 1200 s at 100 kHz
-constexpr int kFiles = 12;               // 1.44e9 samples, 4.32e9 bytes of 24-bit PCM
+constexpr uint64_t kRecord = 120000000;             // samples per data file: 1200 s at 100 kHz
+constexpr int kFiles = 12;                          // 1.44e9 samples, 4.32e9 bytes of 24-bit PCM
 constexpr int64_t kFirstWrite = 1775779200 + 1200;  // 2026-04-10T00:20:00Z
 
 std::string DataName(int64_t utc) {
   const time_t t = static_cast<time_t>(utc);
   std::tm tm{};
   gmtime_r(&t, &tm);
-  return std::to_string(tm.tm_year) + "-" + std::to_string(tm.tm_yday) + "-" + std::to_string(tm.tm_hour) +
-         "-" + std::to_string(tm.tm_min) + "-" + std::to_string(tm.tm_sec);
+  return std::to_string(tm.tm_year) + "-" + std::to_string(tm.tm_yday) + "-" +
+         std::to_string(tm.tm_hour) + "-" + std::to_string(tm.tm_min) + "-" +
+         std::to_string(tm.tm_sec);
 }
 
 // The marked samples of file k: its first, second-last and last, as (index in
@@ -77,7 +78,8 @@ TEST(JoinedRf64, PastFourGibTheJoinedFileIsRf64WithEveryCuePointAndTheCodes) {
     WriteSparseDataFile(scratch.path() + "/data/" + DataName(kFirstWrite + 1200 * k), k);
   const std::string out = scratch.path() + "/joined.wav";
   const toolprocess::Outcome o = toolprocess::Run(
-      Quote(PELMOK_DATA_PATH) + " export --rate 100000 --samples-per-record 120000000 --time-zone UTC0 --join -o " +
+      Quote(PELMOK_DATA_PATH) +
+          " export --rate 100000 --samples-per-record 120000000 --time-zone UTC0 --join -o " +
           Quote(out) + " " + Quote(scratch.path() + "/data"),
       scratch.path());
   ASSERT_EQ(o.status, 0) << o.err;
@@ -106,7 +108,8 @@ TEST(JoinedRf64, PastFourGibTheJoinedFileIsRf64WithEveryCuePointAndTheCodes) {
     EXPECT_EQ(cue.compare(at + 8, 4, "data"), 0);
     const uint32_t id = mediaformats::Le32(cue, at);
     ASSERT_EQ(labels.count(id), 1u) << k;
-    EXPECT_NE(labels.at(id).find(DataName(kFirstWrite + 1200 * k) + "#0"), std::string::npos) << labels.at(id);
+    EXPECT_NE(labels.at(id).find(DataName(kFirstWrite + 1200 * k) + "#0"), std::string::npos)
+        << labels.at(id);
   }
   // Every sample: zero but the marks, read by libsndfile to the end.
   std::vector<std::pair<uint64_t, int32_t>> marks;
@@ -115,7 +118,8 @@ TEST(JoinedRf64, PastFourGibTheJoinedFileIsRf64WithEveryCuePointAndTheCodes) {
   std::vector<int> block(1 << 20);
   uint64_t index = 0, wrong = 0;
   size_t next = 0;
-  for (sf_count_t n; (n = sf_readf_int(f, block.data(), static_cast<sf_count_t>(block.size()))) > 0;) {
+  for (sf_count_t n;
+       (n = sf_readf_int(f, block.data(), static_cast<sf_count_t>(block.size()))) > 0;) {
     for (sf_count_t i = 0; i < n; ++i, ++index) {
       int32_t expected = 0;
       if (next < marks.size() && marks[next].first == index) expected = marks[next++].second;
@@ -132,10 +136,10 @@ TEST(JoinedRf64, PastFourGibTheJoinedFileIsRf64WithEveryCuePointAndTheCodes) {
   EXPECT_EQ(length.out, std::to_string(kFiles * kRecord) + "\n") << length.err;
   const uint64_t from = (kFiles - 1) * kRecord + kRecord - 2;
   ASSERT_GT(from * 3, 0xFFFFFFFFull);
-  const toolprocess::Outcome tail = toolprocess::Run(
-      "sox " + Quote(out) + " -t s32 " + Quote(scratch.path() + "/tail.raw") + " trim " + std::to_string(from) +
-          "s 2s",
-      scratch.path());
+  const toolprocess::Outcome tail =
+      toolprocess::Run("sox " + Quote(out) + " -t s32 " + Quote(scratch.path() + "/tail.raw") +
+                           " trim " + std::to_string(from) + "s 2s",
+                       scratch.path());
   ASSERT_EQ(tail.status, 0) << tail.err;
   const std::string raw = scratch.ReadFile("tail.raw");
   ASSERT_EQ(raw.size(), 8u);

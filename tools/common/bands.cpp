@@ -6,8 +6,8 @@
 namespace datatools {
 namespace {
 
-constexpr int kLastHertzBand = 434;        // 1 Hz bands up to 434 Hz (edge 434.5 Hz)
-constexpr int kFirstMillidecade = 2639;    // 10^2.639 = 435.5 Hz
+constexpr int kLastHertzBand = 434;      // 1 Hz bands up to 434 Hz (edge 434.5 Hz)
+constexpr int kFirstMillidecade = 2639;  // 10^2.639 = 435.5 Hz
 
 double Decade(double exponent) { return std::pow(10.0, exponent); }
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/calendar.h"
 #include "hostlib/time_zone.h"
+#include "platform/calendar.h"
 
 namespace datatools {
 namespace {
@@ -97,8 +97,9 @@ std::string UtcText(int64_t utc) {
   int month, day;
   Civil(utc, &year, &month, &day, &second);
   char text[40];
-  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", static_cast<long long>(year), month, day,
-                static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", static_cast<long long>(year),
+                month, day, static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
+                static_cast<int>(second % 60));
   return text;
 }
 
@@ -120,8 +121,9 @@ std::string UtcBasicText(int64_t utc) {
   int month, day;
   Civil(utc, &year, &month, &day, &second);
   char text[40];
-  std::snprintf(text, sizeof text, "%04lld%02d%02dT%02d%02d%02dZ", static_cast<long long>(year), month, day,
-                static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
+  std::snprintf(text, sizeof text, "%04lld%02d%02dT%02d%02d%02dZ", static_cast<long long>(year),
+                month, day, static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
+                static_cast<int>(second % 60));
   return text;
 }
 

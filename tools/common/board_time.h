@@ -17,8 +17,8 @@ namespace datatools {
 
 // An instant where the offset in force changes, within a span asked about.
 struct ClockChange {
-  int64_t utc = 0;             // the first second under the new offset
-  int32_t offsetBefore = 0;    // minutes east of UTC (+120 for CEST)
+  int64_t utc = 0;           // the first second under the new offset
+  int32_t offsetBefore = 0;  // minutes east of UTC (+120 for CEST)
   int32_t offsetAfter = 0;
 };
 

@@ -71,7 +71,8 @@ bool ReadCalibrationCurve(const std::string& path, std::vector<CalibrationPoint>
       return false;
     }
     if (!curve->empty() && point.hz <= curve->back().hz) {
-      *error = path + ": line " + std::to_string(number) + ": frequencies must rise from line to line";
+      *error =
+          path + ": line " + std::to_string(number) + ": frequencies must rise from line to line";
       return false;
     }
     curve->push_back(point);

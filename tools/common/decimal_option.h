@@ -14,7 +14,8 @@ inline CLI::Validator DecimalInteger() {
   return CLI::Validator(
       [](std::string& text) {
         const size_t digits = (!text.empty() && text[0] == '-') ? 1 : 0;
-        if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
+        if (text.size() == digits ||
+            text.find_first_not_of("0123456789", digits) != std::string::npos)
           return "'" + text + "' is not a whole decimal number";
         const size_t first = text.find_first_not_of('0', digits);
         text.erase(digits, (first == std::string::npos ? text.size() - 1 : first) - digits);

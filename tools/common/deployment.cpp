@@ -20,11 +20,11 @@ namespace {
 
 // ---- Settings ------------------------------------------------------------
 
-bool Contradicts(const char* flag, uint64_t given, const char* key, int32_t inFile, const std::string& path,
-                 std::string* error) {
+bool Contradicts(const char* flag, uint64_t given, const char* key, int32_t inFile,
+                 const std::string& path, std::string* error) {
   if (inFile <= 0 || given == static_cast<uint64_t>(inFile)) return false;
-  *error = std::string(flag) + " " + std::to_string(given) + " says otherwise than \"" + key + "\" " +
-           std::to_string(inFile) + " in " + path + " (give one or the other)";
+  *error = std::string(flag) + " " + std::to_string(given) + " says otherwise than \"" + key +
+           "\" " + std::to_string(inFile) + " in " + path + " (give one or the other)";
   return true;
 }
 
@@ -39,7 +39,8 @@ struct Element {
 };
 
 constexpr int kNone = -1;  // the other side holds nothing yet
-constexpr int kFar = -2;   // the other side's last is too far back to keep the cadence with anything to come
+constexpr int kFar =
+    -2;  // the other side's last is too far back to keep the cadence with anything to come
 
 // Finds, for each element, the cheapest way (fewest breaks in the cadence)
 // to put all elements into the two passes with it in the first pass and with
@@ -48,8 +49,8 @@ constexpr int kFar = -2;   // the other side's last is too far back to keep the 
 // and `after` (NaN: none).
 class PassSplit {
  public:
-  PassSplit(const std::vector<Element>& e, double cadence, double tolerance, double before, double after,
-            double change)
+  PassSplit(const std::vector<Element>& e, double cadence, double tolerance, double before,
+            double after, double change)
       : e_(e), c_(cadence), tol_(tolerance), before_(before), after_(after), change_(change) {}
 
   // best[i][side] = fewest breaks of any split with element i on `side` (0: first pass).
@@ -64,10 +65,10 @@ class PassSplit {
 
  private:
   struct State {
-    int side;  // of element i
-    int other; // last element of the other side, kNone or kFar
-    int cost = INT_MAX / 2;    // breaks up to here
-    int rest = INT_MAX / 2;    // breaks from here to the end
+    int side;                // of element i
+    int other;               // last element of the other side, kNone or kFar
+    int cost = INT_MAX / 2;  // breaks up to here
+    int rest = INT_MAX / 2;  // breaks from here to the end
   };
 
   // A break counts once, however long: a gap may be writes lost or a run
@@ -97,13 +98,15 @@ class PassSplit {
       if (firstSecond < 0 || lastFirst == kFar) {
         cost += 1;
       } else {
-        cost += Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
+        cost +=
+            Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
       }
     }
     if (lastSecond == kNone) {
       cost += End(e_[last].a);
     } else {
-      cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1) : End(e_[static_cast<size_t>(lastSecond)].b);
+      cost += lastSecond == kFar ? (std::isnan(after_) ? 0 : 1)
+                                 : End(e_[static_cast<size_t>(lastSecond)].b);
     }
     return cost;
   }
@@ -169,7 +172,8 @@ class PassSplit {
     }
     for (size_t i = 0; i < n; ++i)
       for (const State& s : states[i])
-        (*best)[i][static_cast<size_t>(s.side)] = std::min((*best)[i][static_cast<size_t>(s.side)], s.cost + s.rest);
+        (*best)[i][static_cast<size_t>(s.side)] =
+            std::min((*best)[i][static_cast<size_t>(s.side)], s.cost + s.rest);
   }
 
   const std::vector<Element>& e_;
@@ -220,9 +224,10 @@ void MakeFiles(const std::vector<Prepared>& inputs, Deployment* d) {
     f.named = DataFileName::Parse(p.name, &f.local);
     (f.named ? named : unnamed).push_back(f);
   }
-  std::stable_sort(named.begin(), named.end(), [](const DeploymentFile& a, const DeploymentFile& b) {
-    return a.local.LocalSeconds() < b.local.LocalSeconds();
-  });
+  std::stable_sort(named.begin(), named.end(),
+                   [](const DeploymentFile& a, const DeploymentFile& b) {
+                     return a.local.LocalSeconds() < b.local.LocalSeconds();
+                   });
   d->files = named;
   d->files.insert(d->files.end(), unnamed.begin(), unnamed.end());
 }
@@ -272,7 +277,8 @@ Cadence FindCadence(const Deployment& d, const std::vector<Record>& records) {
   const uint64_t length = settings.samplesPerRecord;
   Cadence cadence;
   if (settings.rate && length && settings.recordsPerFile > 0) {
-    cadence.seconds = static_cast<double>(settings.recordsPerFile) * static_cast<double>(length) / settings.rate;
+    cadence.seconds =
+        static_cast<double>(settings.recordsPerFile) * static_cast<double>(length) / settings.rate;
     cadence.source = CadenceSource::kConfiguration;
   } else {
     std::vector<double> single, all;
@@ -314,7 +320,8 @@ void ResolveChange(const std::vector<size_t>& members, int64_t change, const Cad
     if (t > high && (std::isnan(after) || t < after)) after = t;
   }
   std::vector<std::array<int, 2>> best;
-  PassSplit(elements, cadence.seconds, cadence.tolerance, before, after, static_cast<double>(change))
+  PassSplit(elements, cadence.seconds, cadence.tolerance, before, after,
+            static_cast<double>(change))
       .Solve(&best);
   for (size_t k = 0; k < elements.size(); ++k) {
     if (best[k][0] == best[k][1]) continue;  // the cadence cannot tell
@@ -338,11 +345,13 @@ void ResolveRepeatedHours(const Deployment& d, std::vector<Record>* records) {
     byChange[changes.empty() ? r.candidates[1].utc : changes.front().utc].push_back(i);
   }
   if (d.cadence.source != CadenceSource::kNone && d.cadence.seconds > 0)
-    for (const auto& [change, members] : byChange) ResolveChange(members, change, d.cadence, records);
+    for (const auto& [change, members] : byChange)
+      ResolveChange(members, change, d.cadence, records);
   if (d.settings.assume == Assume::kNothing) return;
   for (Record& r : *records) {
     if (r.source != TimeSource::kAmbiguous) continue;
-    const Candidate& chosen = d.settings.assume == Assume::kEarlier ? r.candidates.front() : r.candidates.back();
+    const Candidate& chosen =
+        d.settings.assume == Assume::kEarlier ? r.candidates.front() : r.candidates.back();
     r.source = TimeSource::kAssumed;
     r.writeUtc = chosen.utc;
     r.offsetMinutes = chosen.offsetMinutes;
@@ -402,7 +411,8 @@ std::vector<std::pair<size_t, size_t>> FindGaps(Deployment* d) {
   size_t runStart = sure.empty() ? 0 : sure.front();
   int64_t runWrites = 1;  // writes of the run so far, missing ones counted
   for (size_t k = 1; k < sure.size() && d->cadence.source != CadenceSource::kNone; ++k) {
-    const double interval = static_cast<double>(d->records[sure[k]].writeUtc - d->records[sure[k - 1]].writeUtc);
+    const double interval =
+        static_cast<double>(d->records[sure[k]].writeUtc - d->records[sure[k - 1]].writeUtc);
     // Reads that time out end a record early (a converter that stopped):
     // its write comes before the cadence's, with no break in the run.
     const bool early = (d->records[sure[k]].flags & kZeroFilled) && interval < d->cadence.seconds;
@@ -446,7 +456,8 @@ void FindGapsAndRuns(Deployment* d) {
     if (filesPerRun > 0) {
       int64_t writes = static_cast<int64_t>(run.count);  // a record is a write
       for (const Gap& g : d->gaps)
-        if (g.kind == GapKind::kMissingWrites && g.before > run.first && g.before < run.first + run.count)
+        if (g.kind == GapKind::kMissingWrites && g.before > run.first &&
+            g.before < run.first + run.count)
           writes += g.missingWrites;
       run.stoppedEarly = writes < filesPerRun;
     }
@@ -472,11 +483,13 @@ void MarkClockChanges(Deployment* d) {
     any = true;
   }
   if (any)
-    d->changes = d->settings.zone.ChangesBetween(static_cast<int64_t>(std::floor(from)), static_cast<int64_t>(to));
+    d->changes = d->settings.zone.ChangesBetween(static_cast<int64_t>(std::floor(from)),
+                                                 static_cast<int64_t>(to));
   for (Record& r : d->records) {
     if (!r.HasTime()) continue;
     for (const ClockChange& c : d->changes)
-      if (r.StartUtc(rate) < static_cast<double>(c.utc) && static_cast<double>(c.utc) <= static_cast<double>(r.writeUtc))
+      if (r.StartUtc(rate) < static_cast<double>(c.utc) &&
+          static_cast<double>(c.utc) <= static_cast<double>(r.writeUtc))
         r.flags |= kCrossesChange;
   }
 }
@@ -548,7 +561,8 @@ bool SameChange(const hostlib::ZoneChange& a, const hostlib::ZoneChange& b) {
 // The same offsets and changes, whatever the names.
 bool SameSetting(const hostlib::TimeZoneSetting& a, const hostlib::TimeZoneSetting& b) {
   return a.bias == b.bias && a.standardBias == b.standardBias && a.daylightBias == b.daylightBias &&
-         SameChange(a.standardStart, b.standardStart) && SameChange(a.daylightStart, b.daylightStart);
+         SameChange(a.standardStart, b.standardStart) &&
+         SameChange(a.daylightStart, b.daylightStart);
 }
 
 // --time-zone, else the deployment file's, else TZ.
@@ -568,8 +582,8 @@ bool ResolveZone(const DeploymentFlags& flags, const DeploymentDescription& file
     BoardZone fromFile;
     if (file.timeZone && BoardZone::FromRule(*file.timeZone, &fromFile, error) &&
         !SameSetting(fromFile.Setting(), zone->Setting())) {
-      *error = "--time-zone " + *flags.timeZone + " says otherwise than time_zone \"" + *file.timeZone +
-               "\" in " + file.path + " (give one or the other)";
+      *error = "--time-zone " + *flags.timeZone + " says otherwise than time_zone \"" +
+               *file.timeZone + "\" in " + file.path + " (give one or the other)";
       return false;
     }
     return true;
@@ -594,10 +608,12 @@ bool SortClockChecks(DeploymentDescription* file, std::string* error) {
   std::stable_sort(checks.begin(), checks.end(),
                    [](const ClockCheck& a, const ClockCheck& b) { return a.board < b.board; });
   for (size_t k = 1; k < checks.size(); ++k) {
-    if (checks[k].board - checks[k - 1].board >= 1 && checks[k].reference - checks[k - 1].reference >= 1)
+    if (checks[k].board - checks[k - 1].board >= 1 &&
+        checks[k].reference - checks[k - 1].reference >= 1)
       continue;
     *error = file->path + ": clock checks at board " + UtcText(checks[k - 1].board, 3) + " and " +
-             UtcText(checks[k].board, 3) + " are less than a second apart, or their reference times do not "
+             UtcText(checks[k].board, 3) +
+             " are less than a second apart, or their reference times do not "
              "follow the board's";
     return false;
   }
@@ -610,17 +626,19 @@ bool ResolveConfigPath(const DeploymentFlags& flags, const DeploymentDescription
   *path = flags.configPath.empty() ? file.configuration : flags.configPath;
   if (flags.configPath.empty() || file.configuration.empty()) return true;
   struct stat a, b;
-  const bool same = stat(flags.configPath.c_str(), &a) == 0 && stat(file.configuration.c_str(), &b) == 0 &&
-                    a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  const bool same = stat(flags.configPath.c_str(), &a) == 0 &&
+                    stat(file.configuration.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+                    a.st_ino == b.st_ino;
   if (same) return true;
-  *error = "--config " + flags.configPath + " says otherwise than configuration \"" + file.configuration +
-           "\" in " + file.path + " (give one or the other)";
+  *error = "--config " + flags.configPath + " says otherwise than configuration \"" +
+           file.configuration + "\" in " + file.path + " (give one or the other)";
   return false;
 }
 
 }  // namespace
 
-bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error) {
+bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings,
+                     std::string* error) {
   DeploymentSettings s;
   s.description = flags.deployment;
   if (!ResolveZone(flags, s.description, &s.zone, &s.zoneKnown, error)) return false;
@@ -633,14 +651,16 @@ bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings,
   if (!s.configPath.empty()) {
     if (!ReadConfigurationFile(s.configPath, &s.config, error)) return false;
     const AcquisitionConfig& c = s.config;
-    if (flags.rate && Contradicts("--rate", *flags.rate, "Sample rate", c.sampleRate, s.configPath, error))
+    if (flags.rate &&
+        Contradicts("--rate", *flags.rate, "Sample rate", c.sampleRate, s.configPath, error))
       return false;
-    if (flags.samplesPerRecord && Contradicts("--samples-per-record", *flags.samplesPerRecord,
-                                              "Number of samples per record", c.samplesPerRecord,
-                                              s.configPath, error))
+    if (flags.samplesPerRecord &&
+        Contradicts("--samples-per-record", *flags.samplesPerRecord, "Number of samples per record",
+                    c.samplesPerRecord, s.configPath, error))
       return false;
     if (!flags.rate && c.sampleRate > 0) s.rate = static_cast<uint32_t>(c.sampleRate);
-    if (!flags.samplesPerRecord && c.samplesPerRecord > 0) s.samplesPerRecord = static_cast<uint64_t>(c.samplesPerRecord);
+    if (!flags.samplesPerRecord && c.samplesPerRecord > 0)
+      s.samplesPerRecord = static_cast<uint64_t>(c.samplesPerRecord);
     if (c.recordsPerFile > 0) s.recordsPerFile = c.recordsPerFile;
     if (c.filesPerUsbWrite > 0) s.filesPerRun = c.filesPerUsbWrite;
   }
@@ -661,10 +681,17 @@ const char* TimeSourceText(TimeSource source) {
 
 std::string RecordFlagsText(uint32_t flags) {
   static const std::pair<uint32_t, const char*> kNames[] = {
-      {kAppended, "appended"},       {kSharedName, "shared-name"},   {kEarlierRunFile, "earlier-run-file"},
-      {kShortRecord, "short-record"}, {kTornTail, "torn-tail"},       {kSkippedHour, "skipped-hour"},
-      {kNotDataName, "not-a-data-name"}, {kRunStart, "run-start"},   {kAfterGap, "after-gap"},
-      {kCrossesChange, "crosses-clock-change"},      {kZeroFilled, "zero-filled"},
+      {kAppended, "appended"},
+      {kSharedName, "shared-name"},
+      {kEarlierRunFile, "earlier-run-file"},
+      {kShortRecord, "short-record"},
+      {kTornTail, "torn-tail"},
+      {kSkippedHour, "skipped-hour"},
+      {kNotDataName, "not-a-data-name"},
+      {kRunStart, "run-start"},
+      {kAfterGap, "after-gap"},
+      {kCrossesChange, "crosses-clock-change"},
+      {kZeroFilled, "zero-filled"},
       {kEpochClock, "epoch-clock"},
   };
   std::string text;
@@ -714,7 +741,8 @@ double Deployment::RecordedSeconds() const {
 }
 
 std::string Deployment::TimeText(double t, int decimals) const {
-  std::string text = decimals > 0 ? UtcText(t, decimals) : UtcText(static_cast<int64_t>(std::floor(t)));
+  std::string text =
+      decimals > 0 ? UtcText(t, decimals) : UtcText(static_cast<int64_t>(std::floor(t)));
   if (!UtcKnown()) text.pop_back();  // the Z: a local clock reading
   return text;
 }
@@ -741,9 +769,10 @@ std::string RecordTimeText(const Deployment& d, const Record& r, double before, 
   text.pop_back();
   text += " (local; UTC";
   for (size_t i = 0; i < r.candidates.size(); ++i)
-    text += (i ? " or " : " ") + d.TimeText(static_cast<double>(r.candidates[i].utc) +
-                                                d.Correction(static_cast<double>(r.candidates[i].utc)) - before,
-                                            decimals);
+    text += (i ? " or " : " ") +
+            d.TimeText(static_cast<double>(r.candidates[i].utc) +
+                           d.Correction(static_cast<double>(r.candidates[i].utc)) - before,
+                       decimals);
   return text + ")";
 }
 
@@ -853,8 +882,8 @@ bool KeptRecords(const Deployment& all, const RecordSelection& s, std::vector<bo
   for (const RecordSelection::Pick& p : s.picks) {
     size_t f = 0;
     if (!FindFile(all, p.file, &f) || p.index >= all.files[f].records.size()) {
-      *error = p.file + "#" + std::to_string(p.index) + ": no such record in the deployment (records " +
-               "count from 0 in their file)";
+      *error = p.file + "#" + std::to_string(p.index) +
+               ": no such record in the deployment (records " + "count from 0 in their file)";
       return false;
     }
     (*keep)[all.files[f].records[p.index]] = true;
@@ -917,7 +946,8 @@ bool SelectRecords(const Deployment& all, const RecordSelection& selection, Depl
     last = std::max(last, r.WriteTime());
   }
   for (const ClockChange& c : all.changes)
-    if (static_cast<double>(c.utc) > first && static_cast<double>(c.utc) <= last + 1) d.changes.push_back(c);
+    if (static_cast<double>(c.utc) > first && static_cast<double>(c.utc) <= last + 1)
+      d.changes.push_back(c);
   CountTotals(&d);
   *selected = std::move(d);
   return true;

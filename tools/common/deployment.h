@@ -59,14 +59,14 @@ struct DeploymentSettings {
   // call it UTC or give it an offset.
   bool zoneKnown = true;
   Assume assume = Assume::kNothing;
-  uint32_t rate = 0;               // Hz; 0: not known
-  bool rateAssumed = false;        // set by a tool that goes on with a default rate
-  uint64_t samplesPerRecord = 0;   // words; 0: not known (a file is then one record)
+  uint32_t rate = 0;              // Hz; 0: not known
+  bool rateAssumed = false;       // set by a tool that goes on with a default rate
+  uint64_t samplesPerRecord = 0;  // words; 0: not known (a file is then one record)
   // From the configuration file only (0: not known).
-  int64_t recordsPerFile = 0;      // records read per iteration: the cadence
-  int64_t filesPerRun = 0;         // "Number of Flash Disk files per USB write"
+  int64_t recordsPerFile = 0;  // records read per iteration: the cadence
+  int64_t filesPerRun = 0;     // "Number of Flash Disk files per USB write"
   std::string configPath;
-  AcquisitionConfig config{};      // as the board's reader set it, when configPath is given
+  AcquisitionConfig config{};         // as the board's reader set it, when configPath is given
   DeploymentDescription description;  // the deployment file's, when there is one
 };
 
@@ -75,7 +75,8 @@ struct DeploymentSettings {
 // file (--rate against "Sample rate", --samples-per-record against "Number
 // of samples per record", --time-zone or --config against the deployment
 // file's) is an error. False with a one-line reason.
-bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings, std::string* error);
+bool ResolveSettings(const DeploymentFlags& flags, DeploymentSettings* settings,
+                     std::string* error);
 
 // How a record's UTC time was found.
 enum class TimeSource {
@@ -90,29 +91,29 @@ const char* TimeSourceText(TimeSource source);
 
 // Record flags, a bit mask.
 enum RecordFlag : uint32_t {
-  kAppended = 1u << 0,         // not the first record of its file
-  kSharedName = 1u << 1,       // its file holds more than one record
-  kEarlierRunFile = 1u << 2,   // appended to a file an earlier run of the deployment started
-  kShortRecord = 1u << 3,      // fewer words than the record length: a write cut short
-  kTornTail = 1u << 4,         // 1 to 3 bytes after its last whole word
-  kSkippedHour = 1u << 5,      // a name in the hour the change forward skips
-  kNotDataName = 1u << 6,      // the file's name is no data file name
-  kRunStart = 1u << 7,         // first record of a run (the deployment's first, or after a restart)
-  kAfterGap = 1u << 8,         // writes are missing before it, or a run ended before it
-  kCrossesChange = 1u << 9,    // the record's samples straddle a clock change
-  kZeroFilled = 1u << 10,      // ends in zero words, as a read that timed out leaves a record
-  kEpochClock = 1u << 11,      // named in 2000: the board's clock ran from its epoch (a lost battery)
+  kAppended = 1u << 0,        // not the first record of its file
+  kSharedName = 1u << 1,      // its file holds more than one record
+  kEarlierRunFile = 1u << 2,  // appended to a file an earlier run of the deployment started
+  kShortRecord = 1u << 3,     // fewer words than the record length: a write cut short
+  kTornTail = 1u << 4,        // 1 to 3 bytes after its last whole word
+  kSkippedHour = 1u << 5,     // a name in the hour the change forward skips
+  kNotDataName = 1u << 6,     // the file's name is no data file name
+  kRunStart = 1u << 7,        // first record of a run (the deployment's first, or after a restart)
+  kAfterGap = 1u << 8,        // writes are missing before it, or a run ended before it
+  kCrossesChange = 1u << 9,   // the record's samples straddle a clock change
+  kZeroFilled = 1u << 10,     // ends in zero words, as a read that timed out leaves a record
+  kEpochClock = 1u << 11,  // named in 2000: the board's clock ran from its epoch (a lost battery)
 };
 // "appended,shared-name,..." (empty for none), for CSV and reports.
 std::string RecordFlagsText(uint32_t flags);
 
 struct DeploymentFile {
   std::string path;
-  std::string name;          // base name
-  bool named = false;        // carries a data file name
-  DataFileName local;            // the name's fields, when named
+  std::string name;    // base name
+  bool named = false;  // carries a data file name
+  DataFileName local;  // the name's fields, when named
   uint64_t bytes = 0;
-  uint32_t tornBytes = 0;    // bytes % 4
+  uint32_t tornBytes = 0;       // bytes % 4
   std::vector<size_t> records;  // indices into Deployment::records, in file order
 };
 
@@ -122,10 +123,10 @@ struct Candidate {
 };
 
 struct Record {
-  size_t file = 0;            // index into Deployment::files
-  uint32_t index = 0;         // record number within its file, from 0
-  uint64_t firstWord = 0;     // where it starts in its file
-  uint64_t words = 0;         // samples
+  size_t file = 0;         // index into Deployment::files
+  uint32_t index = 0;      // record number within its file, from 0
+  uint64_t firstWord = 0;  // where it starts in its file
+  uint64_t words = 0;      // samples
   TimeSource source = TimeSource::kNone;
   // The write, to the second (the write happened within [writeUtc, +1 s)),
   // and the offset in force: the chosen candidate, or the earlier of two
@@ -134,7 +135,7 @@ struct Record {
   int32_t offsetMinutes = 0;
   std::vector<Candidate> candidates;  // what the name allows: 1, 2 or 0
   uint32_t flags = 0;
-  size_t run = 0;             // index into Deployment::runs
+  size_t run = 0;  // index into Deployment::runs
 
   bool HasTime() const { return source != TimeSource::kNone; }
   // One time, stated as the record's: false for an ambiguous name.
@@ -178,17 +179,17 @@ enum class GapKind {
 const char* GapKindText(GapKind kind);  // "missing writes", "restart", "too close"
 
 struct Gap {
-  size_t after = 0;        // the record before the gap (index into records)
-  size_t before = 0;       // the record after it
+  size_t after = 0;   // the record before the gap (index into records)
+  size_t before = 0;  // the record after it
   GapKind kind = GapKind::kRestart;
-  double interval = 0;     // seconds between the two writes
-  double silence = 0;      // seconds without samples: from the end of `after` to the start of `before`
+  double interval = 0;  // seconds between the two writes
+  double silence = 0;   // seconds without samples: from the end of `after` to the start of `before`
   int64_t missingWrites = 0;  // kMissingWrites: how many
 };
 
 // A run: records of one regular sequence of writes (between restarts).
 struct Run {
-  size_t first = 0;        // index into records
+  size_t first = 0;  // index into records
   size_t count = 0;
   // With the configuration's file count: fewer writes than it makes, the run stopped early.
   bool stoppedEarly = false;
@@ -207,7 +208,8 @@ struct Deployment {
 
   // Totals.
   uint64_t words = 0, bytes = 0;
-  size_t ambiguous = 0, resolvedByCadence = 0, assumed = 0, untimed = 0, tornFiles = 0, sharedFiles = 0;
+  size_t ambiguous = 0, resolvedByCadence = 0, assumed = 0, untimed = 0, tornFiles = 0,
+         sharedFiles = 0;
   // Folder entries with a data file's name that are no data files, each a warning.
   std::vector<SkippedEntry> skipped;
   // The first record's start to the last record's write, in seconds (0 for none).
@@ -262,7 +264,8 @@ double ClockCorrection(const std::vector<ClockCheck>& checks, double board);
 // else those of `files` and `picks`, or all when only a span is asked, less
 // those outside [from, to).
 struct RecordSelection {
-  std::optional<double> from, to;  // UTC seconds; a record is kept when its samples reach into the span
+  std::optional<double> from,
+      to;  // UTC seconds; a record is kept when its samples reach into the span
   std::vector<std::string> files;  // paths: every record of each
   struct Pick {
     std::string file;  // a path, or a data file's name

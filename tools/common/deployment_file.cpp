@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <toml++/toml.h>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <toml++/toml.h>
 
 #include "hostlib/regular_file.h"
 #include "hostlib/time_zone.h"
@@ -68,7 +68,8 @@ bool ReadTable(const toml::table& table, const std::map<std::string, Field>& fie
   for (const auto& [key, node] : table) {
     const auto field = fields.find(std::string(key.str()));
     if (field == fields.end()) {
-      *error = Where(path, key.source()) + ": unknown key '" + std::string(key.str()) + "' in " + name;
+      *error =
+          Where(path, key.source()) + ": unknown key '" + std::string(key.str()) + "' in " + name;
       return false;
     }
     std::string why;
@@ -91,9 +92,11 @@ bool ReadClockChecks(const toml::node& node, const std::string& path, Deployment
     ClockCheck check;
     bool board = false, reference = false;
     const std::map<std::string, Field> fields = {
-        {"board", [&](const toml::node& n, std::string* why) { return board = Instant(&check.board)(n, why); }},
-        {"reference",
-         [&](const toml::node& n, std::string* why) { return reference = Instant(&check.reference)(n, why); }}};
+        {"board", [&](const toml::node& n,
+                      std::string* why) { return board = Instant(&check.board)(n, why); }},
+        {"reference", [&](const toml::node& n, std::string* why) {
+           return reference = Instant(&check.reference)(n, why);
+         }}};
     if (!ReadTable(*entry.as_table(), fields, path, "clock_check", error)) return false;
     if (!board || !reference) {
       *error = Where(path, entry.source()) + ": a clock_check needs both board and reference";
@@ -165,7 +168,8 @@ bool ReadDeploymentFile(const std::string& path, DeploymentDescription* descript
 
 std::string FindDeploymentFile(const std::string& start) {
   struct stat st;
-  std::string folder = stat(start.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? start : FolderOf(start);
+  std::string folder =
+      stat(start.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? start : FolderOf(start);
   char resolved[4096];
   if (realpath(folder.c_str(), resolved) == nullptr) return "";
   folder = resolved;
@@ -183,8 +187,9 @@ namespace {
 std::string Line(const std::string& key, const std::string& value, const std::string& example,
                  const std::string& comment) {
   const std::string text = value.empty() ? "# " + key + " = " + example : key + " = " + value;
-  return comment.empty() ? text + "\n" : text + std::string(text.size() < 44 ? 44 - text.size() : 1, ' ') +
-                                              "# " + comment + "\n";
+  return comment.empty() ? text + "\n"
+                         : text + std::string(text.size() < 44 ? 44 - text.size() : 1, ' ') + "# " +
+                               comment + "\n";
 }
 
 // A TOML basic string: quotes, backslashes and control characters escaped,

@@ -20,16 +20,16 @@ struct ClockCheck {
 };
 
 struct DeploymentDescription {
-  std::string path;                      // the file read; "" when there is none
-  std::optional<std::string> timeZone;   // [board] time_zone: a rule or a zone name
-  std::string configuration;             // [board] configuration, as a path from here
-  std::string siteName;                  // [site]
+  std::string path;                     // the file read; "" when there is none
+  std::optional<std::string> timeZone;  // [board] time_zone: a rule or a zone name
+  std::string configuration;            // [board] configuration, as a path from here
+  std::string siteName;                 // [site]
   std::optional<double> latitude, longitude, depthM;
-  std::string recorderSerial;            // [recorder] serial
-  std::string hydrophoneSerial;          // [hydrophone] serial
-  std::optional<double> sensitivityDb;   // dB re 1 V/µPa
+  std::string recorderSerial;           // [recorder] serial
+  std::string hydrophoneSerial;         // [hydrophone] serial
+  std::optional<double> sensitivityDb;  // dB re 1 V/µPa
   std::optional<double> gainDb;
-  std::vector<ClockCheck> clockChecks;   // [[clock_check]], in the file's order
+  std::vector<ClockCheck> clockChecks;  // [[clock_check]], in the file's order
 };
 
 // Reads a deployment file. Unknown tables and keys, values of the wrong type

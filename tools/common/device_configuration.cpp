@@ -36,8 +36,8 @@ bool ReadConfigurationFile(const std::string& path, AcquisitionConfig* config, s
   const char* tmp = std::getenv("TMPDIR");
   std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelmok-config-XXXXXX";
   if (mkdtemp(root.data()) == nullptr) {
-    *error = "cannot stage " + path + ": cannot make a scratch folder in " + (tmp && *tmp ? tmp : "/tmp") +
-             ": " + std::strerror(errno);
+    *error = "cannot stage " + path + ": cannot make a scratch folder in " +
+             (tmp && *tmp ? tmp : "/tmp") + ": " + std::strerror(errno);
     close(in);
     return false;
   }

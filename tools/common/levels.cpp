@@ -26,13 +26,14 @@ std::string Calibration::Text() const {
   if (!calibrated) return "uncalibrated";
   char text[256];
   if (curve.empty()) {
-    std::snprintf(text, sizeof text, "sensitivity %.1f dB re 1 V/\xC2\xB5Pa, gain %.1f dB", sensitivityDb,
-                  gainDb);
+    std::snprintf(text, sizeof text, "sensitivity %.1f dB re 1 V/\xC2\xB5Pa, gain %.1f dB",
+                  sensitivityDb, gainDb);
   } else {
-    std::snprintf(text, sizeof text,
-                  "calibration %s (%zu points, %g to %g Hz, linear in dB over log frequency%s), gain %.1f dB",
-                  curvePath.c_str(), curve.size(), curve.front().hz, curve.back().hz,
-                  extrapolate ? "; beyond them the end values" : "", gainDb);
+    std::snprintf(
+        text, sizeof text,
+        "calibration %s (%zu points, %g to %g Hz, linear in dB over log frequency%s), gain %.1f dB",
+        curvePath.c_str(), curve.size(), curve.front().hz, curve.back().hz,
+        extrapolate ? "; beyond them the end values" : "", gainDb);
   }
   return text;
 }
@@ -68,7 +69,9 @@ double CodesToVolts(double codes) { return codes * AdcCodeToVolts(1); }
 
 // The voltage at the converter is the hydrophone's, raised by the gain; the
 // hydrophone gives 10^(S/20) V per µPa.
-double PressureDb(double volts, const Calibration& c) { return Db20(volts) - c.sensitivityDb - c.gainDb; }
+double PressureDb(double volts, const Calibration& c) {
+  return Db20(volts) - c.sensitivityDb - c.gainDb;
+}
 
 double CodesDbfs(double codes) { return Db20(codes / kFullScaleCode); }
 
@@ -76,7 +79,8 @@ Levels LevelsOf(const CodeStats& stats, const Calibration& c) {
   Levels l;
   l.calibrated = c.calibrated;
   l.rmsVolts = CodesToVolts(stats.Rms());
-  l.peakVolts = std::fmax(std::fabs(AdcCodeToVolts(stats.minimum)), std::fabs(AdcCodeToVolts(stats.maximum)));
+  l.peakVolts =
+      std::fmax(std::fabs(AdcCodeToVolts(stats.minimum)), std::fabs(AdcCodeToVolts(stats.maximum)));
   l.rmsDbfs = stats.RmsDbfs();
   l.peakDbfs = stats.PeakDbfs();
   if (c.calibrated) {
@@ -93,7 +97,9 @@ std::string VoltsText(double volts) {
   return Format("%.3f \xC2\xB5V", volts * 1e6);
 }
 
-std::string DbfsText(double db) { return std::isfinite(db) ? Format("%.2f dBFS", db) : "-inf dBFS"; }
+std::string DbfsText(double db) {
+  return std::isfinite(db) ? Format("%.2f dBFS", db) : "-inf dBFS";
+}
 
 std::string PressureText(double db) {
   return (std::isfinite(db) ? Format("%.1f", db) : std::string("-inf")) + " dB re 1 \xC2\xB5Pa";
@@ -101,12 +107,15 @@ std::string PressureText(double db) {
 
 std::string LevelsLine(const Levels& l, const Calibration& c) {
   if (c.calibrated)
-    return "RMS " + PressureText(l.rmsDbUpa) + ", peak " + PressureText(l.peakDbUpa) + " (" + c.Text() + ")";
-  return "RMS " + VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs) + ", peak " + VoltsText(l.peakVolts) + " " +
-         DbfsText(l.peakDbfs) + " (at the converter; give --sensitivity and --gain for dB re 1 \xC2\xB5Pa)";
+    return "RMS " + PressureText(l.rmsDbUpa) + ", peak " + PressureText(l.peakDbUpa) + " (" +
+           c.Text() + ")";
+  return "RMS " + VoltsText(l.rmsVolts) + " " + DbfsText(l.rmsDbfs) + ", peak " +
+         VoltsText(l.peakVolts) + " " + DbfsText(l.peakDbfs) +
+         " (at the converter; give --sensitivity and --gain for dB re 1 \xC2\xB5Pa)";
 }
 
-SpectrumLevel::SpectrumLevel(const Calibration& c, double windowSum, double windowSquareSum, uint32_t rateHz) {
+SpectrumLevel::SpectrumLevel(const Calibration& c, double windowSum, double windowSquareSum,
+                             uint32_t rateHz) {
   if (c.calibrated) {
     // One-sided density: 2|X|² / (fs Σw²) in code²/Hz, then volts², then µPa².
     const double lsb = AdcCodeToVolts(1);

@@ -25,7 +25,7 @@ struct Calibration {
   // value at 1 kHz (or the nearest end point), for levels of the waveform
   // (peak, broadband RMS of the time series) that have no frequency.
   double sensitivityDb = 0;
-  double gainDb = 0;         // between the hydrophone and the converter
+  double gainDb = 0;  // between the hydrophone and the converter
   // A calibration by frequency (--calibration FILE): points in ascending
   // frequency; between them linear in dB over log frequency; beyond them the
   // end point's value, and only when `extrapolate`.

@@ -146,8 +146,8 @@ void NameEveryTemporary(bool named) { nameEveryTemporary = named; }
 // What stands where an output goes, settled against the policy before
 // anything is created: where the bytes end up, whether they replace a file
 // or stream into a FIFO or device.
-static bool SettleDestination(const std::string& path, const OutputPolicy& policy, OutputFile::Destination* d,
-                              std::string* error, int* code) {
+static bool SettleDestination(const std::string& path, const OutputPolicy& policy,
+                              OutputFile::Destination* d, std::string* error, int* code) {
   *code = EINVAL;
   d->path = path;
   d->replaces = d->stream = false;
@@ -176,7 +176,8 @@ static bool SettleDestination(const std::string& path, const OutputPolicy& polic
   }
   if (!S_ISREG(st.st_mode)) {
     d->stream = policy.stream && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
-    if (!d->stream) *error = path + ": " + KindOf(st.st_mode) + ", not a regular file for the output";
+    if (!d->stream)
+      *error = path + ": " + KindOf(st.st_mode) + ", not a regular file for the output";
     return d->stream;
   }
   std::vector<Identity> inputs;
@@ -257,15 +258,17 @@ ssize_t OutputFile::RawWrite(const void* data, size_t size) {
 // Written in place. A FIFO with no reader would block the open for ever: a
 // reader started beside the tool gets a bounded while to come.
 bool OutputFile::OpenStream(std::string* error) {
-  for (int wait = 0; (fd_ = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO &&
-                     wait < kReaderWaitMs / 10;
+  for (int wait = 0; (fd_ = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+                     errno == ENXIO && wait < kReaderWaitMs / 10;
        ++wait)
     usleep(10000);
   if (fd_ < 0) {
     const int e = errno;
-    return Fail(e, path_ + ": " +
-                       (e == ENXIO ? "a FIFO with no reader (none came in " + std::to_string(kReaderWaitMs / 1000) + " s)"
-                                   : std::string(std::strerror(e))),
+    return Fail(e,
+                path_ + ": " +
+                    (e == ENXIO ? "a FIFO with no reader (none came in " +
+                                      std::to_string(kReaderWaitMs / 1000) + " s)"
+                                : std::string(std::strerror(e))),
                 error);
   }
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -356,8 +359,10 @@ int OutputFile::Place() {
                          std::to_string(getpid()) + "-";
     for (int n = 0; temporary_.empty(); ++n) {
       scratch_ = std::make_unique<ScratchName>(staged + std::to_string(n));
-      if (LinkDescriptor(fd_, staged + std::to_string(n))) temporary_ = staged + std::to_string(n);
-      else if (errno != EEXIST || n == 100) return errno;
+      if (LinkDescriptor(fd_, staged + std::to_string(n)))
+        temporary_ = staged + std::to_string(n);
+      else if (errno != EEXIST || n == 100)
+        return errno;
     }
   }
   const int closed = close(fd_) == 0 ? 0 : errno;
@@ -397,8 +402,9 @@ bool OutputFile::Commit(std::string* error) {
   if (streaming_) return Fail(failure, path_ + ": " + std::strerror(failure), error);
   return Fail(failure,
               path_ + ": " +
-                  (failure == EEXIST ? std::string("appeared while it was written (give --force to replace it)")
-                                     : std::string(std::strerror(failure))) +
+                  (failure == EEXIST
+                       ? std::string("appeared while it was written (give --force to replace it)")
+                       : std::string(std::strerror(failure))) +
                   (replaces_ ? " (left as it was)" : " (nothing written)"),
               error);
 }

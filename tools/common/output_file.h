@@ -103,9 +103,9 @@ class OutputFile {
   int Place();
   bool Fail(int code, const std::string& text, std::string* error);
 
-  std::string path_;         // as the caller named it
-  std::string destination_;  // where the rename goes: a link's target
-  std::string temporary_;  // the temporary file's name; empty when it has none
+  std::string path_;                      // as the caller named it
+  std::string destination_;               // where the rename goes: a link's target
+  std::string temporary_;                 // the temporary file's name; empty when it has none
   std::unique_ptr<ScratchName> scratch_;  // that name, removed on a signal
   FILE* stream_ = nullptr;
   int fd_ = -1;

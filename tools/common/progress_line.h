@@ -31,8 +31,9 @@ class ProgressLine {
     if (now < next_ || done == 0) return;
     next_ = now + std::chrono::milliseconds(250);
     const double wall = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\rpelmok-data %s: %zu of %zu records (%.0f%%), about %.1f s left\033[K", what_.c_str(),
-                 done, total_, 100.0 * static_cast<double>(done) / static_cast<double>(total_),
+    std::fprintf(stderr, "\rpelmok-data %s: %zu of %zu records (%.0f%%), about %.1f s left\033[K",
+                 what_.c_str(), done, total_,
+                 100.0 * static_cast<double>(done) / static_cast<double>(total_),
                  wall * static_cast<double>(total_ - done) / static_cast<double>(done));
     drawn_ = true;
   }

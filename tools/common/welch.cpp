@@ -16,8 +16,13 @@ std::mutex& PlannerLock() {
 }  // namespace
 
 WelchSpectra::WelchSpectra(size_t length, double rateHz)
-    : length_(std::max<size_t>(2, length)), step_(length_ - length_ / 2), rate_(rateHz),
-      window_(length_), pending_(length_), density_(Bins()), sum_(Bins(), 0.0) {
+    : length_(std::max<size_t>(2, length)),
+      step_(length_ - length_ / 2),
+      rate_(rateHz),
+      window_(length_),
+      pending_(length_),
+      density_(Bins()),
+      sum_(Bins(), 0.0) {
   double squares = 0;
   for (size_t i = 0; i < length_; ++i) {
     // Periodic Hann: the window of a length+1-point symmetric Hann without its last point.
@@ -48,7 +53,8 @@ void WelchSpectra::Add(const int32_t* codes, size_t count, const WindowSink& sin
     if (filled_ < length_) return;
     Transform(sink);
     // The next window starts `step_` samples on: keep its overlap.
-    std::copy(pending_.begin() + static_cast<std::ptrdiff_t>(step_), pending_.end(), pending_.begin());
+    std::copy(pending_.begin() + static_cast<std::ptrdiff_t>(step_), pending_.end(),
+              pending_.begin());
     filled_ = length_ - step_;
   }
 }
@@ -78,7 +84,8 @@ std::vector<double> WelchSpectra::Mean() const {
 
 size_t WindowSamples(double seconds, double rateHz, uint64_t samples) {
   const double wanted = std::max(2.0, std::round(seconds * rateHz));
-  return static_cast<size_t>(std::max<uint64_t>(2, std::min<uint64_t>(static_cast<uint64_t>(wanted), samples)));
+  return static_cast<size_t>(
+      std::max<uint64_t>(2, std::min<uint64_t>(static_cast<uint64_t>(wanted), samples)));
 }
 
 }  // namespace datatools

@@ -111,7 +111,7 @@ std::vector<std::pair<std::string, std::string>> MetadataFields(const AudioProve
     fields.push_back({"Pelmok|Start UTC", p.StartUtcText()});
     const double whole = std::floor(p.writeUtc);
     fields.push_back({"Pelmok|Write UTC", p.writeUtc == whole ? UtcText(static_cast<int64_t>(whole))
-                                                                : UtcText(p.writeUtc, 3)});
+                                                              : UtcText(p.writeUtc, 3)});
   }
   if (!p.timing.empty()) fields.push_back({"Pelmok|Timing", p.timing});
   fields.push_back({"Pelmok|Scale", "2.5 V = 8388607 codes"});
@@ -147,8 +147,8 @@ bool SinkWrite(AudioWriter::Sink* sink, const void* data, size_t bytes) {
 
 // libFLAC's output on a descriptor: it seeks back at the end to fill in the
 // stream's length and checksum.
-FLAC__StreamEncoderWriteStatus FlacWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
-                                         uint32_t, uint32_t, void* context) {
+FLAC__StreamEncoderWriteStatus FlacWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[],
+                                         size_t bytes, uint32_t, uint32_t, void* context) {
   return SinkWrite(static_cast<AudioWriter::Sink*>(context), buffer, bytes)
              ? FLAC__STREAM_ENCODER_WRITE_STATUS_OK
              : FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
@@ -168,17 +168,21 @@ sf_count_t SfRead(void* data, sf_count_t bytes, void* context) {
   return read(SinkDescriptor(context), data, static_cast<size_t>(bytes));
 }
 sf_count_t SfWrite(const void* data, sf_count_t bytes, void* context) {
-  return SinkWrite(static_cast<AudioWriter::Sink*>(context), data, static_cast<size_t>(bytes)) ? bytes : 0;
+  return SinkWrite(static_cast<AudioWriter::Sink*>(context), data, static_cast<size_t>(bytes))
+             ? bytes
+             : 0;
 }
 sf_count_t SfTell(void* context) { return lseek(SinkDescriptor(context), 0, SEEK_CUR); }
 
-FLAC__StreamEncoderSeekStatus FlacSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* context) {
+FLAC__StreamEncoderSeekStatus FlacSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset,
+                                       void* context) {
   return lseek(SinkDescriptor(context), static_cast<off_t>(offset), SEEK_SET) < 0
              ? FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR
              : FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
 }
 
-FLAC__StreamEncoderTellStatus FlacTell(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* context) {
+FLAC__StreamEncoderTellStatus FlacTell(const FLAC__StreamEncoder*, FLAC__uint64* offset,
+                                       void* context) {
   const off_t at = lseek(SinkDescriptor(context), 0, SEEK_CUR);
   if (at < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
   *offset = static_cast<FLAC__uint64>(at);
@@ -205,7 +209,8 @@ std::string AudioProvenance::StartLocalText() const {
   }
   // The local clock reads the UTC time moved by the offset; the text keeps the offset.
   const double local = StartUtc() + offsetMinutes * 60.0;
-  std::string text = StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60LL) : UtcText(local, 6);
+  std::string text =
+      StartIsWhole() ? UtcText(StartSecond() + offsetMinutes * 60LL) : UtcText(local, 6);
   text.pop_back();  // the "Z"
   return text + OffsetText(offsetMinutes);
 }
@@ -216,13 +221,14 @@ uint64_t TimeReference(const AudioProvenance& p) {
 }
 
 std::string BextDescription(const AudioProvenance& p) {
-  const std::string what = p.summary.empty()
-                               ? "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord)
-                               : p.summary;
-  const std::string when = !p.timed      ? ": no time known. "
-                           : !p.utcKnown ? ": starts " + p.StartLocalText() + " local time; UTC not known. "
-                                         : ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() +
-                                               "); times are UTC. ";
+  const std::string what =
+      p.summary.empty() ? "Pelmok " + p.sourceFile + " record " + std::to_string(p.sourceRecord)
+                        : p.summary;
+  const std::string when =
+      !p.timed ? ": no time known. "
+      : !p.utcKnown
+          ? ": starts " + p.StartLocalText() + " local time; UTC not known. "
+          : ": starts " + p.StartUtcText() + " (local " + p.StartLocalText() + "); times are UTC. ";
   return what + when + std::to_string(p.samples) + " codes at " + std::to_string(p.rateHz) +
          " Hz, 2.5 V = 8388607." + (p.timing.empty() ? "" : " Time: " + p.timing + ".");
 }
@@ -295,16 +301,16 @@ bool WriteBext(SNDFILE* out, const AudioProvenance& provenance) {
 bool AudioWriter::OpenWav(const AudioProvenance& provenance, const std::vector<CueMark>& cues,
                           std::string* error) {
   if (!cues.empty() && provenance.samples > CueSampleLimit())
-    return Fail(Printf("%" PRIu64 " samples: cue points reach sample %" PRIu64
-                       " at most: fewer records",
-                       provenance.samples, CueSampleLimit()),
-                error);
+    return Fail(
+        Printf("%" PRIu64 " samples: cue points reach sample %" PRIu64 " at most: fewer records",
+               provenance.samples, CueSampleLimit()),
+        error);
   SF_INFO info;
   std::memset(&info, 0, sizeof info);
   info.samplerate = static_cast<int>(provenance.rateHz);
   info.channels = 1;
-  info.format = (provenance.samples > WavSampleLimit() ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
-                SF_FORMAT_PCM_24;
+  info.format =
+      (provenance.samples > WavSampleLimit() ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_PCM_24;
   static SF_VIRTUAL_IO io = {SfLength, SfSeek, SfRead, SfWrite, SfTell};
   SNDFILE* out = sf_open_virtual(&io, SFM_WRITE, &info, &sink_);
   if (out == nullptr) return Fail(sf_strerror(nullptr), error);
@@ -319,7 +325,8 @@ bool AudioWriter::OpenWav(const AudioProvenance& provenance, const std::vector<C
 }
 
 bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat format,
-                       const AudioProvenance& provenance, const std::vector<CueMark>& cues, std::string* error) {
+                       const AudioProvenance& provenance, const std::vector<CueMark>& cues,
+                       std::string* error) {
   path_ = path;
   sink_ = Sink{descriptor, 0};
   format_ = format;
@@ -336,12 +343,12 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
   FLAC__stream_encoder_set_compression_level(encoder, 5);
   FLAC__stream_encoder_set_total_samples_estimate(encoder, provenance.samples);
   // The encoder writes the comments at its start and finish; they live as long as it.
-  std::shared_ptr<FLAC__StreamMetadata> comments(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT),
-                                                 FLAC__metadata_object_delete);
+  std::shared_ptr<FLAC__StreamMetadata> comments(
+      FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT), FLAC__metadata_object_delete);
   if (comments == nullptr) return Fail("out of memory", error);
   comments_ = comments;
   std::vector<std::pair<std::string, std::string>> tags = {
-      {"TITLE", !provenance.timed   ? provenance.sourceFile
+      {"TITLE", !provenance.timed     ? provenance.sourceFile
                 : provenance.utcKnown ? UtcBasicText(provenance.StartSecond())
                                       : UtcBasicText(provenance.StartSecond()).substr(0, 15)},
       {"COMMENT", BextDescription(provenance)},
@@ -352,7 +359,7 @@ bool AudioWriter::Open(int descriptor, const std::string& path, AudioFormat form
   for (const auto& [name, value] : tags) {
     FLAC__StreamMetadata_VorbisComment_Entry entry;
     if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.c_str(),
-                                                                       OneLine(value).c_str()) ||
+                                                                        OneLine(value).c_str()) ||
         !FLAC__metadata_object_vorbiscomment_append_comment(comments.get(), entry, false))
       return Fail("cannot make the Vorbis comment " + name, error);
   }
@@ -376,14 +383,17 @@ bool AudioWriter::Append(const int32_t* codes, size_t count, std::string* error)
   if (format_ == AudioFormat::kWav) {
     // libsndfile takes ints at 32-bit scale and keeps the top 24 bits.
     frames_.resize(count);
-    for (size_t i = 0; i < count; ++i) frames_[i] = static_cast<int>(static_cast<uint32_t>(codes[i]) << 8);
+    for (size_t i = 0; i < count; ++i)
+      frames_[i] = static_cast<int>(static_cast<uint32_t>(codes[i]) << 8);
     SNDFILE* out = static_cast<SNDFILE*>(file_);
-    if (sf_write_int(out, frames_.data(), static_cast<sf_count_t>(count)) != static_cast<sf_count_t>(count))
+    if (sf_write_int(out, frames_.data(), static_cast<sf_count_t>(count)) !=
+        static_cast<sf_count_t>(count))
       return Fail(sf_strerror(out), error);
     return true;
   }
   static_assert(sizeof(FLAC__int32) == sizeof(int32_t), "FLAC samples are 32-bit");
-  if (!FLAC__stream_encoder_process_interleaved(Encoder(file_), reinterpret_cast<const FLAC__int32*>(codes),
+  if (!FLAC__stream_encoder_process_interleaved(Encoder(file_),
+                                                reinterpret_cast<const FLAC__int32*>(codes),
                                                 static_cast<uint32_t>(count)))
     return Fail(FLAC__stream_encoder_get_resolved_state_string(Encoder(file_)), error);
   return true;

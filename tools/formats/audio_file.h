@@ -23,18 +23,18 @@ struct AudioProvenance {
   // The first sample's instant in samples since 1970 UTC at rateHz: exact
   // where the start is not a whole second.
   int64_t startSample = 0;
-  int32_t offsetMinutes = 0;   // local offset in force at the start, minutes east of UTC
-  std::string sourceFile;      // the data file's name as the board wrote it
-  uint64_t sourceRecord = 0;   // the record's index in that file, from 0
+  int32_t offsetMinutes = 0;  // local offset in force at the start, minutes east of UTC
+  std::string sourceFile;     // the data file's name as the board wrote it
+  uint64_t sourceRecord = 0;  // the record's index in that file, from 0
   uint64_t samples = 0;
-  bool timed = false;          // false: no time known (a file without a data file name)
+  bool timed = false;  // false: no time known (a file without a data file name)
   // False: UTC is not known (no zone, or a name the cadence could not
   // place); startSample then counts the board's local clock, and no UTC time
   // or offset is written.
   bool utcKnown = true;
-  double writeUtc = 0;         // the write (end of the record), when timed and utcKnown
-  std::string timing;          // how the time was found, in a few words
-  std::string summary;         // for a joined file: what it holds, instead of the source record
+  double writeUtc = 0;  // the write (end of the record), when timed and utcKnown
+  std::string timing;   // how the time was found, in a few words
+  std::string summary;  // for a joined file: what it holds, instead of the source record
   std::vector<std::pair<std::string, std::string>> extra;  // further GUANO fields
 
   int64_t StartSecond() const;  // floor of the start in whole seconds
@@ -73,8 +73,9 @@ class AudioWriter {
   AudioWriter& operator=(const AudioWriter&) = delete;
   ~AudioWriter();
 
-  bool Open(int descriptor, const std::string& path, AudioFormat format, const AudioProvenance& provenance,
-            const std::vector<CueMark>& cues, std::string* error);
+  bool Open(int descriptor, const std::string& path, AudioFormat format,
+            const AudioProvenance& provenance, const std::vector<CueMark>& cues,
+            std::string* error);
   bool Append(const int32_t* codes, size_t count, std::string* error);
   bool AppendSilence(uint64_t count, std::string* error);
   // Finishes the file; for FLAC this adds the Vorbis comments.

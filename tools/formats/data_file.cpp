@@ -52,7 +52,8 @@ bool WordReader::Read(uint64_t first, size_t max, std::vector<uint32_t>* words) 
   const uint64_t n = std::min<uint64_t>(max, Words() - first);
   std::vector<uint8_t> bytes(n * 4);
   errno = 0;
-  if (fseeko(file_, static_cast<off_t>(first * 4), SEEK_SET) != 0 || std::fread(bytes.data(), 4, n, file_) != n) {
+  if (fseeko(file_, static_cast<off_t>(first * 4), SEEK_SET) != 0 ||
+      std::fread(bytes.data(), 4, n, file_) != n) {
     readError_ = errno;
     return false;
   }
@@ -67,10 +68,11 @@ bool WordReader::Read(uint64_t first, size_t max, std::vector<uint32_t>* words) 
 
 std::string WordReader::FailureText(const std::string& path, uint64_t expectedBytes) const {
   struct stat st;
-  const uint64_t now = file_ != nullptr && fstat(fileno(file_), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const uint64_t now =
+      file_ != nullptr && fstat(fileno(file_), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
   if (file_ != nullptr && (now != expectedBytes || now != bytes_))
-    return path + ": changed size while it was read (" + std::to_string(expectedBytes) + " bytes, now " +
-           std::to_string(now) + ")";
+    return path + ": changed size while it was read (" + std::to_string(expectedBytes) +
+           " bytes, now " + std::to_string(now) + ")";
   return path + ": " + (readError_ != 0 ? std::strerror(readError_) : "read error");
 }
 
@@ -121,7 +123,8 @@ double CodeStats::Rms() const { return samples ? std::sqrt(sumSquares / samples)
 double CodeStats::RmsDbfs() const { return 20 * std::log10(Rms() / kFullScaleCode); }
 
 double CodeStats::PeakDbfs() const {
-  const double peak = std::max(std::fabs(static_cast<double>(minimum)), std::fabs(static_cast<double>(maximum)));
+  const double peak =
+      std::max(std::fabs(static_cast<double>(minimum)), std::fabs(static_cast<double>(maximum)));
   return 20 * std::log10(peak / kFullScaleCode);
 }
 

@@ -13,7 +13,7 @@
 
 namespace datatools {
 
-constexpr int32_t kFullScaleCode = 8388607;      // 0x7FFFFF: +2.5 V
+constexpr int32_t kFullScaleCode = 8388607;       // 0x7FFFFF: +2.5 V
 constexpr int32_t kNegativeFullScale = -8388608;  // 0x800000
 
 // The converter's 24-bit two's-complement code in the low 24 bits of a word,
@@ -66,8 +66,8 @@ struct CodeStats {
   int32_t minimum = 0, maximum = 0;
   double sum = 0, sumSquares = 0;
   uint64_t positiveFullScale = 0, negativeFullScale = 0;
-  uint64_t highBitWords = 0;          // bits 24..31 not all clear
-  std::array<uint64_t, 24> ones{};    // per code bit, how many samples had it set
+  uint64_t highBitWords = 0;        // bits 24..31 not all clear
+  std::array<uint64_t, 24> ones{};  // per code bit, how many samples had it set
   uint64_t zeroRuns = 0, zeroRunSamples = 0, longestZeroRun = 0;
 
   void Add(uint32_t word);

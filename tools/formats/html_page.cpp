@@ -27,12 +27,14 @@ std::string HtmlEscape(const std::string& text) {
 }
 
 std::string Base64(const std::string& bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8) |
+    const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) |
+                       (static_cast<uint8_t>(bytes[i + 1]) << 8) |
                        static_cast<uint8_t>(bytes[i + 2]);
     for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
   }
@@ -51,13 +53,13 @@ HtmlPage::HtmlPage(const std::string& title) : title_(title) {}
 
 void HtmlPage::Heading(int level, const std::string& text, const std::string& id) {
   const std::string tag = "h" + std::to_string(level < 1 ? 1 : level > 4 ? 4 : level);
-  body_ += "<" + tag + (id.empty() ? "" : " id=\"" + HtmlEscape(id) + "\"") + ">" + HtmlEscape(text) + "</" +
-           tag + ">\n";
+  body_ += "<" + tag + (id.empty() ? "" : " id=\"" + HtmlEscape(id) + "\"") + ">" +
+           HtmlEscape(text) + "</" + tag + ">\n";
 }
 
 void HtmlPage::Paragraph(const std::string& text, const std::string& cssClass) {
-  body_ += "<p" + (cssClass.empty() ? "" : " class=\"" + HtmlEscape(cssClass) + "\"") + ">" + HtmlEscape(text) +
-           "</p>\n";
+  body_ += "<p" + (cssClass.empty() ? "" : " class=\"" + HtmlEscape(cssClass) + "\"") + ">" +
+           HtmlEscape(text) + "</p>\n";
 }
 
 void HtmlPage::List(const std::vector<std::string>& items, const std::string& cssClass) {
@@ -66,7 +68,8 @@ void HtmlPage::List(const std::vector<std::string>& items, const std::string& cs
   body_ += "</ul>\n";
 }
 
-void HtmlPage::Table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+void HtmlPage::Table(const std::vector<std::string>& header,
+                     const std::vector<std::vector<std::string>>& rows,
                      const std::vector<std::string>& rowClasses) {
   body_ += "<table>\n<thead><tr>";
   for (const std::string& h : header) body_ += "<th>" + HtmlEscape(h) + "</th>";
@@ -81,9 +84,9 @@ void HtmlPage::Table(const std::vector<std::string>& header, const std::vector<s
 }
 
 void HtmlPage::Png(const std::string& png, const std::string& alt, int width, int height) {
-  body_ += "<figure><img src=\"data:image/png;base64," + Base64(png) + "\" alt=\"" + HtmlEscape(alt) +
-           "\" width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(height) +
-           "\"></figure>\n";
+  body_ += "<figure><img src=\"data:image/png;base64," + Base64(png) + "\" alt=\"" +
+           HtmlEscape(alt) + "\" width=\"" + std::to_string(width) + "\" height=\"" +
+           std::to_string(height) + "\"></figure>\n";
 }
 
 void HtmlPage::Footer(const std::string& text) {
@@ -93,14 +96,16 @@ void HtmlPage::Footer(const std::string& text) {
 std::string HtmlPage::Document() const {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          // Nothing from outside, ever: the page stands alone.
-         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
+         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src "
+         "data:; "
          "style-src 'unsafe-inline'\">\n"
          "<title>" +
          HtmlEscape(title_) +
          "</title>\n<style>\n"
          "body{font-family:sans-serif;margin:2em;max-width:80em;color:#222}\n"
          "table{border-collapse:collapse;margin:1em 0;font-size:90%}\n"
-         "th,td{border:1px solid #bbb;padding:0.2em 0.5em;text-align:left;font-variant-numeric:tabular-nums}\n"
+         "th,td{border:1px solid #bbb;padding:0.2em "
+         "0.5em;text-align:left;font-variant-numeric:tabular-nums}\n"
          "th{background:#eee}\ntr.warning td{background:#fff3cd}\ntr.gap td{background:#f8d7da}\n"
          "ul.warnings li{color:#8a4b00}\np.note{color:#555}\nimg{max-width:100%;height:auto}\n"
          "</style>\n</head>\n<body>\n" +

@@ -20,7 +20,8 @@ class HtmlPage {
   // An unordered list, each item a text; `cssClass` on the list.
   void List(const std::vector<std::string>& items, const std::string& cssClass = "");
   // A table: its header row, its rows; a row's class (e.g. "warning") when given.
-  void Table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+  void Table(const std::vector<std::string>& header,
+             const std::vector<std::vector<std::string>>& rows,
              const std::vector<std::string>& rowClasses = {});
   // A PNG image, embedded.
   void Png(const std::string& png, const std::string& alt, int width, int height);

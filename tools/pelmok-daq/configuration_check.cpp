@@ -55,8 +55,14 @@ struct Piece {
 };
 
 Piece Copy(const ConfigurationPiece* p) {
-  return Piece{p->number, p->text, p->key != nullptr, p->key ? p->key : "", p->keyIndex,
-               p->value != nullptr, p->value ? p->value : "", p->stored};
+  return Piece{p->number,
+               p->text,
+               p->key != nullptr,
+               p->key ? p->key : "",
+               p->keyIndex,
+               p->value != nullptr,
+               p->value ? p->value : "",
+               p->stored};
 }
 
 std::string Lower(std::string s) {
@@ -64,7 +70,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -188,8 +196,8 @@ std::string Duration(double seconds) {
     std::snprintf(text, sizeof text, "%.3f s", seconds);
   } else {
     const uint64_t s = static_cast<uint64_t>(std::llround(seconds));
-    std::snprintf(text, sizeof text, "%.0f s (%" PRIu64 " h %02" PRIu64 " min %02" PRIu64 " s)", seconds,
-                  s / 3600, s / 60 % 60, s % 60);
+    std::snprintf(text, sizeof text, "%.0f s (%" PRIu64 " h %02" PRIu64 " min %02" PRIu64 " s)",
+                  seconds, s / 3600, s / 60 % 60, s % 60);
   }
   return text;
 }
@@ -202,10 +210,10 @@ struct Line {
   int number = 0;
   std::vector<Piece> pieces;  // the first kListedPieces
   size_t pieceCount = 0;
-  std::string text;        // the pieces as the board sees them (each up to a NUL), line end included
-  uint64_t length = 0;     // bytes on the line, its line end not counted
-  long nulAt = -1;         // the first NUL byte's character position, from 1
-  std::string afterNul;    // what the board skips from the NUL to the piece's end
+  std::string text;      // the pieces as the board sees them (each up to a NUL), line end included
+  uint64_t length = 0;   // bytes on the line, its line end not counted
+  long nulAt = -1;       // the first NUL byte's character position, from 1
+  std::string afterNul;  // what the board skips from the NUL to the piece's end
 };
 
 // A line longer than the reader's buffer: the pieces it is read in, and what each sets.
@@ -275,7 +283,8 @@ void WarnValue(int n, const Piece& first, const std::string& text, size_t colon,
   } else if (!PlainNumber(said, &number)) {
     const std::string taken = Trim(first.value);
     const size_t sign = !taken.empty() && (taken[0] == '+' || taken[0] == '-') ? 1 : 0;
-    const bool digits = taken.size() > sign && std::isdigit(static_cast<unsigned char>(taken[sign]));
+    const bool digits =
+        taken.size() > sign && std::isdigit(static_cast<unsigned char>(taken[sign]));
     report.Warn(n, "\"" + std::string(key) + "\" value " + Shown(value) + " is read as " +
                        std::to_string(first.stored) +
                        (digits ? ": the board stops at the first character that is not a digit"
@@ -290,8 +299,8 @@ void CheckLine(const Line& line, bool firstLine, bool bom, Report& report) {
   const int n = line.number;
   if (line.nulAt > 0) {
     report.Warn(n, "a NUL byte at character " + std::to_string(line.nulAt) +
-                       ": the board's reader ends its piece there and skips " + Shown(line.afterNul) +
-                       " (a text file holds no NUL)");
+                       ": the board's reader ends its piece there and skips " +
+                       Shown(line.afterNul) + " (a text file holds no NUL)");
   }
   std::string text = WithoutLineEnd(line.text);
   if (firstLine && bom) text = text.substr(std::min<size_t>(3, text.size()));
@@ -353,9 +362,10 @@ FileWide ScanFile(FILE* file) {
   w.bom = at >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
   // A byte-order mark, or ASCII text with a NUL after (or before) every
   // character: a lone NUL elsewhere is no UTF-16, and is named on its line.
-  w.utf16 = (at >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) ||
-            (at >= 4 && head[0] != 0 && head[1] == 0 && head[2] != 0 && head[3] == 0) ||
-            (at >= 4 && head[0] == 0 && head[1] != 0 && head[2] == 0 && head[3] != 0);
+  w.utf16 =
+      (at >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) ||
+      (at >= 4 && head[0] != 0 && head[1] == 0 && head[2] != 0 && head[3] == 0) ||
+      (at >= 4 && head[0] == 0 && head[1] != 0 && head[2] == 0 && head[3] != 0);
   std::rewind(file);
   return w;
 }
@@ -429,7 +439,9 @@ struct Checker {
   }
 };
 
-void TakePiece(const ConfigurationPiece* piece, void* checker) { static_cast<Checker*>(checker)->Take(piece); }
+void TakePiece(const ConfigurationPiece* piece, void* checker) {
+  static_cast<Checker*>(checker)->Take(piece);
+}
 
 }  // namespace
 
@@ -461,15 +473,17 @@ void WarnRepeatedKeys(const std::map<int, Setting>& settings, Report& report) {
   }
 }
 
-void PrintSettings(const AcquisitionConfig& config, const std::map<int, Setting>& settings, Report& report) {
-  const int32_t* fields[kFields] = {&config.sampleRate,     &config.samplesPerRecord,
-                                    &config.hydrophoneCount, &config.recordsPerFile,
+void PrintSettings(const AcquisitionConfig& config, const std::map<int, Setting>& settings,
+                   Report& report) {
+  const int32_t* fields[kFields] = {&config.sampleRate,       &config.samplesPerRecord,
+                                    &config.hydrophoneCount,  &config.recordsPerFile,
                                     &config.filesPerUsbWrite, &config.sleepSeconds};
   std::fprintf(report.out, "What the board will set:\n");
   for (int i = 0; i < kFields; ++i) {
     auto set = settings.find(i);
     if (set != settings.end()) {
-      std::fprintf(report.out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i], set->second.lastLine);
+      std::fprintf(report.out, "  %-42s %d (line %d)\n", KeyName(i), *fields[i],
+                   set->second.lastLine);
     } else {
       std::fprintf(report.out, "  %-42s not set (0): %s%s\n", KeyName(i), kZeroMeaning[i],
                    kUsedByRun[i] ? " (warning)" : "");
@@ -502,9 +516,11 @@ void PrintRun(const RunFigures& run, FILE* out) {
   const uint64_t kept = run.recordsEach > 0 ? run.writes * run.perRecord : 0;
   std::fprintf(out, "The run:\n");
   std::fprintf(out, "  file iterations   %" PRIu64 "\n", run.iterations);
-  std::fprintf(out, "  records read      %" PRIu64 " of %" PRIu64 " samples, %" PRIu64 " samples\n", records,
-               run.perRecord, read);
-  std::fprintf(out, "  samples kept      %" PRIu64 " (the last record of each iteration), dropped %" PRIu64 "\n",
+  std::fprintf(out, "  records read      %" PRIu64 " of %" PRIu64 " samples, %" PRIu64 " samples\n",
+               records, run.perRecord, read);
+  std::fprintf(out,
+               "  samples kept      %" PRIu64
+               " (the last record of each iteration), dropped %" PRIu64 "\n",
                kept, read - kept);
 }
 
@@ -514,51 +530,60 @@ void PrintFiles(const RunFigures& run, const std::vector<PredictedWrite>& writes
   const uint64_t files = run.writes > writes.size() ? run.writes : FilesOf(writes);
   std::fprintf(out, "  data files        %" PRIu64 ", %" PRIu64 " bytes in all%s\n", files,
                run.writes * run.perRecord * 4,
-               files < run.writes ? (" (" + Count(run.writes) + " writes: writes in one local second, or in the "
-                                     "repeated hour of a change back, share a file)").c_str()
+               files < run.writes ? (" (" + Count(run.writes) +
+                                     " writes: writes in one local second, or in the "
+                                     "repeated hour of a change back, share a file)")
+                                        .c_str()
                                   : "");
   for (const datatools::ClockChange& c : predicted.changes)
-    std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n", datatools::UtcText(c.utc).c_str(),
-                 datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
-                 clock.zone.Rule().c_str());
+    std::fprintf(out, "  clock change      %s: %s to %s, inside the run (zone %s)\n",
+                 datatools::UtcText(c.utc).c_str(), datatools::OffsetText(c.offsetBefore).c_str(),
+                 datatools::OffsetText(c.offsetAfter).c_str(), clock.zone.Rule().c_str());
 }
 
-void WarnOfTheRun(const AcquisitionConfig& config, const RunFigures& run, uint32_t frameRateHz, bool rateSet,
-                  Report& report) {
+void WarnOfTheRun(const AcquisitionConfig& config, const RunFigures& run, uint32_t frameRateHz,
+                  bool rateSet, Report& report) {
   const uint64_t bufferBytes = static_cast<uint64_t>(run.words) * 4;
   std::fprintf(report.out, "  record buffer     %" PRIu64 " bytes, %.1f%% of the board's 64 MB\n",
-               run.allocates ? bufferBytes : 0, run.allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
-  const double seconds =
-      static_cast<double>(run.iterations * run.recordsEach) * static_cast<double>(run.perRecord) / frameRateHz;
-  std::fprintf(report.out, "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
-               Duration(seconds).c_str(), frameRateHz);
+               run.allocates ? bufferBytes : 0,
+               run.allocates ? 100.0 * bufferBytes / kBoardMemory : 0.0);
+  const double seconds = static_cast<double>(run.iterations * run.recordsEach) *
+                         static_cast<double>(run.perRecord) / frameRateHz;
+  std::fprintf(
+      report.out,
+      "  frames' time      %s of frames at %u Hz (--frame-rate; the plan below has the run's)\n",
+      Duration(seconds).c_str(), frameRateHz);
   if (!run.allocates) {
     report.Warn(0, "\"Number of samples per record\" " + std::to_string(config.samplesPerRecord) +
                        " asks for more memory than there is: nothing is read or written");
   } else if (bufferBytes > kBoardMemory) {
-    report.Warn(0, "the record buffer (" + Count(bufferBytes) + " bytes) is larger than the board's 64 MB");
+    report.Warn(
+        0, "the record buffer (" + Count(bufferBytes) + " bytes) is larger than the board's 64 MB");
   }
   if (run.writes > 0 && run.recordsEach == 0)
     report.Warn(0, "writing is on but no record is read: each file gets a record of zeros");
   if (rateSet && config.sampleRate != static_cast<int32_t>(frameRateHz))
-    report.Warn(0, "\"Sample rate\" " + std::to_string(config.sampleRate) + " differs from the converter's " +
-                       std::to_string(frameRateHz) + " Hz (--frame-rate): the samples are at " +
-                       std::to_string(frameRateHz) + " Hz, and a tool that takes the rate from the file is wrong");
+    report.Warn(0, "\"Sample rate\" " + std::to_string(config.sampleRate) +
+                       " differs from the converter's " + std::to_string(frameRateHz) +
+                       " Hz (--frame-rate): the samples are at " + std::to_string(frameRateHz) +
+                       " Hz, and a tool that takes the rate from the file is wrong");
 }
 
 // The run's writes by the board's clock, as far as they are worked out. An
 // iteration takes what the plan says (with reads that time out, not its
 // frames' time).
-std::vector<PredictedWrite> WritesOf(const AcquisitionConfig& config, const RunFigures& run, uint32_t frameRateHz,
-                                     const RunClock& clock) {
+std::vector<PredictedWrite> WritesOf(const AcquisitionConfig& config, const RunFigures& run,
+                                     uint32_t frameRateHz, const RunClock& clock) {
   constexpr uint64_t kNamedWrites = 100000;
   const double iterationSeconds =
-      run.iterations > 0 ? PlanRunSeconds(config, frameRateHz) / static_cast<double>(run.iterations) : 0;
+      run.iterations > 0 ? PlanRunSeconds(config, frameRateHz) / static_cast<double>(run.iterations)
+                         : 0;
   return PredictWrites(run.writes, iterationSeconds, clock, kNamedWrites);
 }
 
 int Verdict(int errors, Report& report) {
-  std::fprintf(report.out, "pelmok-daq --check: %d warning%s", report.warnings, report.warnings == 1 ? "" : "s");
+  std::fprintf(report.out, "pelmok-daq --check: %d warning%s", report.warnings,
+               report.warnings == 1 ? "" : "s");
   if (errors > 0) std::fprintf(report.out, ", %d error%s", errors, errors == 1 ? "" : "s");
   std::fprintf(report.out, "\n");
   return errors > 0 ? 2 : report.warnings == 0 ? 0 : 1;
@@ -566,8 +591,8 @@ int Verdict(int errors, Report& report) {
 
 }  // namespace
 
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out, const RunClock& clock,
-                       const CheckDevice& device) {
+int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
+                       const RunClock& clock, const CheckDevice& device) {
   const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
@@ -580,19 +605,22 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   std::string console;
   Checker checker{raw, &console, &report, ScanFile(raw), Line(), false, 0, {}};
   if (checker.wide.utf16) {
-    report.Warn(1, "the file is UTF-16 text: the board reads bytes, so no key can match; save it as "
-                   "plain ASCII");
+    report.Warn(1,
+                "the file is UTF-16 text: the board reads bytes, so no key can match; save it as "
+                "plain ASCII");
   } else if (checker.wide.loneCr > 0) {
-    report.Warn(0, "the file has " + Count(checker.wide.loneCr) +
-                       " lone carriage-return line ends: the board ends a line only at a newline, so "
-                       "those lines run together (and are read in pieces of 79 characters)");
+    report.Warn(0,
+                "the file has " + Count(checker.wide.loneCr) +
+                    " lone carriage-return line ends: the board ends a line only at a newline, so "
+                    "those lines run together (and are read in pieces of 79 characters)");
   }
   datatools::ReadDeviceConfiguration(deviceRoot, &config, &console, TakePiece, &checker);
   checker.End();
   const bool readToTheEnd = !std::ferror(raw);
   std::fclose(raw);
   if (!readToTheEnd) {
-    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: a read failed\n", path.c_str());
+    std::fprintf(stderr, "pelmok-daq: cannot read the configuration file %s: a read failed\n",
+                 path.c_str());
     return 2;
   }
   WarnRepeatedKeys(checker.settings, report);
@@ -603,7 +631,8 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   const RunFigures run = FiguresOf(config);
   PrintRun(run, out);
   const std::vector<PredictedWrite> writes = WritesOf(config, run, frameRateHz, clock);
-  const datatools::Deployment predicted = PredictDeployment(writes, config, frameRateHz, clock.zone);
+  const datatools::Deployment predicted =
+      PredictDeployment(writes, config, frameRateHz, clock.zone);
   PrintFiles(run, writes, predicted, clock, out);
   WarnOfTheRun(config, run, frameRateHz, checker.settings.count(0) > 0, report);
 
@@ -611,15 +640,17 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   const std::string dataDir = DevicePathOn(deviceRoot, "\\Hard Disk\\Pelmok\\Data");
   // The names mean something only on the board's clock as given.
   if (clock.given)
-    for (const std::string& finding : NameFindings(writes, predicted, dataDir)) report.Warn(0, finding);
+    for (const std::string& finding : NameFindings(writes, predicted, dataDir))
+      report.Warn(0, finding);
   report.Print();
 
   // The run, write by write, on this device.
   std::vector<std::pair<std::string, int64_t>> names;
   names.reserve(writes.size());
   for (const PredictedWrite& w : writes) names.emplace_back(w.name, w.utc);
-  const Plan plan = PlanDeployment(
-      PlanInput{config, frameRateHz, dataDir, device.bare, device.volumeSize, names, FilesOf(writes)}, out);
+  const Plan plan = PlanDeployment(PlanInput{config, frameRateHz, dataDir, device.bare,
+                                             device.volumeSize, names, FilesOf(writes)},
+                                   out);
   for (const std::string& warning : plan.warnings) report.Warn(0, warning);
   for (const std::string& error : plan.errors) std::fprintf(out, "  error: %s\n", error.c_str());
   report.Print();

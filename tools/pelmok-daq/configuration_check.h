@@ -23,7 +23,8 @@ struct CheckDevice {
 // with a warning, 2 when the file cannot be read (one line on stderr) or the
 // device cannot take the run (no data folder, too little free space).
 int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
-                       const RunClock& clock = RunClock(), const CheckDevice& device = CheckDevice());
+                       const RunClock& clock = RunClock(),
+                       const CheckDevice& device = CheckDevice());
 
 // Edits (insertions, deletions, substitutions) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b);

@@ -28,7 +28,8 @@ constexpr uint64_t kSimulatedRecords = 4000000;   // records worked out one by o
 // beyond it a record takes at most one word before it times out.
 void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* plan) {
   const double period = 1e9 / frameRateHz;
-  const double budget = static_cast<double>(kSspPollBudget + 1) * static_cast<double>(sim::kDefaultAccessCost);
+  const double budget =
+      static_cast<double>(kSspPollBudget + 1) * static_cast<double>(sim::kDefaultAccessCost);
   if (records == 0 || words == 0) return;
   if (period <= budget) {
     plan->runSeconds = static_cast<double>(records) * static_cast<double>(words) / frameRateHz;
@@ -50,7 +51,8 @@ void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* pla
   }
   const double scale = static_cast<double>(records) / static_cast<double>(worked);
   plan->runSeconds = t / 1e9 * scale;
-  plan->timedOutRecords = static_cast<uint64_t>(std::llround(static_cast<double>(timedOut) * scale));
+  plan->timedOutRecords =
+      static_cast<uint64_t>(std::llround(static_cast<double>(timedOut) * scale));
 }
 
 // The room the data volume has: whole clusters with --volume-size, as the
@@ -110,9 +112,10 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   }
   if (at->second < 0) {
     const uint64_t after = room.entries + fat::EntriesOf(name.substr(name.rfind('/') + 1));
-    const uint64_t grows = room.clusterBytes == 0 ? 0
-                                                  : fat::FolderClusters(after, room.clusterBytes) -
-                                                        fat::FolderClusters(room.entries, room.clusterBytes);
+    const uint64_t grows = room.clusterBytes == 0
+                               ? 0
+                               : fat::FolderClusters(after, room.clusterBytes) -
+                                     fat::FolderClusters(room.entries, room.clusterBytes);
     if (after > fat::kMaxFolderEntries || grows > room.free) {
       ++plan->writesRefused;
       Bind(plan, after > fat::kMaxFolderEntries ? "folder entries" : "volume", index);
@@ -149,9 +152,10 @@ std::string RunTime(double seconds) {
 void PrintBudget(const Plan& plan, uint64_t recordBytes, size_t files, FILE* out) {
   const double cadence = plan.writes > 0 ? plan.runSeconds / static_cast<double>(plan.writes) : 0;
   if (cadence > 0) {
-    std::fprintf(out, "  budget            %s bytes an hour (a write of %s bytes every %.3f s), %s files\n",
-                 Grouped(static_cast<uint64_t>(3600.0 / cadence * static_cast<double>(recordBytes))).c_str(),
-                 Grouped(recordBytes).c_str(), cadence, Grouped(files).c_str());
+    std::fprintf(
+        out, "  budget            %s bytes an hour (a write of %s bytes every %.3f s), %s files\n",
+        Grouped(static_cast<uint64_t>(3600.0 / cadence * static_cast<double>(recordBytes))).c_str(),
+        Grouped(recordBytes).c_str(), cadence, Grouped(files).c_str());
   }
   const double when = cadence * static_cast<double>(plan.bindingWrite);
   if (plan.binding == "the run's own end") {
@@ -168,7 +172,8 @@ void PrintBudget(const Plan& plan, uint64_t recordBytes, size_t files, FILE* out
 double PlanRunSeconds(const AcquisitionConfig& c, uint32_t frameRateHz, uint64_t* timedOut) {
   const uint32_t words = static_cast<uint32_t>(c.samplesPerRecord);
   const bool allocates = words <= kMaxRecordWords;
-  const uint64_t iterations = c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  const uint64_t iterations =
+      c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
   const uint64_t recordsEach = c.recordsPerFile > 0 ? static_cast<uint64_t>(c.recordsPerFile) : 0;
   Plan plan;
   PlanReads(frameRateHz, allocates ? iterations * recordsEach : 0, allocates ? words : 0, &plan);
@@ -181,41 +186,49 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
   const AcquisitionConfig& c = in.config;
   const uint32_t words = static_cast<uint32_t>(c.samplesPerRecord);
   const bool allocates = words <= kMaxRecordWords;
-  const uint64_t iterations = c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  const uint64_t iterations =
+      c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
   const uint64_t recordBytes = allocates ? uint64_t{words} * 4 : 0;
   plan.writes = allocates && c.sleepSeconds > 0 ? iterations : 0;
   plan.runSeconds = PlanRunSeconds(c, in.frameRateHz, &plan.timedOutRecords);
 
   std::fprintf(out, "The plan:\n");
   if (plan.writes == 0)
-    plan.warnings.push_back(
-        iterations == 0 ? "the run makes no file iteration: it records nothing"
-        : !allocates    ? "no record buffer can be allocated: the run records nothing"
-                        : "\"Seconds to sleep between acquisitions\" is " + std::to_string(c.sleepSeconds) +
-                           ", which switches writing off: the run records nothing");
+    plan.warnings.push_back(iterations == 0 ? "the run makes no file iteration: it records nothing"
+                            : !allocates
+                                ? "no record buffer can be allocated: the run records nothing"
+                                : "\"Seconds to sleep between acquisitions\" is " +
+                                      std::to_string(c.sleepSeconds) +
+                                      ", which switches writing off: the run records nothing");
   if (!allocates && iterations > 0)
-    plan.warnings.push_back(Grouped(iterations) + " file iterations that only print (two console lines each)");
+    plan.warnings.push_back(Grouped(iterations) +
+                            " file iterations that only print (two console lines each)");
   if (plan.timedOutRecords > 0)
-    plan.warnings.push_back(Grouped(plan.timedOutRecords) + " records time out at " +
-                            std::to_string(in.frameRateHz) + " Hz: a frame comes less often than the reader " +
-                            "waits, so their words are zeros");
+    plan.warnings.push_back(
+        Grouped(plan.timedOutRecords) + " records time out at " + std::to_string(in.frameRateHz) +
+        " Hz: a frame comes less often than the reader " + "waits, so their words are zeros");
   if (in.frameRateHz > 1000000 && plan.writes > 0)
-    plan.warnings.push_back("at " + std::to_string(in.frameRateHz) + " Hz frames come faster than the reader's " +
+    plan.warnings.push_back("at " + std::to_string(in.frameRateHz) +
+                            " Hz frames come faster than the reader's " +
                             "two accesses a word (1 µs): the FIFO overruns and frames are lost");
 
   struct stat st;
   const bool exists = stat(in.dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (!exists && in.bare) {
-    plan.errors.push_back("the data folder " + in.dataDir + " is missing: the board never creates it, so no " +
+    plan.errors.push_back("the data folder " + in.dataDir +
+                          " is missing: the board never creates it, so no " +
                           "write would be stored (run without --bare, or create it)");
     plan.writesRefused = plan.writes;
     Bind(&plan, "data folder", 1);
   } else if (exists && access(in.dataDir.c_str(), W_OK | X_OK) != 0) {
-    plan.errors.push_back("the data folder " + in.dataDir + " is not writable: no data file can be opened");
+    plan.errors.push_back("the data folder " + in.dataDir +
+                          " is not writable: no data file can be opened");
     plan.writesRefused = plan.writes;
     Bind(&plan, "data folder", 1);
   } else {
-    if (!exists) std::fprintf(out, "  data folder       %s is missing: the run lays it out\n", in.dataDir.c_str());
+    if (!exists)
+      std::fprintf(out, "  data folder       %s is missing: the run lays it out\n",
+                   in.dataDir.c_str());
     Room room = RoomOf(in, exists);
     std::map<std::string, long long> sizes;
     const uint64_t named = std::min<uint64_t>(plan.writes, in.names.size());
@@ -234,12 +247,14 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
   }
   if (plan.binding.empty()) Bind(&plan, "the run's own end", plan.writes);
   if (plan.binding != "the run's own end" && plan.binding != "data folder")
-    plan.errors.push_back("the " + plan.binding + " limit binds at write " + Grouped(plan.bindingWrite) + " of " +
-                          Grouped(plan.writes) + ": " + Grouped(plan.writesShort) + " writes short, " +
+    plan.errors.push_back("the " + plan.binding + " limit binds at write " +
+                          Grouped(plan.bindingWrite) + " of " + Grouped(plan.writes) + ": " +
+                          Grouped(plan.writesShort) + " writes short, " +
                           Grouped(plan.writesRefused) + " not written");
   std::fprintf(out, "  writes            %s: %s whole, %s short, %s not written; %s bytes stored\n",
-               Grouped(plan.writes).c_str(), Grouped(plan.writesWhole).c_str(), Grouped(plan.writesShort).c_str(),
-               Grouped(plan.writesRefused).c_str(), Grouped(plan.bytesStored).c_str());
+               Grouped(plan.writes).c_str(), Grouped(plan.writesWhole).c_str(),
+               Grouped(plan.writesShort).c_str(), Grouped(plan.writesRefused).c_str(),
+               Grouped(plan.bytesStored).c_str());
   std::fprintf(out, "  files made        %s\n", Grouped(plan.filesMade).c_str());
   std::fprintf(out, "  records timed out %s\n", Grouped(plan.timedOutRecords).c_str());
   std::fprintf(out, "  run time          %s simulated\n", RunTime(plan.runSeconds).c_str());

@@ -18,8 +18,8 @@ namespace daq {
 struct PlanInput {
   AcquisitionConfig config;
   uint32_t frameRateHz = 0;
-  std::string dataDir;  // the data folder's host path
-  bool bare = false;    // without --bare a missing data folder is laid out
+  std::string dataDir;      // the data folder's host path
+  bool bare = false;        // without --bare a missing data folder is laid out
   uint64_t volumeSize = 0;  // --volume-size; 0: the host disk's free room
   // The run's writes in order: the file name and the UTC second of each (the
   // first ones, as many as were worked out).
@@ -28,15 +28,15 @@ struct PlanInput {
 };
 
 struct Plan {
-  uint64_t writes = 0;          // writes the run makes
-  uint64_t writesWhole = 0;     // that reach the disk whole
-  uint64_t writesShort = 0;     // part of the record stored
-  uint64_t writesRefused = 0;   // not written at all
+  uint64_t writes = 0;         // writes the run makes
+  uint64_t writesWhole = 0;    // that reach the disk whole
+  uint64_t writesShort = 0;    // part of the record stored
+  uint64_t writesRefused = 0;  // not written at all
   uint64_t bytesStored = 0;
-  uint64_t filesMade = 0;       // data files the run creates
+  uint64_t filesMade = 0;  // data files the run creates
   uint64_t timedOutRecords = 0;
   double runSeconds = 0;
-  std::string binding;  // "volume", "folder entries", "file size" or "the run's own end"
+  std::string binding;        // "volume", "folder entries", "file size" or "the run's own end"
   uint64_t bindingWrite = 0;  // the first write it cuts (from 1), or the writes when none
   std::vector<std::string> warnings;
   std::vector<std::string> errors;
@@ -44,7 +44,8 @@ struct Plan {
 
 // The run's simulated seconds at the converter's rate, the read time-outs
 // taken into account (records timed out in *timedOut when given).
-double PlanRunSeconds(const AcquisitionConfig& config, uint32_t frameRateHz, uint64_t* timedOut = nullptr);
+double PlanRunSeconds(const AcquisitionConfig& config, uint32_t frameRateHz,
+                      uint64_t* timedOut = nullptr);
 
 // Works the run out and prints its findings and budget to `out`.
 Plan PlanDeployment(const PlanInput& input, FILE* out);

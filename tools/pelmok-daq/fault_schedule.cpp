@@ -153,12 +153,13 @@ void FaultSchedule::SetUpBoard(sim::BoardOptions* options) const {
       options->clockEpoch = kRtcEpoch;
     }
     if (f.kind == FaultKind::kConverterPpm) {
-      const double rate = std::round(options->frameRateHz * (1.0 + static_cast<double>(f.first) * 1e-6));
+      const double rate =
+          std::round(options->frameRateHz * (1.0 + static_cast<double>(f.first) * 1e-6));
       options->frameRateHz = rate < 1 ? 1 : static_cast<uint32_t>(rate);
     }
     if (f.kind == FaultKind::kStuckBit)
-      options->signal = std::make_shared<sim::StuckBitSignal>(options->signal, static_cast<unsigned>(f.first),
-                                                             f.second != 0);
+      options->signal = std::make_shared<sim::StuckBitSignal>(
+          options->signal, static_cast<unsigned>(f.first), f.second != 0);
   }
 }
 
@@ -186,16 +187,23 @@ void FaultSchedule::Arm(sim::Board& board, PowerLoss onPowerLoss) {
                      " frames a second");
         break;
       case FaultKind::kStuckBit:
-        Fired(i, "bit " + std::to_string(f.first) + " of every code is " + std::to_string(f.second));
+        Fired(i,
+              "bit " + std::to_string(f.first) + " of every code is " + std::to_string(f.second));
         break;
-      case FaultKind::kDiskFull: host::LimitVolumeBytes(f.first); break;  // strikes when a write fills it
-      case FaultKind::kPowerLoss: host::CutPowerDuringWrite(static_cast<int>(f.first), f.second); break;
+      case FaultKind::kDiskFull:
+        host::LimitVolumeBytes(f.first);
+        break;  // strikes when a write fills it
+      case FaultKind::kPowerLoss:
+        host::CutPowerDuringWrite(static_cast<int>(f.first), f.second);
+        break;
       case FaultKind::kOverrun: bursts.push_back({first, static_cast<uint64_t>(f.second)}); break;
       case FaultKind::kStall: bursts.push_back({first, 0}); break;
     }
   }
   std::stable_sort(bursts.begin(), bursts.end(),
-                   [](const sim::Converter::Burst& a, const sim::Converter::Burst& b) { return a.frame < b.frame; });
+                   [](const sim::Converter::Burst& a, const sim::Converter::Burst& b) {
+                     return a.frame < b.frame;
+                   });
   burstFault_.clear();
   for (const sim::Converter::Burst& b : bursts) {
     for (size_t i = 0; i < faults_.size(); ++i) {
@@ -221,14 +229,16 @@ void FaultSchedule::HeardBurst(const sim::Converter::Burst& burst, uint64_t lost
   if (burst.count == 0) {
     s.Fired(index, "the converter makes no frame after frame " + std::to_string(burst.frame));
   } else {
-    s.Fired(index, std::to_string(burst.count) + " frames at once at frame " + std::to_string(burst.frame) +
-                       "; the full receive FIFO lost " + std::to_string(lost));
+    s.Fired(index, std::to_string(burst.count) + " frames at once at frame " +
+                       std::to_string(burst.frame) + "; the full receive FIFO lost " +
+                       std::to_string(lost));
   }
 }
 
 void FaultSchedule::HeardFileFault(host::FileFault fault, const std::string& text, void* self) {
   FaultSchedule& s = *static_cast<FaultSchedule*>(self);
-  const FaultKind kind = fault == host::FileFault::kDiskFull ? FaultKind::kDiskFull : FaultKind::kPowerLoss;
+  const FaultKind kind =
+      fault == host::FileFault::kDiskFull ? FaultKind::kDiskFull : FaultKind::kPowerLoss;
   for (size_t i = 0; i < s.faults_.size(); ++i) {
     if (s.faults_[i].kind != kind || !s.outcomes_[i].empty()) continue;
     s.Fired(i, text);
@@ -241,11 +251,13 @@ std::vector<std::string> FaultSchedule::Outcomes() const {
   std::vector<std::string> lines;
   for (size_t i = 0; i < faults_.size(); ++i) {
     const std::string placed = Placed(faults_[i]);
-    const std::string how = faults_[i].given == placed || faults_[i].given.find('@') != std::string::npos
-                                ? ""
-                                : " (placed by seed " + std::to_string(seed_) + ")";
-    lines.push_back(placed + how + ": " +
-                    (i < outcomes_.size() && !outcomes_[i].empty() ? outcomes_[i] : "did not strike"));
+    const std::string how =
+        faults_[i].given == placed || faults_[i].given.find('@') != std::string::npos
+            ? ""
+            : " (placed by seed " + std::to_string(seed_) + ")";
+    lines.push_back(
+        placed + how + ": " +
+        (i < outcomes_.size() && !outcomes_[i].empty() ? outcomes_[i] : "did not strike"));
   }
   return lines;
 }

@@ -16,11 +16,19 @@
 
 namespace daq {
 
-enum class FaultKind { kDiskFull, kPowerLoss, kRtcReset, kConverterPpm, kOverrun, kStuckBit, kStall };
+enum class FaultKind {
+  kDiskFull,
+  kPowerLoss,
+  kRtcReset,
+  kConverterPpm,
+  kOverrun,
+  kStuckBit,
+  kStall
+};
 
 struct Fault {
   FaultKind kind;
-  std::string given;  // as on the command line
+  std::string given;    // as on the command line
   bool placed = false;  // WHERE given, or placed by the seed
   // disk-full: bytes; power-loss: write, bytes; converter-ppm: ppm;
   // overrun: frame, count; stuck-bit: bit, value; stall: frames.
@@ -47,7 +55,8 @@ constexpr int64_t kRtcEpoch = 946684800;  // 2000-01-01T00:00:00Z
 
 class FaultSchedule {
  public:
-  FaultSchedule(std::vector<Fault> faults, uint64_t seed) : faults_(std::move(faults)), seed_(seed) {}
+  FaultSchedule(std::vector<Fault> faults, uint64_t seed)
+      : faults_(std::move(faults)), seed_(seed) {}
 
   // Gives each fault without WHERE a place in the run, from the seed.
   void Place(const RunShape& run);
@@ -74,7 +83,7 @@ class FaultSchedule {
   std::vector<Fault> faults_;
   uint64_t seed_;
   std::vector<std::string> outcomes_;  // per fault, "" until it strikes
-  std::vector<size_t> burstFault_;  // the fault of each burst, in frame order
+  std::vector<size_t> burstFault_;     // the fault of each burst, in frame order
   PowerLoss onPowerLoss_ = nullptr;
   uint32_t nominalRate_ = 0;
 };

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,10 +89,13 @@ bool LayOutDevice(const std::string& root) {
     // writes it. One that another run lays out first is used as it is.
     datatools::OutputFile file;
     ok = (file.Open(config, datatools::OutputPolicy{}, &reason) &&
-          file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) && file.Commit(&reason)) ||
+          file.Write(kDefaultConfiguration, sizeof kDefaultConfiguration - 1) &&
+          file.Commit(&reason)) ||
          file.Error() == EEXIST;
   }
-  if (!ok) std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(), reason.c_str());
+  if (!ok)
+    std::fprintf(stderr, "pelmok-daq: cannot lay out the device in %s: %s\n", root.c_str(),
+                 reason.c_str());
   return ok;
 }
 
@@ -118,11 +121,10 @@ void CheckDataFolder(const std::string& dir) {
 }
 
 // Simulated time against the run's total, the data-file writes so far (from
-// the file layer's write log, as the report has it) and the wall time left, on one terminal line of standard output. Only where
-// standard output is a terminal: a file or a pipe gets the report alone.
-// Driven by the bus's alarm every tenth of a simulated second, so the
-// register accesses pay nothing for it; the line is redrawn at most four
-// times a wall second.
+// the file layer's write log, as the report has it) and the wall time left, on one terminal line of
+// standard output. Only where standard output is a terminal: a file or a pipe gets the report
+// alone. Driven by the bus's alarm every tenth of a simulated second, so the register accesses pay
+// nothing for it; the line is redrawn at most four times a wall second.
 class ProgressLine {
  public:
   ProgressLine(sim::Bus& bus, double totalSeconds, const daq::RunReport& report)
@@ -142,7 +144,10 @@ class ProgressLine {
  private:
   static constexpr sim::Nanoseconds kEvery = 100000000;  // 0.1 s simulated
 
-  void Arm() { bus_.SetAlarm(bus_.Now() + kEvery, [](void* self) { static_cast<ProgressLine*>(self)->Ring(); }, this); }
+  void Arm() {
+    bus_.SetAlarm(
+        bus_.Now() + kEvery, [](void* self) { static_cast<ProgressLine*>(self)->Ring(); }, this);
+  }
 
   void Ring() {
     Arm();
@@ -155,9 +160,9 @@ class ProgressLine {
     char left[48] = "";
     if (total_ > seconds && seconds > 0)
       std::snprintf(left, sizeof left, ", about %.1f s left", wall * (total_ - seconds) / seconds);
-    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %zu data-file write%s%s\033[K", seconds,
-                total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0, writes,
-                writes == 1 ? "" : "s", left);
+    std::printf("\rpelmok-daq: %.1f s of %.1f s simulated (%.0f%%), %zu data-file write%s%s\033[K",
+                seconds, total_, total_ > 0 ? std::min(100.0, 100.0 * seconds / total_) : 100.0,
+                writes, writes == 1 ? "" : "s", left);
     std::fflush(stdout);
     shown_ = true;
   }
@@ -200,7 +205,8 @@ uint64_t TraceRoom(const std::string& dataDir, const daq::RunShape& shape) {
       trace.st_dev != data.st_dev || statvfs(dataDir.c_str(), &volume) != 0)
     return UINT64_MAX;
   const uint64_t block = volume.f_bsize != 0 ? volume.f_bsize : 4096;
-  recordRoom = shape.writes * ((shape.recordBytes + block - 1) / block * block + block) + (1u << 20);
+  recordRoom =
+      shape.writes * ((shape.recordBytes + block - 1) / block * block + block) + (1u << 20);
   const uint64_t free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
   return free > recordRoom ? free - recordRoom : 0;
 }
@@ -211,9 +217,10 @@ bool FinishTrace(bool written) {
   std::string error;
   if (traceOutput.Commit(&error) && written) return true;
   if (traceOutput.LimitReached()) {
-    std::printf("pelmok-daq: the register trace gave way to the records: it stopped where the data volume "
-                "had only the %llu bytes the run's records need left, and is not written\n",
-                static_cast<unsigned long long>(recordRoom));
+    std::printf(
+        "pelmok-daq: the register trace gave way to the records: it stopped where the data volume "
+        "had only the %llu bytes the run's records need left, and is not written\n",
+        static_cast<unsigned long long>(recordRoom));
     return false;
   }
   if (error.empty()) error = traceOutput.Path() + ": a write failed";
@@ -290,14 +297,17 @@ int Report(Ending& e, int result, bool traceWhole, bool powerLost) {
     lost = e.report->PrintWrites(options.timeZone, e.bothClocks) || lost || ssp.FramesLost() > 0;
   }
   if (e.bothClocks)
-    daq::RunReport::PrintClockChecks(e.clockAtStart, {board.UtcNanoseconds(), board.TrueUtcNanoseconds()});
-  for (const std::string& line : e.faults->Outcomes()) std::printf("pelmok-daq: fault %s\n", line.c_str());
+    daq::RunReport::PrintClockChecks(e.clockAtStart,
+                                     {board.UtcNanoseconds(), board.TrueUtcNanoseconds()});
+  for (const std::string& line : e.faults->Outcomes())
+    std::printf("pelmok-daq: fault %s\n", line.c_str());
   if (!options.tracePath.empty() && traceWhole)
     std::printf("pelmok-daq: register trace in %s\n", options.tracePath.c_str());
   if (powerLost) {
     std::printf("pelmok-daq: the board's result: none, the power failed before WinMain returned\n");
   } else if (options.lowPower) {
-    std::printf("pelmok-daq: EnterLowPower(%d) returned; WinMain was not called\n", options.lowPowerMode);
+    std::printf("pelmok-daq: EnterLowPower(%d) returned; WinMain was not called\n",
+                options.lowPowerMode);
   } else {
     std::printf("pelmok-daq: the board's result: WinMain returned %d\n", result);
   }
@@ -327,14 +337,16 @@ using daq::DevicePathOn;
 // otherwise (*wavRate then).
 std::shared_ptr<sim::SignalSource> SignalOf(daq::Options& options, bool* wavRate) {
   std::string error;
-  std::shared_ptr<sim::SignalSource> signal = sim::MakeSignal(options.signal, options.frameRate, &error);
+  std::shared_ptr<sim::SignalSource> signal =
+      sim::MakeSignal(options.signal, options.frameRate, &error);
   if (!signal) daq::UsageError("bad --signal '" + options.signal + "': " + error);
   const auto wav = std::dynamic_pointer_cast<sim::WavSignal>(signal);
   *wavRate = wav != nullptr && !options.frameRateGiven;
   if (*wavRate) {
     if (wav->FileRateHz() < 1 || wav->FileRateHz() > 10000000)
       daq::UsageError("bad --signal '" + options.signal + "': the file's rate " +
-                      std::to_string(wav->FileRateHz()) + " Hz is not 1 to 10000000 (give --frame-rate)");
+                      std::to_string(wav->FileRateHz()) +
+                      " Hz is not 1 to 10000000 (give --frame-rate)");
     options.frameRate = wav->FileRateHz();
   }
   return signal;
@@ -342,7 +354,8 @@ std::shared_ptr<sim::SignalSource> SignalOf(daq::Options& options, bool* wavRate
 
 int Check(const daq::Options& options) {
   const daq::RunClock clock{options.startTime, options.timeZone,
-                            options.startTime.has_value() || options.timeZoneGiven, options.clockDriftPpm};
+                            options.startTime.has_value() || options.timeZoneGiven,
+                            options.clockDriftPpm};
   return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
                                  daq::CheckDevice{options.bare, options.volumeSize});
 }
@@ -359,9 +372,11 @@ std::string PrepareDevice(const daq::Options& options) {
     policy.force = options.force;
     policy.stream = true;  // a pipe or a device is written as the run goes
     policy.inputs = {datatools::ConfigurationFilePath(options.deviceRoot), dataDir};
-    if (options.signal.compare(0, 4, "wav:") == 0) policy.inputs.push_back(options.signal.substr(4));
+    if (options.signal.compare(0, 4, "wav:") == 0)
+      policy.inputs.push_back(options.signal.substr(4));
     std::string error;
-    if (!traceOutput.Open(options.tracePath, policy, &error)) daq::UsageError("bad --trace: " + error);
+    if (!traceOutput.Open(options.tracePath, policy, &error))
+      daq::UsageError("bad --trace: " + error);
   }
   if (options.bare) return dataDir;
   if (!LayOutDevice(options.deviceRoot)) std::exit(2);
@@ -380,7 +395,8 @@ daq::FaultSchedule PlaceFaults(const daq::Options& options, const std::string& d
   return faults;
 }
 
-sim::BoardOptions BoardOptionsOf(const daq::Options& options, std::shared_ptr<sim::SignalSource> signal,
+sim::BoardOptions BoardOptionsOf(const daq::Options& options,
+                                 std::shared_ptr<sim::SignalSource> signal,
                                  const daq::FaultSchedule& faults) {
   sim::BoardOptions boardOptions;
   boardOptions.frameRateHz = options.frameRate;
@@ -396,7 +412,8 @@ std::unique_ptr<sim::TextTrace> StartTrace(const daq::Options& options, sim::Boa
   FILE* traceFile = traceOutput.Stream();
   if (traceFile == nullptr) return nullptr;
   auto trace = std::make_unique<sim::TextTrace>(
-      board.bus(), traceFile, options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
+      board.bus(), traceFile,
+      options.traceEveryAccess ? sim::TextTrace::kEveryAccess : sim::TextTrace::kCompact);
   board.bus().SetTrace(trace.get());
   runTrace = trace.get();
   runBus = &board.bus();
@@ -442,15 +459,24 @@ int Run(int argc, char** argv) {
   host::SetDataVolumeSize(options.volumeSize);
 
   daq::RunReport report(dataDir, board.ssp3());
-  const daq::RunReport::ClockReading clockAtStart{board.UtcNanoseconds(), board.TrueUtcNanoseconds()};
-  Ending ending{&options,     &board, &report, &faults, wavRate, nullptr, clockAtStart,
-                options.clockDriftPpm != 0 || clockAtStart.boardNanoseconds != clockAtStart.trueNanoseconds};
+  const daq::RunReport::ClockReading clockAtStart{board.UtcNanoseconds(),
+                                                  board.TrueUtcNanoseconds()};
+  Ending ending{
+      &options,
+      &board,
+      &report,
+      &faults,
+      wavRate,
+      nullptr,
+      clockAtStart,
+      options.clockDriftPpm != 0 || clockAtStart.boardNanoseconds != clockAtStart.trueNanoseconds};
   theEnding = &ending;
   if (!options.lowPower) report.Listen();
   faults.Arm(board, PowerLost);
   std::unique_ptr<ProgressLine> progress;
   if (!options.lowPower && isatty(STDOUT_FILENO))
-    progress = std::make_unique<ProgressLine>(board.bus(), RunSeconds(options.deviceRoot, options.frameRate), report);
+    progress = std::make_unique<ProgressLine>(
+        board.bus(), RunSeconds(options.deviceRoot, options.frameRate), report);
   ending.progress = progress.get();
 
   const int result = CallTheProgram(options);

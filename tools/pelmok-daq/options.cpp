@@ -41,7 +41,8 @@ const char kFooter[] =
 static bool WholeNumber(const std::string& text, uint64_t* value) {
   errno = 0;
   *value = std::strtoull(text.c_str(), nullptr, 10);
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && errno != ERANGE;
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+         errno != ERANGE;
 }
 
 // A decimal number of parts per million within 10 %: a clock further off is
@@ -73,7 +74,9 @@ void AddRunOptions(CLI::App& app, Options& o, OptionTexts& t) {
                  "folder holding the volumes \"FlashFX Disk\", \"Hard Disk\"\n"
                  "and \"Storage Card\" (default: ./pelmok-device)")
       ->type_name("DIR")
-      ->check([](const std::string& v) { return v.empty() ? std::string("needs a folder") : std::string(); });
+      ->check([](const std::string& v) {
+        return v.empty() ? std::string("needs a folder") : std::string();
+      });
   app.add_flag("--bare", o.bare,
                "use the device folder as it is: write no default\n"
                "configuration and create no data directories");
@@ -103,7 +106,8 @@ void AddRunOptions(CLI::App& app, Options& o, OptionTexts& t) {
                  "seed places it")
       ->type_name("KIND[@WHERE]")
       ->allow_extra_args(false);
-  app.add_option("--seed", t.seed, "places the faults given without @WHERE (default 0)")->type_name("N");
+  app.add_option("--seed", t.seed, "places the faults given without @WHERE (default 0)")
+      ->type_name("N");
   app.add_option("--volume-size", t.volumeSize,
                  "the Hard Disk volume's size in bytes (1 MiB to 2 TiB),\n"
                  "held to FAT32's clusters (default: the host disk's room)")
@@ -158,12 +162,14 @@ void CheckTexts(const CLI::App& app, const OptionTexts& t, Options& o) {
   if (app.count("--volume-size") > 0 &&
       (!WholeNumber(t.volumeSize, &o.volumeSize) || o.volumeSize < (uint64_t{1} << 20) ||
        o.volumeSize > (uint64_t{2} << 40)))
-    UsageError("bad --volume-size '" + t.volumeSize + "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
+    UsageError("bad --volume-size '" + t.volumeSize +
+               "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
   if (app.count("--stall-after") > 0) {
     uint64_t frames = 0;
     if (!WholeNumber(t.stallAfter, &frames))
       UsageError("bad --stall-after '" + t.stallAfter + "': a whole number of frames, 0 or more");
-    o.faults.push_back(Fault{FaultKind::kStall, "stall@" + t.stallAfter, true, static_cast<int64_t>(frames)});
+    o.faults.push_back(
+        Fault{FaultKind::kStall, "stall@" + t.stallAfter, true, static_cast<int64_t>(frames)});
   }
   for (const std::string& text : t.faults) {
     Fault fault{FaultKind::kStall, text};
@@ -172,14 +178,16 @@ void CheckTexts(const CLI::App& app, const OptionTexts& t, Options& o) {
   }
   if (app.count("--start-time") > 0) {
     int64_t seconds = 0;
-    if (!hostlib::ParseUtcTime(t.startTime, &seconds, &error)) UsageError("bad --start-time: " + error);
+    if (!hostlib::ParseUtcTime(t.startTime, &seconds, &error))
+      UsageError("bad --start-time: " + error);
     o.startTime = seconds;
   }
   if (app.count("--clock-drift") > 0 && !ClockDrift(t.clockDrift, &o.clockDriftPpm))
     UsageError("bad --clock-drift '" + t.clockDrift + "': parts per million, -100000 to 100000");
   o.timeZoneGiven = app.count("--time-zone") > 0;
   if (o.timeZoneGiven) {
-    if (!datatools::BoardZone::FromRule(t.timeZone, &o.timeZone, &error)) UsageError("bad --time-zone: " + error);
+    if (!datatools::BoardZone::FromRule(t.timeZone, &o.timeZone, &error))
+      UsageError("bad --time-zone: " + error);
   } else if (!datatools::BoardZone::FromEnvironment(&o.timeZone, &error)) {
     UsageError("time zone for the board: " + error);
   }

@@ -24,7 +24,7 @@ struct Options {
   uint64_t seed = 0;          // places the faults given without WHERE
   uint64_t volumeSize = 0;    // the Hard Disk volume's bytes; 0: the host disk's room
   std::string tracePath;
-  bool force = false;  // an existing --trace file may be replaced
+  bool force = false;             // an existing --trace file may be replaced
   bool traceEveryAccess = false;  // one line an access, no runs of reads folded
   bool lowPower = false;
   int32_t lowPowerMode = 0;

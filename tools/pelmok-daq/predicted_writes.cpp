@@ -17,7 +17,8 @@ struct NameGroup {
 
 // The writes' indices in name order (a name's writes together, in time
 // order), and the groups of one name.
-std::vector<size_t> ByName(const std::vector<PredictedWrite>& writes, std::vector<NameGroup>* groups) {
+std::vector<size_t> ByName(const std::vector<PredictedWrite>& writes,
+                           std::vector<NameGroup>* groups) {
   std::vector<size_t> order(writes.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
@@ -42,7 +43,8 @@ std::string Examples(const std::vector<PredictedWrite>& writes, const std::vecto
   for (const NameGroup& g : groups) {
     if (!pick(g)) continue;
     if (++*picked <= kExamples)
-      text += (text.empty() ? "" : ", ") + writes[order[g.first]].name + " (" + std::to_string(g.count) + " writes)";
+      text += (text.empty() ? "" : ", ") + writes[order[g.first]].name + " (" +
+              std::to_string(g.count) + " writes)";
   }
   return *picked > kExamples ? text + ", ..." : text;
 }
@@ -53,40 +55,47 @@ void SharedFiles(const std::vector<PredictedWrite>& writes, std::vector<std::str
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
   // Examples in the order the run makes the files.
-  std::sort(groups.begin(), groups.end(),
-            [&](const NameGroup& a, const NameGroup& b) { return order[a.first] < order[b.first]; });
+  std::sort(groups.begin(), groups.end(), [&](const NameGroup& a, const NameGroup& b) {
+    return order[a.first] < order[b.first];
+  });
   const auto span = [&](const NameGroup& g) {
     return writes[order[g.first + g.count - 1]].utc - writes[order[g.first]].utc;
   };
   size_t sameSecond = 0, repeatedHour = 0;
   const std::string second = Examples(
-      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) == 0; }, &sameSecond);
+      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) == 0; },
+      &sameSecond);
   const std::string hour = Examples(
-      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) > 0; }, &repeatedHour);
+      writes, order, groups, [&](const NameGroup& g) { return g.count > 1 && span(g) > 0; },
+      &repeatedHour);
   if (sameSecond > 0) {
     const double each = static_cast<double>(writes.size()) / static_cast<double>(groups.size());
-    findings->push_back(Plural(writes.size(), "write goes", "writes go") + " to " +
-                        Plural(groups.size(), "file", "files") + ": writes in one second share a file, about " +
-                        std::to_string(static_cast<uint64_t>(std::lround(each))) + " a file; " +
-                        Plural(sameSecond, "file holds", "files hold") + " more than one (" + second + ")");
+    findings->push_back(
+        Plural(writes.size(), "write goes", "writes go") + " to " +
+        Plural(groups.size(), "file", "files") + ": writes in one second share a file, about " +
+        std::to_string(static_cast<uint64_t>(std::lround(each))) + " a file; " +
+        Plural(sameSecond, "file holds", "files hold") + " more than one (" + second + ")");
   }
   if (repeatedHour > 0)
-    findings->push_back(Plural(repeatedHour, "name is", "names are") +
-                        " written in both passes of the repeated hour after a change back, one file each (" +
-                        hour + ")");
+    findings->push_back(
+        Plural(repeatedHour, "name is", "names are") +
+        " written in both passes of the repeated hour after a change back, one file each (" + hour +
+        ")");
 }
 
 }  // namespace
 
 std::string Grouped(uint64_t n) {
   std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(static_cast<size_t>(i), ",");
   return digits;
 }
 
-std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds, const RunClock& clock,
-                                          uint64_t limit) {
-  const int64_t start = clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
+std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds,
+                                          const RunClock& clock, uint64_t limit) {
+  const int64_t start =
+      clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
   const double rate = 1.0 + clock.driftPpm * 1e-6;
   std::vector<PredictedWrite> predicted;
   const uint64_t named = std::min(writes, limit);
@@ -107,14 +116,17 @@ uint64_t FilesOf(const std::vector<PredictedWrite>& writes) {
   return groups.size();
 }
 
-uint64_t RepeatedHourWrites(const std::vector<PredictedWrite>& writes, const datatools::BoardZone& zone) {
+uint64_t RepeatedHourWrites(const std::vector<PredictedWrite>& writes,
+                            const datatools::BoardZone& zone) {
   uint64_t n = 0;
-  for (const PredictedWrite& w : writes) n += zone.UtcOf(zone.NameAt(w.utc).LocalSeconds()).size() > 1;
+  for (const PredictedWrite& w : writes)
+    n += zone.UtcOf(zone.NameAt(w.utc).LocalSeconds()).size() > 1;
   return n;
 }
 
-datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& writes, const AcquisitionConfig& config,
-                                        uint32_t frameRateHz, const datatools::BoardZone& zone) {
+datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& writes,
+                                        const AcquisitionConfig& config, uint32_t frameRateHz,
+                                        const datatools::BoardZone& zone) {
   const uint64_t words = static_cast<uint32_t>(config.samplesPerRecord);
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
@@ -140,18 +152,21 @@ datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& write
 }
 
 std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
-                                      const datatools::Deployment& predicted, const std::string& dataDir) {
+                                      const datatools::Deployment& predicted,
+                                      const std::string& dataDir) {
   std::vector<std::string> findings;
   SharedFiles(writes, &findings);
   const uint64_t repeated = RepeatedHourWrites(writes, predicted.settings.zone);
   if (repeated > kModelledRepeatedHour)
-    findings.push_back(Plural(repeated, "write falls", "writes fall") +
-                       " in the repeated hour after a change back: too many to work out here whether the data "
-                       "tools can tell their UTC times apart (the cadence between writes decides)");
+    findings.push_back(
+        Plural(repeated, "write falls", "writes fall") +
+        " in the repeated hour after a change back: too many to work out here whether the data "
+        "tools can tell their UTC times apart (the cadence between writes decides)");
   else if (predicted.ambiguous > 0)
-    findings.push_back(Plural(predicted.ambiguous, "record", "records") +
-                       " of the repeated hour will have two possible UTC times: the cadence between writes "
-                       "cannot tell the two passes apart");
+    findings.push_back(
+        Plural(predicted.ambiguous, "record", "records") +
+        " of the repeated hour will have two possible UTC times: the cadence between writes "
+        "cannot tell the two passes apart");
   datatools::Deployment existing;
   std::string error;
   if (!datatools::LoadDeployment({dataDir}, predicted.settings, &existing, &error)) return findings;
@@ -168,9 +183,10 @@ std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
     if (++clash <= kExamples) examples += (examples.empty() ? "" : ", ") + name;
   }
   if (clash > 0)
-    findings.push_back(Plural(clash, "name", "names") + " of the run's " + Grouped(groups.size()) +
-                       " exist already in the data folder: their writes go behind what the files hold (" +
-                       examples + (clash > kExamples ? ", ...)" : ")"));
+    findings.push_back(
+        Plural(clash, "name", "names") + " of the run's " + Grouped(groups.size()) +
+        " exist already in the data folder: their writes go behind what the files hold (" +
+        examples + (clash > kExamples ? ", ...)" : ")"));
   return findings;
 }
 

@@ -34,8 +34,8 @@ struct PredictedWrite {
 
 // The run's writes in order, the first `limit` of them. Write k comes at the
 // end of its iteration, `iterationSeconds` of true time after the one before.
-std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds, const RunClock& clock,
-                                          uint64_t limit);
+std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds,
+                                          const RunClock& clock, uint64_t limit);
 
 // Files the writes make: one a name.
 uint64_t FilesOf(const std::vector<PredictedWrite>& writes);
@@ -55,7 +55,8 @@ datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& write
 // hour), records the data tools cannot give one UTC time, names that exist
 // already in `dataDir` (the data folder as the deployment model reads it).
 std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
-                                      const datatools::Deployment& predicted, const std::string& dataDir);
+                                      const datatools::Deployment& predicted,
+                                      const std::string& dataDir);
 
 // "100,000".
 std::string Grouped(uint64_t n);

@@ -22,7 +22,8 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 }  // namespace
 
-RunReport::RunReport(std::string dataDir, const sim::Pxa27xSsp& ssp) : dataDir_(std::move(dataDir)), ssp_(ssp) {}
+RunReport::RunReport(std::string dataDir, const sim::Pxa27xSsp& ssp)
+    : dataDir_(std::move(dataDir)), ssp_(ssp) {}
 
 RunReport::~RunReport() { Stop(); }
 
@@ -42,8 +43,8 @@ void RunReport::HeardWrite(const host::DeviceFileWrite& w, void* self) {
   RunReport& r = *static_cast<RunReport*>(self);
   const std::string folder = r.dataDir_ + "/";
   if (w.path.compare(0, folder.size(), folder) != 0) return;
-  r.writes_.push_back(
-      Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1, w.utcNanoseconds, w.trueUtcNanoseconds});
+  r.writes_.push_back(Write{w.path, w.existed, w.opened, w.refusal, w.bytesBefore, -1,
+                            w.utcNanoseconds, w.trueUtcNanoseconds});
 }
 
 // The run as its console tells it: a record ends at its "Record Count" line,
@@ -58,7 +59,8 @@ void RunReport::HeardConsole(const std::string& message, void* self) {
     r.recordTimedOut_ = true;
   } else if (StartsWith(message, "Record Count = ")) {
     if (r.recordTimedOut_)
-      r.timedOut_.push_back({r.iteration_, std::atoi(message.c_str() + 15), r.ssp_.FramesRead() - r.readAtRecordStart_});
+      r.timedOut_.push_back({r.iteration_, std::atoi(message.c_str() + 15),
+                             r.ssp_.FramesRead() - r.readAtRecordStart_});
     const uint64_t lost = r.ssp_.FramesLost() - r.lostAtRecordStart_;
     if (lost > 0) r.overruns_.push_back({r.iteration_, std::atoi(message.c_str() + 15), lost});
     r.recordTimedOut_ = false;
@@ -75,20 +77,24 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
   const Write& w = writes_[index];
   const std::string path = w.path;
   if (!w.opened)
-    return when + "  not written: " + path + " (" + w.refusal + "): 0 of " + Grouped(recordBytes_) + " bytes";
+    return when + "  not written: " + path + " (" + w.refusal + "): 0 of " + Grouped(recordBytes_) +
+           " bytes";
   const long long added = w.after >= 0 ? w.after - w.before : 0;
   const bool whole = added >= 0 && static_cast<uint64_t>(added) == recordBytes_;
-  const std::string shortBy = "short: " + Grouped(added > 0 ? added : 0) + " of " + Grouped(recordBytes_) + " bytes";
+  const std::string shortBy =
+      "short: " + Grouped(added > 0 ? added : 0) + " of " + Grouped(recordBytes_) + " bytes";
   if (!w.existed)
-    return when + "  wrote " + path + " (" + (whole ? std::to_string(added) + " bytes" : shortBy) + "): created";
+    return when + "  wrote " + path + " (" + (whole ? std::to_string(added) + " bytes" : shortBy) +
+           "): created";
   size_t first = index;
   for (size_t i = 0; i < index; ++i)
     if (writes_[i].path == w.path && writes_[i].opened) first = std::min(first, i);
-  const std::string whose =
-      first == index ? std::string("an earlier run's") : "this run's, from its write " + std::to_string(first + 1);
+  const std::string whose = first == index
+                                ? std::string("an earlier run's")
+                                : "this run's, from its write " + std::to_string(first + 1);
   return when + "  appended to " + path + ", which existed before: " +
-         (whole ? std::to_string(added) + " bytes added" : shortBy + " added") + " (" + std::to_string(w.after) +
-         " bytes now): into an existing file (" + whose + ")";
+         (whole ? std::to_string(added) + " bytes added" : shortBy + " added") + " (" +
+         std::to_string(w.after) + " bytes now): into an existing file (" + whose + ")";
 }
 
 // The write's second by the board's clock, in UTC and as the board's local
@@ -96,7 +102,8 @@ std::string RunReport::WriteLine(size_t index, const std::string& when) const {
 std::string RunReport::When(size_t index, const datatools::BoardZone& zone, bool bothClocks) const {
   const Write& w = writes_[index];
   const int64_t utc = UtcSecond(w.utcNanoseconds);
-  std::string when = datatools::UtcText(utc) + "  " + datatools::LocalText(zone, utc).substr(11, 8) + " " +
+  std::string when = datatools::UtcText(utc) + "  " +
+                     datatools::LocalText(zone, utc).substr(11, 8) + " " +
                      datatools::OffsetText(zone.OffsetAt(utc));
   if (bothClocks)
     when += "  board clock " + datatools::UtcText(static_cast<double>(w.utcNanoseconds) / 1e9, 3) +
@@ -109,14 +116,16 @@ void RunReport::PrintClockChecks(const ClockReading& start, const ClockReading& 
   const double elapsed = static_cast<double>(end.trueNanoseconds - start.trueNanoseconds);
   const double gained = static_cast<double>((end.boardNanoseconds - end.trueNanoseconds) -
                                             (start.boardNanoseconds - start.trueNanoseconds));
-  std::printf("pelmok-daq: the board's clock against true UTC, %+.3f s over the run (%+.1f ppm); as clock "
-              "checks for deployment.toml:\n",
-              gained / 1e9, elapsed > 0 ? gained / elapsed * 1e6 : 0.0);
+  std::printf(
+      "pelmok-daq: the board's clock against true UTC, %+.3f s over the run (%+.1f ppm); as clock "
+      "checks for deployment.toml:\n",
+      gained / 1e9, elapsed > 0 ? gained / elapsed * 1e6 : 0.0);
   const ClockReading readings[] = {start, end};
   const char* const moments[] = {"start", "end"};
   for (int i = 0; i < 2; ++i)
     std::printf("[[clock_check]]  # the run's %s\nboard = \"%s\"\nreference = \"%s\"\n", moments[i],
-                text(readings[i].boardNanoseconds).c_str(), text(readings[i].trueNanoseconds).c_str());
+                text(readings[i].boardNanoseconds).c_str(),
+                text(readings[i].trueNanoseconds).c_str());
 }
 
 // What each write left: the file's size when the run next opened it, or
@@ -131,7 +140,8 @@ void RunReport::ReadBack(const datatools::BoardZone& zone) {
     folder_ = datatools::Deployment();
   }
   std::map<std::string, long long> size;  // by path: the final one, then each write's after it
-  for (const datatools::DeploymentFile& f : folder_.files) size[dataDir_ + "/" + f.name] = static_cast<long long>(f.bytes);
+  for (const datatools::DeploymentFile& f : folder_.files)
+    size[dataDir_ + "/" + f.name] = static_cast<long long>(f.bytes);
   for (size_t i = writes_.size(); i-- > 0;) {
     Write& w = writes_[i];
     const auto found = size.find(w.path);
@@ -150,37 +160,44 @@ bool RunReport::PrintWrites(const datatools::BoardZone& zone, bool bothClocks) {
   }
   if (writes_.empty()) std::printf("pelmok-daq: no data file written in %s\n", dataDir_.c_str());
   if (!folder_.files.empty())
-    std::printf("pelmok-daq: the data folder now holds %s data file%s, %s bytes, read as %s record%s\n",
-                Grouped(folder_.files.size()).c_str(), folder_.files.size() == 1 ? "" : "s",
-                Grouped(folder_.bytes).c_str(), Grouped(folder_.records.size()).c_str(),
-                folder_.records.size() == 1 ? "" : "s");
+    std::printf(
+        "pelmok-daq: the data folder now holds %s data file%s, %s bytes, read as %s record%s\n",
+        Grouped(folder_.files.size()).c_str(), folder_.files.size() == 1 ? "" : "s",
+        Grouped(folder_.bytes).c_str(), Grouped(folder_.records.size()).c_str(),
+        folder_.records.size() == 1 ? "" : "s");
   if (!writes_.empty()) {
     const int64_t from = UtcSecond(writes_.front().utcNanoseconds);
     const int64_t to = UtcSecond(writes_.back().utcNanoseconds);
     for (const datatools::ClockChange& c : zone.ChangesBetween(from, to + 1))
-      std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n", datatools::UtcText(c.utc).c_str(),
-                  datatools::OffsetText(c.offsetBefore).c_str(), datatools::OffsetText(c.offsetAfter).c_str(),
+      std::printf("pelmok-daq: the run crossed a clock change at %s: %s to %s%s\n",
+                  datatools::UtcText(c.utc).c_str(), datatools::OffsetText(c.offsetBefore).c_str(),
+                  datatools::OffsetText(c.offsetAfter).c_str(),
                   c.offsetAfter < c.offsetBefore ? " (names repeat for the hour after it)" : "");
   }
   if (!timedOut_.empty()) {
     std::string examples;
     for (size_t i = 0; i < timedOut_.size() && i < 3; ++i)
-      examples += (i ? ", " : "") + std::string("file iteration ") + std::to_string(timedOut_[i].iteration) +
-                  " record " + std::to_string(timedOut_[i].record) + " after " + Grouped(timedOut_[i].wordsRead) +
-                  " of " + Grouped(recordBytes_ / 4) + " words";
-    std::printf("pelmok-daq: reads timed out in %zu record%s, the words not read zero-filled: %s%s\n",
-                timedOut_.size(), timedOut_.size() == 1 ? "" : "s", examples.c_str(),
-                timedOut_.size() > 3 ? ", ..." : "");
+      examples += (i ? ", " : "") + std::string("file iteration ") +
+                  std::to_string(timedOut_[i].iteration) + " record " +
+                  std::to_string(timedOut_[i].record) + " after " +
+                  Grouped(timedOut_[i].wordsRead) + " of " + Grouped(recordBytes_ / 4) + " words";
+    std::printf(
+        "pelmok-daq: reads timed out in %zu record%s, the words not read zero-filled: %s%s\n",
+        timedOut_.size(), timedOut_.size() == 1 ? "" : "s", examples.c_str(),
+        timedOut_.size() > 3 ? ", ..." : "");
     lost = true;
   }
   if (!overruns_.empty()) {
     std::string examples;
     for (size_t i = 0; i < overruns_.size() && i < 3; ++i)
-      examples += (i ? ", " : "") + std::string("file iteration ") + std::to_string(overruns_[i].iteration) +
-                  " record " + std::to_string(overruns_[i].record) + " lost " + Grouped(overruns_[i].framesLost);
-    std::printf("pelmok-daq: frames lost to overrun in %zu record%s, the samples after each gap shifted: %s%s\n",
-                overruns_.size(), overruns_.size() == 1 ? "" : "s", examples.c_str(),
-                overruns_.size() > 3 ? ", ..." : "");
+      examples += (i ? ", " : "") + std::string("file iteration ") +
+                  std::to_string(overruns_[i].iteration) + " record " +
+                  std::to_string(overruns_[i].record) + " lost " + Grouped(overruns_[i].framesLost);
+    std::printf(
+        "pelmok-daq: frames lost to overrun in %zu record%s, the samples after each gap shifted: "
+        "%s%s\n",
+        overruns_.size(), overruns_.size() == 1 ? "" : "s", examples.c_str(),
+        overruns_.size() > 3 ? ", ..." : "");
     lost = true;
   }
   return lost;

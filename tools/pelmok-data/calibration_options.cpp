@@ -7,15 +7,20 @@
 namespace datatools {
 
 void AddCalibrationOptions(CLI::App* command, CalibrationFlags* flags) {
-  command->add_option("--sensitivity", flags->sensitivityDb,
-                      "hydrophone sensitivity, dB re 1 V/\xC2\xB5Pa (such as -165): levels in dB re 1 \xC2\xB5Pa, "
-                      "spectra in dB re 1 \xC2\xB5Pa\xC2\xB2/Hz")
+  command
+      ->add_option("--sensitivity", flags->sensitivityDb,
+                   "hydrophone sensitivity, dB re 1 V/\xC2\xB5Pa (such as -165): levels in dB re 1 "
+                   "\xC2\xB5Pa, "
+                   "spectra in dB re 1 \xC2\xB5Pa\xC2\xB2/Hz")
       ->transform(tools::DecimalReal());
-  command->add_option("--gain", flags->gainDb, "gain between the hydrophone and the converter, dB (default 0)")
+  command
+      ->add_option("--gain", flags->gainDb,
+                   "gain between the hydrophone and the converter, dB (default 0)")
       ->transform(tools::DecimalReal());
-  command->add_option("--calibration", flags->curvePath,
-                      "the hydrophone's sensitivity by frequency: CSV of frequency Hz and dB re 1 "
-                      "V/\xC2\xB5Pa, linear in dB over log frequency between points")
+  command
+      ->add_option("--calibration", flags->curvePath,
+                   "the hydrophone's sensitivity by frequency: CSV of frequency Hz and dB re 1 "
+                   "V/\xC2\xB5Pa, linear in dB over log frequency between points")
       ->type_name("FILE");
   command->add_flag("--calibration-extrapolate", flags->extrapolate,
                     "levels beyond the calibration's points too, at its end points' sensitivities "
@@ -40,7 +45,8 @@ bool ResolveCurve(const CalibrationFlags& flags, Calibration* calibration, std::
 
 }  // namespace
 
-bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration, std::string* error) {
+bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration,
+                        std::string* error) {
   *calibration = Calibration{};
   if (flags.gainDb && (!std::isfinite(*flags.gainDb) || std::fabs(*flags.gainDb) > 200)) {
     *error = "--gain must lie within -200 to 200 dB";
@@ -53,13 +59,16 @@ bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration,
   }
   if (!flags.sensitivityDb) {
     if (flags.gainDb) {
-      *error = "--gain needs --sensitivity: without the hydrophone's sensitivity levels stay in volts and dBFS";
+      *error =
+          "--gain needs --sensitivity: without the hydrophone's sensitivity levels stay in volts "
+          "and dBFS";
       return false;
     }
     return true;
   }
   // A sensitivity in dB re 1 V/µPa is far below 0; a positive one is a sign slip.
-  if (!std::isfinite(*flags.sensitivityDb) || *flags.sensitivityDb >= 0 || *flags.sensitivityDb < -300) {
+  if (!std::isfinite(*flags.sensitivityDb) || *flags.sensitivityDb >= 0 ||
+      *flags.sensitivityDb < -300) {
     *error = "--sensitivity is in dB re 1 V/\xC2\xB5Pa, below 0 (such as -165)";
     return false;
   }

@@ -21,6 +21,7 @@ struct CalibrationFlags {
 void AddCalibrationOptions(CLI::App* command, CalibrationFlags* flags);
 // --gain without --sensitivity or --calibration, both of those, or a
 // sensitivity no hydrophone has, is an error: one line in *error.
-bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration, std::string* error);
+bool ResolveCalibration(const CalibrationFlags& flags, Calibration* calibration,
+                        std::string* error);
 
 }  // namespace datatools

@@ -16,11 +16,11 @@
 #include "hardware/sample_values.h"
 #include "tools/common/board_time.h"
 #include "tools/common/csv.h"
-#include "tools/formats/audio_file.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
 #include "tools/common/progress_line.h"
+#include "tools/formats/audio_file.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/subcommand.h"
 
@@ -41,7 +41,9 @@ struct ExportOptions {
   unsigned jobs = DefaultJobs();
 };
 
-const char* Extension(Format f) { return f == Format::kWav ? "wav" : f == Format::kFlac ? "flac" : "csv"; }
+const char* Extension(Format f) {
+  return f == Format::kWav ? "wav" : f == Format::kFlac ? "flac" : "csv";
+}
 
 bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
@@ -71,9 +73,11 @@ bool OpenOutput(const std::string& path, Format format, const ExportOptions& o, 
   return CheckOutputExtension(path, Extension(format), error) && out->Open(path, policy, error);
 }
 
-bool WriteAudioRecord(const Deployment& d, const Record& r, OutputFile& out, Format format, std::string* error) {
+bool WriteAudioRecord(const Deployment& d, const Record& r, OutputFile& out, Format format,
+                      std::string* error) {
   AudioWriter writer;
-  if (!writer.Open(out.Descriptor(), out.Path(), format == Format::kWav ? AudioFormat::kWav : AudioFormat::kFlac,
+  if (!writer.Open(out.Descriptor(), out.Path(),
+                   format == Format::kWav ? AudioFormat::kWav : AudioFormat::kFlac,
                    ProvenanceOf(d, r), {}, error))
     return false;
   bool written = true;
@@ -100,8 +104,8 @@ bool WriteCsvRecord(const Deployment& d, const Record& r, OutputFile& out, std::
       d, r,
       [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
         for (int32_t code : codes) {
-          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\r\n", index, static_cast<double>(index) / d.settings.rate, code,
-                       AdcCodeToVolts(code));
+          std::fprintf(f, "%" PRIu64 ",%.9f,%d,%.10g\r\n", index,
+                       static_cast<double>(index) / d.settings.rate, code, AdcCodeToVolts(code));
           ++index;
         }
       },
@@ -175,7 +179,7 @@ struct JoinLayout {
   std::vector<size_t> timed;  // indices into the deployment's records, in UTC order
   std::vector<uint64_t> at;   // each one's first sample in the joined file
   std::vector<CueMark> cues;
-  uint64_t length = 0;        // samples, silence included
+  uint64_t length = 0;  // samples, silence included
 };
 
 std::string ClosedGapLabel(const Gap& g) {
@@ -200,9 +204,11 @@ JoinLayout LayOutJoin(const Deployment& d, bool silence) {
     const int64_t start = StartSample(d, r);
     if (silence && k > 0 && start > lastEnd) join.length += static_cast<uint64_t>(start - lastEnd);
     const auto gap = gapBefore.find(join.timed[k]);
-    if (!silence && gap != gapBefore.end()) join.cues.push_back({join.length, ClosedGapLabel(*gap->second)});
+    if (!silence && gap != gapBefore.end())
+      join.cues.push_back({join.length, ClosedGapLabel(*gap->second)});
     join.at[k] = join.length;
-    std::string label = RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
+    std::string label =
+        RecordStem(d, r) + " " + d.files[r.file].name + "#" + std::to_string(r.index);
     if (r.source == TimeSource::kAmbiguous) label += " (ambiguous time)";
     if (r.source == TimeSource::kCadence) label += " (time by the cadence)";
     join.cues.push_back({join.length, label});
@@ -215,12 +221,13 @@ JoinLayout LayOutJoin(const Deployment& d, bool silence) {
 AudioProvenance JoinedProvenance(const Deployment& d, const JoinLayout& join, bool silence) {
   AudioProvenance p = ProvenanceOf(d, d.records[join.timed.front()]);
   p.samples = join.length;
-  p.summary = "Pelmok deployment: " + std::to_string(join.timed.size()) + " records of " +
-              std::to_string(d.files.size()) + " data files, " +
-              d.WriteText(d.records[join.timed.front()]) + " to " +
-              d.WriteText(d.records[join.timed.back()]) + " (writes), gaps " +
-              (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
-              (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
+  p.summary =
+      "Pelmok deployment: " + std::to_string(join.timed.size()) + " records of " +
+      std::to_string(d.files.size()) + " data files, " +
+      d.WriteText(d.records[join.timed.front()]) + " to " +
+      d.WriteText(d.records[join.timed.back()]) + " (writes), gaps " +
+      (silence ? "kept as silence" : "closed and labelled") + ", a cue point at each record" +
+      (d.skipped.empty() ? "" : ", " + std::to_string(d.skipped.size()) + " entries not read");
   p.timing.clear();
   p.extra = {{"Pelmok|Records", std::to_string(join.timed.size())},
              {"Pelmok|Gaps", silence ? "silence" : "label"}};
@@ -268,7 +275,8 @@ bool WriteJoined(const Deployment& d, const ExportOptions& o, Format format, std
   // Past 4 GiB the file is RF64; its cue points still end at 2^32 samples.
   if (format == Format::kWav && join.length > AudioWriter::CueSampleLimit()) {
     *error = o.output + ": the joined deployment is " + std::to_string(join.length) +
-             " samples, beyond the last a cue point reaches" + (silence ? " (try --gaps label)" : "");
+             " samples, beyond the last a cue point reaches" +
+             (silence ? " (try --gaps label)" : "");
     return false;
   }
   const AudioProvenance p = JoinedProvenance(d, join, silence);
@@ -297,7 +305,8 @@ int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
     std::string stem = RecordStem(d, r);
     for (int n = 2; used.count(stem); ++n) stem = RecordStem(d, r) + "-" + std::to_string(n);
     used.insert(stem);
-    paths.push_back(o.output + (EndsWith(o.output, "/") ? "" : "/") + stem + "." + Extension(format));
+    paths.push_back(o.output + (EndsWith(o.output, "/") ? "" : "/") + stem + "." +
+                    Extension(format));
     if (!CheckOutputExtension(paths.back(), Extension(format), &error) ||
         !OutputFile::Check(paths.back(), policy, &error))
       Fail(error + " (nothing written)");
@@ -311,13 +320,15 @@ int ExportEach(const Deployment& d, const ExportOptions& o, Format format) {
 
 int RunExport(const ExportOptions& o) {
   Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
-  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  if (d.settings.rate == 0)
+    Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   std::string error;
   // "DIR/" is a folder, made if it is missing.
   const bool folder = IsFolder(o.output) || EndsWith(o.output, "/");
   const Format format = ChooseFormat(o, folder);
   if (o.join) {
-    if (format != Format::kWav) Fail("--join writes WAV: the cue points and their labels are WAV chunks");
+    if (format != Format::kWav)
+      Fail("--join writes WAV: the cue points and their labels are WAV chunks");
     if (folder) Fail("'" + o.output + "' is a folder: --join writes one file");
     if (!WriteJoined(d, o, format, &error)) Fail(error);
     return 0;
@@ -329,7 +340,8 @@ int RunExport(const ExportOptions& o) {
   }
   if (!folder) {
     if (d.records.size() > 1)
-      Fail(std::to_string(d.records.size()) + " records: give a folder for -o (one file each), or --join");
+      Fail(std::to_string(d.records.size()) +
+           " records: give a folder for -o (one file each), or --join");
     if (!WriteRecord(d, d.records.front(), o.output, format, o, &error)) Fail(error);
     return 0;
   }
@@ -340,28 +352,34 @@ int RunExport(const ExportOptions& o) {
 
 Subcommand AddExportCommand(CLI::App& program) {
   auto o = std::make_shared<ExportOptions>();
-  CLI::App* app = program.add_subcommand(
-      "export",
-      "records as 24-bit PCM WAV (bext and GUANO: UTC start, offset, source) or FLAC (the same as Vorbis "
-      "comments), or CSV; one file per record named by its UTC start, or --join for one file of the deployment");
+  CLI::App* app = program.add_subcommand("export",
+                                         "records as 24-bit PCM WAV (bext and GUANO: UTC start, "
+                                         "offset, source) or FLAC (the same as Vorbis "
+                                         "comments), or CSV; one file per record named by its UTC "
+                                         "start, or --join for one file of the deployment");
   AddDeploymentOptions(app, &o->flags);
   AddSelectionOptions(app, &o->selection);
-  app->add_option("--format", o->format, "wav, flac or csv (default: from the output's name; wav into a folder)")
+  app->add_option("--format", o->format,
+                  "wav, flac or csv (default: from the output's name; wav into a folder)")
       ->check(CLI::IsMember({"wav", "flac", "csv"}));
-  app->add_option("-o,--output", o->output,
-                  "a folder (one file per record, named like 20261025T005939Z.wav) or, for one record or "
-                  "--join, a file")
+  app->add_option(
+         "-o,--output", o->output,
+         "a folder (one file per record, named like 20261025T005939Z.wav) or, for one record or "
+         "--join, a file")
       ->required();
-  app->add_flag("--join", o->join, "one WAV of the whole deployment in UTC order, a cue point and label at each "
-                                   "record's start");
-  app->add_option("--gaps", o->gaps,
-                  "with --join: silence (the file keeps the time line: every pause is silence) or label "
-                  "(records back to back, each gap closed with a label saying how long it was; the default)")
+  app->add_flag("--join", o->join,
+                "one WAV of the whole deployment in UTC order, a cue point and label at each "
+                "record's start");
+  app->add_option(
+         "--gaps", o->gaps,
+         "with --join: silence (the file keeps the time line: every pause is silence) or label "
+         "(records back to back, each gap closed with a label saying how long it was; the default)")
       ->check(CLI::IsMember({"silence", "label"}));
   app->add_flag("--force", o->force, "replace an existing output file");
-  app->add_option("--jobs", o->jobs,
-                  "records exported at once into a folder (default: the number of cores); the files "
-                  "are the same whatever the number")
+  app->add_option(
+         "--jobs", o->jobs,
+         "records exported at once into a folder (default: the number of cores); the files "
+         "are the same whatever the number")
       ->transform(tools::DecimalInteger())
       ->check(CLI::Range(1u, 256u).description(""));
   app->add_option("INPUT", o->inputs, "data folders or files")->required();

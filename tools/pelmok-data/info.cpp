@@ -11,13 +11,13 @@
 
 #include "hardware/sample_values.h"
 #include "tools/common/csv.h"
-#include "tools/common/levels.h"
 #include "tools/common/decimal_option.h"
+#include "tools/common/levels.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
+#include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/record_samples.h"
 #include "tools/pelmok-data/sample_checks.h"
-#include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
@@ -57,13 +57,15 @@ std::string Seconds(double s) {
 }
 
 void PrintStats(const CodeStats& s, const Calibration& calibration) {
-  std::printf("  minimum      %9d codes  %s\n", s.minimum, Volts(AdcCodeToVolts(s.minimum)).c_str());
-  std::printf("  maximum      %9d codes  %s\n", s.maximum, Volts(AdcCodeToVolts(s.maximum)).c_str());
+  std::printf("  minimum      %9d codes  %s\n", s.minimum,
+              Volts(AdcCodeToVolts(s.minimum)).c_str());
+  std::printf("  maximum      %9d codes  %s\n", s.maximum,
+              Volts(AdcCodeToVolts(s.maximum)).c_str());
   // The mean and RMS are fractional codes; volts at the same scale.
   const double lsb = AdcCodeToVolts(1);
   std::printf("  mean         %11.1f codes  %+.6f V\n", s.Mean(), s.Mean() * lsb);
-  std::printf("  RMS          %11.1f codes  %.6f V  %s (re full-scale code)\n", s.Rms(), s.Rms() * lsb,
-              Db(s.RmsDbfs()).c_str());
+  std::printf("  RMS          %11.1f codes  %.6f V  %s (re full-scale code)\n", s.Rms(),
+              s.Rms() * lsb, Db(s.RmsDbfs()).c_str());
   std::printf("  peak         %s\n", Db(s.PeakDbfs()).c_str());
   std::printf("  levels       %s\n", LevelsLine(LevelsOf(s, calibration), calibration).c_str());
   std::printf("  full scale   %" PRIu64 " samples at +8388607, %" PRIu64 " at -8388608\n",
@@ -85,7 +87,9 @@ void PrintStats(const CodeStats& s, const Calibration& calibration) {
     if (s.ones[b] == 0) stuck += " " + std::to_string(b) + "=0";
     if (s.samples > 0 && s.ones[b] == s.samples) stuck += " " + std::to_string(b) + "=1";
   }
-  std::printf("  stuck bits  %s\n", s.samples == 0 ? " (no samples)" : stuck.empty() ? " none" : stuck.c_str());
+  std::printf("  stuck bits  %s\n", s.samples == 0  ? " (no samples)"
+                                    : stuck.empty() ? " none"
+                                                    : stuck.c_str());
 }
 
 // What the samples show of the faults of the field, one line each.
@@ -99,8 +103,8 @@ void PrintFindings(const SampleChecks& checks) {
 // offset only when it is known.
 std::string LocalClock(const Deployment& d, const Record& r) {
   if (!r.HasTime()) return "-";
-  const DataFileName local = r.Definite() && d.UtcKnown() ? d.settings.zone.NameAt(r.writeUtc)
-                                                          : d.files[r.file].local;
+  const DataFileName local =
+      r.Definite() && d.UtcKnown() ? d.settings.zone.NameAt(r.writeUtc) : d.files[r.file].local;
   const std::string clock = local.Clock();
   return r.Definite() && d.UtcKnown() ? clock + " " + OffsetText(r.offsetMinutes) : clock;
 }
@@ -108,8 +112,7 @@ std::string LocalClock(const Deployment& d, const Record& r) {
 std::string HowFound(const Deployment& d, const Record& r) {
   if (r.HasTime() && !d.UtcKnown()) return "from the name (local)";
   switch (r.source) {
-    case TimeSource::kName:
-      return "from the name";
+    case TimeSource::kName: return "from the name";
     case TimeSource::kCadence: {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
       return "repeated hour, by the cadence (not " + UtcText(other.utc) + ")";
@@ -121,8 +124,7 @@ std::string HowFound(const Deployment& d, const Record& r) {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
       return "repeated hour, as --assume says (not " + UtcText(other.utc) + ")";
     }
-    case TimeSource::kNone:
-      break;
+    case TimeSource::kNone: break;
   }
   return (r.flags & kSkippedHour) ? "no time: a name in the hour the change forward skips"
                                   : "no time: not a data file name";
@@ -141,7 +143,8 @@ std::string Notes(const Deployment& d, const Record& r) {
   if (r.flags & kTornTail)
     add("torn tail of " + std::to_string(f.tornBytes) + " bytes (power lost during a write)");
   if (r.flags & kZeroFilled) add("ends in zeros: reads timed out, or a silent input");
-  if (r.flags & kEpochClock) add("named by a clock at its epoch, 2000-01-01 (a lost backup battery)");
+  if (r.flags & kEpochClock)
+    add("named by a clock at its epoch, 2000-01-01 (a lost backup battery)");
   if (r.flags & kCrossesChange) add("its samples straddle a clock change");
   return notes;
 }
@@ -151,8 +154,9 @@ void PrintClockChecks(const Deployment& d) {
   const std::vector<ClockCheck>& checks = d.settings.description.clockChecks;
   if (checks.empty()) return;
   if (!d.Corrected()) {
-    std::printf("  clock checks %zu, not used: the board's clock cannot be read as UTC without its zone\n",
-                checks.size());
+    std::printf(
+        "  clock checks %zu, not used: the board's clock cannot be read as UTC without its zone\n",
+        checks.size());
     return;
   }
   std::printf("  clock checks %zu (%s): times are the reference's, the board's clock corrected%s\n",
@@ -170,11 +174,10 @@ void PrintGap(const Deployment& d, const Gap& g) {
   std::string what;
   switch (g.kind) {
     case GapKind::kMissingWrites:
-      what = std::to_string(g.missingWrites) + " write" + (g.missingWrites == 1 ? "" : "s") + " missing";
+      what = std::to_string(g.missingWrites) + " write" + (g.missingWrites == 1 ? "" : "s") +
+             " missing";
       break;
-    case GapKind::kRestart:
-      what = "the run stopped; a new run starts";
-      break;
+    case GapKind::kRestart: what = "the run stopped; a new run starts"; break;
     case GapKind::kTooClose:
       what = "writes closer than the cadence (another run, or another device's files)";
       break;
@@ -187,8 +190,10 @@ void PrintGap(const Deployment& d, const Gap& g) {
 // The settings the times rest on: zone, clock checks, rate, record length, cadence.
 void PrintTimelineHeader(const Deployment& d, const std::vector<std::string>& inputs) {
   const DeploymentSettings& s = d.settings;
-  std::string what = inputs.size() == 1 ? inputs.front() : std::to_string(inputs.size()) + " inputs";
-  std::printf("%s: %zu records in %zu files, in UTC order\n", what.c_str(), d.records.size(), d.files.size());
+  std::string what =
+      inputs.size() == 1 ? inputs.front() : std::to_string(inputs.size()) + " inputs";
+  std::printf("%s: %zu records in %zu files, in UTC order\n", what.c_str(), d.records.size(),
+              d.files.size());
   if (d.UtcKnown()) {
     std::printf("  time zone    %s (the board's setting)\n", s.zone.Rule().c_str());
   } else {
@@ -197,14 +202,18 @@ void PrintTimelineHeader(const Deployment& d, const std::vector<std::string>& in
   PrintClockChecks(d);
   if (s.rate)
     std::printf("  rate         %u Hz%s\n", s.rate,
-                s.rateAssumed ? " (assumed; give --rate or --config)"
-                              : s.configPath.empty() ? "" : (" (" + s.configPath + ")").c_str());
+                s.rateAssumed          ? " (assumed; give --rate or --config)"
+                : s.configPath.empty() ? ""
+                                       : (" (" + s.configPath + ")").c_str());
   if (s.samplesPerRecord) {
-    std::printf("  record       %" PRIu64 " samples%s\n", s.samplesPerRecord,
-                s.rate ? (" (" + Seconds(static_cast<double>(s.samplesPerRecord) / s.rate) + ")").c_str() : "");
+    std::printf(
+        "  record       %" PRIu64 " samples%s\n", s.samplesPerRecord,
+        s.rate ? (" (" + Seconds(static_cast<double>(s.samplesPerRecord) / s.rate) + ")").c_str()
+               : "");
   } else {
-    std::printf("  record       length not known: each file is taken as one record (give "
-                "--samples-per-record or --config)\n");
+    std::printf(
+        "  record       length not known: each file is taken as one record (give "
+        "--samples-per-record or --config)\n");
   }
   if (d.cadence.source == CadenceSource::kNone) {
     std::printf("  cadence      not known: no gaps told, repeated-hour names not resolved\n");
@@ -224,27 +233,30 @@ void PrintTimelineRows(const Deployment& d) {
     const Record& r = d.records[i];
     while (r.HasTime() && change < d.changes.size() && d.changes[change].utc <= r.writeUtc) {
       const ClockChange& c = d.changes[change++];
-      std::printf("  -- clock change at %s: %s to %s\n", UtcText(c.utc).c_str(), OffsetText(c.offsetBefore).c_str(),
-                  OffsetText(c.offsetAfter).c_str());
+      std::printf("  -- clock change at %s: %s to %s\n", UtcText(c.utc).c_str(),
+                  OffsetText(c.offsetBefore).c_str(), OffsetText(c.offsetAfter).c_str());
     }
     while (gap < d.gaps.size() && d.gaps[gap].before == i) PrintGap(d, d.gaps[gap++]);
     const DeploymentFile& f = d.files[r.file];
-    const std::string index = "#" + std::to_string(r.index) + "/" + std::to_string(f.records.size());
-    const std::string utc = !r.HasTime()  ? "(no time)"
+    const std::string index =
+        "#" + std::to_string(r.index) + "/" + std::to_string(f.records.size());
+    const std::string utc = !r.HasTime()   ? "(no time)"
                             : r.Definite() ? d.TimeText(r.WriteTime(), d.Corrected() ? 3 : 0)
                                            : "(two candidates)";
     const std::string notes = Notes(d, r);
-    std::printf("  %-21s %-16s %-19s %-7s %-11" PRIu64 " %s%s%s\n", utc.c_str(), LocalClock(d, r).c_str(),
-                f.name.c_str(), index.c_str(), r.words, HowFound(d, r).c_str(), notes.empty() ? "" : "; ",
-                notes.c_str());
+    std::printf("  %-21s %-16s %-19s %-7s %-11" PRIu64 " %s%s%s\n", utc.c_str(),
+                LocalClock(d, r).c_str(), f.name.c_str(), index.c_str(), r.words,
+                HowFound(d, r).c_str(), notes.empty() ? "" : "; ", notes.c_str());
   }
 }
 
 void PrintTimelineTotals(const Deployment& d) {
   const DeploymentSettings& s = d.settings;
-  std::printf("  total        %zu records, %zu files, %" PRIu64 " bytes, %" PRIu64 " samples", d.records.size(),
-              d.files.size(), d.bytes, d.words);
-  if (s.rate) std::printf(", %s at %u Hz%s", Seconds(d.RecordedSeconds()).c_str(), s.rate, s.rateAssumed ? " (assumed)" : "");
+  std::printf("  total        %zu records, %zu files, %" PRIu64 " bytes, %" PRIu64 " samples",
+              d.records.size(), d.files.size(), d.bytes, d.words);
+  if (s.rate)
+    std::printf(", %s at %u Hz%s", Seconds(d.RecordedSeconds()).c_str(), s.rate,
+                s.rateAssumed ? " (assumed)" : "");
   std::printf("\n");
   size_t firstTimed = d.records.size(), lastTimed = 0;
   for (size_t i = 0; i < d.records.size(); ++i) {
@@ -254,18 +266,24 @@ void PrintTimelineTotals(const Deployment& d) {
   }
   if (firstTimed < d.records.size()) {
     std::printf("  span         %s to %s, %s from the first record's start to the last write\n",
-                d.StartText(d.records[firstTimed], 3).c_str(), d.WriteText(d.records[lastTimed]).c_str(),
-                Seconds(d.SpanSeconds()).c_str());
+                d.StartText(d.records[firstTimed], 3).c_str(),
+                d.WriteText(d.records[lastTimed]).c_str(), Seconds(d.SpanSeconds()).c_str());
   }
   size_t restarts = 0, missing = 0;
   for (const Gap& g : d.gaps) (g.kind == GapKind::kMissingWrites ? missing : restarts) += 1;
   std::printf("  runs         %zu", d.runs.size());
   size_t stopped = 0;
   for (const Run& run : d.runs) stopped += run.stoppedEarly;
-  if (stopped) std::printf(", %zu with fewer writes than the configuration's %" PRId64, stopped, s.filesPerRun);
-  std::printf("\n  gaps         %zu with writes missing, %zu where a run ended\n", missing, restarts);
-  std::printf("  shared names %zu files hold more than one record (writes in one local second, in a repeated "
-              "hour, or by another run)\n", d.sharedFiles);
+  if (stopped)
+    std::printf(", %zu with fewer writes than the configuration's %" PRId64, stopped,
+                s.filesPerRun);
+  std::printf("\n  gaps         %zu with writes missing, %zu where a run ended\n", missing,
+              restarts);
+  std::printf(
+      "  shared names %zu files hold more than one record (writes in one local second, in a "
+      "repeated "
+      "hour, or by another run)\n",
+      d.sharedFiles);
   std::printf("  repeated hour %zu records resolved by the cadence, %zu could not be told%s\n",
               d.resolvedByCadence, d.ambiguous,
               d.assumed ? (", " + std::to_string(d.assumed) + " placed by --assume").c_str() : "");
@@ -303,7 +321,8 @@ void WriteCsv(const Deployment& d, FILE* out) {
       correction = text;
     }
     if (d.UtcKnown())
-      for (const Candidate& c : r.candidates) candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
+      for (const Candidate& c : r.candidates)
+        candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
     std::fputs(CsvLine({d.files[r.file].path, std::to_string(r.index), write, start, local, offset,
                         std::to_string(r.words), TimeSourceText(r.source), candidates,
                         RecordFlagsText(r.flags), board, correction})
@@ -321,15 +340,16 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
   if (!reader.Open(f.path, &error)) Fail(error);
   std::printf("%s\n", f.path.c_str());
   if (f.named) {
-    std::printf("  time         %s (local; the first write to the file, at the end of its record)\n",
-                f.local.Text().c_str());
+    std::printf(
+        "  time         %s (local; the first write to the file, at the end of its record)\n",
+        f.local.Text().c_str());
   } else {
     std::printf("  time         none: \"%s\" is not a data file name\n", f.name.c_str());
   }
-  std::printf("  size         %" PRIu64 " bytes, %" PRIu64 " words, %" PRIu64 " samples\n", reader.Bytes(),
-              reader.Words(), reader.Words());
-  std::printf("  duration     %.6f s at %u Hz%s\n", static_cast<double>(reader.Words()) / s.rate, s.rate,
-              s.rateAssumed ? " (assumed; give --rate or --config)" : "");
+  std::printf("  size         %" PRIu64 " bytes, %" PRIu64 " words, %" PRIu64 " samples\n",
+              reader.Bytes(), reader.Words(), reader.Words());
+  std::printf("  duration     %.6f s at %u Hz%s\n", static_cast<double>(reader.Words()) / s.rate,
+              s.rate, s.rateAssumed ? " (assumed; give --rate or --config)" : "");
   if (s.samplesPerRecord > 0) {
     const uint64_t records = reader.Words() / s.samplesPerRecord;
     const uint64_t rest = reader.Words() % s.samplesPerRecord;
@@ -339,7 +359,8 @@ void PrintFile(const Deployment& d, const InfoOptions& o) {
     std::printf("\n");
   }
   if (reader.TornBytes() != 0)
-    std::printf("  torn tail    %u bytes after the last whole word (a write cut short)\n", reader.TornBytes());
+    std::printf("  torn tail    %u bytes after the last whole word (a write cut short)\n",
+                reader.TornBytes());
   if (!d.UtcKnown()) std::printf("  time zone    not given: %s\n", Deployment::UtcNotKnown());
   PrintClockChecks(d);
   for (size_t i : f.records) {
@@ -369,7 +390,9 @@ void PrintSampleFindings(const Deployment& d, unsigned jobs) {
         std::string error;
         ForEachRecordBlock(
             d, d.records[i],
-            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) { checks.Add(words); },
+            [&](const std::vector<int32_t>&, const std::vector<uint32_t>& words) {
+              checks.Add(words);
+            },
             &error);
         checks.Finish();
         return std::make_pair(checks.Findings(), error);
@@ -419,19 +442,22 @@ int RunInfo(InfoOptions& o) {
 
 Subcommand AddInfoCommand(CLI::App& program) {
   auto o = std::make_shared<InfoOptions>();
-  CLI::App* app = program.add_subcommand(
-      "info",
-      "a deployment's timeline in UTC (records, cadence, gaps, appends, repeated-hour names, torn tails, "
-      "totals); one file's figures and levels");
+  CLI::App* app = program.add_subcommand("info",
+                                         "a deployment's timeline in UTC (records, cadence, gaps, "
+                                         "appends, repeated-hour names, torn tails, "
+                                         "totals); one file's figures and levels");
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibrationFlags);
   AddSelectionOptions(app, &o->selection);
-  app->add_flag("--csv", o->csv,
-                "the timeline as CSV, one row per record: file, record, write_utc, start_utc, local_time, "
-                "offset, samples, time_from, candidates, flags, board_write_utc, correction_s");
-  app->add_option("-o,--output", o->output, "write the --csv timeline to this file instead of standard output");
+  app->add_flag(
+      "--csv", o->csv,
+      "the timeline as CSV, one row per record: file, record, write_utc, start_utc, local_time, "
+      "offset, samples, time_from, candidates, flags, board_write_utc, correction_s");
+  app->add_option("-o,--output", o->output,
+                  "write the --csv timeline to this file instead of standard output");
   app->add_flag("--force", o->force, "replace an existing -o file");
-  app->add_option("--jobs", o->jobs, "records whose samples are checked at once (default: the number of cores)")
+  app->add_option("--jobs", o->jobs,
+                  "records whose samples are checked at once (default: the number of cores)")
       ->transform(tools::DecimalInteger())
       ->check(CLI::Range(1u, 256u).description(""));
   app->add_option("PATH", o->inputs, "a data folder, or data files")->required();

@@ -88,12 +88,13 @@ struct Series {
 float Percentile(std::vector<float>& levels, int p) {
   const size_t rank = (static_cast<size_t>(p) * levels.size() + 99) / 100;
   const size_t index = rank == 0 ? 0 : rank - 1;
-  std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(index), levels.end());
+  std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(index),
+                   levels.end());
   return levels[index];
 }
 
-void WriteRecordRows(LevelsTable& table, const Deployment& d, const Record& r, const LevelBands& bands,
-                     const RecordLevels& l) {
+void WriteRecordRows(LevelsTable& table, const Deployment& d, const Record& r,
+                     const LevelBands& bands, const RecordLevels& l) {
   const std::string file = d.files[r.file].name, index = std::to_string(r.index);
   // A UTC start only where it is known and one.
   const std::string start = r.Definite() && d.UtcKnown() ? d.StartText(r, 3) : "";
@@ -102,9 +103,11 @@ void WriteRecordRows(LevelsTable& table, const Deployment& d, const Record& r, c
   table.Row(file, index, start, "sel", &bands.broadband, false, Kept(l.selDb));
   for (size_t i = 0; i < bands.decidecade.size(); ++i)
     if (!std::isnan(l.decidecadeDb[i]))
-      table.Row(file, index, start, "decidecade", &bands.decidecade[i], true, Kept(l.decidecadeDb[i]));
+      table.Row(file, index, start, "decidecade", &bands.decidecade[i], true,
+                Kept(l.decidecadeDb[i]));
   for (size_t i = 0; i < bands.hmd.size(); ++i)
-    if (!std::isnan(l.hmdDb[i])) table.Row(file, index, start, "hmd", &bands.hmd[i], true, Kept(l.hmdDb[i]));
+    if (!std::isnan(l.hmdDb[i]))
+      table.Row(file, index, start, "hmd", &bands.hmd[i], true, Kept(l.hmdDb[i]));
 }
 
 void WritePercentiles(LevelsTable& table, Series& series, const LevelBands& bands) {
@@ -124,7 +127,8 @@ void WritePercentiles(LevelsTable& table, Series& series, const LevelBands& band
 
 // Each record's levels, computed on o.jobs threads, handed on in record order.
 template <typename Consume>
-void MeasureAll(const Deployment& d, const LevelBands& bands, const LevelsOptions& o, Consume consume) {
+void MeasureAll(const Deployment& d, const LevelBands& bands, const LevelsOptions& o,
+                Consume consume) {
   struct Result {
     RecordLevels levels;
     std::string error;
@@ -134,7 +138,8 @@ void MeasureAll(const Deployment& d, const LevelBands& bands, const LevelsOption
       d.records.size(), o.jobs,
       [&](size_t i) {
         Result r;
-        if (!MeasureRecord(d, d.records[i], bands, o.calibration, &r.levels, &r.error) && r.error.empty())
+        if (!MeasureRecord(d, d.records[i], bands, o.calibration, &r.levels, &r.error) &&
+            r.error.empty())
           r.error = d.files[d.records[i].file].path + ": read error";
         return r;
       },
@@ -167,7 +172,8 @@ void WriteCsv(const Deployment& d, const LevelBands& bands, const LevelsOptions&
   });
   if (o.percentiles) WritePercentiles(table, series, bands);
   if (!o.output.empty() && !out.Commit(&error)) Fail(error);
-  if (o.output.empty() && (std::fflush(stdout) != 0 || std::ferror(stdout))) Fail("standard output: write error");
+  if (o.output.empty() && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+    Fail("standard output: write error");
 }
 
 NetcdfContext ContextOf(const Deployment& d, const LevelsOptions& o) {
@@ -186,7 +192,8 @@ bool IsFolder(const std::string& path) {
 }
 
 // One file, or one per UTC day in a folder, named by the day.
-void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptions& o, bool folder) {
+void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptions& o,
+                 bool folder) {
   const NetcdfContext context = ContextOf(d, o);
   const OutputPolicy policy = PolicyOf(o);
   std::string error;
@@ -203,7 +210,8 @@ void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptio
     if (folder && today != day && file.Open() && !file.Commit(policy, &error)) Fail(error);
     if (!file.Open()) {
       const std::string path =
-          folder ? o.output + "/pelmok-hmd-" + UtcBasicText(today * 86400).substr(0, 8) + ".nc" : o.output;
+          folder ? o.output + "/pelmok-hmd-" + UtcBasicText(today * 86400).substr(0, 8) + ".nc"
+                 : o.output;
       if (!file.Create(path, bands, context, &error)) Fail(error);
     }
     day = today;
@@ -215,8 +223,9 @@ void WriteNetcdf(const Deployment& d, const LevelBands& bands, const LevelsOptio
          (d.UtcKnown() ? "" : std::string(" (") + Deployment::UtcNotKnown() + ")"));
   if (!file.Commit(policy, &error)) Fail(error);
   if (untimed > 0)
-    std::fprintf(stderr, "pelmok-data levels: %zu records without a UTC time are not in the NetCDF output\n",
-                 untimed);
+    std::fprintf(
+        stderr, "pelmok-data levels: %zu records without a UTC time are not in the NetCDF output\n",
+        untimed);
 }
 
 bool EndsWith(const std::string& s, const std::string& end) {
@@ -226,9 +235,11 @@ bool EndsWith(const std::string& s, const std::string& end) {
 int RunLevels(LevelsOptions& o) {
   std::string error;
   if (!ResolveCalibration(o.calibrationFlags, &o.calibration, &error)) Fail(error);
-  if (!(o.windowSeconds > 0) || o.windowSeconds > 3600) Fail("--window must lie above 0 and at most 3600 s");
+  if (!(o.windowSeconds > 0) || o.windowSeconds > 3600)
+    Fail("--window must lie above 0 and at most 3600 s");
   Deployment d = LoadOrFail(o.inputs, o.flags, 0, SelectionOrFail(o.selection));
-  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  if (d.settings.rate == 0)
+    Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   if (d.records.empty()) Fail("no records");
   const LevelBands bands = BandsFor(d.settings.rate, o.windowSeconds, o.calibration);
   const bool folder = !o.output.empty() && IsFolder(o.output);
@@ -239,11 +250,12 @@ int RunLevels(LevelsOptions& o) {
     WriteCsv(d, bands, o);
   }
   const LevelUnits units = UnitsOf(o.calibration);
-  std::fprintf(stderr,
-               "pelmok-data levels: %zu records; levels in %s, SEL in %s, hmd in %s; %s; Welch windows of "
-               "%g s (periodic Hann, 50%% overlap)\n",
-               d.records.size(), units.level.c_str(), units.exposure.c_str(), units.density.c_str(),
-               o.calibration.Text().c_str(), o.windowSeconds);
+  std::fprintf(
+      stderr,
+      "pelmok-data levels: %zu records; levels in %s, SEL in %s, hmd in %s; %s; Welch windows of "
+      "%g s (periodic Hann, 50%% overlap)\n",
+      d.records.size(), units.level.c_str(), units.exposure.c_str(), units.density.c_str(),
+      o.calibration.Text().c_str(), o.windowSeconds);
   return 0;
 }
 
@@ -254,18 +266,22 @@ Subcommand AddLevelsCommand(CLI::App& program) {
   CLI::App* app = program.add_subcommand(
       "levels",
       "each record's sound levels: broadband SPL, zero-to-peak, SEL, decidecade bands and hybrid "
-      "millidecade densities (Welch over every sample), as CSV, or NetCDF-4 spectra with -o FILE.nc "
+      "millidecade densities (Welch over every sample), as CSV, or NetCDF-4 spectra with -o "
+      "FILE.nc "
       "or -o FOLDER (a file per UTC day)");
   AddDeploymentOptions(app, &o->flags);
   AddSelectionOptions(app, &o->selection);
   AddCalibrationOptions(app, &o->calibrationFlags);
-  app->add_option("-o,--output", o->output,
-                  "FILE.csv (default: standard output), FILE.nc, or a folder for a NetCDF file per UTC day");
-  app->add_option("--window", o->windowSeconds,
-                  "Welch window length in seconds (default 1: 1 Hz bins); a shorter record is one window")
+  app->add_option(
+      "-o,--output", o->output,
+      "FILE.csv (default: standard output), FILE.nc, or a folder for a NetCDF file per UTC day");
+  app->add_option(
+         "--window", o->windowSeconds,
+         "Welch window length in seconds (default 1: 1 Hz bins); a shorter record is one window")
       ->transform(tools::DecimalReal());
-  app->add_flag("--percentiles", o->percentiles,
-                "add the 1st to 99th percentiles of the broadband level and of each band over the records");
+  app->add_flag(
+      "--percentiles", o->percentiles,
+      "add the 1st to 99th percentiles of the broadband level and of each band over the records");
   app->add_option("--jobs", o->jobs, "records measured at once (default: the number of cores)")
       ->transform(tools::DecimalInteger())
       ->check(CLI::Range(1u, 256u).description(""));

@@ -26,9 +26,9 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", tools::ProgramVersion("pelmok-data"),
                        "print the program's version and exit");
   const std::vector<datatools::Subcommand> commands = {
-      datatools::AddInfoCommand(app), datatools::AddExportCommand(app), datatools::AddPlotCommand(app),
-      datatools::AddReportCommand(app), datatools::AddLevelsCommand(app),
-      datatools::AddInitCommand(app)};
+      datatools::AddInfoCommand(app),   datatools::AddExportCommand(app),
+      datatools::AddPlotCommand(app),   datatools::AddReportCommand(app),
+      datatools::AddLevelsCommand(app), datatools::AddInitCommand(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

@@ -30,7 +30,8 @@ int DefineFrequency(int ncid, const std::vector<Band>& bands, int* frequencyDim)
   const int boundsDims[2] = {*frequencyDim, nv};
   if (s == NC_NOERR) s = nc_def_var(ncid, "frequency_bounds", NC_DOUBLE, 2, boundsDims, &bounds);
   if (s == NC_NOERR) s = Text(ncid, frequency, "units", "Hz");
-  if (s == NC_NOERR) s = Text(ncid, frequency, "long_name", "centre frequency of the hybrid millidecade band");
+  if (s == NC_NOERR)
+    s = Text(ncid, frequency, "long_name", "centre frequency of the hybrid millidecade band");
   if (s == NC_NOERR) s = Text(ncid, frequency, "bounds", "frequency_bounds");
   if (s == NC_NOERR) s = Text(ncid, bounds, "units", "Hz");
   if (s == NC_NOERR) s = Text(ncid, bounds, "long_name", "lower and upper edge of the band");
@@ -61,8 +62,8 @@ bool NetcdfLevels::Fail(int status, std::string* error) {
   return false;
 }
 
-bool NetcdfLevels::Create(const std::string& path, const LevelBands& bands, const NetcdfContext& context,
-                          std::string* error) {
+bool NetcdfLevels::Create(const std::string& path, const LevelBands& bands,
+                          const NetcdfContext& context, std::string* error) {
   path_ = path;
   times_ = 0;
   bands_ = bands.hmd.size();
@@ -71,7 +72,8 @@ bool NetcdfLevels::Create(const std::string& path, const LevelBands& bands, cons
   return Define(bands, context, error);
 }
 
-bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context, std::string* error) {
+bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context,
+                          std::string* error) {
   int timeDim = 0, frequencyDim = 0;
   int s = nc_def_dim(ncid_, "time", NC_UNLIMITED, &timeDim);
   if (s == NC_NOERR) s = DefineFrequency(ncid_, bands.hmd, &frequencyDim);
@@ -91,7 +93,8 @@ bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context,
   if (s == NC_NOERR)
     s = Text(ncid_, psdVar_, "long_name", "power spectral density in hybrid millidecade bands");
   if (s == NC_NOERR)
-    s = Text(ncid_, psdVar_, "cell_methods", "time: mean (Welch: periodic Hann windows, 50% overlap)");
+    s = Text(ncid_, psdVar_, "cell_methods",
+             "time: mean (Welch: periodic Hann windows, 50% overlap)");
   if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "Conventions", "CF-1.8");
   if (s == NC_NOERR) s = Text(ncid_, NC_GLOBAL, "title", context.title);
   if (s == NC_NOERR)
@@ -110,7 +113,8 @@ bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context,
     db.push_back(p.sensitivityDb);
   }
   if (s == NC_NOERR && !hz.empty())
-    s = nc_put_att_double(ncid_, NC_GLOBAL, "calibration_frequency_hz", NC_DOUBLE, hz.size(), hz.data());
+    s = nc_put_att_double(ncid_, NC_GLOBAL, "calibration_frequency_hz", NC_DOUBLE, hz.size(),
+                          hz.data());
   if (s == NC_NOERR && !db.empty())
     s = nc_put_att_double(ncid_, NC_GLOBAL, "calibration_sensitivity_db_re_1V_per_uPa", NC_DOUBLE,
                           db.size(), db.data());
@@ -120,9 +124,11 @@ bool NetcdfLevels::Define(const LevelBands& bands, const NetcdfContext& context,
   return s == NC_NOERR || Fail(s, error);
 }
 
-bool NetcdfLevels::Append(double startUtc, double seconds, const RecordLevels& levels, std::string* error) {
+bool NetcdfLevels::Append(double startUtc, double seconds, const RecordLevels& levels,
+                          std::string* error) {
   std::vector<float> row(bands_, std::numeric_limits<float>::quiet_NaN());
-  for (size_t i = 0; i < bands_ && i < levels.hmdDb.size(); ++i) row[i] = static_cast<float>(levels.hmdDb[i]);
+  for (size_t i = 0; i < bands_ && i < levels.hmdDb.size(); ++i)
+    row[i] = static_cast<float>(levels.hmdDb[i]);
   const size_t at[2] = {times_, 0}, count[2] = {1, bands_};
   int s = nc_put_var1_double(ncid_, timeVar_, at, &startUtc);
   if (s == NC_NOERR) s = nc_put_var1_double(ncid_, durationVar_, at, &seconds);

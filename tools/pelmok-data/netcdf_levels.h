@@ -18,7 +18,7 @@ struct NetcdfContext {
   std::string title;
   std::string calibration;  // Calibration::Text()
   std::vector<CalibrationPoint> curve;
-  std::string densityUnit;  // LevelUnits::density
+  std::string densityUnit;                                      // LevelUnits::density
   std::vector<std::pair<std::string, std::string>> attributes;  // further global attributes
 };
 

@@ -33,9 +33,10 @@ void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags) {
       ->type_name("N")
       ->transform(tools::DecimalInteger())
       ->check(CLI::Range(uint64_t{1}, uint64_t{0x3FFFFFFF}).description(""));
-  command->add_option("--config", flags->configPath,
-                      "the run's configuration file: rate, record length and cadence (a flag that "
-                      "says otherwise is an error)")
+  command
+      ->add_option("--config", flags->configPath,
+                   "the run's configuration file: rate, record length and cadence (a flag that "
+                   "says otherwise is an error)")
       ->type_name("FILE");
   command
       ->add_option_function<std::string>(
@@ -54,22 +55,25 @@ void AddDeploymentOptions(CLI::App* command, DeploymentFlags* flags) {
           "(default: neither; it keeps both and gets no UTC time)")
       ->type_name("earlier|later")
       ->check(CLI::IsMember({"earlier", "later"}));
-  command->add_option("--deployment", flags->deploymentPath,
-                      "the deployment file (default: deployment.toml in the data's folder or the "
-                      "nearest folder above that has one)")
+  command
+      ->add_option("--deployment", flags->deploymentPath,
+                   "the deployment file (default: deployment.toml in the data's folder or the "
+                   "nearest folder above that has one)")
       ->type_name("FILE");
 }
 
 void AddSelectionOptions(CLI::App* command, SelectionFlags* flags) {
-  command->add_option("--from", flags->from,
-                      "only records with samples at or after this UTC time, such as "
-                      "2026-10-25T00:59:00Z")
+  command
+      ->add_option("--from", flags->from,
+                   "only records with samples at or after this UTC time, such as "
+                   "2026-10-25T00:59:00Z")
       ->type_name("UTC");
   command->add_option("--to", flags->to, "only records with samples before this UTC time")
       ->type_name("UTC");
-  command->add_option("--record", flags->records,
-                      "only this record, FILE#N with N from 0 in its file (repeatable); FILE a path "
-                      "or a data file's name")
+  command
+      ->add_option("--record", flags->records,
+                   "only this record, FILE#N with N from 0 in its file (repeatable); FILE a path "
+                   "or a data file's name")
       ->type_name("FILE#N");
 }
 
@@ -79,10 +83,12 @@ RecordSelection SelectionOrFail(const SelectionFlags& flags) {
   for (auto [text, field] : {std::pair{&flags.from, &s.from}, std::pair{&flags.to, &s.to}}) {
     if (text->empty()) continue;
     double utc = 0;
-    if (!hostlib::ParseUtcInstant(*text, &utc, &error)) Fail("bad --from/--to '" + *text + "': " + error);
+    if (!hostlib::ParseUtcInstant(*text, &utc, &error))
+      Fail("bad --from/--to '" + *text + "': " + error);
     *field = utc;
   }
-  if (s.from && s.to && *s.to <= *s.from) Fail("--to " + flags.to + " is not after --from " + flags.from);
+  if (s.from && s.to && *s.to <= *s.from)
+    Fail("--to " + flags.to + " is not after --from " + flags.from);
   for (const std::string& text : flags.records) {
     RecordSelection::Pick pick;
     if (!ParsePick(text, &pick, &error)) Fail(error);
@@ -101,7 +107,8 @@ std::string Folder(const std::string& path) {
 // What to read for the inputs: folders as given; for a file, its folder (its
 // siblings with data file names), and the file itself when its name is not
 // one. *files: the files given, to select.
-std::vector<std::string> Context(const std::vector<std::string>& inputs, std::vector<std::string>* files) {
+std::vector<std::string> Context(const std::vector<std::string>& inputs,
+                                 std::vector<std::string>* files) {
   std::vector<std::string> context;
   const auto add = [&](const std::string& path) {
     if (std::find(context.begin(), context.end(), path) == context.end()) context.push_back(path);
@@ -126,8 +133,8 @@ Deployment LoadOrFail(const std::vector<std::string>& inputs, const DeploymentFl
   std::string error;
   DeploymentFlags found = flags;
   const std::string path = !flags.deploymentPath.empty() ? flags.deploymentPath
-                           : inputs.empty()               ? ""
-                                                          : FindDeploymentFile(inputs.front());
+                           : inputs.empty()              ? ""
+                                                         : FindDeploymentFile(inputs.front());
   if (!path.empty() && !ReadDeploymentFile(path, &found.deployment, &error)) Fail(error);
   if (!ResolveSettings(found, &settings, &error)) Fail(error);
   if (settings.rate == 0 && defaultRate != 0) {

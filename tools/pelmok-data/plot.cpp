@@ -15,18 +15,18 @@
 #include <vector>
 
 #include "hardware/sample_values.h"
-#include "tools/common/board_time.h"
 #include "hostlib/time_zone.h"
+#include "tools/common/board_time.h"
+#include "tools/common/decimal_option.h"
 #include "tools/common/output_file.h"
-#include "tools/pelmok-data/calibration_options.h"
-#include "tools/pelmok-data/record_samples.h"
-#include "tools/pelmok-data/png_writer.h"
-#include "tools/pelmok-data/spectrum_columns.h"
-#include "tools/pelmok-data/spectral_statistics.h"
 #include "tools/common/parallel.h"
 #include "tools/common/progress_line.h"
 #include "tools/common/welch.h"
-#include "tools/common/decimal_option.h"
+#include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/png_writer.h"
+#include "tools/pelmok-data/record_samples.h"
+#include "tools/pelmok-data/spectral_statistics.h"
+#include "tools/pelmok-data/spectrum_columns.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {
@@ -57,8 +57,9 @@ std::vector<double> Ticks(double low, double high, int target, double* step) {
 
 // Ticks for a clock axis in seconds: steps a clock reads well.
 std::vector<double> TimeTicks(double low, double high, int target, double* step) {
-  static const double kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
-                                  7200, 10800, 21600, 43200, 86400, 172800, 604800};
+  static const double kSteps[] = {1,     2,     5,     10,    15,     30,    60,
+                                  120,   300,   600,   900,   1800,   3600,  7200,
+                                  10800, 21600, 43200, 86400, 172800, 604800};
   const double raw = (high - low) / target;
   if (raw < 1) return Ticks(low, high, target, step);
   double s = kSteps[sizeof kSteps / sizeof kSteps[0] - 1];
@@ -83,7 +84,8 @@ std::string Number(double v, double step) {
 
 // "00:59:40" of a UTC second; the date when the axis spans days.
 std::string ClockLabel(double utc, bool withDate) {
-  const std::string text = UtcText(static_cast<int64_t>(std::llround(utc)));  // 2026-10-25T00:59:40Z
+  const std::string text =
+      UtcText(static_cast<int64_t>(std::llround(utc)));  // 2026-10-25T00:59:40Z
   return withDate ? text.substr(5, 5) + " " + text.substr(11, 5) : text.substr(11, 8);
 }
 
@@ -147,19 +149,24 @@ struct FrequencyAxis {
   double At(double position) const {
     return log ? low * std::pow(high / low, position) : low + position * (high - low);
   }
-  std::string Title() const { return std::string("frequency (") + (kilo ? "kHz" : "Hz") + (log ? ", log" : "") + ")"; }
+  std::string Title() const {
+    return std::string("frequency (") + (kilo ? "kHz" : "Hz") + (log ? ", log" : "") + ")";
+  }
   std::vector<std::pair<double, std::string>> TicksHz() const {
     std::vector<std::pair<double, std::string>> ticks;
     const double unit = kilo ? 1000 : 1;
     if (log) {
-      for (double decade = std::pow(10.0, std::floor(std::log10(low))); decade <= high; decade *= 10)
+      for (double decade = std::pow(10.0, std::floor(std::log10(low))); decade <= high;
+           decade *= 10)
         for (double m : {1.0, 2.0, 5.0}) {
           const double f = decade * m;
-          if (f >= low * 0.999 && f <= high * 1.001) ticks.push_back({f, Number(f / unit, f / unit >= 1 ? 1 : f / unit)});
+          if (f >= low * 0.999 && f <= high * 1.001)
+            ticks.push_back({f, Number(f / unit, f / unit >= 1 ? 1 : f / unit)});
         }
     } else {
       double step = 1;
-      for (double t : Ticks(low / unit, high / unit, 8, &step)) ticks.push_back({t * unit, Number(t, step)});
+      for (double t : Ticks(low / unit, high / unit, 8, &step))
+        ticks.push_back({t * unit, Number(t, step)});
     }
     return ticks;
   }
@@ -168,7 +175,8 @@ struct FrequencyAxis {
 class Canvas {
  public:
   Canvas(int width, int height)
-      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)), cr_(cairo_create(surface_)) {
+      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)),
+        cr_(cairo_create(surface_)) {
     cairo_set_source_rgb(cr_, 1, 1, 1);
     cairo_paint(cr_);
     cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
@@ -182,7 +190,8 @@ class Canvas {
   cairo_t* cr() { return cr_; }
 
   // Text anchored at (x, y): ax, ay from 0 (left/top) to 1 (right/bottom).
-  void Text(const std::string& text, double x, double y, double ax, double ay, double size, double angle = 0) {
+  void Text(const std::string& text, double x, double y, double ax, double ay, double size,
+            double angle = 0) {
     cairo_save(cr_);
     cairo_set_font_size(cr_, size);
     cairo_text_extents_t e;
@@ -223,7 +232,8 @@ class Canvas {
     if (!title.empty()) Text(title, r.x + r.w / 2, r.y + r.h + 28, 0.5, 0, 13);
   }
   // Ticks along the left at positions 0 (bottom) to 1 (top).
-  void YAxis(const Rect& r, const std::vector<std::pair<double, std::string>>& ticks, const std::string& title) {
+  void YAxis(const Rect& r, const std::vector<std::pair<double, std::string>>& ticks,
+             const std::string& title) {
     cairo_set_source_rgb(cr_, 0, 0, 0);
     for (const auto& [position, label] : ticks) {
       const double y = std::floor(r.y + r.h - position * r.h) + 0.5;
@@ -244,8 +254,10 @@ class Canvas {
     std::vector<std::pair<size_t, size_t>> binsOfRow(static_cast<size_t>(std::max(0, rows)));
     for (int y = 0; y < rows; ++y) {
       const double f0 = axis.At((r.h - y - 1) / r.h), f1 = axis.At((r.h - y) / r.h);
-      const size_t k0 = std::min(last, static_cast<size_t>(std::max(0.0, std::round(f0 / columns.BinHz()))));
-      binsOfRow[y] = {k0, std::min(last, std::max(k0, static_cast<size_t>(std::round(f1 / columns.BinHz()))))};
+      const size_t k0 =
+          std::min(last, static_cast<size_t>(std::max(0.0, std::round(f0 / columns.BinHz()))));
+      binsOfRow[y] = {
+          k0, std::min(last, std::max(k0, static_cast<size_t>(std::round(f1 / columns.BinHz()))))};
     }
     std::vector<uint32_t> palette(256);
     for (int i = 0; i < 256; ++i) palette[i] = Rgb24(i / 255.0);
@@ -257,9 +269,12 @@ class Canvas {
       if (bins.empty()) continue;
       for (int y = 0; y < rows; ++y) {
         double level = kNegativeInfinity;
-        for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k) level = std::max(level, bins[k]);
-        const int index = static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
-        reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] = palette[index];
+        for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k)
+          level = std::max(level, bins[k]);
+        const int index =
+            static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
+        reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] =
+            palette[index];
       }
     }
     cairo_surface_mark_dirty(surface_);
@@ -271,7 +286,8 @@ class Canvas {
   void Cells(const Rect& r, int rows, Position position) {
     const int x0 = static_cast<int>(std::floor(r.x)), y0 = static_cast<int>(std::floor(r.y));
     const int width = std::min(static_cast<int>(r.w), cairo_image_surface_get_width(surface_) - x0);
-    const int height = std::min(static_cast<int>(r.h), cairo_image_surface_get_height(surface_) - y0);
+    const int height =
+        std::min(static_cast<int>(r.h), cairo_image_surface_get_height(surface_) - y0);
     cairo_surface_flush(surface_);
     unsigned char* data = cairo_image_surface_get_data(surface_);
     const int stride = cairo_image_surface_get_stride(surface_);
@@ -294,7 +310,8 @@ class Canvas {
     Frame(r);
     double step = 1;
     for (double t : Ticks(range.floor, range.top, 6, &step)) {
-      const double y = std::floor(r.y + r.h - (t - range.floor) / (range.top - range.floor) * r.h) + 0.5;
+      const double y =
+          std::floor(r.y + r.h - (t - range.floor) / (range.top - range.floor) * r.h) + 0.5;
       cairo_set_source_rgb(cr_, 0, 0, 0);
       Line(r.x + r.w, y, r.x + r.w + 4, y);
       Text(Number(t, step), r.x + r.w + 6, y, 0, 0.5, 11);
@@ -343,12 +360,13 @@ bool InWindow(const Deployment& d, const Record& r, const PlotOptions& o) {
 std::string ZoneNote(const Deployment& d, double t0, double t1) {
   if (!d.UtcKnown()) return "the board's local clock: UTC not known (no time zone given)";
   const int64_t first = static_cast<int64_t>(std::floor(t0));
-  std::string text = "UTC; the board's local time UTC" + OffsetText(d.settings.zone.OffsetAt(first));
-  for (const ClockChange& c : d.settings.zone.ChangesBetween(first, static_cast<int64_t>(std::ceil(t1)) + 1))
+  std::string text =
+      "UTC; the board's local time UTC" + OffsetText(d.settings.zone.OffsetAt(first));
+  for (const ClockChange& c :
+       d.settings.zone.ChangesBetween(first, static_cast<int64_t>(std::ceil(t1)) + 1))
     text += " until " + UtcText(c.utc) + ", then UTC" + OffsetText(c.offsetAfter);
   return text;
 }
-
 
 // "dB re 1 µPa²/Hz", or against the full-scale code without a calibration.
 std::string DensityUnit(const Calibration& c) {
@@ -365,8 +383,8 @@ double Loudest(const SpectrumColumns& columns, const std::vector<double>& factor
 // Every window of every shown record onto the pixel columns its samples
 // cover, each record for its own length; records on o.jobs threads, added in
 // order, so the picture does not depend on the thread count.
-bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const PlotOptions& o, double t0,
-                   double t1, SpectrumColumns* columns, std::string* error) {
+bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const PlotOptions& o,
+                   double t0, double t1, SpectrumColumns* columns, std::string* error) {
   struct Result {
     std::vector<double> density;
     double binHz = 0;
@@ -389,8 +407,10 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
           return;
         }
         const Record& record = d.records[shown[k]];
-        const int c0 = static_cast<int>(std::floor((record.StartUtc(d.settings.rate) - t0) * perSecond));
-        const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(d.settings.rate) - t0) * perSecond)) - 1);
+        const int c0 =
+            static_cast<int>(std::floor((record.StartUtc(d.settings.rate) - t0) * perSecond));
+        const int c1 = std::max(
+            c0, static_cast<int>(std::ceil((record.EndUtc(d.settings.rate) - t0) * perSecond)) - 1);
         for (int c = std::max(0, c0); c <= std::min(columns->Columns() - 1, c1); ++c)
           columns->Add(c, r.density, r.binHz);
         progress.Done(k + 1);
@@ -400,11 +420,13 @@ bool GatherRecords(const Deployment& d, const std::vector<size_t>& shown, const 
 
 // Pauses between records (the board's duty cycle) light grey; gaps (missing
 // writes, restarts) hatched grey.
-void DrawPausesAndGaps(Canvas& canvas, const Rect& area, const Deployment& d, double t0, double t1) {
+void DrawPausesAndGaps(Canvas& canvas, const Rect& area, const Deployment& d, double t0,
+                       double t1) {
   canvas.Fill(area, 0.95, 0.95, 0.95);
   cairo_t* cr = canvas.cr();
   for (const Gap& g : d.gaps) {
-    const double a = d.records[g.after].EndUtc(d.settings.rate), b = d.records[g.before].StartUtc(d.settings.rate);
+    const double a = d.records[g.after].EndUtc(d.settings.rate),
+                 b = d.records[g.before].StartUtc(d.settings.rate);
     const double x0 = area.x + std::max(0.0, (a - t0) / (t1 - t0)) * area.w;
     const double x1 = area.x + std::min(1.0, (b - t0) / (t1 - t0)) * area.w;
     if (!(x1 > x0)) continue;
@@ -413,7 +435,8 @@ void DrawPausesAndGaps(Canvas& canvas, const Rect& area, const Deployment& d, do
     cairo_rectangle(cr, x0, area.y, x1 - x0, area.h);
     cairo_clip(cr);
     cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
-    for (double x = x0 - area.h; x < x1; x += 12) canvas.Line(x, area.y + area.h, x + area.h, area.y);
+    for (double x = x0 - area.h; x < x1; x += 12)
+      canvas.Line(x, area.y + area.h, x + area.h, area.y);
     cairo_restore(cr);
   }
 }
@@ -430,14 +453,16 @@ bool ScanRecord(const Deployment& d, const Record& r, size_t first, size_t last,
   uint64_t window = 0, at = 0;
   const WelchSpectra::WindowSink sink = [&](const std::vector<double>& density) {
     const uint64_t centre = window++ * step + welch.Length() / 2;
-    spectra->Add(static_cast<int>(std::min<uint64_t>(columns - 1, centre * columns / samples)), density,
-                 welch.BinHz());
+    spectra->Add(static_cast<int>(std::min<uint64_t>(columns - 1, centre * columns / samples)),
+                 density, welch.BinHz());
   };
   const bool read = ForEachRecordBlock(
       d, r,
       [&](const std::vector<int32_t>& codes, const std::vector<uint32_t>&) {
-        const size_t a = static_cast<size_t>(std::clamp<uint64_t>(first, at, at + codes.size()) - at);
-        const size_t b = static_cast<size_t>(std::clamp<uint64_t>(last, at, at + codes.size()) - at);
+        const size_t a =
+            static_cast<size_t>(std::clamp<uint64_t>(first, at, at + codes.size()) - at);
+        const size_t b =
+            static_cast<size_t>(std::clamp<uint64_t>(last, at, at + codes.size()) - at);
         for (size_t i = a; i < b; ++i) {
           const size_t c = static_cast<size_t>((at + i - first) * columns / samples);
           (*low)[c] = std::min((*low)[c], codes[i]);
@@ -452,8 +477,8 @@ bool ScanRecord(const Deployment& d, const Record& r, size_t first, size_t last,
 }
 
 // Axes of the percentile picture: log frequency below, level on the left.
-void PercentileFrame(Canvas& canvas, const Rect& area, const PlotOptions& o, uint32_t rate, double lowHz,
-                     double highHz, double dbLow, double dbHigh) {
+void PercentileFrame(Canvas& canvas, const Rect& area, const PlotOptions& o, uint32_t rate,
+                     double lowHz, double highHz, double dbLow, double dbHigh) {
   PlotOptions log = o;
   log.logFrequency = true;
   log.lowHz = lowHz;
@@ -469,7 +494,8 @@ void PercentileFrame(Canvas& canvas, const Rect& area, const PlotOptions& o, uin
   canvas.XAxis(area, std::log10(lowHz), std::log10(highHz), ticks, labels, axis.Title());
   double step = 1;
   std::vector<std::pair<double, std::string>> levels;
-  for (double t : Ticks(dbLow, dbHigh, 8, &step)) levels.push_back({(t - dbLow) / (dbHigh - dbLow), Number(t, step)});
+  for (double t : Ticks(dbLow, dbHigh, 8, &step))
+    levels.push_back({(t - dbLow) / (dbHigh - dbLow), Number(t, step)});
   canvas.YAxis(area, levels, DensityUnit(o.calibration));
 }
 
@@ -486,7 +512,8 @@ bool CheckPlotOptions(const PlotOptions& o, uint32_t rateHz, std::string* error)
   }
   const double high = o.highHz > 0 ? o.highHz : rateHz / 2.0;
   if (o.lowHz < 0 || !(high > o.lowHz) || o.lowHz >= rateHz / 2.0 || high > rateHz / 2.0) {
-    *error = "the frequency range must lie within 0 to " + std::to_string(rateHz / 2) + " Hz, low below high";
+    *error = "the frequency range must lie within 0 to " + std::to_string(rateHz / 2) +
+             " Hz, low below high";
     return false;
   }
   if (o.dbFloor && o.dbTop && !(*o.dbTop > *o.dbFloor)) {
@@ -527,13 +554,16 @@ TimeMarks DrawTimeMarks(Canvas& canvas, const Rect& area, const Deployment& d,
   }
   // Clock changes: dashed lines; ambiguous and resolved records: marks above.
   cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
-  for (const ClockChange& c : d.settings.zone.ChangesBetween(static_cast<int64_t>(t0), static_cast<int64_t>(t1) + 1)) {
+  for (const ClockChange& c :
+       d.settings.zone.ChangesBetween(static_cast<int64_t>(t0), static_cast<int64_t>(t1) + 1)) {
     const double x = area.x + (c.utc - t0) / (t1 - t0) * area.w;
     const double dash[] = {4, 3};
     cairo_set_dash(cr, dash, 2, 0);
     canvas.Line(x, area.y, x, area.y + area.h);
     cairo_set_dash(cr, nullptr, 0, 0);
-    canvas.Text("UTC" + OffsetText(c.offsetBefore) + " \xE2\x86\x92 UTC" + OffsetText(c.offsetAfter), x, area.y - 4, 0.5, 1, 10);
+    canvas.Text(
+        "UTC" + OffsetText(c.offsetBefore) + " \xE2\x86\x92 UTC" + OffsetText(c.offsetAfter), x,
+        area.y - 4, 0.5, 1, 10);
   }
   TimeMarks marks;
   for (size_t k = 0; k < shown.size(); ++k) {
@@ -542,8 +572,10 @@ TimeMarks DrawTimeMarks(Canvas& canvas, const Rect& area, const Deployment& d,
     const bool ambiguous = r.source == TimeSource::kAmbiguous;
     (ambiguous ? marks.ambiguous : marks.resolved) = true;
     const double x = area.x + ((r.StartUtc(rate) + r.EndUtc(rate)) / 2 - t0) / (t1 - t0) * area.w;
-    if (ambiguous) cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
-    else cairo_set_source_rgb(cr, 0.95, 0.6, 0.1);
+    if (ambiguous)
+      cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
+    else
+      cairo_set_source_rgb(cr, 0.95, 0.6, 0.1);
     cairo_move_to(cr, x, area.y - 1);
     cairo_line_to(cr, x - 5, area.y - 10);
     cairo_line_to(cr, x + 5, area.y - 10);
@@ -560,12 +592,13 @@ void DrawDeploymentCaption(Canvas& canvas, const Deployment& d, const std::vecto
   const uint32_t rate = d.settings.rate;
   const Record& first = d.records[shown.front()];
   const Record& last = d.records[shown.back()];
-  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " + d.WriteText(last) +
-                  "   long-term spectral average",
+  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " +
+                  d.WriteText(last) + "   long-term spectral average",
               kLeft, 12, 0, 0, 15);
-  std::string legend = "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
-                       std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
-                       " Hz); light grey: pauses between records; hatched: gaps";
+  std::string legend =
+      "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
+      std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
+      " Hz); light grey: pauses between records; hatched: gaps";
   if (marks.resolved) legend += "; orange mark: time chosen by the cadence";
   if (marks.ambiguous) legend += "; red mark: ambiguous time (earlier candidate shown)";
   legend += "; " + o.calibration.Text();
@@ -673,7 +706,8 @@ void DrawRecordCaption(Canvas& canvas, const Deployment& d, const Record& r, siz
 
 }  // namespace
 
-bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std::string* png, std::string* error) {
+bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std::string* png,
+                std::string* error) {
   const uint32_t rate = d.settings.rate;
   // --from/--to cut the record itself.
   const size_t words = static_cast<size_t>(r.words);
@@ -684,7 +718,8 @@ bool DrawRecord(const Deployment& d, const Record& r, const PlotOptions& o, std:
   if (r.HasTime() && o.to && *o.to < start + static_cast<double>(words) / rate)
     last = std::max(first, static_cast<size_t>(std::max(0.0, (*o.to - start) * rate)));
   if (last <= first) {
-    *error = d.files[r.file].path + ": no samples to plot" + (o.from || o.to ? " between --from and --to" : "");
+    *error = d.files[r.file].path + ": no samples to plot" +
+             (o.from || o.to ? " between --from and --to" : "");
     return false;
   }
   const size_t samples = last - first;
@@ -735,7 +770,8 @@ namespace {
 
 // Spectral percentiles of every window of every record; the caller merges
 // the means in record order.
-bool GatherStatistics(const Deployment& d, const PlotOptions& o, SpectralStatistics* stats, std::string* error) {
+bool GatherStatistics(const Deployment& d, const PlotOptions& o, SpectralStatistics* stats,
+                      std::string* error) {
   struct Result {
     std::vector<double> meanSum;
     uint64_t windows = 0;
@@ -758,8 +794,8 @@ bool GatherStatistics(const Deployment& d, const PlotOptions& o, SpectralStatist
 }
 
 // A curve over the log frequency axis: x from log10 of the frequency.
-void Curve(Canvas& canvas, const Rect& area, const std::vector<std::pair<double, double>>& points, double lowLog,
-           double highLog, double dbLow, double dbHigh) {
+void Curve(Canvas& canvas, const Rect& area, const std::vector<std::pair<double, double>>& points,
+           double lowLog, double highLog, double dbLow, double dbHigh) {
   cairo_t* cr = canvas.cr();
   bool drawing = false;
   for (const auto& [hz, db] : points) {
@@ -777,24 +813,26 @@ void Curve(Canvas& canvas, const Rect& area, const std::vector<std::pair<double,
 
 }  // namespace
 
-bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png, std::string* verdict,
-                     std::string* error) {
+bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png,
+                     std::string* verdict, std::string* error) {
   const LevelBands bands = BandsFor(d.settings.rate, o.windowSeconds, o.calibration);
   SpectralStatistics stats(bands, o.calibration);
   if (!GatherStatistics(d, o, &stats, error)) return false;
   *verdict = NoiseFloorVerdict(stats, o.calibration);
   const bool references = o.calibration.calibrated;
-  const double lowHz = std::max(1.0, o.lowHz), highHz = o.highHz > 0 ? o.highHz : d.settings.rate / 2.0;
+  const double lowHz = std::max(1.0, o.lowHz),
+               highHz = o.highHz > 0 ? o.highHz : d.settings.rate / 2.0;
   std::vector<std::pair<double, double>> curves[4];  // 5th, 50th, 95th, mean
   double dbLow = std::numeric_limits<double>::infinity(), dbHigh = -dbLow;
   for (size_t i = 0; i < stats.HmdBands(); ++i) {
     const double hz = bands.hmd[i].centreHz;
     if (hz < lowHz || hz > highHz) continue;
-    const double values[4] = {stats.PercentileDb(i, 5), stats.PercentileDb(i, 50), stats.PercentileDb(i, 95),
-                              stats.MeanDb(i)};
+    const double values[4] = {stats.PercentileDb(i, 5), stats.PercentileDb(i, 50),
+                              stats.PercentileDb(i, 95), stats.MeanDb(i)};
     for (int k = 0; k < 4; ++k) {
       curves[k].push_back({hz, values[k]});
-      if (std::isfinite(values[k])) dbLow = std::min(dbLow, values[k]), dbHigh = std::max(dbHigh, values[k]);
+      if (std::isfinite(values[k]))
+        dbLow = std::min(dbLow, values[k]), dbHigh = std::max(dbHigh, values[k]);
     }
   }
   if (stats.Windows() == 0) {
@@ -840,13 +878,18 @@ bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png
   }
   cairo_restore(cr);
   PercentileFrame(canvas, area, o, d.settings.rate, lowHz, highHz, dbLow, dbHigh);
-  std::string legend = "over " + std::to_string(stats.Windows()) + " windows of " + std::to_string(d.records.size()) +
-                       " records; hybrid millidecade bands; light to dark blue: 5th, 50th, 95th percentile; black: mean";
-  if (references) legend += "; dashed: sea state 0 (green) and 6 (orange) after Knudsen, thermal noise (red)";
+  std::string legend = "over " + std::to_string(stats.Windows()) + " windows of " +
+                       std::to_string(d.records.size()) +
+                       " records; hybrid millidecade bands; light to dark blue: 5th, 50th, 95th "
+                       "percentile; black: mean";
+  if (references)
+    legend += "; dashed: sea state 0 (green) and 6 (orange) after Knudsen, thermal noise (red)";
   canvas.Text("spectral percentiles, " + o.calibration.Text(), kLeft, 12, 0, 0, 15);
   canvas.Text(legend, kLeft, 32, 0, 0, 11);
-  canvas.Text(references ? *verdict : "no calibration: no comparison with the sea's noise (give --sensitivity or "
-                                       "--calibration)",
+  canvas.Text(references
+                  ? *verdict
+                  : "no calibration: no comparison with the sea's noise (give --sensitivity or "
+                    "--calibration)",
               kLeft, 46, 0, 0, 11);
   return canvas.Png(png, error);
 }
@@ -860,7 +903,8 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
   const LevelBands bands = BandsFor(rate, o.windowSeconds, o.calibration);
   const int rows = static_cast<int>(bands.decidecade.size());
   if (shown.empty() || rows == 0) {
-    *error = shown.empty() ? "no timed records to plot" : "no decidecade band fits below the Nyquist frequency";
+    *error = shown.empty() ? "no timed records to plot"
+                           : "no decidecade band fits below the Nyquist frequency";
     return false;
   }
   double t0 = d.records[shown.front()].StartUtc(rate), t1 = d.records[shown.back()].EndUtc(rate);
@@ -890,14 +934,18 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
         ok = ok && r.error.empty();
         if (!ok) return;
         const Record& record = d.records[shown[k]];
-        const int c0 = static_cast<int>(std::floor((record.StartUtc(rate) - t0) / (t1 - t0) * columns));
-        const int c1 = std::max(c0, static_cast<int>(std::ceil((record.EndUtc(rate) - t0) / (t1 - t0) * columns)) - 1);
+        const int c0 =
+            static_cast<int>(std::floor((record.StartUtc(rate) - t0) / (t1 - t0) * columns));
+        const int c1 = std::max(
+            c0, static_cast<int>(std::ceil((record.EndUtc(rate) - t0) / (t1 - t0) * columns)) - 1);
         for (int c = std::max(0, c0); c <= std::min(columns - 1, c1); ++c) {
           ++count[c];
           for (int b = 0; b < rows; ++b)
-            power[static_cast<size_t>(c) * rows + b] += std::pow(10.0, r.levels.decidecadeDb[b] / 10);
+            power[static_cast<size_t>(c) * rows + b] +=
+                std::pow(10.0, r.levels.decidecadeDb[b] / 10);
         }
-        for (double db : r.levels.decidecadeDb) loudest = std::max(loudest, std::isnan(db) ? loudest : db);
+        for (double db : r.levels.decidecadeDb)
+          loudest = std::max(loudest, std::isnan(db) ? loudest : db);
         if (decidecade) decidecade->push_back(r.levels.decidecadeDb);
       });
   if (!ok) return false;
@@ -907,7 +955,8 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
   canvas.Cells(area, rows, [&](int c, int b) {
     const double p = power[static_cast<size_t>(c) * rows + b];
     if (count[c] == 0 || std::isnan(p)) return std::numeric_limits<double>::quiet_NaN();
-    return std::clamp(range.Position(p > 0 ? 10 * std::log10(p / count[c]) : kNegativeInfinity), 0.0, 1.0);
+    return std::clamp(range.Position(p > 0 ? 10 * std::log10(p / count[c]) : kNegativeInfinity),
+                      0.0, 1.0);
   });
   canvas.Frame(area);
   std::vector<std::pair<double, std::string>> ticks;
@@ -922,7 +971,8 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
   canvas.XAxis(area, t0, t1, times, labels, "");
   canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
   canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, UnitsOf(o.calibration).level);
-  canvas.Text(std::to_string(shown.size()) + " records: decidecade band levels over UTC time", kLeft, 12, 0, 0, 15);
+  canvas.Text(std::to_string(shown.size()) + " records: decidecade band levels over UTC time",
+              kLeft, 12, 0, 0, 15);
   canvas.Text("each record for its own length (Welch windows of " + Number(o.windowSeconds, 0.001) +
                   " s); light grey: pauses; hatched: gaps; " + o.calibration.Text(),
               kLeft, 32, 0, 0, 11);
@@ -940,7 +990,8 @@ struct PlotCommandOptions {
   CalibrationFlags calibration;
   bool force = false;
   PlotOptions plot;
-  double dbFloor = std::numeric_limits<double>::quiet_NaN(), dbTop = std::numeric_limits<double>::quiet_NaN();
+  double dbFloor = std::numeric_limits<double>::quiet_NaN(),
+         dbTop = std::numeric_limits<double>::quiet_NaN();
 };
 
 int RunPlot(PlotCommandOptions& o) {
@@ -952,7 +1003,8 @@ int RunPlot(PlotCommandOptions& o) {
   if (!std::isnan(o.dbFloor)) o.plot.dbFloor = o.dbFloor;
   if (!std::isnan(o.dbTop)) o.plot.dbTop = o.dbTop;
   Deployment d = LoadOrFail(o.inputs, o.flags, 0, selection);
-  if (d.settings.rate == 0) Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
+  if (d.settings.rate == 0)
+    Fail("the sample rate is not in the data files: give --rate HZ or --config FILE");
   if (!CheckPlotOptions(o.plot, d.settings.rate, &error)) Fail(error);
   if (d.records.empty()) Fail("no records to plot");
   if (!(o.plot.windowSeconds > 0) || o.plot.windowSeconds > 3600)
@@ -961,15 +1013,16 @@ int RunPlot(PlotCommandOptions& o) {
   const bool one = d.records.size() == 1 || !d.records[1].HasTime() || !d.records[0].HasTime();
   const bool drawn = o.kind == "percentiles" ? DrawPercentiles(d, o.plot, &png, &verdict, &error)
                      : o.kind == "bands"     ? DrawBands(d, o.plot, &png, &error)
-                     : one                   ? DrawRecord(d, d.records.front(), o.plot, &png, &error)
-                                             : DrawDeployment(d, o.plot, &png, &error);
+                     : one ? DrawRecord(d, d.records.front(), o.plot, &png, &error)
+                           : DrawDeployment(d, o.plot, &png, &error);
   if (!drawn) Fail(error);
   OutputPolicy policy;
   policy.force = o.force;
   policy.inputs = o.inputs;
   if (!o.flags.configPath.empty()) policy.inputs.push_back(o.flags.configPath);
   OutputFile out;
-  if (!CheckOutputExtension(o.output, "png", &error) || !out.Open(o.output, policy, &error)) Fail(error);
+  if (!CheckOutputExtension(o.output, "png", &error) || !out.Open(o.output, policy, &error))
+    Fail(error);
   // Commit reports a failed write and removes what it left.
   const bool wrote = out.Write(png.data(), png.size());
   if (!out.Commit(&error) || !wrote) Fail(error);
@@ -982,7 +1035,8 @@ Subcommand AddPlotCommand(CLI::App& program) {
   auto o = std::make_shared<PlotCommandOptions>();
   CLI::App* app = program.add_subcommand(
       "plot",
-      "a PNG: a deployment's long-term spectral average on a UTC time axis (gaps, clock changes and "
+      "a PNG: a deployment's long-term spectral average on a UTC time axis (gaps, clock changes "
+      "and "
       "ambiguous times marked), or one record's waveform above its spectrogram");
   AddDeploymentOptions(app, &o->flags);
   AddCalibrationOptions(app, &o->calibration);
@@ -994,19 +1048,22 @@ Subcommand AddPlotCommand(CLI::App& program) {
   AddSelectionOptions(app, &o->selection);
   app->add_option("--min-frequency", o->plot.lowHz, "lowest frequency shown, Hz (default 0)")
       ->transform(tools::DecimalReal());
-  app->add_option("--max-frequency", o->plot.highHz, "highest frequency shown, Hz (default half the rate)")
+  app->add_option("--max-frequency", o->plot.highHz,
+                  "highest frequency shown, Hz (default half the rate)")
       ->transform(tools::DecimalReal());
   app->add_flag("--log-frequency", o->plot.logFrequency, "a logarithmic frequency axis");
-  app->add_option("--fft", o->plot.fftSize, "FFT size, a power of two from 64 to 65536 (default 1024)")
+  app->add_option("--fft", o->plot.fftSize,
+                  "FFT size, a power of two from 64 to 65536 (default 1024)")
       ->transform(tools::DecimalInteger());
   app->add_option("--db-min", o->dbFloor, "level at the bottom of the colour scale, dB")
       ->transform(tools::DecimalReal());
   app->add_option("--db-max", o->dbTop, "level at the top of the colour scale, dB")
       ->transform(tools::DecimalReal());
-  app->add_option("--kind", o->kind,
-                  "spectrogram (default: the long-term spectral average, or one record's waveform and "
-                  "spectrogram), percentiles (spectral percentiles against the sea's noise), bands "
-                  "(decidecade band levels over UTC time)")
+  app->add_option(
+         "--kind", o->kind,
+         "spectrogram (default: the long-term spectral average, or one record's waveform and "
+         "spectrogram), percentiles (spectral percentiles against the sea's noise), bands "
+         "(decidecade band levels over UTC time)")
       ->check(CLI::IsMember({"spectrogram", "percentiles", "bands"}));
   app->add_option("--window", o->plot.windowSeconds,
                   "Welch window of the percentiles and the bands, seconds (default 1)")

@@ -20,7 +20,8 @@ void Flush(png_structp) {}
 
 bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error) {
   cairo_surface_flush(surface);
-  const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+  const int width = cairo_image_surface_get_width(surface),
+            height = cairo_image_surface_get_height(surface);
   const int stride = cairo_image_surface_get_stride(surface);
   const unsigned char* data = cairo_image_surface_get_data(surface);
   png->clear();
@@ -34,12 +35,14 @@ bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error
   png_set_write_fn(p, png, Append, Flush);
   png_set_compression_level(p, Z_BEST_SPEED);
   png_set_filter(p, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-  png_set_IHDR(p, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  png_set_IHDR(p, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+               PNG_FILTER_TYPE_BASE);
   png_write_info(p, info);
   std::vector<png_byte> row(static_cast<size_t>(width) * 3);
   for (int y = 0; y < height; ++y) {
-    const uint32_t* pixels = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+    const uint32_t* pixels =
+        reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
     for (int x = 0; x < width; ++x) {
       png_byte* rgb = &row[static_cast<size_t>(x) * 3];
       rgb[0] = static_cast<png_byte>(pixels[x] >> 16);

@@ -74,16 +74,17 @@ std::string RecordStem(const Deployment& d, const Record& r) {
 }
 
 std::string TimingText(const Deployment& d, const Record& r) {
-  if (r.HasTime() && !d.UtcKnown()) return std::string("from its name; ") + Deployment::UtcNotKnown();
+  if (r.HasTime() && !d.UtcKnown())
+    return std::string("from its name; ") + Deployment::UtcNotKnown();
   switch (r.source) {
-    case TimeSource::kName:
-      return "from its name";
+    case TimeSource::kName: return "from its name";
     case TimeSource::kCadence:
     case TimeSource::kAssumed: {
       const bool earlier = r.candidates.size() == 2 && r.candidates[0].utc == r.writeUtc;
       return std::string("repeated-hour name; ") +
              (r.source == TimeSource::kCadence ? "the cadence chose" : "--assume took") + " the " +
-             (earlier ? "first" : "second") + " pass (" + LocalText(d.settings.zone, r.writeUtc) + ")";
+             (earlier ? "first" : "second") + " pass (" + LocalText(d.settings.zone, r.writeUtc) +
+             ")";
     }
     case TimeSource::kAmbiguous: {
       std::string text = "repeated-hour name the cadence could not tell: written";
@@ -91,8 +92,7 @@ std::string TimingText(const Deployment& d, const Record& r) {
         text += (i ? " or " : " ") + d.CandidateText(r.candidates[i].utc);
       return text + "; UTC not known (--assume earlier|later takes one)";
     }
-    case TimeSource::kNone:
-      break;
+    case TimeSource::kNone: break;
   }
   return "no time";
 }
@@ -102,7 +102,8 @@ AudioProvenance ProvenanceOf(const Deployment& d, const Record& r) {
   p.rateHz = d.settings.rate;
   p.startSample = r.HasTime() ? StartSample(d, r) : 0;
   p.utcKnown = UtcOf(d, r);
-  // The offset in force at the first sample: a record can start before a clock change and be written after it.
+  // The offset in force at the first sample: a record can start before a clock change and be
+  // written after it.
   p.offsetMinutes = p.utcKnown ? d.settings.zone.OffsetAt(p.StartSecond()) : 0;
   p.sourceFile = d.files[r.file].name;
   p.sourceRecord = r.index;
@@ -116,8 +117,10 @@ AudioProvenance ProvenanceOf(const Deployment& d, const Record& r) {
     const double length = static_cast<double>(r.words) / p.rateHz;
     std::string starts;
     for (const Candidate& c : r.candidates)
-      starts += (starts.empty() ? "" : " or ") +
-                d.TimeText(static_cast<double>(c.utc) + d.Correction(static_cast<double>(c.utc)) - length, 6);
+      starts +=
+          (starts.empty() ? "" : " or ") +
+          d.TimeText(static_cast<double>(c.utc) + d.Correction(static_cast<double>(c.utc)) - length,
+                     6);
     p.extra.push_back({"Pelmok|Start UTC Candidates", starts});
   }
   if (p.utcKnown && d.Corrected()) {

@@ -15,7 +15,8 @@ constexpr int32_t kJumpFloor = 16;
 // The second difference in the converter's 24-bit arithmetic, so a ramp
 // that wraps from +full scale to -full scale runs on.
 int32_t Residual(int32_t x0, int32_t x1, int32_t x2) {
-  const uint32_t e = static_cast<uint32_t>(x0) - 2u * static_cast<uint32_t>(x1) + static_cast<uint32_t>(x2);
+  const uint32_t e =
+      static_cast<uint32_t>(x0) - 2u * static_cast<uint32_t>(x1) + static_cast<uint32_t>(x2);
   return CodeOf(e);
 }
 
@@ -34,7 +35,8 @@ void SampleChecks::Add(const std::vector<uint32_t>& words) {
     stats_.Add(words[i]);
     zeroRun_ = words[i] == 0 ? zeroRun_ + 1 : 0;
   }
-  const double limit = std::max<double>(kJumpFloor, kJumpFactor * sum / std::max<size_t>(1, words.size()));
+  const double limit =
+      std::max<double>(kJumpFloor, kJumpFactor * sum / std::max<size_t>(1, words.size()));
   for (size_t i = 0; i < words.size(); ++i) {
     // A zero word is passed over: the zeros a time-out leaves are counted apart.
     const bool jump = words[i] != 0 && std::abs(static_cast<double>(residual[i])) > limit;
@@ -69,15 +71,17 @@ std::vector<std::string> SampleChecks::Findings() const {
   }
   if (jumps_)
     out.push_back(std::to_string(jumps_) + " jump" + (jumps_ == 1 ? "" : "s") +
-                  " the signal's course does not predict, the first at sample " + std::to_string(firstJump_) +
+                  " the signal's course does not predict, the first at sample " +
+                  std::to_string(firstJump_) +
                   " (frames lost to a receive overrun, or an impulse)");
   if (zeroTail_ == stats_.samples && zeroTail_ > 0) {
-    out.push_back("all " + std::to_string(zeroTail_) +
-                  " words zero: every read timed out (a converter that stopped), or a silent input");
+    out.push_back(
+        "all " + std::to_string(zeroTail_) +
+        " words zero: every read timed out (a converter that stopped), or a silent input");
   } else if (zeroTail_) {
-    out.push_back("the last " + std::to_string(zeroTail_) + " of " + std::to_string(stats_.samples) +
-                  " words zero: a read timed out after " + std::to_string(stats_.samples - zeroTail_) +
-                  " and the rest was zero-filled");
+    out.push_back("the last " + std::to_string(zeroTail_) + " of " +
+                  std::to_string(stats_.samples) + " words zero: a read timed out after " +
+                  std::to_string(stats_.samples - zeroTail_) + " and the rest was zero-filled");
   }
   return out;
 }

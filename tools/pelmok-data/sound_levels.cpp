@@ -20,7 +20,8 @@ double Db10(double power) {
 // The record's Welch density in the calibrated unit per Hz.
 std::vector<double> CalibratedDensity(const WelchSpectra& welch, const Calibration& c) {
   std::vector<double> density = welch.Mean();
-  for (size_t k = 0; k < density.size(); ++k) density[k] *= c.PowerPerCodeSquared(k * welch.BinHz());
+  for (size_t k = 0; k < density.size(); ++k)
+    density[k] *= c.PowerPerCodeSquared(k * welch.BinHz());
   return density;
 }
 

@@ -29,7 +29,8 @@ LevelUnits UnitsOf(const Calibration& c);
 struct LevelBands {
   double rateHz = 0;
   double windowSeconds = 1;
-  Band broadband;  // what the broadband level integrates: 0 Hz to Nyquist, or the calibration's points
+  Band broadband;  // what the broadband level integrates: 0 Hz to Nyquist, or the calibration's
+                   // points
   std::vector<Band> decidecade, hmd;
   bool frequencyCalibrated = false;  // a curve: broadband from the calibrated density
 };
@@ -37,8 +38,8 @@ LevelBands BandsFor(uint32_t rateHz, double windowSeconds, const Calibration& c)
 
 struct RecordLevels {
   uint64_t samples = 0;
-  uint64_t windows = 0;       // Welch windows averaged
-  size_t windowLength = 0;    // samples per window
+  uint64_t windows = 0;     // Welch windows averaged
+  size_t windowLength = 0;  // samples per window
   double broadbandDb = 0, peakDb = 0, selDb = 0;
   // NaN for a band the calibration does not cover.
   std::vector<double> decidecadeDb, hmdDb;

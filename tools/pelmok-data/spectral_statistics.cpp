@@ -17,7 +17,9 @@ constexpr size_t kSteps = 3000;  // 300 dB
 }  // namespace
 
 SpectralStatistics::SpectralStatistics(const LevelBands& bands, const Calibration& c)
-    : bands_(bands), calibration_(c), lowestDb_(c.calibrated ? -100 : -300),
+    : bands_(bands),
+      calibration_(c),
+      lowestDb_(c.calibrated ? -100 : -300),
       histogram_((bands.hmd.size() + bands.decidecade.size()) * kSteps, 0),
       meanSum_(bands.hmd.size() + bands.decidecade.size(), 0.0) {}
 
@@ -26,11 +28,13 @@ size_t SpectralStatistics::Step(double db) const {
   return std::min(kSteps - 1, static_cast<size_t>((db - lowestDb_) / kStepDb));
 }
 
-bool SpectralStatistics::AddRecord(const Deployment& d, const Record& r, std::vector<double>* meanSum,
-                                   uint64_t* windows, std::string* error) {
+bool SpectralStatistics::AddRecord(const Deployment& d, const Record& r,
+                                   std::vector<double>* meanSum, uint64_t* windows,
+                                   std::string* error) {
   WelchSpectra welch(WindowSamples(bands_.windowSeconds, bands_.rateHz, r.words), bands_.rateHz);
   std::vector<double> factors(welch.Bins());
-  for (size_t k = 0; k < factors.size(); ++k) factors[k] = calibration_.PowerPerCodeSquared(k * welch.BinHz());
+  for (size_t k = 0; k < factors.size(); ++k)
+    factors[k] = calibration_.PowerPerCodeSquared(k * welch.BinHz());
   const size_t hmd = bands_.hmd.size(), all = hmd + bands_.decidecade.size();
   meanSum->assign(all, 0.0);
   *windows = 0;
@@ -71,7 +75,8 @@ double SpectralStatistics::PercentileDb(size_t band, int p) const {
   for (size_t s = 0; s < kSteps; ++s) {
     seen += h[s];
     // The first step holds everything below the histogram's range (silence: -inf).
-    if (seen >= rank) return s == 0 ? -std::numeric_limits<double>::infinity() : lowestDb_ + (s + 0.5) * kStepDb;
+    if (seen >= rank)
+      return s == 0 ? -std::numeric_limits<double>::infinity() : lowestDb_ + (s + 0.5) * kStepDb;
   }
   return lowestDb_ + kSteps * kStepDb;
 }
@@ -105,9 +110,11 @@ std::string NoiseFloorVerdict(const SpectralStatistics& s, const Calibration& c)
   if (!at) return "";
   char text[320];
   std::snprintf(text, sizeof text,
-                "closest to sea state 0 in the decidecade band at %.0f Hz: median %.1f dB re 1 \xC2\xB5Pa\xC2\xB2/Hz, "
+                "closest to sea state 0 in the decidecade band at %.0f Hz: median %.1f dB re 1 "
+                "\xC2\xB5Pa\xC2\xB2/Hz, "
                 "%.1f dB %s sea state 0 (%.1f)%s",
-                at->centreHz, median, std::fabs(worst), worst < 0 ? "below" : "above", KnudsenDb(at->centreHz, 0),
+                at->centreHz, median, std::fabs(worst), worst < 0 ? "below" : "above",
+                KnudsenDb(at->centreHz, 0),
                 worst < 0 ? ": the recording lies below sea state 0 in every band from 100 Hz up"
                           : ": the recording does not reach down to sea state 0 there");
   return text;

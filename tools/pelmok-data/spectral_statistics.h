@@ -24,8 +24,8 @@ class SpectralStatistics {
   // Every window of the record, read once; safe to call from several
   // threads at once (the histograms are shared, the mean is kept per call
   // and merged by the caller in record order through AddMean).
-  bool AddRecord(const Deployment& d, const Record& r, std::vector<double>* meanSum, uint64_t* windows,
-                 std::string* error);
+  bool AddRecord(const Deployment& d, const Record& r, std::vector<double>* meanSum,
+                 uint64_t* windows, std::string* error);
   void AddMean(const std::vector<double>& meanSum, uint64_t windows);
   uint64_t Windows() const { return windows_; }
   // The p-th percentile (nearest rank over the windows, to 0.1 dB) of band i

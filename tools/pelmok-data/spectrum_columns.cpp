@@ -10,8 +10,11 @@
 namespace datatools {
 
 SpectrumColumns::SpectrumColumns(int columns, size_t bins, double binHz)
-    : columns_(std::max(1, columns)), bins_(bins), binHz_(binHz),
-      sum_(static_cast<size_t>(columns_) * bins, 0.0f), count_(static_cast<size_t>(columns_), 0) {}
+    : columns_(std::max(1, columns)),
+      bins_(bins),
+      binHz_(binHz),
+      sum_(static_cast<size_t>(columns_) * bins, 0.0f),
+      count_(static_cast<size_t>(columns_), 0) {}
 
 void SpectrumColumns::Add(int column, const std::vector<double>& density, double densityBinHz) {
   if (column < 0 || column >= columns_ || density.empty()) return;
@@ -42,7 +45,8 @@ void SpectrumColumns::FillFromNearest() {
   }
   for (int c = 0; c < columns_; ++c) {
     if (Has(c) || source[c] < 0) continue;
-    std::copy_n(&sum_[static_cast<size_t>(source[c]) * bins_], bins_, &sum_[static_cast<size_t>(c) * bins_]);
+    std::copy_n(&sum_[static_cast<size_t>(source[c]) * bins_], bins_,
+                &sum_[static_cast<size_t>(c) * bins_]);
     count_[c] = count_[source[c]];
   }
 }
@@ -53,7 +57,8 @@ std::vector<double> SpectrumColumns::Factors(const Calibration& c) const {
   return factors;
 }
 
-std::vector<double> SpectrumColumns::LevelsDb(int column, const std::vector<double>& factors) const {
+std::vector<double> SpectrumColumns::LevelsDb(int column,
+                                              const std::vector<double>& factors) const {
   std::vector<double> levels;
   const uint32_t n = count_[static_cast<size_t>(column)];
   if (n == 0) return levels;
@@ -66,8 +71,8 @@ std::vector<double> SpectrumColumns::LevelsDb(int column, const std::vector<doub
   return levels;
 }
 
-bool RecordDensity(const Deployment& d, const Record& r, size_t length, std::vector<double>* density,
-                   double* binHz, std::string* error) {
+bool RecordDensity(const Deployment& d, const Record& r, size_t length,
+                   std::vector<double>* density, double* binHz, std::string* error) {
   WelchSpectra welch(std::min<uint64_t>(length, std::max<uint64_t>(2, r.words)), d.settings.rate);
   const bool read = ForEachRecordBlock(
       d, r,

@@ -42,7 +42,7 @@ class SpectrumColumns {
 // A record's mean Welch density over every window of `length` samples (a
 // shorter record: one window of its own length), streamed. Its bin width in
 // *binHz. False with a one-line reason naming the file.
-bool RecordDensity(const Deployment& d, const Record& r, size_t length, std::vector<double>* density,
-                   double* binHz, std::string* error);
+bool RecordDensity(const Deployment& d, const Record& r, size_t length,
+                   std::vector<double>* density, double* binHz, std::string* error);
 
 }  // namespace datatools
