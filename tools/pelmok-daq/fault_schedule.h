@@ -85,7 +85,6 @@ class FaultSchedule {
   std::vector<std::string> outcomes_;  // per fault, "" until it strikes
   std::vector<size_t> burstFault_;     // the fault of each burst, in frame order
   PowerLoss onPowerLoss_ = nullptr;
-  uint32_t nominalRate_ = 0;
 };
 
 // "disk-full@1000", the fault as placed.
