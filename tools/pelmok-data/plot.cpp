@@ -894,6 +894,24 @@ bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png
   return canvas.Png(png, error);
 }
 
+// The bands' frame: band centres up the side, UTC along the bottom, the zone below.
+void DrawBandAxes(Canvas& canvas, const Rect& area, const Deployment& d, const LevelBands& bands,
+                  double t0, double t1) {
+  const int rows = static_cast<int>(bands.decidecade.size());
+  canvas.Frame(area);
+  std::vector<std::pair<double, std::string>> ticks;
+  for (int b = 0; b < rows; b += 3)
+    ticks.push_back({(b + 0.5) / rows, NominalHz(bands.decidecade[b].centreHz)});
+  canvas.YAxis(area, ticks, "decidecade band centre (Hz)");
+  double step = 1;
+  const std::vector<double> times = TimeTicks(t0, t1, 8, &step);
+  std::vector<std::string> labels;
+  labels.reserve(times.size());
+  for (double t : times) labels.push_back(ClockLabel(t, t1 - t0 > 86400));
+  canvas.XAxis(area, t0, t1, times, labels, "");
+  canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
+}
+
 bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std::string* error,
                std::vector<std::vector<double>>* decidecade) {
   const uint32_t rate = d.settings.rate;
@@ -958,18 +976,7 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
     return std::clamp(range.Position(p > 0 ? 10 * std::log10(p / count[c]) : kNegativeInfinity),
                       0.0, 1.0);
   });
-  canvas.Frame(area);
-  std::vector<std::pair<double, std::string>> ticks;
-  for (int b = 0; b < rows; b += 3)
-    ticks.push_back({(b + 0.5) / rows, NominalHz(bands.decidecade[b].centreHz)});
-  canvas.YAxis(area, ticks, "decidecade band centre (Hz)");
-  double step = 1;
-  const std::vector<double> times = TimeTicks(t0, t1, 8, &step);
-  std::vector<std::string> labels;
-  labels.reserve(times.size());
-  for (double t : times) labels.push_back(ClockLabel(t, t1 - t0 > 86400));
-  canvas.XAxis(area, t0, t1, times, labels, "");
-  canvas.Text(ZoneNote(d, t0, t1), area.x + area.w / 2, area.y + area.h + 30, 0.5, 0, 12);
+  DrawBandAxes(canvas, area, d, bands, t0, t1);
   canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, UnitsOf(o.calibration).level);
   canvas.Text(std::to_string(shown.size()) + " records: decidecade band levels over UTC time",
               kLeft, 12, 0, 0, 15);
