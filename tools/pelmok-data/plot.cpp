@@ -24,9 +24,9 @@
 #include "tools/common/welch.h"
 #include "tools/pelmok-data/calibration_options.h"
 #include "tools/pelmok-data/png_writer.h"
+#include "tools/pelmok-data/psd_columns.h"
+#include "tools/pelmok-data/psd_percentiles.h"
 #include "tools/pelmok-data/record_samples.h"
-#include "tools/pelmok-data/spectral_statistics.h"
-#include "tools/pelmok-data/spectrum_columns.h"
 #include "tools/pelmok-data/subcommand.h"
 
 namespace datatools {

@@ -1,4 +1,4 @@
-#include "tools/pelmok-data/spectral_statistics.h"
+#include "tools/pelmok-data/psd_percentiles.h"
 
 #include <algorithm>
 #include <cmath>

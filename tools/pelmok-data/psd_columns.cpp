@@ -1,4 +1,4 @@
-#include "tools/pelmok-data/spectrum_columns.h"
+#include "tools/pelmok-data/psd_columns.h"
 
 #include <algorithm>
 #include <cmath>
