@@ -162,10 +162,15 @@ static bool SettleDestination(const std::string& path, const OutputPolicy& polic
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) {
-      *code = errno;
-      *error = path + ": " + std::strerror(errno);
-    } else if (lstat(path.c_str(), &st) == 0) {
+    // A file made between the two calls (another run laying out the same
+    // device) is settled afresh rather than taken for a link to nothing.
+    const int statError = errno;
+    const bool linked = statError == ENOENT && lstat(path.c_str(), &st) == 0;
+    if (linked && !S_ISLNK(st.st_mode)) return SettleDestination(path, policy, d, error, code);
+    if (statError != ENOENT) {
+      *code = statError;
+      *error = path + ": " + std::strerror(statError);
+    } else if (linked) {
       *error = path + ": is a link to nothing";
     } else if (DataFileName::Is(name)) {
       *error = path + ": is named as a data file; write it under another name";
