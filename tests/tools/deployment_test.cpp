@@ -749,9 +749,10 @@ class SimulatedDeployment : public ::testing::Test {
       fromAlone.push_back(r.writeUtc + r.candidates);
     EXPECT_EQ(fromAlone, fromFolder) << alone;
     if (ambiguous == 0) StatedTimes(scratch.path(), truth, length).ExpectAllTrue(data, alone);
-    if (shared) *shared = std::count_if(truth.begin(), truth.end(), [](const auto& write) {
-      return write.first.second == 1;  // a file's second record
-    });
+    if (shared)
+      *shared = std::count_if(truth.begin(), truth.end(), [](const auto& write) {
+        return write.first.second == 1;  // a file's second record
+      });
     return ambiguous;
   }
 };
