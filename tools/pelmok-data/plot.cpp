@@ -23,6 +23,7 @@
 #include "tools/common/progress_line.h"
 #include "tools/common/welch.h"
 #include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/huge_pages.h"
 #include "tools/pelmok-data/png_writer.h"
 #include "tools/pelmok-data/psd_columns.h"
 #include "tools/pelmok-data/psd_percentiles.h"
@@ -175,7 +176,10 @@ struct FrequencyAxis {
 class Canvas {
  public:
   Canvas(int width, int height)
-      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)),
+      : stride_(cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width)),
+        pixels_(static_cast<size_t>(stride_) * static_cast<size_t>(height)),
+        surface_(cairo_image_surface_create_for_data(pixels_.data(), CAIRO_FORMAT_RGB24, width,
+                                                     height, stride_)),
         cr_(cairo_create(surface_)) {
     cairo_set_source_rgb(cr_, 1, 1, 1);
     cairo_paint(cr_);
@@ -265,14 +269,14 @@ class Canvas {
     unsigned char* data = cairo_image_surface_get_data(surface_);
     const int stride = cairo_image_surface_get_stride(surface_);
     for (int c = 0; c < width; ++c) {
-      const std::vector<double> bins = columns.LevelsDb(c, factors);
+      const std::vector<double> bins = columns.Densities(c, factors);
       if (bins.empty()) continue;
       for (int y = 0; y < rows; ++y) {
-        double level = kNegativeInfinity;
+        double loudest = 0;
         for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k)
-          level = std::max(level, bins[k]);
-        const int index =
-            static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
+          loudest = std::max(loudest, bins[k]);
+        const int index = static_cast<int>(
+            std::lround(std::clamp(range.Position(DensityDb(loudest)), 0.0, 1.0) * 255));
         reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] =
             palette[index];
       }
@@ -321,6 +325,8 @@ class Canvas {
   bool Png(std::string* png, std::string* error) { return WriteFastPng(surface_, png, error); }
 
  private:
+  int stride_;
+  std::vector<unsigned char, HugePageAllocator<unsigned char>> pixels_;
   cairo_surface_t* surface_;
   cairo_t* cr_;
 };
@@ -373,11 +379,12 @@ std::string DensityUnit(const Calibration& c) {
   return c.calibrated ? "dB re 1 \xC2\xB5Pa\xC2\xB2/Hz" : "dB re 1 FS\xC2\xB2/Hz";
 }
 
+// The loudest bin's level in dB.
 double Loudest(const SpectrumColumns& columns, const std::vector<double>& factors) {
-  double loudest = kNegativeInfinity;
+  double loudest = 0;
   for (int c = 0; c < columns.Columns(); ++c)
-    for (double db : columns.LevelsDb(c, factors)) loudest = std::max(loudest, db);
-  return loudest;
+    for (double density : columns.Densities(c, factors)) loudest = std::max(loudest, density);
+  return DensityDb(loudest);
 }
 
 // Every window of every shown record onto the pixel columns its samples
