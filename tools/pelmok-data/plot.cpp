@@ -6,8 +6,10 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -127,6 +129,60 @@ struct LevelRange {
     if (!(top > floor)) top = floor + 1;
   }
   double Position(double db) const { return std::isfinite(db) ? (db - floor) / (top - floor) : 0; }
+};
+
+// A density's colour index, lround(Position(dB) × 255), without a logarithm
+// per pixel (it was a third of drawing a spectrogram). The index steps at 255
+// densities; a table over a density's leading bits (its exponent and 7 bits
+// of mantissa: 1/128 of an octave) gives the steps below its bucket, and the
+// steps within the bucket, if any, are compared. A density within a hair of a
+// step takes the logarithm, so the index is always the formula's own.
+class ColourIndex {
+ public:
+  explicit ColourIndex(const LevelRange& range) : range_(range) {
+    for (int j = 1; j <= 255; ++j)
+      steps_[j - 1] =
+          std::pow(10.0, (range.floor + (j - 0.5) / 255 * (range.top - range.floor)) / 10);
+    if (!std::isnormal(steps_.front()) || !std::isnormal(steps_.back())) return;
+    first_ = Bucket(steps_.front());
+    const uint64_t last = Bucket(steps_.back());
+    if (last - first_ >= kMaxBuckets) return;
+    below_.resize(last - first_ + 1);
+    for (uint64_t k = first_; k <= last; ++k) {
+      double lowest;
+      const uint64_t bits = k << kShift;
+      std::memcpy(&lowest, &bits, sizeof lowest);
+      below_[k - first_] = static_cast<uint8_t>(
+          std::lower_bound(steps_.begin(), steps_.end(), lowest) - steps_.begin());
+    }
+  }
+  int operator()(double density) const {
+    if (below_.empty() || !(density > 0) || !std::isfinite(density)) return Exact(density);
+    const uint64_t k = Bucket(density);
+    int j = k < first_ ? 0 : k - first_ >= below_.size() ? 255 : below_[k - first_];
+    while (j < 255 && steps_[j] <= density) ++j;
+    const bool near = (j > 0 && density <= steps_[j - 1] * (1 + 1e-9)) ||
+                      (j < 255 && density >= steps_[j] * (1 - 1e-9));
+    return near ? Exact(density) : j;
+  }
+
+ private:
+  static constexpr int kShift = 45;  // the sign, the exponent and 7 bits of mantissa stay
+  static constexpr uint64_t kMaxBuckets = 1 << 16;
+  static uint64_t Bucket(double density) {
+    uint64_t bits;
+    std::memcpy(&bits, &density, sizeof bits);
+    return bits >> kShift;
+  }
+  int Exact(double density) const {
+    return static_cast<int>(
+        std::lround(std::clamp(range_.Position(DensityDb(density)), 0.0, 1.0) * 255));
+  }
+
+  LevelRange range_;
+  std::array<double, 255> steps_{};
+  uint64_t first_ = 0;
+  std::vector<uint8_t> below_;  // steps below each bucket from first_'s
 };
 
 // The frequency axis: linear or logarithmic over [low, high] Hz, labelled in
@@ -265,6 +321,7 @@ class Canvas {
     }
     std::vector<uint32_t> palette(256);
     for (int i = 0; i < 256; ++i) palette[i] = Rgb24(i / 255.0);
+    const ColourIndex index(range);
     cairo_surface_flush(surface_);
     unsigned char* data = cairo_image_surface_get_data(surface_);
     const int stride = cairo_image_surface_get_stride(surface_);
@@ -275,10 +332,8 @@ class Canvas {
         double loudest = 0;
         for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k)
           loudest = std::max(loudest, bins[k]);
-        const int index = static_cast<int>(
-            std::lround(std::clamp(range.Position(DensityDb(loudest)), 0.0, 1.0) * 255));
         reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] =
-            palette[index];
+            palette[index(loudest)];
       }
     }
     cairo_surface_mark_dirty(surface_);
