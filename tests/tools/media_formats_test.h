@@ -146,4 +146,25 @@ inline std::map<uint32_t, std::string> ReadLabels(const std::vector<Chunk>& chun
   return labels;
 }
 
+// The text of a PNG's "Title" (tEXt: keyword, NUL, text; iTXt: keyword, NUL,
+// compression flag and method, language, NUL, translated keyword, NUL, text);
+// "" when there is none. Chunks: big-endian length, type, data, CRC.
+inline std::string PngTitle(const std::string& png) {
+  if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return "";
+  for (size_t at = 8; at + 12 <= png.size();) {
+    uint32_t size = 0;
+    for (int b = 0; b < 4; ++b) size = (size << 8) | static_cast<uint8_t>(png[at + b]);
+    if (at + 12 + size > png.size()) break;
+    const std::string type = png.substr(at + 4, 4), data = png.substr(at + 8, size);
+    at += 12 + size;
+    if ((type != "tEXt" && type != "iTXt") || data.compare(0, 6, std::string("Title\0", 6)) != 0)
+      continue;
+    if (type == "tEXt") return data.substr(6);
+    if (data.size() < 8 || data[6] != 0) return "";  // compressed: not written by us
+    const size_t language = data.find('\0', 8), translated = data.find('\0', language + 1);
+    return translated == std::string::npos ? "" : data.substr(translated + 1);
+  }
+  return "";
+}
+
 }  // namespace mediaformats

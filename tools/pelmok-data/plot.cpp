@@ -377,13 +377,22 @@ class Canvas {
     }
     Text("level (" + unit + ")", r.x + r.w + 48, r.y + r.h / 2, 0.5, 0.5, 13, -M_PI / 2);
   }
-  bool Png(std::string* png, std::string* error) { return WriteFastPng(surface_, png, error); }
+  // The picture's title, drawn along its top at x and kept for the PNG's
+  // "Title" text, where a program reads what the picture says.
+  void Title(const std::string& text, double x) {
+    title_ = text;
+    Text(text, x, 12, 0, 0, 15);
+  }
+  bool Png(std::string* png, std::string* error) {
+    return WriteFastPng(surface_, title_, png, error);
+  }
 
  private:
   int stride_;
   std::vector<unsigned char, HugePageAllocator<unsigned char>> pixels_;
   cairo_surface_t* surface_;
   cairo_t* cr_;
+  std::string title_;
 };
 
 // The parts of a picture: plot areas leave room for labels and the colour bar.
@@ -654,9 +663,9 @@ void DrawDeploymentCaption(Canvas& canvas, const Deployment& d, const std::vecto
   const uint32_t rate = d.settings.rate;
   const Record& first = d.records[shown.front()];
   const Record& last = d.records[shown.back()];
-  canvas.Text(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " +
-                  d.WriteText(last) + "   long-term spectral average",
-              kLeft, 12, 0, 0, 15);
+  canvas.Title(std::to_string(shown.size()) + " records, " + d.StartText(first, 0) + " to " +
+                   d.WriteText(last) + "   long-term spectral average",
+               kLeft);
   std::string legend =
       "each record for its own length, the mean of all its windows (Welch: Hann, FFT " +
       std::to_string(o.fftSize) + ", 50% overlap, " + std::to_string(rate) +
@@ -762,7 +771,7 @@ void DrawRecordCaption(Canvas& canvas, const Deployment& d, const Record& r, siz
   std::snprintf(detail, sizeof detail,
                 "%zu samples at %u Hz, %.3f s; every window: FFT %zu, Hann, 50%% overlap; %s",
                 samples, rate, duration, fft, o.calibration.Text().c_str());
-  canvas.Text(title, kLeft, 12, 0, 0, 15);
+  canvas.Title(title, kLeft);
   canvas.Text(detail, kLeft, 34, 0, 0, 11);
 }
 
@@ -946,7 +955,7 @@ bool DrawPercentiles(const Deployment& d, const PlotOptions& o, std::string* png
                        "percentile; black: mean";
   if (references)
     legend += "; dashed: sea state 0 (green) and 6 (orange) after Knudsen, thermal noise (red)";
-  canvas.Text("spectral percentiles, " + o.calibration.Text(), kLeft, 12, 0, 0, 15);
+  canvas.Title("spectral percentiles, " + o.calibration.Text(), kLeft);
   canvas.Text(legend, kLeft, 32, 0, 0, 11);
   canvas.Text(references
                   ? *verdict
@@ -1040,8 +1049,8 @@ bool DrawBands(const Deployment& d, const PlotOptions& o, std::string* png, std:
   });
   DrawBandAxes(canvas, area, d, bands, t0, t1);
   canvas.ColourBar({area.x + area.w + 18, area.y, 16, area.h}, range, UnitsOf(o.calibration).level);
-  canvas.Text(std::to_string(shown.size()) + " records: decidecade band levels over UTC time",
-              kLeft, 12, 0, 0, 15);
+  canvas.Title(std::to_string(shown.size()) + " records: decidecade band levels over UTC time",
+               kLeft);
   canvas.Text("each record for its own length (Welch windows of " + Number(o.windowSeconds, 0.001) +
                   " s); light grey: pauses; hatched: gaps; " + o.calibration.Text(),
               kLeft, 32, 0, 0, 11);

@@ -18,7 +18,8 @@ void Flush(png_structp) {}
 
 }  // namespace
 
-bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error) {
+bool WriteFastPng(cairo_surface_t* surface, const std::string& title, std::string* png,
+                  std::string* error) {
   cairo_surface_flush(surface);
   const int width = cairo_image_surface_get_width(surface),
             height = cairo_image_surface_get_height(surface);
@@ -28,6 +29,7 @@ bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error
   // several times into fresh pages, and a page first touched is dear.
   png->clear();
   png->reserve(static_cast<size_t>(height) * (static_cast<size_t>(width) * 3 + 1) + 4096);
+  std::string key = "Title", text = title, language;  // libpng takes them unconst
   png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = p ? png_create_info_struct(p) : nullptr;
   if (!info || setjmp(png_jmpbuf(p))) {
@@ -44,6 +46,14 @@ bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error
   png_set_IHDR(p, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
                PNG_FILTER_TYPE_BASE);
+  png_text chunk{};
+  chunk.compression = PNG_ITXT_COMPRESSION_NONE;
+  chunk.key = key.data();
+  chunk.text = text.data();
+  chunk.itxt_length = text.size();
+  chunk.lang = language.data();
+  chunk.lang_key = language.data();
+  if (!title.empty()) png_set_text(p, info, &chunk, 1);
   png_write_info(p, info);
   std::vector<png_byte> row(static_cast<size_t>(width) * 3);
   for (int y = 0; y < height; ++y) {

@@ -9,6 +9,9 @@
 
 namespace datatools {
 
-bool WriteFastPng(cairo_surface_t* surface, std::string* png, std::string* error);
+// `title` (UTF-8; none when empty) goes in an iTXt chunk keyed "Title", the
+// PNG keyword for a picture's title.
+bool WriteFastPng(cairo_surface_t* surface, const std::string& title, std::string* png,
+                  std::string* error);
 
 }  // namespace datatools
