@@ -38,7 +38,7 @@ class SpectrumColumns {
   size_t bins_;
   double binHz_;
   std::vector<float, HugePageAllocator<float>> sum_;  // columns × bins
-  std::vector<uint32_t> count_;  // densities added per column
+  std::vector<uint32_t> count_;                       // densities added per column
 };
 
 // A record's mean Welch density over every window of `length` samples (a
