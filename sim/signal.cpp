@@ -11,8 +11,9 @@
 #include "hostlib/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
-#include <dlfcn.h>
 #include <sndfile.h>
+
+#include "hostlib/shared_library.h"
 #endif
 
 namespace sim {
@@ -29,28 +30,38 @@ void SetError(std::string* error, const std::string& message) {
 ToneSignal::ToneSignal(uint32_t frameRateHz) : frameRateHz_(frameRateHz ? frameRateHz : 1) {
   // The phase is reduced in integers, so the tone is exact however long the
   // run and repeats after rate / gcd(rate, 1 kHz) frames: one period of codes
-  // is computed here and a frame is a table look-up (100 entries at 100 kHz).
+  // is the table (100 entries at 100 kHz), a frame a look-up in it.
   uint32_t a = frameRateHz_, b = kFrequencyHz;
   while (b != 0) {
     const uint32_t t = a % b;
     a = b;
     b = t;
   }
-  codes_.resize(frameRateHz_ / a);
-  for (uint64_t k = 0; k < codes_.size(); ++k) {
+  period_ = frameRateHz_ / a;
+  codes_.reserve(period_);
+}
+
+// The table is filled as far as frames ask for it: a short run pays for the
+// sines it plays, not for a whole period (1,000 of them at 1 MHz).
+void ToneSignal::Compute(size_t end) {
+  for (size_t k = codes_.size(); k < end; ++k) {
     const uint64_t cycle = k * kFrequencyHz % frameRateHz_;
     const long v = std::lround(kAmplitude * std::sin(kTwoPi * cycle / frameRateHz_));
-    codes_[k] = static_cast<uint32_t>(v) & kCodeMask;
+    codes_.push_back(static_cast<uint32_t>(v) & kCodeMask);
   }
 }
 
 void ToneSignal::Codes(uint64_t first, uint32_t* out, size_t n) {
-  // Whole stretches of the period at a time.
-  const size_t period = codes_.size();
+  const size_t period = period_;
   size_t i = static_cast<size_t>(first % period);
+  // The stretch asked for ends in this period or reaches its end.
+  const size_t end = n < period - i ? i + n : period;
+  if (end > codes_.size()) Compute(end);
+  const uint32_t* codes = codes_.data();
+  // Whole stretches of the period at a time.
   while (n != 0) {
     const size_t run = std::min(n, period - i);
-    std::copy_n(codes_.data() + i, run, out);
+    std::copy_n(codes + i, run, out);
     out += run;
     n -= run;
     i = 0;
@@ -58,8 +69,10 @@ void ToneSignal::Codes(uint64_t first, uint32_t* out, size_t n) {
 }
 
 uint32_t ToneSignal::NewPeriod(uint64_t k) {
-  const uint64_t i = k % codes_.size();
+  const auto i = static_cast<size_t>(k % period_);
   periodFirst_ = k - i;
+  // Frame after frame: a stretch ahead at once, so the next ones stay in hand.
+  if (i >= codes_.size()) Compute(std::min(period_, i + kComputedAhead));
   return codes_[i];
 }
 
@@ -82,28 +95,21 @@ struct SndfileCalls {
 
 namespace {
 
-template <class Function>
-bool Bind(void* library, const char* name, Function* function) {
-  *function = reinterpret_cast<Function>(dlsym(library, name));
-  return *function != nullptr;
-}
-
 // nullptr, with dlerror's one line in *why, when the library or one of its
 // calls is missing. Loaded once; never unloaded.
 const SndfileCalls* LoadSndfile(std::string* why) {
   static SndfileCalls calls{};
   static void* library = nullptr;
   if (library != nullptr) return &calls;
-  void* loaded = dlopen(PELMOK_SNDFILE_SONAME, RTLD_NOW | RTLD_LOCAL);
-  if (loaded == nullptr || !Bind(loaded, "sf_open_fd", &calls.open_fd) ||
-      !Bind(loaded, "sf_strerror", &calls.strerror) ||
-      !Bind(loaded, "sf_command", &calls.command) || !Bind(loaded, "sf_close", &calls.close) ||
-      !Bind(loaded, "sf_seek", &calls.seek) || !Bind(loaded, "sf_readf_int", &calls.readf_int) ||
-      !Bind(loaded, "sf_readf_double", &calls.readf_double)) {
-    const char* error = dlerror();
-    *why = error ? error : PELMOK_SNDFILE_SONAME " is incomplete";
+  void* loaded = hostlib::OpenSharedLibrary(PELMOK_SNDFILE_SONAME, why);
+  if (loaded == nullptr || !hostlib::BindCall(loaded, "sf_open_fd", &calls.open_fd, why) ||
+      !hostlib::BindCall(loaded, "sf_strerror", &calls.strerror, why) ||
+      !hostlib::BindCall(loaded, "sf_command", &calls.command, why) ||
+      !hostlib::BindCall(loaded, "sf_close", &calls.close, why) ||
+      !hostlib::BindCall(loaded, "sf_seek", &calls.seek, why) ||
+      !hostlib::BindCall(loaded, "sf_readf_int", &calls.readf_int, why) ||
+      !hostlib::BindCall(loaded, "sf_readf_double", &calls.readf_double, why))
     return nullptr;
-  }
   library = loaded;
   return &calls;
 }

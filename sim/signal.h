@@ -43,17 +43,21 @@ class ToneSignal : public SignalSource {
   explicit ToneSignal(uint32_t frameRateHz);
   uint32_t Code(uint64_t k) override {
     // The converter asks frame after frame: the period in hand serves them,
-    // and only a jump costs a division.
+    // and only a jump (or a code not yet computed) costs a division.
     const uint64_t i = k - periodFirst_;
     return i < codes_.size() ? codes_[i] : NewPeriod(k);
   }
   void Codes(uint64_t first, uint32_t* out, size_t n) override;
 
  private:
+  static constexpr size_t kComputedAhead = 64;
   uint32_t NewPeriod(uint64_t k);
+  // The codes of the period's frames up to `end` (at most period_), in codes_.
+  void Compute(size_t end);
 
   uint32_t frameRateHz_;
-  std::vector<uint32_t> codes_;  // one period, from frame 0
+  size_t period_ = 1;            // frames of one period of the tone
+  std::vector<uint32_t> codes_;  // the period's first codes, from frame 0, as far as asked
   uint64_t periodFirst_ = 0;     // the frame of codes_[0] in the period in hand
 };
 

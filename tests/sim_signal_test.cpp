@@ -88,6 +88,17 @@ TEST_F(SimSignal, ToneIsAQuarterScaleKilohertzSine) {
   EXPECT_EQ(tone->Code(75), 0xE00000u);
   EXPECT_EQ(tone->Code(1000000025ull), 0x200000u);
   EXPECT_TRUE(tone->Sends());
+  // 1,000 frames a cycle at 1 MHz, its codes computed as frames ask for them:
+  // asked from the end of the period backwards, one tone gives what another
+  // gives asked in one stretch from its start.
+  auto backwards = MakeSignal("tone", 1000000, &error);
+  auto forwards = MakeSignal("tone", 1000000, &error);
+  std::vector<uint32_t> stretch(1000);
+  forwards->Codes(3000, stretch.data(), stretch.size());
+  for (uint64_t k = 1000; k-- > 0;) ASSERT_EQ(backwards->Code(k), stretch[k]) << k;
+  EXPECT_EQ(stretch[250], 0x200000u);
+  EXPECT_EQ(stretch[500], 0u);
+  EXPECT_EQ(stretch[750], 0xE00000u);
   EXPECT_FALSE(MakeSignal("none", 100000, &error)->Sends());
   EXPECT_EQ(MakeSignal("counter", 100000, &error)->Code((1ull << 24) + 5), 5u);
   EXPECT_EQ(MakeSignal("sine", 100000, &error), nullptr);
