@@ -859,7 +859,9 @@ bool InSpan(const Deployment& d, const Record& r, const RecordSelection& s) {
     for (const Candidate& c : r.candidates) writes.push_back(c.utc);
   const uint32_t rate = d.settings.rate;
   return std::any_of(writes.begin(), writes.end(), [&](int64_t w) {
-    const double end = static_cast<double>(w) + r.correction;
+    // Each time is corrected at its own board time: the candidates of a name
+    // lie an hour apart, where the clock checks may correct them differently.
+    const double end = static_cast<double>(w) + d.Correction(static_cast<double>(w));
     const double start = rate ? end - static_cast<double>(r.words) / rate : end;
     return (!s.from || end > *s.from) && (!s.to || start < *s.to);
   });
