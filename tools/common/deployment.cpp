@@ -56,11 +56,13 @@ class PassSplit {
   // best[i][side] = fewest breaks of any split with element i on `side` (0: first pass).
   void Solve(std::vector<std::array<int, 2>>* best) {
     best->assign(e_.size(), {INT_MAX, INT_MAX});
-    Run(-1, best);
+    Run(NAN, best);
     // A split whose second pass starts within a cadence of the change may
-    // keep the cadence across it; those are solved with that start fixed.
+    // keep the cadence across it; those are solved with that start fixed,
+    // once for each second it may start in (the names' seconds: writes in
+    // one second share it).
     for (size_t k = 0; k < e_.size(); ++k)
-      if (e_[k].b - change_ <= c_ + tol_) Run(static_cast<int>(k), best);
+      if (e_[k].b - change_ <= c_ + tol_ && (k == 0 || e_[k].b != e_[k - 1].b)) Run(e_[k].b, best);
   }
 
  private:
@@ -128,7 +130,7 @@ class PassSplit {
   }
 
   // Breaks at the ends of a complete split whose last element has state `s`.
-  int FinalCost(const State& s, int firstSecond) const {
+  int FinalCost(const State& s, double first) const {
     const size_t last = e_.size() - 1;
     // Last of each pass: element `last`, the other side's, or none.
     const int lastFirst = s.side == 0 ? static_cast<int>(last) : s.other;
@@ -137,12 +139,9 @@ class PassSplit {
     if (lastFirst == kNone) {
       cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
     } else if (lastSecond != kNone) {
-      if (firstSecond < 0 || lastFirst == kFar) {
-        cost += 1;
-      } else {
-        cost +=
-            Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
-      }
+      cost += std::isnan(first) || lastFirst == kFar
+                  ? 1
+                  : Break(first - e_[static_cast<size_t>(lastFirst)].a);
     }
     if (lastSecond == kNone) {
       cost += End(e_[last].a);
@@ -153,18 +152,26 @@ class PassSplit {
     return cost;
   }
 
-  // firstSecond >= 0: the second pass starts with that element, exactly;
-  // -1: any start, a break assumed at the change.
-  void Run(int firstSecond, std::vector<std::array<int, 2>>* best) {
+  // `first`: the second pass starts with an element of that second b, exactly
+  // (every element before it in the first pass); NaN: any start, a break
+  // assumed at the change. The elements lie in name order, so those of a
+  // smaller b are in the first pass and, by the last of that b, the second
+  // pass has begun.
+  void Run(double first, std::vector<std::array<int, 2>>* best) {
     const size_t n = e_.size();
+    const bool fixed = !std::isnan(first);
+    size_t begun = 0;  // the last element of the start's second
+    for (size_t i = 0; i < n; ++i)
+      if (fixed && e_[i].b == first) begun = i;
     Steps states(n);
-    auto allowed = [&](size_t i, int side) {
-      if (firstSecond < 0) return true;
-      const size_t k = static_cast<size_t>(firstSecond);
-      return i < k ? side == 0 : i == k ? side == 1 : true;
+    auto allowed = [&](size_t i, int side) { return !fixed || side == 0 || e_[i].b >= first; };
+    // A split that is no such start: by `begun`, nothing in the second pass.
+    auto dead = [&](size_t i, const State& s) {
+      return fixed && i == begun && s.side == 0 && s.other == kNone;
     };
     // Moves from a state at i to i + 1: (side, other, added cost).
     auto moves = [&](size_t i, const State& s, auto&& f) {
+      if (dead(i, s)) return;
       const size_t next = i + 1;
       for (int side = 0; side < 2; ++side) {
         if (!allowed(next, side)) continue;
@@ -197,7 +204,7 @@ class PassSplit {
         });
       }
     }
-    for (State& s : states[n - 1]) s.rest = FinalCost(s, firstSecond);
+    for (State& s : states[n - 1]) s.rest = dead(n - 1, s) ? INT_MAX / 2 : FinalCost(s, first);
     for (size_t i = n - 1; i-- > 0;) {
       states.Restamp(i + 1);
       for (State& s : states[i]) {
