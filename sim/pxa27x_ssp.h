@@ -150,6 +150,11 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
     sssr_.value =
         (sssr_.value & ssp::SSSR_W1C) | receiveStatus_[rxCount_] | transmitStatus_[txCount_];
   }
+  // The same after a change of the receive FIFO's level alone: every other
+  // bit is as the last Update left it.
+  void UpdateReceive() { sssr_.value = (sssr_.value & ~kReceiveBits) | receiveStatus_[rxCount_]; }
+  static constexpr uint32_t kReceiveBits =
+      ssp::SSSR_RNE | ssp::SSSR_RFL | ssp::SSSR_RFS | ssp::SSSR_BSY;
 
   const Bus& bus_;
   Converter& converter_;
