@@ -150,12 +150,11 @@ uint32_t Converter::CodeOf(uint64_t k) {
   if (k - aheadFirst_ >= kAhead) {
     // The codes end just before a burst, so the poller's take stops there.
     const uint64_t burst = BurstFrame();
-    const bool near = burst - k - 1 < kAhead - 1;  // 1 to 63 frames ahead
+    const bool near = burst - k - 1 < kAhead - 1;  // 1 to kAhead - 1 frames ahead
     aheadFirst_ = near ? burst - kAhead : k;       // may wrap below 0: only k on is used
     const uint64_t n = near ? burst - k : kAhead;
     uint32_t* first = ahead_ + (k - aheadFirst_);
-    signal_->Codes(k, first, n);
-    for (uint32_t& code : ahead_) code &= kCodeMask;  // all 64: a fixed loop the compiler unrolls
+    signal_->Codes(k, first, n);  // 24-bit codes, as the wire carries them
     SetTakeBefore();
   }
   return ahead_[k - aheadFirst_];

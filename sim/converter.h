@@ -127,7 +127,7 @@ class Converter {
   uint64_t nextCarry_ = 0;
   // The signal's codes of frames aheadFirst_ .. + kAhead - 1, masked, fetched
   // a batch at a time so that a frame costs no call into the signal.
-  static constexpr uint64_t kAhead = 64;
+  static constexpr uint64_t kAhead = 256;
   uint32_t ahead_[kAhead];
   uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
   // TakeOnlyFrame takes the frames below this one: those whose codes are

@@ -135,7 +135,7 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   void WriteSscr0(Register& sscr0, uint32_t before, uint32_t written);
   void WriteSscr1(Register& sscr1, uint32_t before, uint32_t written);
   void WriteSssr(Register& sssr, uint32_t before, uint32_t written);
-  uint32_t ReadSsdr(Register& ssdr);
+  inline uint32_t ReadSsdr(Register& ssdr);  // inline: its hook is the one call of an SSDR read
   void WriteSsdr(Register& ssdr, uint32_t before, uint32_t written);
   uint32_t ReadSssrCountingPolls(Register& sssr);
 
