@@ -3,8 +3,9 @@
 #   plot    one 2 MB record's plot (waveform and spectrogram from every window)
 #           against sox's spectrogram of the same samples (exported to WAV),
 #           in user + system CPU seconds, median of the rounds' ratios
-#   jobs    levels, FLAC export and plot of a folder of 40 records with --jobs 2 against
-#           --jobs 1, in wall seconds (the machine's other load counts too)
+#   jobs    levels, FLAC export and plot of a folder of 40 records of 100 s with --jobs 2
+#           against --jobs 1, in wall seconds (the machine's other load counts too:
+#           the load average is printed before and after), each pair's outputs compared
 #   bench/plot_side_by_side.sh BUILD-DIR [plot|jobs]...
 set -euo pipefail
 build=${1:?usage: $0 BUILD-DIR [plot|jobs]...}
@@ -61,17 +62,31 @@ for w in "${which[@]}"; do
         "sox $work/one.wav -n spectrogram -o $work/s.png")"
       ;;
     jobs)
+      # 40 records of 100 s (19 MB each, 770 MB in all): long enough that one
+      # job's FLAC export and levels last seconds, so the ratio is the tools'
+      # and not the machine's noise. Named two minutes apart, so no record
+      # overlaps the next.
       mkdir -p "$work/many"
-      make_record "$work/r" 96000
-      for k in $(seq 0 39); do cp "$work/r" "$work/many/126-297-1-$((30 + k / 60))-$((k % 60))"; done
-      echo "jobs: --jobs 2 against --jobs 1, wall seconds, 40 records of 2 s" >&2
+      make_record "$work/r" 480000
+      for _ in $(seq 10); do cat "$work/r"; done >"$work/r100"
+      for k in $(seq 0 39); do
+        m=$((30 + 2 * k))
+        cp "$work/r100" "$work/many/126-297-$((1 + m / 60))-$((m % 60))-0"
+      done
+      rm "$work/r" "$work/r100"
+      echo "jobs: --jobs 2 against --jobs 1, wall seconds, 40 records of 100 s at 48 kHz" >&2
+      echo "jobs: load average before $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
       echo "levels 2/1 $(ratio 1 "$data levels --rate 48000 --jobs 2 -o $work/l2.csv --force $work/many" \
-        "$data levels --rate 48000 --jobs 1 -o $work/l1.csv --force $work/many")"
+        "$data levels --rate 48000 --jobs 1 -o $work/l1.csv --force $work/many") (goal at most 0.6)"
+      cmp "$work/l1.csv" "$work/l2.csv" >&2
       echo "export 2/1 $(ratio 1 "rm -rf $work/e2 && $data export --format flac --rate 48000 --jobs 2 -o $work/e2/ $work/many" \
-        "rm -rf $work/e1 && $data export --format flac --rate 48000 --jobs 1 -o $work/e1/ $work/many")"
+        "rm -rf $work/e1 && $data export --format flac --rate 48000 --jobs 1 -o $work/e1/ $work/many") (goal at most 0.6)"
       diff -r "$work/e1" "$work/e2" >&2
+      rm -rf "$work/e1" "$work/e2"
       echo "plot 2/1 $(ratio 1 "$data plot --rate 48000 --jobs 2 -o $work/p2.png --force $work/many" \
         "$data plot --rate 48000 --jobs 1 -o $work/p1.png --force $work/many")"
+      cmp "$work/p1.png" "$work/p2.png" >&2
+      echo "jobs: load average after $(cut -d' ' -f1-3 /proc/loadavg)"
       ;;
     *) echo "$0: unknown pair $w" >&2; exit 2 ;;
   esac

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "acquisition/configuration.h"
+#include "fuzz/scratch_folder.h"
 #include "platform/host/host.h"
 
 namespace {
@@ -48,13 +49,7 @@ const std::array<KnownKey, 6> kKnownKeys = {{
 // set when it should not be shows.
 const AcquisitionConfig kUntouched = {-101, -102, -103, -104, -105, -106};
 
-fs::path deviceRoot;
 fs::path configurationFile;
-
-void RemoveDeviceRoot() {
-  std::error_code ignored;
-  fs::remove_all(deviceRoot, ignored);
-}
 
 [[noreturn]] void Mismatch(const std::string& what, const uint8_t* data, size_t size) {
   std::fprintf(stderr, "configuration reader disagrees with the model: %s\ninput (%zu bytes):\n",
@@ -130,18 +125,7 @@ void Model(const uint8_t* data, size_t size, AcquisitionConfig* config, std::str
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Each run writes its input to a file: on a memory file system, since a
-  // disk-backed temporary folder makes the target some fifty times slower.
-  std::error_code noShm;
-  const fs::path base =
-      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
-  std::string pattern = (base / "pelmok-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  deviceRoot = pattern;
-  std::atexit(RemoveDeviceRoot);
+  const fs::path deviceRoot = fuzz::MakeScratchFolder("pelmok-fuzz");
   fs::create_directories(deviceRoot / "FlashFX Disk" / "Pelmok");
   configurationFile = deviceRoot / "FlashFX Disk" / "Pelmok" / "PelmokConfig.txt";
   host::SetDeviceRoot(deviceRoot.string());

@@ -15,19 +15,14 @@
 #include <optional>
 #include <string>
 
+#include "fuzz/scratch_folder.h"
 #include "tools/common/deployment_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path folder;
 std::string inputPath, templatePath;
-
-void RemoveFolder() {
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-}
 
 [[noreturn]] void Mismatch(const std::string& what, const uint8_t* data, size_t size) {
   std::fprintf(stderr, "deployment file reader: %s\ninput (%zu bytes):\n", what.c_str(), size);
@@ -70,17 +65,7 @@ std::string Difference(const datatools::DeploymentDescription& a,
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // On a memory file system: a disk-backed folder makes the target far slower.
-  std::error_code noShm;
-  const fs::path base =
-      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
-  std::string pattern = (base / "pelmok-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  folder = pattern;
-  std::atexit(RemoveFolder);
+  const fs::path folder = fuzz::MakeScratchFolder("pelmok-fuzz");
   inputPath = (folder / "deployment.toml").string();
   templatePath = (folder / "written.toml").string();
   return 0;

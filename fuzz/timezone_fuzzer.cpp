@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "datafiles/local_time.h"
+#include "fuzz/scratch_folder.h"
 #include "hostlib/time_zone.h"
 #include "platform/calendar.h"
 
@@ -25,13 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path scratch;
 std::string zoneinfoFile;
-
-void RemoveScratch() {
-  std::error_code ignored;
-  fs::remove_all(scratch, ignored);
-}
 
 [[noreturn]] void Trap(const std::string& what, const uint8_t* data, size_t size) {
   std::fprintf(stderr, "time-zone check failed: %s\ninput (%zu bytes):\n", what.c_str(), size);
@@ -159,16 +154,7 @@ void Compare(const std::string& rule, const TIME_ZONE_INFORMATION& zone, const u
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::error_code noShm;
-  const fs::path base =
-      fs::is_directory("/dev/shm", noShm) ? fs::path("/dev/shm") : fs::temp_directory_path();
-  std::string pattern = (base / "pelmok-tz-fuzz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  scratch = pattern;
-  std::atexit(RemoveScratch);
+  const fs::path scratch = fuzz::MakeScratchFolder("pelmok-tz-fuzz");
   fs::create_directories(scratch / "tzdir");
   setenv("TZDIR", (scratch / "tzdir").c_str(), 1);
   zoneinfoFile = (scratch / "zone").string();

@@ -11,8 +11,9 @@
 #include "hostlib/regular_file.h"
 
 #if PELMOK_HAVE_SNDFILE
-#include <dlfcn.h>
 #include <sndfile.h>
+
+#include "hostlib/shared_library.h"
 #endif
 
 namespace sim {
@@ -94,28 +95,21 @@ struct SndfileCalls {
 
 namespace {
 
-template <class Function>
-bool Bind(void* library, const char* name, Function* function) {
-  *function = reinterpret_cast<Function>(dlsym(library, name));
-  return *function != nullptr;
-}
-
 // nullptr, with dlerror's one line in *why, when the library or one of its
 // calls is missing. Loaded once; never unloaded.
 const SndfileCalls* LoadSndfile(std::string* why) {
   static SndfileCalls calls{};
   static void* library = nullptr;
   if (library != nullptr) return &calls;
-  void* loaded = dlopen(PELMOK_SNDFILE_SONAME, RTLD_NOW | RTLD_LOCAL);
-  if (loaded == nullptr || !Bind(loaded, "sf_open_fd", &calls.open_fd) ||
-      !Bind(loaded, "sf_strerror", &calls.strerror) ||
-      !Bind(loaded, "sf_command", &calls.command) || !Bind(loaded, "sf_close", &calls.close) ||
-      !Bind(loaded, "sf_seek", &calls.seek) || !Bind(loaded, "sf_readf_int", &calls.readf_int) ||
-      !Bind(loaded, "sf_readf_double", &calls.readf_double)) {
-    const char* error = dlerror();
-    *why = error ? error : PELMOK_SNDFILE_SONAME " is incomplete";
+  void* loaded = hostlib::OpenSharedLibrary(PELMOK_SNDFILE_SONAME, why);
+  if (loaded == nullptr || !hostlib::BindCall(loaded, "sf_open_fd", &calls.open_fd, why) ||
+      !hostlib::BindCall(loaded, "sf_strerror", &calls.strerror, why) ||
+      !hostlib::BindCall(loaded, "sf_command", &calls.command, why) ||
+      !hostlib::BindCall(loaded, "sf_close", &calls.close, why) ||
+      !hostlib::BindCall(loaded, "sf_seek", &calls.seek, why) ||
+      !hostlib::BindCall(loaded, "sf_readf_int", &calls.readf_int, why) ||
+      !hostlib::BindCall(loaded, "sf_readf_double", &calls.readf_double, why))
     return nullptr;
-  }
   library = loaded;
   return &calls;
 }

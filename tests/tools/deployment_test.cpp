@@ -1,9 +1,10 @@
 // The deployment model against independent truths: the C library's
 // localtime_r under the same POSIX rule for names and clock changes, and
-// simulated deployments whose true write instants pelmok-daq's --start-time
-// and the cadence fix, across changes to and from summer time in four zones
-// (a 30-minute offset, a southern zone and a 30-minute daylight shift among
-// them), read back through `pelmok-data info --csv`.
+// simulated deployments whose true write instants pelmok-daq's run reports,
+// across changes to and from summer time in four zones (a 30-minute offset,
+// a southern zone and a 30-minute daylight shift among them), read back
+// through every time pelmok-data states: info, export's names, bext, GUANO
+// and FLAC tags, plot titles and the report.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -412,9 +413,13 @@ bool Instant(const std::string& text, double* utc, double* resolution, long* off
 // localtime_r gives under the zone (TZ) at that instant.
 constexpr double kInterpolationError = 0.01;
 
-void ExpectInstant(const std::string& what, double stated, double resolution, double truth) {
+bool IsTrue(double stated, double resolution, double truth) {
   const double early = truth - stated;
-  EXPECT_TRUE(early > -kInterpolationError && early < 1 + resolution + kInterpolationError)
+  return early > -kInterpolationError && early < 1 + resolution + kInterpolationError;
+}
+
+void ExpectInstant(const std::string& what, double stated, double resolution, double truth) {
+  EXPECT_TRUE(IsTrue(stated, resolution, truth))
       << what << " states " << datatools::UtcText(stated, 6) << ", true "
       << datatools::UtcText(truth, 3);
 }
@@ -645,16 +650,11 @@ class SimulatedDeployment : public ::testing::Test {
   // The board's clock runs fast; the runs' own clock checks correct it.
   static constexpr int kDriftPpm = 3000;
 
-  // Runs pelmok-daq on the scenario, its clock drifting, and reads its folder
-  // back with the runs' clock checks in the deployment file. The names must
-  // be the C library's for the board's clock; every record's UTC time the
-  // true one, or ambiguous with the true one among its candidates; a file
-  // alone must get the folder's times; and with none ambiguous, every time
-  // every output states must be true. Returns the number of ambiguous records.
-  size_t Check(const Zone& z, const Scenario& sc, size_t* shared = nullptr) {
-    SCOPED_TRACE(std::string(z.rule) + ": " + sc.what + " from " + Iso(sc.starts.front()));
-    ScopedTz tz(z.rule);
-    testsupport::ScratchDir scratch;
+  // Runs pelmok-daq on the scenario into `scratch`/dev, its clock drifting,
+  // and writes the deployment file with the runs' own clock checks. Returns
+  // what the runs report of each write; each name must be the C library's
+  // for the board's clock.
+  static Truth Simulate(const Zone& z, const Scenario& sc, const testsupport::ScratchDir& scratch) {
     scratch.MakeDirs("dev/FlashFX Disk/Pelmok");
     const std::string config =
         "Sample rate:" + std::to_string(kRate) +
@@ -663,7 +663,6 @@ class SimulatedDeployment : public ::testing::Test {
         "\r\nNumber of Flash Disk files per USB write:" + std::to_string(sc.files) +
         "\r\nSeconds to sleep between acquisitions:1\r\n";
     scratch.WriteFile("dev/FlashFX Disk/Pelmok/PelmokConfig.txt", config);
-    const std::string root = scratch.path() + "/dev", data = root + "/Hard Disk/Pelmok/Data";
     Truth truth;
     std::map<std::string, unsigned> records;  // per name, written so far
     std::string checks;
@@ -674,9 +673,9 @@ class SimulatedDeployment : public ::testing::Test {
     for (int64_t start : sc.starts) {
       const Outcome o = toolprocess::Run(
           std::string(PELMOK_DAQ_LAUNCHER) + " " + Quote(PELMOK_DAQ_PATH) + " --device-root " +
-              Quote(root) + " --signal counter --frame-rate " + std::to_string(kRate) +
-              " --start-time " + Iso(start) + " --clock-drift " + std::to_string(kDriftPpm) +
-              " --time-zone " + Quote(z.rule),
+              Quote(scratch.path() + "/dev") + " --signal counter --frame-rate " +
+              std::to_string(kRate) + " --start-time " + Iso(start) + " --clock-drift " +
+              std::to_string(kDriftPpm) + " --time-zone " + Quote(z.rule),
           scratch.path());
       EXPECT_EQ(o.status, 0) << o.out;
       for (auto m = std::sregex_iterator(o.out.begin(), o.out.end(), write);
@@ -694,6 +693,19 @@ class SimulatedDeployment : public ::testing::Test {
                       "[board]\ntime_zone = \"" + std::string(z.rule) +
                           "\"\nconfiguration = \"FlashFX Disk/Pelmok/PelmokConfig.txt\"\n" +
                           checks);
+    return truth;
+  }
+
+  // Reads the simulated folder back. Every record's UTC time must be the
+  // true one, or ambiguous with the true one among its candidates; a file
+  // alone must get the folder's times; and with none ambiguous, every time
+  // every output states must be true. Returns the number of ambiguous records.
+  size_t Check(const Zone& z, const Scenario& sc, size_t* shared = nullptr) {
+    SCOPED_TRACE(std::string(z.rule) + ": " + sc.what + " from " + Iso(sc.starts.front()));
+    ScopedTz tz(z.rule);
+    testsupport::ScratchDir scratch;
+    const Truth truth = Simulate(z, sc, scratch);
+    const std::string data = scratch.path() + "/dev/Hard Disk/Pelmok/Data";
     const auto timeline = [&](const std::string& input) {
       const std::string csv = scratch.path() + "/" + input.substr(input.rfind('/') + 1) + ".csv";
       const Outcome o = toolprocess::Run(
@@ -721,7 +733,7 @@ class SimulatedDeployment : public ::testing::Test {
         double t = 0, resolution = 0;
         long offset = 0;
         while (candidates >> c)
-          among |= Instant(c, &t, &resolution, &offset) && std::fabs(t - it->second.utc) < 1.1;
+          among |= Instant(c, &t, &resolution, &offset) && IsTrue(t, resolution, it->second.utc);
         EXPECT_TRUE(among) << what << " candidates " << r.candidates;
         continue;
       }
@@ -741,10 +753,10 @@ class SimulatedDeployment : public ::testing::Test {
       fromAlone.push_back(r.writeUtc + r.candidates);
     EXPECT_EQ(fromAlone, fromFolder) << alone;
     if (ambiguous == 0) StatedTimes(scratch.path(), truth, length).ExpectAllTrue(data, alone);
-    if (shared) {
-      *shared = 0;
-      for (const auto& [name, n] : records) *shared += n > 1;
-    }
+    if (shared)
+      *shared = std::count_if(truth.begin(), truth.end(), [](const auto& write) {
+        return write.first.second == 1;  // a file's second record
+      });
     return ambiguous;
   }
 };
@@ -1012,6 +1024,24 @@ TEST_F(SimulatedDeployment, WithoutAZoneOrAloneInTheRepeatedHourNoUtcTimeIsState
   o = toolprocess::Run(pelmokData + " info --csv --assume later" + zone + config + file,
                        scratch.path());
   EXPECT_NE(o.out.find("," + Iso(back + 36) + ","), std::string::npos) << o.out;
+
+  // Clock checks at the two candidates that differ by a minute: each
+  // candidate is corrected at its own board time, as stated and as --from
+  // and --to select (only the later one's corrected second lies in the span).
+  const int64_t first = back - 3600 + 36, second = back + 36;
+  const auto millis = [](int64_t t) { return Iso(t).insert(19, ".000"); };
+  scratch.WriteFile("alone/deployment.toml", "[board]\ntime_zone = \"" + std::string(z.rule) +
+                                                 "\"\n[[clock_check]]\nboard = \"" + Iso(first) +
+                                                 "\"\nreference = \"" + Iso(first) +
+                                                 "\"\n[[clock_check]]\nboard = \"" + Iso(second) +
+                                                 "\"\nreference = \"" + Iso(second - 60) + "\"\n");
+  o = toolprocess::Run(pelmokData + " info --csv --from " + Iso(second - 61) + " --to " +
+                           Iso(second - 60) + config + file,
+                       scratch.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find(",ambiguous," + millis(first) + " " + millis(second - 60) + ","),
+            std::string::npos)
+      << o.out;
 }
 
 }  // namespace

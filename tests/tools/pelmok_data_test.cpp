@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,41 @@ TEST_F(PelmokDataTest, InfoOnAFolderListsFilesInTimeOrderWithGaps) {
       << o.out;
   EXPECT_EQ(Field(o.out, "total"),
             "3 records, 3 files, 16000 bytes, 4000 samples, 4.000 s at 1000 Hz");
+
+  // A write every 10 s with every fifth missing, 100 times over, then two
+  // missing once and a restart: the like gaps are said once, with their
+  // count and the first few, where the first falls; the others each.
+  scratch.MakeDirs("like");
+  const auto write = [&](time_t t) {
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    WriteWords("like/" + std::to_string(tm.tm_year) + "-" + std::to_string(tm.tm_yday) + "-" +
+                   std::to_string(tm.tm_hour) + "-" + std::to_string(tm.tm_min) + "-" +
+                   std::to_string(tm.tm_sec),
+               std::vector<uint32_t>(1000, 7));
+  };
+  const time_t start = 1237471509;  // 2009-03-19T14:05:09Z
+  for (int k = 0; k < 500; ++k)
+    if (k % 5 != 4) write(start + 10 * k);
+  write(start + 5010);
+  write(start + 5043);
+  const Outcome like =
+      Data("info --time-zone UTC0 --rate 1000 --samples-per-record 1000 " + Quote(Path("like")));
+  ASSERT_EQ(like.status, 0) << like.err;
+  std::vector<std::string> gaps;
+  std::istringstream lines(like.out);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("  -- gap", 0) == 0) gaps.push_back(line.substr(line.find_first_not_of(' ', 8)));
+  ASSERT_EQ(gaps.size(), 3u) << like.out;
+  EXPECT_EQ(gaps[0],
+            "1 write missing: 20.000 s between writes, 19.000 s without samples; 99 gaps alike, "
+            "not listed one by one: before 109-77-14-5-59#0, before 109-77-14-6-49#0, "
+            "before 109-77-14-7-39#0, ...");
+  EXPECT_EQ(gaps[1], "2 writes missing: 30.000 s between writes, 29.000 s without samples");
+  EXPECT_EQ(gaps[2],
+            "the run stopped; a new run starts: 33.000 s between writes, 32.000 s "
+            "without samples");
+  EXPECT_EQ(Field(like.out, "gaps"), "100 with writes missing, 1 where a run ended");
 }
 
 TEST_F(PelmokDataTest, BadArgumentsAndUnreadableFilesGetOneLineAndStatus2) {

@@ -320,8 +320,9 @@ bool OutputFile::Open(const std::string& path, const OutputPolicy& policy, std::
   force_ = policy.force;
   limit_ = UINT64_MAX;
   written_ = 0;
-  writeError_ = error_ = 0;
+  writeError_ = error_ = syncError_ = 0;
   limitReached_ = false;
+  synced_ = false;
   Destination d;
   if (!SettleDestination(path, policy, &d, error, &error_)) return false;
   destination_ = d.path;
@@ -387,14 +388,23 @@ int OutputFile::Place() {
   return 0;
 }
 
-bool OutputFile::Commit(std::string* error) {
-  if (stream_ == nullptr) return Fail(EBADF, path_ + ": not open", error);
+void OutputFile::Sync() {
+  if (synced_ || stream_ == nullptr) return;
   int failure = 0;
   if (std::fflush(stream_) != 0 || std::ferror(stream_) || writeError_ != 0)
     failure = writeError_ != 0 ? writeError_ : EIO;
   std::fclose(stream_);
   stream_ = nullptr;
   if (failure == 0 && !streaming_ && fsync(fd_) != 0) failure = errno;
+  synced_ = true;
+  syncError_ = failure;
+}
+
+bool OutputFile::Commit(std::string* error) {
+  if (stream_ == nullptr && !synced_) return Fail(EBADF, path_ + ": not open", error);
+  Sync();
+  int failure = syncError_;
+  synced_ = false;  // committed once: a second Commit finds it not open
   if (failure == 0 && streaming_) {
     // A failure at close is the file system's last word on the bytes.
     failure = close(fd_) == 0 ? 0 : errno;

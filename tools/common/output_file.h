@@ -86,6 +86,11 @@ class OutputFile {
   // temporary file is then gone and an existing destination is as it was.
   // For a stream written in place, false when any part failed to go out.
   bool Commit(std::string* error);
+  // Commit's first and slow part alone: the bytes flushed and synced to the
+  // disk, the file not yet named. For threads whose outputs must be named in
+  // order: each syncs its own first, so none waits there for another's disk.
+  // Commit then reports what failed here.
+  void Sync();
 
   const std::string& Path() const { return path_; }
   bool Streaming() const { return streaming_; }
@@ -117,6 +122,8 @@ class OutputFile {
   bool replaces_ = false;
   bool force_ = false;
   bool streaming_ = false;
+  bool synced_ = false;
+  int syncError_ = 0;  // errno of what Sync found, for Commit
 };
 
 // For a test: temporaries get names even where O_TMPFILE would serve, as on

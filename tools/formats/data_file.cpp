@@ -50,18 +50,22 @@ bool WordReader::Read(uint64_t first, size_t max, std::vector<uint32_t>* words) 
   words->clear();
   if (first >= Words()) return true;
   const uint64_t n = std::min<uint64_t>(max, Words() - first);
-  std::vector<uint8_t> bytes(n * 4);
+  // Straight into the caller's words, which keep their memory from block to
+  // block: a buffer of bytes of its own was fresh pages at every block.
+  words->resize(n);
   errno = 0;
   if (fseeko(file_, static_cast<off_t>(first * 4), SEEK_SET) != 0 ||
-      std::fread(bytes.data(), 4, n, file_) != n) {
+      std::fread(words->data(), 4, n, file_) != n) {
     readError_ = errno;
+    words->clear();
     return false;
   }
-  words->resize(n);
-  // Little-endian on disk whatever the host.
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t* b = &bytes[i * 4];
-    (*words)[i] = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  // Little-endian on disk whatever the host (on a little-endian host this
+  // compiles to nothing).
+  for (uint32_t& word : *words) {
+    uint8_t b[4];
+    std::memcpy(b, &word, 4);
+    word = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
   }
   return true;
 }

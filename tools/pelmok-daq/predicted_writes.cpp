@@ -4,10 +4,10 @@
 #include <cmath>
 #include <ctime>
 
+#include "tools/common/like_findings.h"
+
 namespace daq {
 namespace {
-
-constexpr size_t kExamples = 3;
 
 // Writes grouped by name: the first index into the name-sorted order, and how many.
 struct NameGroup {
@@ -38,15 +38,12 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
 template <typename Pick>
 std::string Examples(const std::vector<PredictedWrite>& writes, const std::vector<size_t>& order,
                      const std::vector<NameGroup>& groups, Pick pick, size_t* picked) {
-  std::string text;
-  *picked = 0;
-  for (const NameGroup& g : groups) {
-    if (!pick(g)) continue;
-    if (++*picked <= kExamples)
-      text += (text.empty() ? "" : ", ") + writes[order[g.first]].name + " (" +
-              std::to_string(g.count) + " writes)";
-  }
-  return *picked > kExamples ? text + ", ..." : text;
+  datatools::LikeFindings like;
+  for (const NameGroup& g : groups)
+    if (pick(g))
+      like.Add("", writes[order[g.first]].name + " (" + std::to_string(g.count) + " writes)");
+  *picked = like.Size();
+  return like.Size() > 0 ? like.Examples(0) : "";
 }
 
 // Writes that share a file: in one second of the board's clock, or an hour
@@ -175,18 +172,17 @@ std::vector<std::string> NameFindings(const std::vector<PredictedWrite>& writes,
   std::sort(there.begin(), there.end());
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
-  std::string examples;
-  size_t clash = 0;
+  datatools::LikeFindings clash;
   for (const NameGroup& g : groups) {
     const std::string& name = writes[order[g.first]].name;
-    if (!std::binary_search(there.begin(), there.end(), name)) continue;
-    if (++clash <= kExamples) examples += (examples.empty() ? "" : ", ") + name;
+    if (std::binary_search(there.begin(), there.end(), name)) clash.Add("", name);
   }
-  if (clash > 0)
-    findings.push_back(
-        Plural(clash, "name", "names") + " of the run's " + Grouped(groups.size()) +
-        " exist already in the data folder: their writes go behind what the files hold (" +
-        examples + (clash > kExamples ? ", ...)" : ")"));
+  if (clash.Size() > 0)
+    findings.push_back(Plural(clash.Size(), "name", "names") + " of the run's " +
+                       Grouped(groups.size()) +
+                       " exist already in the data folder: their writes go behind what the files "
+                       "hold (" +
+                       clash.Examples(0) + ")");
   return findings;
 }
 

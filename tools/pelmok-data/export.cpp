@@ -134,6 +134,7 @@ bool WriteRecord(const Deployment& d, const Record& r, const std::string& path, 
     return false;
   }
   if (gate == nullptr) return out.Commit(error);
+  out.Sync();  // outside the lock: the threads' fsyncs overlap
   std::lock_guard<std::mutex> hold(gate->lock);
   if (gate->stopped) return true;  // discarded unnamed: an earlier record failed
   gate->committed[index] = out.Commit(error);

@@ -13,6 +13,7 @@
 #include "tools/common/csv.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/levels.h"
+#include "tools/common/like_findings.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
 #include "tools/pelmok-data/calibration_options.h"
@@ -115,14 +116,14 @@ std::string HowFound(const Deployment& d, const Record& r) {
     case TimeSource::kName: return "from the name";
     case TimeSource::kCadence: {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
-      return "repeated hour, by the cadence (not " + UtcText(other.utc) + ")";
+      return "repeated hour, by the cadence (not " + d.CandidateText(other.utc) + ")";
     }
     case TimeSource::kAmbiguous:
-      return "repeated hour, cannot tell: " + UtcText(r.candidates[0].utc) + " or " +
-             UtcText(r.candidates[1].utc) + " (--assume earlier|later picks one)";
+      return "repeated hour, cannot tell: " + d.CandidateText(r.candidates[0].utc) + " or " +
+             d.CandidateText(r.candidates[1].utc) + " (--assume earlier|later picks one)";
     case TimeSource::kAssumed: {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
-      return "repeated hour, as --assume says (not " + UtcText(other.utc) + ")";
+      return "repeated hour, as --assume says (not " + d.CandidateText(other.utc) + ")";
     }
     case TimeSource::kNone: break;
   }
@@ -170,7 +171,8 @@ void PrintClockChecks(const Deployment& d) {
                 UtcText(checks[k - 1].reference).c_str(), UtcText(checks[k].reference).c_str());
 }
 
-void PrintGap(const Deployment& d, const Gap& g) {
+// What a gap is, its kind and lengths: like gaps say the same.
+std::string GapText(const Deployment& d, const Gap& g) {
   std::string what;
   switch (g.kind) {
     case GapKind::kMissingWrites:
@@ -182,9 +184,29 @@ void PrintGap(const Deployment& d, const Gap& g) {
       what = "writes closer than the cadence (another run, or another device's files)";
       break;
   }
-  std::printf("  -- gap        %s: %s between writes, %s without samples%s\n", what.c_str(),
-              Seconds(g.interval).c_str(), Seconds(g.silence).c_str(),
-              d.settings.rate && !d.settings.rateAssumed ? "" : " (at the assumed rate)");
+  return what + ": " + Seconds(g.interval) + " between writes, " + Seconds(g.silence) +
+         " without samples" +
+         (d.settings.rate && !d.settings.rateAssumed ? "" : " (at the assumed rate)");
+}
+
+// The deployment's gaps as findings, each at the record after it.
+LikeFindings GapFindings(const Deployment& d) {
+  LikeFindings gaps;
+  for (const Gap& g : d.gaps) {
+    const Record& r = d.records[g.before];
+    gaps.Add(GapText(d, g), "before " + d.files[r.file].name + "#" + std::to_string(r.index));
+  }
+  return gaps;
+}
+
+// Gap k where it falls; a gap found many times alike is said once, at the first.
+void PrintGap(const LikeFindings& gaps, size_t k) {
+  if (gaps.Alone(k)) {
+    std::printf("  -- gap        %s\n", gaps.Kind(k).c_str());
+  } else if (gaps.SumsUp(k)) {
+    std::printf("  -- gap        %s; %" PRIu64 " gaps alike, not listed one by one: %s\n",
+                gaps.Kind(k).c_str(), gaps.Count(k), gaps.Examples(k).c_str());
+  }
 }
 
 // The settings the times rest on: zone, clock checks, rate, record length, cadence.
@@ -228,6 +250,7 @@ void PrintTimelineHeader(const Deployment& d, const std::vector<std::string>& in
 void PrintTimelineRows(const Deployment& d) {
   std::printf("  %-21s local time       file                record  samples     time\n",
               d.UtcKnown() ? "write (UTC)" : "write (local)");
+  const LikeFindings gaps = GapFindings(d);
   size_t gap = 0, change = 0;
   for (size_t i = 0; i < d.records.size(); ++i) {
     const Record& r = d.records[i];
@@ -236,7 +259,7 @@ void PrintTimelineRows(const Deployment& d) {
       std::printf("  -- clock change at %s: %s to %s\n", UtcText(c.utc).c_str(),
                   OffsetText(c.offsetBefore).c_str(), OffsetText(c.offsetAfter).c_str());
     }
-    while (gap < d.gaps.size() && d.gaps[gap].before == i) PrintGap(d, d.gaps[gap++]);
+    while (gap < d.gaps.size() && d.gaps[gap].before == i) PrintGap(gaps, gap++);
     const DeploymentFile& f = d.files[r.file];
     const std::string index =
         "#" + std::to_string(r.index) + "/" + std::to_string(f.records.size());
@@ -322,7 +345,7 @@ void WriteCsv(const Deployment& d, FILE* out) {
     }
     if (d.UtcKnown())
       for (const Candidate& c : r.candidates)
-        candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
+        candidates += (candidates.empty() ? "" : " ") + d.CandidateText(c.utc);
     std::fputs(CsvLine({d.files[r.file].path, std::to_string(r.index), write, start, local, offset,
                         std::to_string(r.words), TimeSourceText(r.source), candidates,
                         RecordFlagsText(r.flags), board, correction})

@@ -6,8 +6,10 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -23,6 +25,7 @@
 #include "tools/common/progress_line.h"
 #include "tools/common/welch.h"
 #include "tools/pelmok-data/calibration_options.h"
+#include "tools/pelmok-data/huge_pages.h"
 #include "tools/pelmok-data/png_writer.h"
 #include "tools/pelmok-data/psd_columns.h"
 #include "tools/pelmok-data/psd_percentiles.h"
@@ -128,6 +131,60 @@ struct LevelRange {
   double Position(double db) const { return std::isfinite(db) ? (db - floor) / (top - floor) : 0; }
 };
 
+// A density's colour index, lround(Position(dB) × 255), without a logarithm
+// per pixel (it was a third of drawing a spectrogram). The index steps at 255
+// densities; a table over a density's leading bits (its exponent and 7 bits
+// of mantissa: 1/128 of an octave) gives the steps below its bucket, and the
+// steps within the bucket, if any, are compared. A density within a hair of a
+// step takes the logarithm, so the index is always the formula's own.
+class ColourIndex {
+ public:
+  explicit ColourIndex(const LevelRange& range) : range_(range) {
+    for (int j = 1; j <= 255; ++j)
+      steps_[j - 1] =
+          std::pow(10.0, (range.floor + (j - 0.5) / 255 * (range.top - range.floor)) / 10);
+    if (!std::isnormal(steps_.front()) || !std::isnormal(steps_.back())) return;
+    first_ = Bucket(steps_.front());
+    const uint64_t last = Bucket(steps_.back());
+    if (last - first_ >= kMaxBuckets) return;
+    below_.resize(last - first_ + 1);
+    for (uint64_t k = first_; k <= last; ++k) {
+      double lowest;
+      const uint64_t bits = k << kShift;
+      std::memcpy(&lowest, &bits, sizeof lowest);
+      below_[k - first_] = static_cast<uint8_t>(
+          std::lower_bound(steps_.begin(), steps_.end(), lowest) - steps_.begin());
+    }
+  }
+  int operator()(double density) const {
+    if (below_.empty() || !(density > 0) || !std::isfinite(density)) return Exact(density);
+    const uint64_t k = Bucket(density);
+    int j = k < first_ ? 0 : k - first_ >= below_.size() ? 255 : below_[k - first_];
+    while (j < 255 && steps_[j] <= density) ++j;
+    const bool near = (j > 0 && density <= steps_[j - 1] * (1 + 1e-9)) ||
+                      (j < 255 && density >= steps_[j] * (1 - 1e-9));
+    return near ? Exact(density) : j;
+  }
+
+ private:
+  static constexpr int kShift = 45;  // the sign, the exponent and 7 bits of mantissa stay
+  static constexpr uint64_t kMaxBuckets = 1 << 16;
+  static uint64_t Bucket(double density) {
+    uint64_t bits;
+    std::memcpy(&bits, &density, sizeof bits);
+    return bits >> kShift;
+  }
+  int Exact(double density) const {
+    return static_cast<int>(
+        std::lround(std::clamp(range_.Position(DensityDb(density)), 0.0, 1.0) * 255));
+  }
+
+  LevelRange range_;
+  std::array<double, 255> steps_{};
+  uint64_t first_ = 0;
+  std::vector<uint8_t> below_;  // steps below each bucket from first_'s
+};
+
 // The frequency axis: linear or logarithmic over [low, high] Hz, labelled in
 // Hz or kHz as the range suits.
 struct FrequencyAxis {
@@ -175,7 +232,10 @@ struct FrequencyAxis {
 class Canvas {
  public:
   Canvas(int width, int height)
-      : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)),
+      : stride_(cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width)),
+        pixels_(static_cast<size_t>(stride_) * static_cast<size_t>(height)),
+        surface_(cairo_image_surface_create_for_data(pixels_.data(), CAIRO_FORMAT_RGB24, width,
+                                                     height, stride_)),
         cr_(cairo_create(surface_)) {
     cairo_set_source_rgb(cr_, 1, 1, 1);
     cairo_paint(cr_);
@@ -261,20 +321,19 @@ class Canvas {
     }
     std::vector<uint32_t> palette(256);
     for (int i = 0; i < 256; ++i) palette[i] = Rgb24(i / 255.0);
+    const ColourIndex index(range);
     cairo_surface_flush(surface_);
     unsigned char* data = cairo_image_surface_get_data(surface_);
     const int stride = cairo_image_surface_get_stride(surface_);
     for (int c = 0; c < width; ++c) {
-      const std::vector<double> bins = columns.LevelsDb(c, factors);
+      const std::vector<double> bins = columns.Densities(c, factors);
       if (bins.empty()) continue;
       for (int y = 0; y < rows; ++y) {
-        double level = kNegativeInfinity;
+        double loudest = 0;
         for (size_t k = binsOfRow[y].first; k <= binsOfRow[y].second; ++k)
-          level = std::max(level, bins[k]);
-        const int index =
-            static_cast<int>(std::lround(std::clamp(range.Position(level), 0.0, 1.0) * 255));
+          loudest = std::max(loudest, bins[k]);
         reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y0 + y) * stride)[x0 + c] =
-            palette[index];
+            palette[index(loudest)];
       }
     }
     cairo_surface_mark_dirty(surface_);
@@ -329,6 +388,8 @@ class Canvas {
   }
 
  private:
+  int stride_;
+  std::vector<unsigned char, HugePageAllocator<unsigned char>> pixels_;
   cairo_surface_t* surface_;
   cairo_t* cr_;
   std::string title_;
@@ -382,11 +443,12 @@ std::string DensityUnit(const Calibration& c) {
   return c.calibrated ? "dB re 1 \xC2\xB5Pa\xC2\xB2/Hz" : "dB re 1 FS\xC2\xB2/Hz";
 }
 
+// The loudest bin's level in dB.
 double Loudest(const SpectrumColumns& columns, const std::vector<double>& factors) {
-  double loudest = kNegativeInfinity;
+  double loudest = 0;
   for (int c = 0; c < columns.Columns(); ++c)
-    for (double db : columns.LevelsDb(c, factors)) loudest = std::max(loudest, db);
-  return loudest;
+    for (double density : columns.Densities(c, factors)) loudest = std::max(loudest, density);
+  return DensityDb(loudest);
 }
 
 // Every window of every shown record onto the pixel columns its samples

@@ -57,18 +57,19 @@ std::vector<double> SpectrumColumns::Factors(const Calibration& c) const {
   return factors;
 }
 
-std::vector<double> SpectrumColumns::LevelsDb(int column,
-                                              const std::vector<double>& factors) const {
-  std::vector<double> levels;
+std::vector<double> SpectrumColumns::Densities(int column,
+                                               const std::vector<double>& factors) const {
+  std::vector<double> densities;
   const uint32_t n = count_[static_cast<size_t>(column)];
-  if (n == 0) return levels;
-  levels.resize(bins_);
+  if (n == 0) return densities;
+  densities.resize(bins_);
   const float* sum = &sum_[static_cast<size_t>(column) * bins_];
-  for (size_t k = 0; k < bins_; ++k) {
-    const double p = sum[k] / n * factors[k];
-    levels[k] = p > 0 ? 10 * std::log10(p) : -std::numeric_limits<double>::infinity();
-  }
-  return levels;
+  for (size_t k = 0; k < bins_; ++k) densities[k] = sum[k] / n * factors[k];
+  return densities;
+}
+
+double DensityDb(double density) {
+  return density > 0 ? 10 * std::log10(density) : -std::numeric_limits<double>::infinity();
 }
 
 bool RecordDensity(const Deployment& d, const Record& r, size_t length,

@@ -9,6 +9,7 @@
 
 #include "tools/common/deployment.h"
 #include "tools/common/levels.h"
+#include "tools/pelmok-data/huge_pages.h"
 
 namespace datatools {
 
@@ -27,21 +28,25 @@ class SpectrumColumns {
   void FillFromNearest();
   // What a bin's codes²/Hz becomes under the calibration: µPa²/Hz, or FS²/Hz.
   std::vector<double> Factors(const Calibration& c) const;
-  // The column's mean density per bin in dB under those factors (dB re
-  // 1 µPa²/Hz, or dB re 1 FS²/Hz); empty for a column with nothing.
-  std::vector<double> LevelsDb(int column, const std::vector<double>& factors) const;
+  // The column's mean density per bin under those factors (µPa²/Hz, or
+  // FS²/Hz); empty for a column with nothing. Pictures take the loudest of
+  // several bins before the logarithm: one log10 a pixel, not one a bin.
+  std::vector<double> Densities(int column, const std::vector<double>& factors) const;
 
  private:
   int columns_;
   size_t bins_;
   double binHz_;
-  std::vector<float> sum_;       // columns × bins
-  std::vector<uint32_t> count_;  // densities added per column
+  std::vector<float, HugePageAllocator<float>> sum_;  // columns × bins
+  std::vector<uint32_t> count_;                       // densities added per column
 };
 
 // A record's mean Welch density over every window of `length` samples (a
 // shorter record: one window of its own length), streamed. Its bin width in
 // *binHz. False with a one-line reason naming the file.
+// A density in dB (re 1 µPa²/Hz or re 1 FS²/Hz); nothing is minus infinity.
+double DensityDb(double density);
+
 bool RecordDensity(const Deployment& d, const Record& r, size_t length,
                    std::vector<double>* density, double* binHz, std::string* error);
 

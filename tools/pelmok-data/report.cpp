@@ -12,6 +12,7 @@
 #include "tools/common/board_time.h"
 #include "tools/common/decimal_option.h"
 #include "tools/common/levels.h"
+#include "tools/common/like_findings.h"
 #include "tools/common/output_file.h"
 #include "tools/common/parallel.h"
 #include "tools/common/progress_line.h"
@@ -210,19 +211,18 @@ std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeSta
     for (const std::string& f : findings[i])
       all.push_back("samples: " + RecordName(d, d.records[i]) + ": " + f);
   }
-  std::map<std::string, std::vector<size_t>> byKind;  // "gap" -> its warnings
-  for (size_t k = 0; k < all.size(); ++k) byKind[all[k].substr(0, all[k].find(':'))].push_back(k);
+  LikeFindings like;  // of a kind: "gap", "append", ...
+  for (const std::string& w : all) {
+    const size_t colon = w.find(':');
+    like.Add(w.substr(0, colon), colon == std::string::npos ? "" : w.substr(colon + 2));
+  }
   std::vector<std::string> warnings;
   for (size_t k = 0; k < all.size(); ++k) {
-    const std::string kind = all[k].substr(0, all[k].find(':'));
-    const std::vector<size_t>& same = byKind[kind];
-    if (same.size() <= 3) {
+    if (like.Alone(k)) {
       warnings.push_back(all[k]);
-    } else if (same.front() == k) {
-      warnings.push_back(kind + ": " + std::to_string(same.size()) +
-                         " times; the first three: " + all[same[0]].substr(kind.size() + 2) + "; " +
-                         all[same[1]].substr(kind.size() + 2) + "; " +
-                         all[same[2]].substr(kind.size() + 2));
+    } else if (like.SumsUp(k)) {
+      warnings.push_back(like.Kind(k) + ": " + std::to_string(like.Count(k)) +
+                         " times; the first: " + like.Examples(k, "; "));
     }
   }
   // Every entry that was not read, each named.
