@@ -141,7 +141,7 @@ class Converter {
     aheadFirst_ = ~uint64_t{0} - kAhead;
     takeBefore_ = 0;
   }
-  std::vector<Burst> bursts_;                    // in frame order, the next first
+  std::vector<Burst> bursts_;       // in frame order, the next first
   uint64_t burstFrame_ = kForever;  // the next one's frame, one compare on the frame path
   BurstListener burstListener_ = nullptr;
   void* burstContext_ = nullptr;
