@@ -2,6 +2,7 @@
 # Instructions per register access of whole pelmok-daq runs under callgrind:
 # one record of 100,000 frames (tone, --bare, TZ=UTC0, fixed start time),
 # start-up included, at each rate given (default 100 kHz and 1 MHz).
+# SAMPLES=N: records of N frames instead (SAMPLES=1: the start-up's cost).
 #   bench/callgrind_access.sh build/host/bin/pelmok-daq [RATE...]
 set -euo pipefail
 daq=${1:?usage: $0 PELMOK-DAQ [RATE...]}
@@ -13,8 +14,8 @@ trap 'rm -rf "$work"' EXIT
 for rate in "${rates[@]}"; do
   root=$work/device-$rate
   mkdir -p "$root/FlashFX Disk/Pelmok" "$root/Hard Disk/Pelmok/Data"
-  printf 'Sample rate:%s\r\nNumber of samples per record:100000\r\nNumber of hydrophones:4\r\nNumber of records per Flash Disk file:1\r\nNumber of Flash Disk files per USB write:1\r\nSeconds to sleep between acquisitions:1\r\n' \
-    "$rate" > "$root/FlashFX Disk/Pelmok/PelmokConfig.txt"
+  printf 'Sample rate:%s\r\nNumber of samples per record:%s\r\nNumber of hydrophones:4\r\nNumber of records per Flash Disk file:1\r\nNumber of Flash Disk files per USB write:1\r\nSeconds to sleep between acquisitions:1\r\n' \
+    "$rate" "${SAMPLES:-100000}" > "$root/FlashFX Disk/Pelmok/PelmokConfig.txt"
   report=$(TZ=UTC0 valgrind --tool=callgrind --callgrind-out-file="$work/cg.$rate" "$daq" --bare \
     --device-root "$root" --frame-rate "$rate" --start-time 2026-01-01T00:00:00Z 2>/dev/null)
   accesses=$(sed -n 's/.* \([0-9]*\) register accesses$/\1/p' <<<"$report")

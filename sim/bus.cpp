@@ -79,29 +79,10 @@ uint32_t Bus::Read32(const Span& span, Register& reg, uint32_t offset) {
   return ReadSettled(span, reg, offset);
 }
 
-// Once a frame on a poll loop: the block is due. The model catches up in its
-// own CatchUp; the rest (a hook, the alarm, the trace) is off this path.
-uint32_t Bus::ReadLeased() {
-  Register& reg = *leased_;
-  const Nanoseconds now = now_ += accessCost_;
-  lease_.left = 0;  // the holder counted it below 0: every read lent was used
-  if (now < reg.plainBefore) return RelendPlain();
-  if (now >= watchAt_) return ReadLeasedApart(reg);
-  leaseBlock_->Reach(now);
-  return ReadLeasedCaughtUp();
-}
-
+// The register lent has no read hook: one that gains one is recalled.
 uint32_t Bus::ReadLeasedCaughtUp() {
-  Register& reg = *leased_;
-  if (reg.row.read) return ReadLeasedHooked(*leaseBlock_, reg);  // hooked since lent
-  leaseBlock_->ArmUnwatched(reg);
+  leaseBlock_->ArmUnwatched(*leased_);
   return RelendPlain();
-}
-
-uint32_t Bus::ReadLeasedHooked(RegisterBlock& block, Register& reg) {
-  const uint32_t value = reg.row.read(block, reg);
-  if (&reg == leased_) Relend();
-  return value;
 }
 
 uint32_t Bus::ReadLeasedApart(Register& reg) {

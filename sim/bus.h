@@ -98,6 +98,7 @@ class Bus {
   // it is while lent.
   Lease& LendPlainReads(const Span& span, Register& reg, uint32_t offset) {
     Settle();
+    Watch();  // a register recalled before is no longer the one lent
     leased_ = &reg;
     leaseSpan_ = &span;
     leaseBlock_ = span.block;
@@ -106,8 +107,25 @@ class Bus {
     return lease_;
   }
   // A read of the leased register by the holder that has used every read
-  // lent (lease.left is 0).
-  uint32_t ReadLeased();
+  // lent (lease.left is 0). Once a frame on a poll loop: the block is due.
+  // The model catches up in its own CatchUp; the rest (a hook, the alarm,
+  // the trace) is off this path. Inline: the holder's call is the only one.
+  uint32_t ReadLeased() {
+    Register& reg = *leased_;
+    const Nanoseconds now = now_ += accessCost_;
+    lease_.left = 0;  // the holder counted it below 0: every read lent was used
+    if (now < reg.plainBefore) return RelendPlain();
+    if (now >= watchAt_) return ReadLeasedApart(reg);
+    leaseBlock_->Reach(now);
+    return ReadLeasedCaughtUp();
+  }
+  // A register whose read hook changed (a test's backdoor): what is lent
+  // ends, and while it is the register lent its reads leave the leased path
+  // for the watched one (which calls a hook), until the bus lends afresh.
+  void Recall(const Register& reg) {
+    Settle();
+    if (&reg == leased_) watchAt_ = 0;
+  }
   // Ends what is lent now: a block lowered a register's plainBefore outside
   // an access (a test's backdoor), so reads lent before may not be plain.
   void Settle() {
@@ -179,7 +197,6 @@ class Bus {
   // The leased register's read that is not plain and not the model's due
   // event alone: its time taken already.
   __attribute__((noinline)) uint32_t ReadLeasedApart(Register& reg);
-  __attribute__((noinline)) uint32_t ReadLeasedHooked(RegisterBlock& block, Register& reg);
   // The rest of a leased read once its block caught up: armed, relent.
   uint32_t ReadLeasedCaughtUp();
   // Relends after a plain read of the leased register and returns its value.

@@ -31,6 +31,7 @@ void Converter::Stall(bool stalled, Nanoseconds now) {
 void Converter::StopAfter(uint64_t frames) {
   limit_ = frames;
   if (made_ >= limit_) next_ = kNever;
+  takeBefore_ = std::min(takeBefore_, LastFrame());  // the codes in hand stay as they are
 }
 
 void Converter::Restart(Nanoseconds now) {
@@ -64,14 +65,14 @@ void Converter::ScheduleBursts(std::vector<Burst> bursts, BurstListener listener
   burstFrame_ = bursts_.empty() ? kForever : bursts_.front().frame;
   burstListener_ = listener;
   burstContext_ = context;
-  aheadFirst_ = ~uint64_t{0} - kAhead;
+  DropAhead();
 }
 
 bool Converter::Strike(Nanoseconds now) {
   const Burst burst = bursts_.front();
   bursts_.erase(bursts_.begin());
   burstFrame_ = bursts_.empty() ? kForever : bursts_.front().frame;
-  aheadFirst_ = ~uint64_t{0} - kAhead;  // the next burst may lie in the codes fetched
+  DropAhead();  // the next burst may lie in the codes fetched
   uint64_t lost = 0;
   if (burst.count == 0) {
     limit_ = made_;
@@ -149,12 +150,12 @@ uint32_t Converter::CodeOf(uint64_t k) {
   if (k - aheadFirst_ >= kAhead) {
     // The codes end just before a burst, so the poller's take stops there.
     const uint64_t burst = BurstFrame();
-    const bool near = burst - k - 1 < kAhead - 1;  // 1 to 63 frames ahead
+    const bool near = burst - k - 1 < kAhead - 1;  // 1 to kAhead - 1 frames ahead
     aheadFirst_ = near ? burst - kAhead : k;       // may wrap below 0: only k on is used
     const uint64_t n = near ? burst - k : kAhead;
     uint32_t* first = ahead_ + (k - aheadFirst_);
-    signal_->Codes(k, first, n);
-    for (uint32_t& code : ahead_) code &= kCodeMask;  // all 64: a fixed loop the compiler unrolls
+    signal_->Codes(k, first, n);  // 24-bit codes, as the wire carries them
+    SetTakeBefore();
   }
   return ahead_[k - aheadFirst_];
 }

@@ -3,6 +3,7 @@
 // into the port's receive side.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -76,12 +77,12 @@ class Converter {
       }
     }
     if (following <= now) return false;
-    const uint64_t ahead = made_ - aheadFirst_;
-    if (ahead >= kAhead) return false;  // codes to fetch: Deliver
-    *code = ahead_[ahead];
+    // Codes to fetch, or the converter's last frame (no next one): Deliver.
+    if (made_ >= takeBefore_) return false;
+    *code = ahead_[made_ - aheadFirst_];
     ++made_;
-    next_ = made_ < limit_ ? following : kNever;
-    if (periodPart_ != 0) nextCarry_ = carry;
+    next_ = following;
+    nextCarry_ = carry;  // as it was with a whole period: a store, no test
     return true;
   }
 
@@ -126,10 +127,21 @@ class Converter {
   uint64_t nextCarry_ = 0;
   // The signal's codes of frames aheadFirst_ .. + kAhead - 1, masked, fetched
   // a batch at a time so that a frame costs no call into the signal.
-  static constexpr uint64_t kAhead = 64;
+  static constexpr uint64_t kAhead = 256;
   uint32_t ahead_[kAhead];
   uint64_t aheadFirst_ = ~uint64_t{0} - kAhead;  // none yet
-  std::vector<Burst> bursts_;                    // in frame order, the next first
+  // TakeOnlyFrame takes the frames below this one: those whose codes are
+  // fetched, short of the last frame before limit_ (0: none).
+  uint64_t takeBefore_ = 0;
+  uint64_t LastFrame() const { return limit_ != 0 ? limit_ - 1 : 0; }
+  // After the codes were fetched.
+  void SetTakeBefore() { takeBefore_ = std::min(aheadFirst_ + kAhead, LastFrame()); }
+  // The codes fetched are no longer to be used.
+  void DropAhead() {
+    aheadFirst_ = ~uint64_t{0} - kAhead;
+    takeBefore_ = 0;
+  }
+  std::vector<Burst> bursts_;       // in frame order, the next first
   uint64_t burstFrame_ = kForever;  // the next one's frame, one compare on the frame path
   BurstListener burstListener_ = nullptr;
   void* burstContext_ = nullptr;

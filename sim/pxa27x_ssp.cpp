@@ -62,13 +62,14 @@ InputLine& Pxa27xSsp::Pin(const char* signal) {
 
 void Pxa27xSsp::CatchUp(Nanoseconds now) {
   // Once a frame: the one frame due taken straight from the converter, with
-  // no call (the next frame is later than the one due).
+  // no call (the next frame is later than the one due). A frame also shifts
+  // a word out of a transmit FIFO that holds one: that case goes the long way.
   uint32_t word;
-  if (rxCount_ == kFifoDepth || !converter_.TakeOnlyFrame(now, &word)) return DeliverFrames(now);
+  if (rxCount_ == kFifoDepth || txCount_ != 0 || !converter_.TakeOnlyFrame(now, &word))
+    return DeliverFrames(now);
   rx_[(rxHead_ + rxCount_) % kFifoDepth] = word;
   ++rxCount_;
-  if (txCount_) --txCount_;
-  Update();
+  UpdateReceive();
   FollowConverter();
 }
 
@@ -102,7 +103,7 @@ uint32_t Pxa27xSsp::ReadSsdr(Register&) {
   rxHead_ = (rxHead_ + 1) % kFifoDepth;
   --rxCount_;
   ++read_;
-  Update();
+  UpdateReceive();
   return word;
 }
 

@@ -135,7 +135,7 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
   void WriteSscr0(Register& sscr0, uint32_t before, uint32_t written);
   void WriteSscr1(Register& sscr1, uint32_t before, uint32_t written);
   void WriteSssr(Register& sssr, uint32_t before, uint32_t written);
-  uint32_t ReadSsdr(Register& ssdr);
+  inline uint32_t ReadSsdr(Register& ssdr);  // inline: its hook is the one call of an SSDR read
   void WriteSsdr(Register& ssdr, uint32_t before, uint32_t written);
   uint32_t ReadSssrCountingPolls(Register& sssr);
 
@@ -150,6 +150,11 @@ class Pxa27xSsp final : public RegisterBlock, private FrameReceiver {
     sssr_.value =
         (sssr_.value & ssp::SSSR_W1C) | receiveStatus_[rxCount_] | transmitStatus_[txCount_];
   }
+  // The same after a change of the receive FIFO's level alone: every other
+  // bit is as the last Update left it.
+  void UpdateReceive() { sssr_.value = (sssr_.value & ~kReceiveBits) | receiveStatus_[rxCount_]; }
+  static constexpr uint32_t kReceiveBits =
+      ssp::SSSR_RNE | ssp::SSSR_RFL | ssp::SSSR_RFS | ssp::SSSR_BSY;
 
   const Bus& bus_;
   Converter& converter_;

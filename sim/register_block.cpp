@@ -45,7 +45,7 @@ void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {
   if (!r) return;
   r->row.read = hook ? hook : r->tableRead;
   r->plainBefore = 0;
-  if (bus_) bus_->Settle();
+  if (bus_) bus_->Recall(*r);
 }
 
 void RegisterBlock::DueEarlier(Nanoseconds time) {

@@ -21,9 +21,10 @@ class SignalSource {
   // The converter's code for frame k (k = 0 is the first frame it makes);
   // only the low 24 bits count.
   virtual uint32_t Code(uint64_t k) = 0;
-  // Codes of frames first .. first + n - 1 into out, as Code gives them.
+  // Codes of frames first .. first + n - 1 into out, as Code gives them but
+  // with the high 8 bits clear (the converter takes them as they come).
   virtual void Codes(uint64_t first, uint32_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) out[i] = Code(first + i);
+    for (size_t i = 0; i < n; ++i) out[i] = Code(first + i) & kCodeMask;
   }
   // False for a converter that is wired but never frames (no clock, no power):
   // the port then sees nothing at all.

@@ -14,7 +14,9 @@ namespace sim {
 class StuckBitSignal : public SignalSource {
  public:
   StuckBitSignal(std::shared_ptr<SignalSource> inner, unsigned bit, bool value)
-      : inner_(std::move(inner)), mask_(uint32_t{1} << bit), set_(value ? mask_ : 0) {}
+      : inner_(std::move(inner)),
+        mask_(uint32_t{1} << bit),
+        set_(value ? mask_ & kCodeMask : 0) {}  // Codes stay within 24 bits
   uint32_t Code(uint64_t k) override { return Stick(inner_->Code(k)); }
   void Codes(uint64_t first, uint32_t* out, size_t n) override {
     inner_->Codes(first, out, n);

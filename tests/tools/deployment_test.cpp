@@ -413,9 +413,13 @@ bool Instant(const std::string& text, double* utc, double* resolution, long* off
 // localtime_r gives under the zone (TZ) at that instant.
 constexpr double kInterpolationError = 0.01;
 
-void ExpectInstant(const std::string& what, double stated, double resolution, double truth) {
+bool IsTrue(double stated, double resolution, double truth) {
   const double early = truth - stated;
-  EXPECT_TRUE(early > -kInterpolationError && early < 1 + resolution + kInterpolationError)
+  return early > -kInterpolationError && early < 1 + resolution + kInterpolationError;
+}
+
+void ExpectInstant(const std::string& what, double stated, double resolution, double truth) {
+  EXPECT_TRUE(IsTrue(stated, resolution, truth))
       << what << " states " << datatools::UtcText(stated, 6) << ", true "
       << datatools::UtcText(truth, 3);
 }
@@ -729,7 +733,7 @@ class SimulatedDeployment : public ::testing::Test {
         double t = 0, resolution = 0;
         long offset = 0;
         while (candidates >> c)
-          among |= Instant(c, &t, &resolution, &offset) && std::fabs(t - it->second.utc) < 1.1;
+          among |= Instant(c, &t, &resolution, &offset) && IsTrue(t, resolution, it->second.utc);
         EXPECT_TRUE(among) << what << " candidates " << r.candidates;
         continue;
       }
@@ -1020,6 +1024,24 @@ TEST_F(SimulatedDeployment, WithoutAZoneOrAloneInTheRepeatedHourNoUtcTimeIsState
   o = toolprocess::Run(pelmokData + " info --csv --assume later" + zone + config + file,
                        scratch.path());
   EXPECT_NE(o.out.find("," + Iso(back + 36) + ","), std::string::npos) << o.out;
+
+  // Clock checks at the two candidates that differ by a minute: each
+  // candidate is corrected at its own board time, as stated and as --from
+  // and --to select (only the later one's corrected second lies in the span).
+  const int64_t first = back - 3600 + 36, second = back + 36;
+  const auto millis = [](int64_t t) { return Iso(t).insert(19, ".000"); };
+  scratch.WriteFile("alone/deployment.toml", "[board]\ntime_zone = \"" + std::string(z.rule) +
+                                                 "\"\n[[clock_check]]\nboard = \"" + Iso(first) +
+                                                 "\"\nreference = \"" + Iso(first) +
+                                                 "\"\n[[clock_check]]\nboard = \"" + Iso(second) +
+                                                 "\"\nreference = \"" + Iso(second - 60) + "\"\n");
+  o = toolprocess::Run(pelmokData + " info --csv --from " + Iso(second - 61) + " --to " +
+                           Iso(second - 60) + config + file,
+                       scratch.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find(",ambiguous," + millis(first) + " " + millis(second - 60) + ","),
+            std::string::npos)
+      << o.out;
 }
 
 }  // namespace

@@ -56,11 +56,13 @@ class PassSplit {
   // best[i][side] = fewest breaks of any split with element i on `side` (0: first pass).
   void Solve(std::vector<std::array<int, 2>>* best) {
     best->assign(e_.size(), {INT_MAX, INT_MAX});
-    Run(-1, best);
+    Run(NAN, best);
     // A split whose second pass starts within a cadence of the change may
-    // keep the cadence across it; those are solved with that start fixed.
+    // keep the cadence across it; those are solved with that start fixed,
+    // once for each second it may start in (the names' seconds: writes in
+    // one second share it).
     for (size_t k = 0; k < e_.size(); ++k)
-      if (e_[k].b - change_ <= c_ + tol_) Run(static_cast<int>(k), best);
+      if (e_[k].b - change_ <= c_ + tol_ && (k == 0 || e_[k].b != e_[k - 1].b)) Run(e_[k].b, best);
   }
 
  private:
@@ -69,6 +71,48 @@ class PassSplit {
     int other;               // last element of the other side, kNone or kFar
     int cost = INT_MAX / 2;  // breaks up to here
     int rest = INT_MAX / 2;  // breaks from here to the end
+  };
+
+  // Each element's states, found by (side, other) in constant time, so a
+  // step costs its states and not their square: a slot per key, stamped with
+  // the element it was last set for.
+  class Steps {
+   public:
+    explicit Steps(size_t n)
+        : states_(n), width_(n + 2), slot_(2 * width_), stamp_(2 * width_, SIZE_MAX) {}
+    std::vector<State>& operator[](size_t i) { return states_[i]; }
+    // Element i's state (side, other), made when it is not there yet.
+    State& Find(size_t i, int side, int other) {
+      const size_t key = Key(side, other);
+      if (stamp_[key] != i) {
+        stamp_[key] = i;
+        slot_[key] = states_[i].size();
+        states_[i].push_back(State{side, other});
+      }
+      return states_[i][slot_[key]];
+    }
+    // Element i's state (side, other), or null; after Restamp(i) once a
+    // later element's states were found.
+    const State* Look(size_t i, int side, int other) const {
+      const size_t key = Key(side, other);
+      return stamp_[key] == i ? &states_[i][slot_[key]] : nullptr;
+    }
+    void Restamp(size_t i) {
+      for (size_t k = 0; k < states_[i].size(); ++k) {
+        const size_t key = Key(states_[i][k].side, states_[i][k].other);
+        stamp_[key] = i;
+        slot_[key] = k;
+      }
+    }
+
+   private:
+    // `other` is kFar, kNone or an element.
+    size_t Key(int side, int other) const {
+      return static_cast<size_t>(side) * width_ + static_cast<size_t>(other - kFar);
+    }
+    std::vector<std::vector<State>> states_;
+    size_t width_;
+    std::vector<size_t> slot_, stamp_;
   };
 
   // A break counts once, however long: a gap may be writes lost or a run
@@ -86,7 +130,7 @@ class PassSplit {
   }
 
   // Breaks at the ends of a complete split whose last element has state `s`.
-  int FinalCost(const State& s, int firstSecond) const {
+  int FinalCost(const State& s, double first) const {
     const size_t last = e_.size() - 1;
     // Last of each pass: element `last`, the other side's, or none.
     const int lastFirst = s.side == 0 ? static_cast<int>(last) : s.other;
@@ -95,12 +139,9 @@ class PassSplit {
     if (lastFirst == kNone) {
       cost += Start(e_[0].b);  // all in the second pass: element 0 starts the sequence
     } else if (lastSecond != kNone) {
-      if (firstSecond < 0 || lastFirst == kFar) {
-        cost += 1;
-      } else {
-        cost +=
-            Break(e_[static_cast<size_t>(firstSecond)].b - e_[static_cast<size_t>(lastFirst)].a);
-      }
+      cost += std::isnan(first) || lastFirst == kFar
+                  ? 1
+                  : Break(first - e_[static_cast<size_t>(lastFirst)].a);
     }
     if (lastSecond == kNone) {
       cost += End(e_[last].a);
@@ -111,24 +152,26 @@ class PassSplit {
     return cost;
   }
 
-  // firstSecond >= 0: the second pass starts with that element, exactly;
-  // -1: any start, a break assumed at the change.
-  void Run(int firstSecond, std::vector<std::array<int, 2>>* best) {
+  // `first`: the second pass starts with an element of that second b, exactly
+  // (every element before it in the first pass); NaN: any start, a break
+  // assumed at the change. The elements lie in name order, so those of a
+  // smaller b are in the first pass and, by the last of that b, the second
+  // pass has begun.
+  void Run(double first, std::vector<std::array<int, 2>>* best) {
     const size_t n = e_.size();
-    std::vector<std::vector<State>> states(n);
-    auto allowed = [&](size_t i, int side) {
-      if (firstSecond < 0) return true;
-      const size_t k = static_cast<size_t>(firstSecond);
-      return i < k ? side == 0 : i == k ? side == 1 : true;
-    };
-    auto find = [&](size_t i, int side, int other) -> State& {
-      for (State& s : states[i])
-        if (s.side == side && s.other == other) return s;
-      states[i].push_back(State{side, other});
-      return states[i].back();
+    const bool fixed = !std::isnan(first);
+    size_t begun = 0;  // the last element of the start's second
+    for (size_t i = 0; i < n; ++i)
+      if (fixed && e_[i].b == first) begun = i;
+    Steps states(n);
+    auto allowed = [&](size_t i, int side) { return !fixed || side == 0 || e_[i].b >= first; };
+    // A split that is no such start: by `begun`, nothing in the second pass.
+    auto dead = [&](size_t i, const State& s) {
+      return fixed && i == begun && s.side == 0 && s.other == kNone;
     };
     // Moves from a state at i to i + 1: (side, other, added cost).
     auto moves = [&](size_t i, const State& s, auto&& f) {
+      if (dead(i, s)) return;
       const size_t next = i + 1;
       for (int side = 0; side < 2; ++side) {
         if (!allowed(next, side)) continue;
@@ -151,22 +194,23 @@ class PassSplit {
     };
 
     for (int side = 0; side < 2; ++side)
-      if (allowed(0, side)) find(0, side, kNone).cost = side == 0 ? Start(e_[0].a) : 0;
+      if (allowed(0, side)) states.Find(0, side, kNone).cost = side == 0 ? Start(e_[0].a) : 0;
     for (size_t i = 0; i + 1 < n; ++i) {
       for (size_t k = 0; k < states[i].size(); ++k) {
         const State s = states[i][k];
         moves(i, s, [&](int side, int other, int cost) {
-          State& t = find(i + 1, side, other);
+          State& t = states.Find(i + 1, side, other);
           t.cost = std::min(t.cost, s.cost + cost);
         });
       }
     }
-    for (State& s : states[n - 1]) s.rest = FinalCost(s, firstSecond);
+    for (State& s : states[n - 1]) s.rest = dead(n - 1, s) ? INT_MAX / 2 : FinalCost(s, first);
     for (size_t i = n - 1; i-- > 0;) {
+      states.Restamp(i + 1);
       for (State& s : states[i]) {
         moves(i, s, [&](int side, int other, int cost) {
-          for (const State& t : states[i + 1])
-            if (t.side == side && t.other == other) s.rest = std::min(s.rest, cost + t.rest);
+          if (const State* t = states.Look(i + 1, side, other))
+            s.rest = std::min(s.rest, cost + t->rest);
         });
       }
     }
@@ -859,7 +903,9 @@ bool InSpan(const Deployment& d, const Record& r, const RecordSelection& s) {
     for (const Candidate& c : r.candidates) writes.push_back(c.utc);
   const uint32_t rate = d.settings.rate;
   return std::any_of(writes.begin(), writes.end(), [&](int64_t w) {
-    const double end = static_cast<double>(w) + r.correction;
+    // Each time is corrected at its own board time: the candidates of a name
+    // lie an hour apart, where the clock checks may correct them differently.
+    const double end = static_cast<double>(w) + d.Correction(static_cast<double>(w));
     const double start = rate ? end - static_cast<double>(r.words) / rate : end;
     return (!s.from || end > *s.from) && (!s.to || start < *s.to);
   });

@@ -66,6 +66,10 @@ namespace {
 struct OptionTexts {
   std::string stallAfter, seed, volumeSize, startTime, timeZone, clockDrift;
   std::vector<std::string> faults;
+  // Whether each was given, asked of the option itself: asked of the app by
+  // name, each question walks every option's names.
+  const CLI::Option *frameRateOption, *stallAfterOption, *seedOption, *volumeSizeOption,
+      *lowPowerOption, *startTimeOption, *clockDriftOption, *timeZoneOption;
 };
 
 // The device, the converter and the run's faults.
@@ -90,14 +94,15 @@ void AddRunOptions(CLI::App& app, Options& o, OptionTexts& t) {
                  "silence, none, or wav:FILE (first channel of a WAV file,\n"
                  "integer PCM or float)")
       ->type_name("KIND");
-  app.add_option("--frame-rate", o.frameRate, "converter frames per second (default 100000)")
-      ->type_name("HZ")
-      ->transform(tools::DecimalInteger())
-      ->check(CLI::Range(1u, 10000000u).description(""));
-  app.add_option("--stall-after", t.stallAfter,
-                 "the converter sends FRAMES frames, then none, as one\n"
-                 "that dies part-way (default: it never stops)")
-      ->type_name("FRAMES");
+  t.frameRateOption =
+      app.add_option("--frame-rate", o.frameRate, "converter frames per second (default 100000)")
+          ->type_name("HZ")
+          ->transform(tools::DecimalInteger())
+          ->check(CLI::Range(1u, 10000000u).description(""));
+  t.stallAfterOption = app.add_option("--stall-after", t.stallAfter,
+                                      "the converter sends FRAMES frames, then none, as one\n"
+                                      "that dies part-way (default: it never stops)")
+                           ->type_name("FRAMES");
   app.add_option("--fault", t.faults,
                  "a fault of the field, struck during the run (repeatable):\n"
                  "disk-full@BYTES, power-loss@WRITE[:BYTES], rtc-reset,\n"
@@ -106,12 +111,13 @@ void AddRunOptions(CLI::App& app, Options& o, OptionTexts& t) {
                  "seed places it")
       ->type_name("KIND[@WHERE]")
       ->allow_extra_args(false);
-  app.add_option("--seed", t.seed, "places the faults given without @WHERE (default 0)")
-      ->type_name("N");
-  app.add_option("--volume-size", t.volumeSize,
-                 "the Hard Disk volume's size in bytes (1 MiB to 2 TiB),\n"
-                 "held to FAT32's clusters (default: the host disk's room)")
-      ->type_name("BYTES");
+  t.seedOption =
+      app.add_option("--seed", t.seed, "places the faults given without @WHERE (default 0)")
+          ->type_name("N");
+  t.volumeSizeOption = app.add_option("--volume-size", t.volumeSize,
+                                      "the Hard Disk volume's size in bytes (1 MiB to 2 TiB),\n"
+                                      "held to FAT32's clusters (default: the host disk's room)")
+                           ->type_name("BYTES");
 }
 
 // The trace, the low-power call, the vendor library and the board's clock.
@@ -127,44 +133,44 @@ void AddBoardOptions(CLI::App& app, Options& o, OptionTexts& t) {
                "a data file or the WAV signal)");
   app.add_flag("--trace-every-access", o.traceEveryAccess,
                "with --trace: one line for each access, runs of reads too");
-  app.add_option("--low-power", o.lowPowerMode,
-                 "call EnterLowPower(MODE) instead of the acquisition run")
-      ->type_name("MODE")
-      ->transform(tools::DecimalInteger());
+  t.lowPowerOption = app.add_option("--low-power", o.lowPowerMode,
+                                    "call EnterLowPower(MODE) instead of the acquisition run")
+                         ->type_name("MODE")
+                         ->transform(tools::DecimalInteger());
   app.add_option("--library-dir", o.libraryDir,
                  "folder searched for the vendor I/O library (default:\n"
                  "the stand-in SMARTIO.DLL and KEYBDDR.DLL installed with\n"
                  "the program, or the build's)")
       ->type_name("DIR");
-  app.add_option("--start-time", t.startTime,
-                 "the board's clock at the start, in UTC\n"
-                 "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
-      ->type_name("WHEN");
-  app.add_option("--clock-drift", t.clockDrift,
-                 "the board's clock runs PPM parts per million fast\n"
-                 "(positive) or slow (negative) against the true time,\n"
-                 "which --start-time gives; the report then gives both\n"
-                 "clocks for each write (default 0)")
-      ->type_name("PPM");
-  app.add_option("--time-zone", t.timeZone,
-                 "the board's time-zone setting as TZ takes it: a POSIX\n"
-                 "rule (e.g. CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0)\n"
-                 "or a zone name (e.g. Europe/Berlin); default: from TZ,\n"
-                 "see below)")
-      ->type_name("ZONE");
+  t.startTimeOption = app.add_option("--start-time", t.startTime,
+                                     "the board's clock at the start, in UTC\n"
+                                     "(e.g. 2026-10-25T00:59:58Z; default: the host's clock)")
+                          ->type_name("WHEN");
+  t.clockDriftOption = app.add_option("--clock-drift", t.clockDrift,
+                                      "the board's clock runs PPM parts per million fast\n"
+                                      "(positive) or slow (negative) against the true time,\n"
+                                      "which --start-time gives; the report then gives both\n"
+                                      "clocks for each write (default 0)")
+                           ->type_name("PPM");
+  t.timeZoneOption = app.add_option("--time-zone", t.timeZone,
+                                    "the board's time-zone setting as TZ takes it: a POSIX\n"
+                                    "rule (e.g. CET-1CEST,M3.5.0,M10.5.0/3, <+0545>-5:45, UTC0)\n"
+                                    "or a zone name (e.g. Europe/Berlin); default: from TZ,\n"
+                                    "see below)")
+                         ->type_name("ZONE");
 }
 
 // The values taken as text, checked once the parse is done.
-void CheckTexts(const CLI::App& app, const OptionTexts& t, Options& o) {
+void CheckTexts(const OptionTexts& t, Options& o) {
   std::string error;
-  if (app.count("--seed") > 0 && !WholeNumber(t.seed, &o.seed))
+  if (t.seedOption->count() > 0 && !WholeNumber(t.seed, &o.seed))
     UsageError("bad --seed '" + t.seed + "': a whole number, 0 or more");
-  if (app.count("--volume-size") > 0 &&
+  if (t.volumeSizeOption->count() > 0 &&
       (!WholeNumber(t.volumeSize, &o.volumeSize) || o.volumeSize < (uint64_t{1} << 20) ||
        o.volumeSize > (uint64_t{2} << 40)))
     UsageError("bad --volume-size '" + t.volumeSize +
                "': bytes, 1048576 (1 MiB) to 2199023255552 (2 TiB)");
-  if (app.count("--stall-after") > 0) {
+  if (t.stallAfterOption->count() > 0) {
     uint64_t frames = 0;
     if (!WholeNumber(t.stallAfter, &frames))
       UsageError("bad --stall-after '" + t.stallAfter + "': a whole number of frames, 0 or more");
@@ -176,15 +182,15 @@ void CheckTexts(const CLI::App& app, const OptionTexts& t, Options& o) {
     if (!ParseFault(text, &fault, &error)) UsageError(error);
     o.faults.push_back(fault);
   }
-  if (app.count("--start-time") > 0) {
+  if (t.startTimeOption->count() > 0) {
     int64_t seconds = 0;
     if (!hostlib::ParseUtcTime(t.startTime, &seconds, &error))
       UsageError("bad --start-time: " + error);
     o.startTime = seconds;
   }
-  if (app.count("--clock-drift") > 0 && !ClockDrift(t.clockDrift, &o.clockDriftPpm))
+  if (t.clockDriftOption->count() > 0 && !ClockDrift(t.clockDrift, &o.clockDriftPpm))
     UsageError("bad --clock-drift '" + t.clockDrift + "': parts per million, -100000 to 100000");
-  o.timeZoneGiven = app.count("--time-zone") > 0;
+  o.timeZoneGiven = t.timeZoneOption->count() > 0;
   if (o.timeZoneGiven) {
     if (!datatools::BoardZone::FromRule(t.timeZone, &o.timeZone, &error))
       UsageError("bad --time-zone: " + error);
@@ -217,9 +223,9 @@ Options ParseOptions(int argc, char** argv, const std::string& defaultLibraryDir
   } catch (const CLI::ParseError& e) {
     UsageError(e.what());
   }
-  o.frameRateGiven = app.count("--frame-rate") > 0;
-  o.lowPower = app.count("--low-power") > 0;
-  CheckTexts(app, texts, o);
+  o.frameRateGiven = texts.frameRateOption->count() > 0;
+  o.lowPower = texts.lowPowerOption->count() > 0;
+  CheckTexts(texts, o);
   return o;
 }
 

@@ -127,8 +127,8 @@ datatools::Deployment PredictDeployment(const std::vector<PredictedWrite>& write
   const uint64_t words = static_cast<uint32_t>(config.samplesPerRecord);
   std::vector<NameGroup> groups;
   const std::vector<size_t> order = ByName(writes, &groups);
-  // Telling the passes of a repeated hour apart costs the model more than
-  // linear time: past kModelledRepeatedHour such writes, they are left out.
+  // Telling the passes of a repeated hour apart costs the model memory by
+  // the writes a second: past kModelledRepeatedHour such writes, they are left out.
   const bool leaveOut = RepeatedHourWrites(writes, zone) > kModelledRepeatedHour;
   std::vector<datatools::NamedSize> files;
   files.reserve(groups.size());

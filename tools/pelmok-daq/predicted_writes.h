@@ -41,8 +41,10 @@ std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSecon
 uint64_t FilesOf(const std::vector<PredictedWrite>& writes);
 
 // Writes in the repeated hour after a change back, beyond which the
-// deployment model is not asked to tell the hour's two passes apart.
-constexpr uint64_t kModelledRepeatedHour = 200;
+// deployment model is not asked to tell the hour's two passes apart: its
+// time is linear in them, but its memory grows with them times the writes
+// a second (10,000 at a write a millisecond: about 1.2 s and 260 MB).
+constexpr uint64_t kModelledRepeatedHour = 10000;
 
 // The deployment those writes leave, each name one file holding its writes'
 // records, as the data tools will read it.

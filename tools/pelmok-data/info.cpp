@@ -116,14 +116,14 @@ std::string HowFound(const Deployment& d, const Record& r) {
     case TimeSource::kName: return "from the name";
     case TimeSource::kCadence: {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
-      return "repeated hour, by the cadence (not " + UtcText(other.utc) + ")";
+      return "repeated hour, by the cadence (not " + d.CandidateText(other.utc) + ")";
     }
     case TimeSource::kAmbiguous:
-      return "repeated hour, cannot tell: " + UtcText(r.candidates[0].utc) + " or " +
-             UtcText(r.candidates[1].utc) + " (--assume earlier|later picks one)";
+      return "repeated hour, cannot tell: " + d.CandidateText(r.candidates[0].utc) + " or " +
+             d.CandidateText(r.candidates[1].utc) + " (--assume earlier|later picks one)";
     case TimeSource::kAssumed: {
       const Candidate& other = r.candidates[r.candidates[0].utc == r.writeUtc ? 1 : 0];
-      return "repeated hour, as --assume says (not " + UtcText(other.utc) + ")";
+      return "repeated hour, as --assume says (not " + d.CandidateText(other.utc) + ")";
     }
     case TimeSource::kNone: break;
   }
@@ -345,7 +345,7 @@ void WriteCsv(const Deployment& d, FILE* out) {
     }
     if (d.UtcKnown())
       for (const Candidate& c : r.candidates)
-        candidates += (candidates.empty() ? "" : " ") + UtcText(c.utc);
+        candidates += (candidates.empty() ? "" : " ") + d.CandidateText(c.utc);
     std::fputs(CsvLine({d.files[r.file].path, std::to_string(r.index), write, start, local, offset,
                         std::to_string(r.words), TimeSourceText(r.source), candidates,
                         RecordFlagsText(r.flags), board, correction})
