@@ -93,6 +93,17 @@ bool TextTrace::Flush() {
   return WriteBuffer();
 }
 
+void TextTrace::Lengthen(uint64_t count) {
+  runLength_ += count;
+  runNext_ += count * spacing_;
+  char* p = buffer_.get() + runCountAt_;
+  *p++ = ' ';
+  *p++ = 'x';
+  p = PutDecimal(p, runLength_);
+  *p++ = '\n';
+  used_ = static_cast<size_t>(p - buffer_.get());
+}
+
 // Compact, a read's line is written at once and opens a run; the reads that
 // continue it only rewrite the line's count, so a read that forms no run
 // costs what it does in the every-access trace.
@@ -104,17 +115,6 @@ void TextTrace::Record(const TraceRecord& access) {
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
   if (spacing == spacing_ && Continues(first)) return Lengthen(count);
   TraceSink::RecordRepeats(first, count, spacing);
-}
-
-void TextTrace::Lengthen(uint64_t count) {
-  runLength_ += count;
-  runNext_ += count * spacing_;
-  char* p = buffer_.get() + runCountAt_;
-  *p++ = ' ';
-  *p++ = 'x';
-  p = PutDecimal(p, runLength_);
-  *p++ = '\n';
-  used_ = static_cast<size_t>(p - buffer_.get());
 }
 
 inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
