@@ -86,8 +86,9 @@ uint32_t Bus::ReadLeasedCaughtUp() {
 }
 
 uint32_t Bus::ReadLeasedApart(Register& reg) {
-  const uint32_t value = now_ >= watchAt_ ? ServeWatchedRead32(*leaseSpan_, reg, leaseOffset_)
-                                          : ServeUnwatchedRead32(*leaseSpan_, reg, leaseOffset_);
+  CheckAlarm();
+  const uint32_t value = trace_ ? ServeTracedRead32(*leaseSpan_, reg, leaseOffset_)
+                                : ServeUnwatchedRead32(*leaseSpan_, reg, leaseOffset_);
   if (&reg == leased_) Relend();
   return value;
 }
@@ -126,38 +127,37 @@ uint32_t Bus::ServeWatchedRead32(const Span& span, Register& reg, uint32_t offse
   return ServeUnwatchedRead32(span, reg, offset);
 }
 
-uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {
+// Inline in both of its callers: a traced frame takes three reads.
+inline uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t offset) {
   EndTraceRun(1);
-  uint32_t value;
-  const uint32_t address = span.physical + offset;
-  if (!span.block->Read(reg, now_, &value)) return Refused(address, nullptr);
-  StartTraceRun(*span.block, reg, Trace(false, address, value, reg.row.name));
+  RegisterBlock& block = *span.block;
+  block.Reach(now_);
+  if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
+  const uint32_t value = block.ReadReached(reg);
+  // The read is kept: it opens the run of the reads that repeat it inline.
+  lastRead_ = TraceRecord{now_, false, span.physical + offset, value, reg.row.name};
+  trace_->Record(lastRead_);
+  if (block.ArmTraceRun(reg)) runRegister_ = &reg;
   return value;
-}
-
-void Bus::StartTraceRun(RegisterBlock& block, Register& reg, const TraceRecord& read) {
-  if (!block.ArmTraceRun(reg)) return;
-  runBlock_ = &block;
-  runRegister_ = &reg;
-  runRead_ = read;
-  runOpenedAt_ = AccessCount();
 }
 
 void Bus::TellTraceRun(uint64_t pending) {
   Register& reg = *runRegister_;
-  runBlock_->DisarmTraceRun(reg);
+  RegisterBlock::DisarmTraceRun(reg);
   runRegister_ = nullptr;
-  const uint64_t count = AccessCount() - pending - runOpenedAt_;
-  if (count == 0) return;
+  // The run's reads are the accesses since the one that opened it, each an
+  // access cost later (an idle span ends the run first).
+  const Nanoseconds end = now_ - pending * accessCost_;
+  if (end == lastRead_.time) return;
+  const uint64_t count = (end - lastRead_.time) / accessCost_;
   // Only an access changes a register: a value that moved during the run
   // moved behind the bus's back (a backdoor), and the run's lines would lie.
-  if (reg.value != runRead_.value) {
+  if (reg.value != lastRead_.value) {
     Fault("bus: %s changed from 0x%08x to 0x%08x with no access during a traced run of reads",
-          Describe(runRead_.address).c_str(), runRead_.value, reg.value);
+          Describe(lastRead_.address).c_str(), lastRead_.value, reg.value);
   }
-  TraceRecord first = runRead_;
-  first.time += accessCost_;
-  trace_->RecordRepeats(first, count, accessCost_);
+  lastRead_.time += accessCost_;
+  trace_->RecordRepeats(lastRead_, count, accessCost_);
 }
 
 void Bus::ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value) {

@@ -211,8 +211,10 @@ class Bus {
   uint32_t ServeUnwatchedRead32(const Span& span, Register& reg, uint32_t offset);
   __attribute__((noinline)) uint32_t ServeWatchedRead32(const Span& span, Register& reg,
                                                         uint32_t offset);
-  __attribute__((noinline)) uint32_t ServeTracedRead32(const Span& span, Register& reg,
-                                                       uint32_t offset);
+  // A read while traced: the run open before ends, the read is recorded and
+  // opens a run if the register's next reads before its block's next event
+  // can repeat it inline.
+  uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
@@ -224,8 +226,6 @@ class Bus {
     return access;
   }
 
-  // Opens the run after a traced read of `reg` that it may repeat inline.
-  void StartTraceRun(RegisterBlock& block, Register& reg, const TraceRecord& read);
   // Closes it; `pending` accesses counted already are not the run's.
   void EndTraceRun(uint64_t pending) {
     if (runRegister_) TellTraceRun(pending);
@@ -255,12 +255,10 @@ class Bus {
   const Span* leaseSpan_ = nullptr;
   RegisterBlock* leaseBlock_ = nullptr;
   uint32_t leaseOffset_ = 0;
-  // The traced run of inline reads: its register, the read that opened it and
-  // the access count then.
-  RegisterBlock* runBlock_ = nullptr;
+  // The last traced read, and the register of the run of inline reads it
+  // opened (nullptr: none).
+  TraceRecord lastRead_{};
   Register* runRegister_ = nullptr;
-  TraceRecord runRead_{};
-  uint64_t runOpenedAt_ = 0;
 };
 
 }  // namespace sim

@@ -163,7 +163,7 @@ class RegisterBlock {
     r.plainBefore = dueAt_;
     return true;
   }
-  void DisarmTraceRun(Register& r) { r.plainBefore = 0; }
+  static void DisarmTraceRun(Register& r) { r.plainBefore = 0; }
 
  protected:
   // The model's own clock: CatchUp(now) runs before the first access at or

@@ -7,7 +7,7 @@ namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
 // A line with the longest name, and the bytes the fixed-size copies write past it.
-constexpr size_t kLongestLine = 24 + 3 + 256 + 32 + 12 + 22;
+constexpr size_t kLongestLine = 24 + 3 + 256 + 3 + 32 + 8 + 22;
 constexpr size_t kNameSlots = 4096;
 constexpr char kHex[] = "0123456789abcdef";
 
@@ -70,7 +70,8 @@ TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),
       noRun_(form == kCompact ? 0 : 1),
-      buffer_(kBufferSize),
+      spacing_(bus.AccessCost()),
+      buffer_(new char[kBufferSize]),
       names_(kNameSlots) {
   std::memset(time_, '0', sizeof time_);
 }
@@ -82,7 +83,7 @@ bool TextTrace::Write(const char* data, size_t size) {
 }
 
 bool TextTrace::WriteBuffer() {
-  const bool ok = Write(buffer_.data(), used_);
+  const bool ok = Write(buffer_.get(), used_);
   used_ = 0;
   return ok;
 }
@@ -90,6 +91,17 @@ bool TextTrace::WriteBuffer() {
 bool TextTrace::Flush() {
   runAddress_ = kNoRun;  // its line is in the buffer: a read after starts a line
   return WriteBuffer();
+}
+
+void TextTrace::Lengthen(uint64_t count) {
+  runLength_ += count;
+  runNext_ += count * spacing_;
+  char* p = buffer_.get() + runCountAt_;
+  *p++ = ' ';
+  *p++ = 'x';
+  p = PutDecimal(p, runLength_);
+  *p++ = '\n';
+  used_ = static_cast<size_t>(p - buffer_.get());
 }
 
 // Compact, a read's line is written at once and opens a run; the reads that
@@ -101,19 +113,8 @@ void TextTrace::Record(const TraceRecord& access) {
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (spacing == bus_.AccessCost() && Continues(first)) return Lengthen(count);
+  if (spacing == spacing_ && Continues(first)) return Lengthen(count);
   TraceSink::RecordRepeats(first, count, spacing);
-}
-
-void TextTrace::Lengthen(uint64_t count) {
-  runLength_ += count;
-  runNext_ += count * bus_.AccessCost();
-  char* p = buffer_.data() + runCountAt_;
-  *p++ = ' ';
-  *p++ = 'x';
-  p = PutDecimal(p, runLength_);
-  *p++ = '\n';
-  used_ = static_cast<size_t>(p - buffer_.data());
 }
 
 inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
@@ -130,6 +131,7 @@ void TextTrace::FillName(Name& slot, uint32_t address) {
   text += ' ';
   text += bus_.Describe(address);
   if (text.size() > kNameText) text.resize(kNameText);
+  text = " R " + text + " 0x";
   slot.address = address;
   slot.size = text.size();
   std::memset(slot.text, ' ', sizeof slot.text);
@@ -139,14 +141,14 @@ void TextTrace::FillName(Name& slot, uint32_t address) {
 inline void TextTrace::SetTime(uint64_t time) {
   // Accesses are a few hundred ns apart and frames ten thousand or so: the
   // digits above the last eight change once in many frames and are
-  // formatted only then.
-  if (time < timeBase_ || time - timeBase_ >= kTimeLow) SetHighDigits(time);
-  const unsigned low = static_cast<unsigned>(time - timeBase_);
+  // formatted only then (a time before timeBase_ wraps to a huge offset).
+  if (time - timeBase_ >= kTimeLow) SetHighDigits(time);
+  const auto low = static_cast<unsigned>(time - timeBase_);
   char* const end = time_ + kTimeEnd;
   std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
   std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
   timeDigits_ = highDigits_ != 0 ? highDigits_ + 8 : DigitsOf(low);
-  lastTime_ = time;
+  timeFirst_ = end - timeDigits_;
 }
 
 void TextTrace::SetHighDigits(uint64_t time) {
@@ -160,32 +162,30 @@ void TextTrace::SetHighDigits(uint64_t time) {
 }
 
 void TextTrace::Put(const TraceRecord& access) {
-  if (buffer_.size() - used_ < kLongestLine) WriteBuffer();
-  char* p = buffer_.data() + used_;
-  if (access.time != lastTime_) SetTime(access.time);
-  std::memcpy(p, time_ + kTimeEnd - timeDigits_, kTimeEnd);
+  if (used_ > kBufferSize - kLongestLine) WriteBuffer();
+  char* p = buffer_.get() + used_;
+  SetTime(access.time);
+  std::memcpy(p, timeFirst_, kTimeEnd);
   p += timeDigits_;
-  *p++ = ' ';
-  *p++ = access.write ? 'W' : 'R';
-  *p++ = ' ';
   const Name& name = NameOf(access.address);
-  if (name.size <= 32) {
-    std::memcpy(p, name.text, 32);
-  } else {
-    std::memcpy(p, name.text, name.size);
-  }
+  std::memcpy(p, name.text, 32);
+  if (name.size > 32) std::memcpy(p + 32, name.text + 32, name.size - 32);
+  if (access.write) p[1] = 'W';
   p += name.size;
-  *p++ = ' ';
-  p = PutHex32(p, access.value);
-  runCountAt_ = static_cast<size_t>(p - buffer_.data());
-  *p++ = '\n';
-  used_ = static_cast<size_t>(p - buffer_.data());
+  const uint32_t v = access.value;
+  std::memcpy(p, kTables.hex[v >> 24], 2);
+  std::memcpy(p + 2, kTables.hex[(v >> 16) & 0xFFu], 2);
+  std::memcpy(p + 4, kTables.hex[(v >> 8) & 0xFFu], 2);
+  std::memcpy(p + 6, kTables.hex[v & 0xFFu], 2);
+  p[8] = '\n';
+  runCountAt_ = static_cast<size_t>(p + 8 - buffer_.get());
+  used_ = runCountAt_ + 1;
   // A read opens a run (compact): a write or the every-access form sets the
   // address's low bit, which no access's has.
   runAddress_ = access.address | noRun_ | static_cast<uint32_t>(access.write);
   runLength_ = 1;
-  runValue_ = access.value;
-  runNext_ = access.time + bus_.AccessCost();
+  runValue_ = v;
+  runNext_ = access.time + spacing_;
 }
 
 }  // namespace sim

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,9 @@
 namespace sim {
 
 // A traced run makes tens of millions of lines: each is put together by hand
-// in a large buffer. The text of an address ("0x41900008 SSP3.SSSR") comes
-// from a small cache by address, the time's last four digits and the value's
-// hex digit pairs from tables.
+// in a large buffer. The text between the time and the value ("R 0x41900008
+// SSP3.SSSR 0x") comes from a small cache by address, the time's last eight
+// digits and the value's hex digit pairs from tables.
 class TextTrace : public TraceSink {
  public:
   enum Form { kCompact, kEveryAccess };
@@ -60,16 +61,20 @@ class TextTrace : public TraceSink {
   }
   // `count` more reads of the open run: its line's count rewritten.
   void Lengthen(uint64_t count);
+  // The text between a line's time and its value, " R 0x41900008 SSP3.SSSR 0x"
+  // (a write's 'W' put in over the 'R'), of an address's last 256 characters
+  // at most.
   static constexpr size_t kNameText = 256;
+  static constexpr size_t kLineMiddle = 3 + kNameText + 3;
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
     size_t size = 0;
-    char text[kNameText + 32];  // room to copy 32 bytes at a time
+    char text[kLineMiddle + 32];  // room to copy 32 bytes at a time
   };
   const Name& NameOf(uint32_t address);
   void FillName(Name& slot, uint32_t address);  // out of line: once a register
-  // Brings time_ (the decimal digits of the last line's time, right-aligned)
-  // to `time`.
+  // Brings the time's digits (right-aligned, ending at time_ + kTimeEnd) to
+  // `time`, timeFirst_ to the first of them.
   void SetTime(uint64_t time);
   void SetHighDigits(uint64_t time);  // out of line: once in many frames
 
@@ -85,15 +90,16 @@ class TextTrace : public TraceSink {
   uint64_t runLength_ = 0;
   uint64_t runNext_ = 0;  // the time the run's next read would have
   size_t runCountAt_ = 0;
-  std::vector<char> buffer_;
+  const Nanoseconds spacing_;       // the bus's access cost: a run's reads are this far apart
+  std::unique_ptr<char[]> buffer_;  // not zeroed: only what was put is written
   size_t used_ = 0;
   std::vector<Name> names_;
-  uint64_t lastTime_ = 0;
   // The digits end at time_ + kTimeEnd, zeros to their left; a line copies
   // kTimeEnd bytes from the first digit on.
   static constexpr size_t kTimeEnd = 24;
   static constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
   char time_[2 * kTimeEnd];
+  const char* timeFirst_ = time_ + kTimeEnd - 1;
   size_t timeDigits_ = 1;
   uint64_t timeBase_ = 0;  // the time of the digits above the last eight, times 10^8
   size_t highDigits_ = 0;  // how many of those there are (0 below 10^8)
