@@ -541,6 +541,31 @@ TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
        "file size, at write 1,"},
       {"small volume", config(100000, 1, 3, 1), "--frame-rate 100000 --volume-size 1048576", none,
        "volume, at write 3,"},
+      {"a link and a folder under data file names", config(1000, 1, 3, 1), "--frame-rate 1000",
+       [&] {
+         scratch.WriteFile("foreign", "keep");
+         return symlink((scratch.path() + "/foreign").c_str(), (data + "/126-342-0-0-1").c_str()) ==
+                    0 &&
+                mkdir((data + "/126-342-0-0-2").c_str(), 0755) == 0;
+       },
+       "data file, at write 1,"},
+      {"a device in upper case", config(1000, 1, 2, 1), "--frame-rate 1000",
+       [&] {
+         const std::string d = scratch.path() + "/device/";
+         return rename((d + "FlashFX Disk/Pelmok/PelmokConfig.txt").c_str(),
+                       (d + "FlashFX Disk/Pelmok/PELMOKCONFIG.TXT").c_str()) == 0 &&
+                rename((d + "FlashFX Disk/Pelmok").c_str(), (d + "FlashFX Disk/PELMOK").c_str()) ==
+                    0 &&
+                rename((d + "FlashFX Disk").c_str(), (d + "FLASHFX DISK").c_str()) == 0 &&
+                rename(data.c_str(), (d + "Hard Disk/Pelmok/DATA").c_str()) == 0 &&
+                rename((d + "Hard Disk").c_str(), (d + "HARD DISK").c_str()) == 0;
+       },
+       "the run's own end, after 2 writes"},
+  };
+  // The data folder as the row left it: in upper case for the upper-case device.
+  const auto dataNow = [&] {
+    struct stat st;
+    return stat(data.c_str(), &st) == 0 ? data : scratch.path() + "/device/HARD DISK/Pelmok/DATA";
   };
   for (const Row& row : rows) {
     std::system(("chattr -i '" + data + "' 2>/dev/null; chmod -R u+w '" + scratch.path() +
@@ -553,11 +578,11 @@ TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
       std::printf("%s: cannot be made on this host, left out\n", row.name.c_str());
       continue;
     }
-    const std::pair<uint64_t, uint64_t> before = FolderBytesAndFiles(data);
+    const std::pair<uint64_t, uint64_t> before = FolderBytesAndFiles(dataNow());
     const std::string args = row.args + " --bare --start-time 2026-12-09T00:00:00Z";
     const Outcome check = Daq("--check " + args);
     const Outcome run = Daq(args);
-    const std::pair<uint64_t, uint64_t> after = FolderBytesAndFiles(data);
+    const std::pair<uint64_t, uint64_t> after = FolderBytesAndFiles(dataNow());
     const RunOutcome did = OutcomeOf(run.out);
     const std::string both = row.name + "\n" + check.out + run.out;
     EXPECT_NE(check.out.find("first limit       " + row.limit), std::string::npos) << both;

@@ -43,6 +43,14 @@ class PelmokDaqTest : public ::testing::Test {
     return o;
   }
   std::string Root() const { return "'" + scratch.path() + "/device'"; }
+#ifdef PELMOK_DATA_PATH
+  // What pelmok-data info says, on standard output and error, given `args`.
+  std::string Info(const std::string& args) {
+    const std::string said = scratch.path() + "/info";
+    std::system(("TZ=UTC0 '" PELMOK_DATA_PATH "' info " + args + " >'" + said + "' 2>&1").c_str());
+    return scratch.ReadFile("info");
+  }
+#endif
   bool Exists(const std::string& relative) const {
     struct stat st;
     return stat((scratch.path() + "/device/" + relative).c_str(), &st) == 0;
@@ -520,6 +528,16 @@ TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
   EXPECT_NE(o.out.find("126-342-0-0-3 (short: 213,504 of 400,000 bytes): created"),
             std::string::npos)
       << o.out;
+#ifdef PELMOK_DATA_PATH
+  // pelmok-data reads each limit's loss off the folder the run left.
+  const std::string info =
+      "--config '" + scratch.path() + "/device/FlashFX Disk/Pelmok/PelmokConfig.txt' ";
+  std::string said = Info(info + "'" + data + "'");
+  EXPECT_NE(said.find("126-342-0-0-3       #0/1    53376       from the name; short: a write cut "
+                      "short"),
+            std::string::npos)
+      << said;
+#endif
 
   // A file at FAT's largest: 4 GiB - 1 bytes. The write takes what fits; the
   // board cuts the torn word.
@@ -541,6 +559,14 @@ TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
   }
   EXPECT_NE(o.out.find("126-342-0-0-1, which existed before: short: 1,00"), std::string::npos)
       << o.out;
+#ifdef PELMOK_DATA_PATH
+  if (sizeof(void*) >= 8) {  // the file's last record: 41,823 words of 100,000
+    said = Info(info + "--record '126-342-0-0-1#10737' '" + data + "'");
+    EXPECT_NE(said.find("#10737/1 41823       from the name; appended; short: a write cut short"),
+              std::string::npos)
+        << said;
+  }
+#endif
   std::system(("rm -rf '" + data + "'/*").c_str());
 
   // A folder full as FAT counts it: 65,536 entries with "." and "..";
@@ -567,6 +593,13 @@ TEST_F(PelmokDaqTest, FatLimitsAndNamesAreTheBoardsVolumes) {
       o.err.find(
           "Cannot open data file \\Hard Disk\\Pelmok\\Data\\126-342-0-0-3: record not written"),
       std::string::npos);
+#ifdef PELMOK_DATA_PATH
+  said = Info(info + "'" + data + "'");
+  EXPECT_NE(said.find("total        2 records, 2 files, 800000 bytes"), std::string::npos) << said;
+  EXPECT_NE(said.find("runs         1, 1 with fewer writes than the configuration's 3"),
+            std::string::npos)
+      << said;
+#endif
   std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
 
   // A device copied off the board in upper case is that device.

@@ -102,15 +102,33 @@ void Bind(Plan* plan, const char* limit, uint64_t write) {
   plan->bindingWrite = write;
 }
 
+constexpr long long kNoFile = -1;     // a name the write creates
+constexpr long long kNoOpening = -2;  // a name taken by what no data file opens as
+
+// The size of the data file a write goes into, as the host's file layer
+// finds it: a link (no FAT volume holds one), a folder or a device under the
+// name is refused as the board's open fails on it.
+long long SizeBeforeTheRun(const std::string& name, std::vector<std::string>* refused) {
+  struct stat st;
+  if (lstat(name.c_str(), &st) != 0) return kNoFile;
+  if (S_ISREG(st.st_mode)) return st.st_size;
+  refused->push_back(name + (S_ISLNK(st.st_mode)   ? " (a symbolic link, which no FAT volume holds)"
+                             : S_ISDIR(st.st_mode) ? " (a folder)"
+                                                   : " (no regular file)"));
+  return kNoOpening;
+}
+
 // One write of the run as the file layer takes it.
 void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Room& room,
                std::map<std::string, long long>& sizes, Plan* plan) {
-  auto [at, added] = sizes.emplace(name, -1);
-  if (added) {
-    struct stat st;
-    at->second = stat(name.c_str(), &st) == 0 ? st.st_size : -1;
+  auto [at, added] = sizes.emplace(name, kNoFile);
+  if (added) at->second = SizeBeforeTheRun(name, &plan->unopenable);
+  if (at->second == kNoOpening) {
+    ++plan->writesRefused;
+    Bind(plan, "data file", index);
+    return;
   }
-  if (at->second < 0) {
+  if (at->second == kNoFile) {
     const uint64_t after = room.entries + fat::EntriesOf(name.substr(name.rfind('/') + 1));
     const uint64_t grows = room.clusterBytes == 0
                                ? 0
@@ -138,6 +156,27 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   }
   ++(stored > 0 ? plan->writesShort : plan->writesRefused);
   Bind(plan, fileRoom < recordBytes ? "file size" : "volume", index);
+}
+
+// The run's writes one by one into the data folder: by their names as far
+// as they were worked out, beyond them by bytes alone until the volume is full.
+void WalkWrites(const PlanInput& in, bool exists, uint64_t recordBytes, Plan* plan) {
+  Room room = RoomOf(in, exists);
+  std::map<std::string, long long> sizes;
+  const uint64_t named = std::min<uint64_t>(plan->writes, in.names.size());
+  for (uint64_t k = 0; k < named; ++k)
+    PlanWrite(in.dataDir + "/" + in.names[k].first, k + 1, recordBytes, room, sizes, plan);
+  bool filled = plan->binding == "volume" || plan->binding == "folder entries";
+  for (uint64_t k = named; k < plan->writes && !filled; ++k) {
+    const uint64_t fits = TakeRoom(room, 0, recordBytes);
+    plan->bytesStored += fits - fits % 4;
+    plan->filesMade += fits > 0;
+    filled = fits < recordBytes;
+    if (filled) Bind(plan, "volume", k + 1);
+    ++(!filled ? plan->writesWhole : fits > 0 ? plan->writesShort : plan->writesRefused);
+  }
+  // Past the write a limit cut, every write the walk left is lost too.
+  plan->writesRefused = plan->writes - plan->writesWhole - plan->writesShort;
 }
 
 // A run of no reads still sets the port up, some tens of microseconds: it is
@@ -229,24 +268,17 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
     if (!exists)
       std::fprintf(out, "  data folder       %s is missing: the run lays it out\n",
                    in.dataDir.c_str());
-    Room room = RoomOf(in, exists);
-    std::map<std::string, long long> sizes;
-    const uint64_t named = std::min<uint64_t>(plan.writes, in.names.size());
-    for (uint64_t k = 0; k < named; ++k)
-      PlanWrite(in.dataDir + "/" + in.names[k].first, k + 1, recordBytes, room, sizes, &plan);
-    // Beyond the names worked out, by bytes alone.
-    for (uint64_t k = named; k < plan.writes && plan.binding.empty(); ++k) {
-      const uint64_t fits = TakeRoom(room, 0, recordBytes);
-      plan.bytesStored += fits - fits % 4;
-      plan.filesMade += fits > 0;
-      if (fits < recordBytes) Bind(&plan, "volume", k + 1);
-      ++(fits == recordBytes ? plan.writesWhole : fits > 0 ? plan.writesShort : plan.writesRefused);
-    }
-    // Past the write a limit cut, every write the walk left is lost too.
-    plan.writesRefused = plan.writes - plan.writesWhole - plan.writesShort;
+    WalkWrites(in, exists, recordBytes, &plan);
   }
   if (plan.binding.empty()) Bind(&plan, "the run's own end", plan.writes);
-  if (plan.binding != "the run's own end" && plan.binding != "data folder")
+  if (!plan.unopenable.empty())
+    plan.errors.push_back(
+        Grouped(plan.unopenable.size()) + " of the run's data file names " +
+        (plan.unopenable.size() == 1 ? "is" : "are") +
+        " taken by what the board cannot open, so their writes are not written: " +
+        plan.unopenable.front() + (plan.unopenable.size() > 1 ? ", ..." : ""));
+  if (plan.binding != "the run's own end" && plan.binding != "data folder" &&
+      plan.binding != "data file")
     plan.errors.push_back("the " + plan.binding + " limit binds at write " +
                           Grouped(plan.bindingWrite) + " of " + Grouped(plan.writes) + ": " +
                           Grouped(plan.writesShort) + " writes short, " +

@@ -36,7 +36,10 @@ struct Plan {
   uint64_t filesMade = 0;  // data files the run creates
   uint64_t timedOutRecords = 0;
   double runSeconds = 0;
-  std::string binding;        // "volume", "folder entries", "file size" or "the run's own end"
+  // Data file names taken by entries the board cannot open (a link, a folder).
+  std::vector<std::string> unopenable;
+  std::string binding;        // "volume", "folder entries", "file size", "data folder", "data
+                              // file" or "the run's own end"
   uint64_t bindingWrite = 0;  // the first write it cuts (from 1), or the writes when none
   std::vector<std::string> warnings;
   std::vector<std::string> errors;
