@@ -134,30 +134,50 @@ inline uint32_t Bus::ServeTracedRead32(const Span& span, Register& reg, uint32_t
   block.Reach(now_);
   if (!RegisterBlock::Readable(reg)) return Refused(span.physical + offset, nullptr);
   const uint32_t value = block.ReadReached(reg);
-  // The read is kept: it opens the run of the reads that repeat it inline.
-  lastRead_ = TraceRecord{now_, false, span.physical + offset, value, reg.row.name};
-  trace_->Record(lastRead_);
-  if (block.ArmTraceRun(reg)) runRegister_ = &reg;
+  // Kept where a run's first read is (the run before has ended): the reads
+  // that repeat it inline are a run from the next access on.
+  runFirst_ = TraceRecord{now_, false, span.physical + offset, value, reg.row.name};
+  trace_->Record(runFirst_);
+  if (block.ArmTraceRun(reg)) {
+    runRegister_ = &reg;
+    runFirst_.time += accessCost_;
+  } else if (leased_ != nullptr) {
+    LendTraced();
+  }
   return value;
+}
+
+// After a traced read of another register (a poll loop's FIFO read), the
+// reads of the register lent go on inline, a run of their own that the trace
+// hears of only when it ends.
+void Bus::LendTraced() {
+  Register& reg = *leased_;
+  const Nanoseconds first = now_ + accessCost_;
+  // At a high frame rate the next read is the frame's: nothing to lend.
+  if (leaseBlock_->dueAt_ <= first || !leaseBlock_->ArmTraceRun(reg)) return;
+  Relend();
+  runRegister_ = &reg;
+  runFirst_ =
+      TraceRecord{first, false, leaseSpan_->physical + leaseOffset_, reg.value, reg.row.name};
 }
 
 void Bus::TellTraceRun(uint64_t pending) {
   Register& reg = *runRegister_;
   RegisterBlock::DisarmTraceRun(reg);
   runRegister_ = nullptr;
-  // The run's reads are the accesses since the one that opened it, each an
-  // access cost later (an idle span ends the run first).
-  const Nanoseconds end = now_ - pending * accessCost_;
-  if (end == lastRead_.time) return;
-  const uint64_t count = (end - lastRead_.time) / accessCost_;
+  // The run's reads are the accesses from its first on to the last before
+  // the `pending` one, each an access cost apart (an idle span ends the run
+  // first).
+  const Nanoseconds last = now_ - pending * accessCost_;
+  if (last < runFirst_.time) return;
+  const uint64_t count = (last - runFirst_.time) / accessCost_ + 1;
   // Only an access changes a register: a value that moved during the run
   // moved behind the bus's back (a backdoor), and the run's lines would lie.
-  if (reg.value != lastRead_.value) {
+  if (reg.value != runFirst_.value) {
     Fault("bus: %s changed from 0x%08x to 0x%08x with no access during a traced run of reads",
-          Describe(lastRead_.address).c_str(), lastRead_.value, reg.value);
+          Describe(runFirst_.address).c_str(), runFirst_.value, reg.value);
   }
-  lastRead_.time += accessCost_;
-  trace_->RecordRepeats(lastRead_, count, accessCost_);
+  trace_->RecordRepeats(runFirst_, count, accessCost_);
 }
 
 void Bus::ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value) {

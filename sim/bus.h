@@ -145,8 +145,9 @@ class Bus {
   }
 
   // While traced, the reads that repeat a plain read of one register before
-  // its block's next event stay on the inline path too; the trace hears of
-  // them (RecordRepeats) at the next access that leaves it, at Advance, at
+  // its block's next event stay on the inline path too, and so do the reads
+  // of the register lent after a traced read of another one; the trace hears
+  // of them (RecordRepeats) at the next access that leaves it, at Advance, at
   // SetTrace and here.
   void SetTrace(TraceSink* sink);
   void EndTraceRun() {
@@ -215,6 +216,7 @@ class Bus {
   // opens a run if the register's next reads before its block's next event
   // can repeat it inline.
   uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
+  void LendTraced();
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;
@@ -255,10 +257,10 @@ class Bus {
   const Span* leaseSpan_ = nullptr;
   RegisterBlock* leaseBlock_ = nullptr;
   uint32_t leaseOffset_ = 0;
-  // The last traced read, and the register of the run of inline reads it
-  // opened (nullptr: none).
-  TraceRecord lastRead_{};
+  // The traced run of inline reads: its register (nullptr: none) and its
+  // first read, which the trace has not heard of yet.
   Register* runRegister_ = nullptr;
+  TraceRecord runFirst_{};
 };
 
 }  // namespace sim

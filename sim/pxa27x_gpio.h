@@ -74,7 +74,10 @@ class Pxa27xGpio : public RegisterBlock {
 class GpioTestPort {
  public:
   explicit GpioTestPort(Pxa27xGpio& gpio) : gpio_(gpio) {}
-  void SetInputLevel(unsigned n, bool high) { gpio_.SetInputLevel(n, high); }
+  void SetInputLevel(unsigned n, bool high) {
+    gpio_.SetInputLevel(n, high);
+    gpio_.ChangedBehindTheBus();
+  }
 
  private:
   Pxa27xGpio& gpio_;

@@ -192,6 +192,7 @@ void SspTestPort::Inject(uint32_t word) {
   port_.CatchUp(port_.bus_.Now());
   port_.Push(word);
   port_.Update();
+  port_.ChangedBehindTheBus();
 }
 
 void SspTestPort::InjectAtPoll(uint64_t n, uint32_t word) {
@@ -204,12 +205,14 @@ void SspTestPort::Stall(bool stalled) {
   port_.CatchUp(port_.bus_.Now());
   port_.converter_.Stall(stalled, port_.bus_.Now());
   port_.FollowConverter();
+  port_.ChangedBehindTheBus();
 }
 
 void SspTestPort::ForceOverrun() {
   port_.CatchUp(port_.bus_.Now());
   port_.sssr_.value |= SSSR_ROR;
   port_.Update();
+  port_.ChangedBehindTheBus();
 }
 
 }  // namespace sim

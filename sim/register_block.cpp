@@ -37,7 +37,12 @@ bool RegisterBlock::Poke(uint32_t offset, uint32_t value) {
   const uint32_t before = r->value;
   r->value = value;
   if (r->row.write) r->row.write(*this, *r, before, value);
+  ChangedBehindTheBus();
   return true;
+}
+
+void RegisterBlock::ChangedBehindTheBus() {
+  if (bus_) bus_->EndTraceRun();
 }
 
 void RegisterBlock::SetReadHook(uint32_t offset, ReadHook hook) {

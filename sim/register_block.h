@@ -183,6 +183,9 @@ class RegisterBlock {
   // Swaps the read hook of the register at `offset`; nullptr restores the
   // table's own.
   void SetReadHook(uint32_t offset, ReadHook hook);
+  // A register changed outside an access (a test's backdoor): the reads the
+  // bus lent end, and a traced run of them that saw the value before faults.
+  void ChangedBehindTheBus();
 
  private:
   friend class Bus;  // attaches itself (bus_)

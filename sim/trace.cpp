@@ -105,8 +105,10 @@ void TextTrace::Record(const TraceRecord& access) {
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (spacing == spacing_ && Continues(first)) return Lengthen(count);
-  TraceSink::RecordRepeats(first, count, spacing);
+  if (spacing != spacing_ || noRun_ != 0 || count == 0)
+    return TraceSink::RecordRepeats(first, count, spacing);
+  Record(first);
+  Lengthen(count - 1);
 }
 
 inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {

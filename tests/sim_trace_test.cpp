@@ -234,4 +234,45 @@ TEST_F(TraceTest, ARunOfReadsServedInlineIsTracedInFullAndABackdoorChangeInItIsA
   UnmapRegisterWindow(SspRegPtr);
 }
 
+// After a traced read of the FIFO the polled register's reads stay inline, a
+// run the trace hears of when it ends; a backdoor change before its first read
+// is what that read sees, one after it is a fault.
+TEST_F(TraceTest, ThePollsAfterAFifoReadAreARunOfTheirOwn) {
+  SspRegPtr = MapPhysicalAddr(0x41900000, 24);
+  ASSERT_NE(SspRegPtr, nullptr);
+  testsupport::RecordingTrace trace;
+  bus().SetTrace(&trace);
+  testsupport::FaultCatcher catcher;
+  const uint32_t empty = RegRead(SspRegPtr, 0x08);  // the window's first access
+  board().ssp3TestPort().Inject(7);
+  board().ssp3TestPort().Inject(8);
+  const uint32_t ready = RegRead(SspRegPtr, 0x08);
+  EXPECT_NE(ready, empty);
+  EXPECT_EQ(RegRead(SspRegPtr, 0x10), 7u);
+  const sim::Nanoseconds fifoRead = bus().Now();
+  const uint32_t polled = RegRead(SspRegPtr, 0x08);  // one word left
+  EXPECT_NE(polled, empty);
+  for (int k = 0; k < 2; ++k) EXPECT_EQ(RegRead(SspRegPtr, 0x08), polled);
+  ASSERT_EQ(trace.records.size(), 3u);  // not heard of yet: the last line is the FIFO's
+  bus().EndTraceRun();
+  ASSERT_EQ(trace.records.size(), 6u);
+  for (size_t k = 3; k < 6; ++k) {
+    EXPECT_EQ(trace.records[k].address, 0x41900008u);
+    EXPECT_EQ(trace.records[k].value, polled);
+    EXPECT_EQ(trace.records[k].time, fifoRead + (k - 2) * bus().AccessCost());
+  }
+  EXPECT_EQ(RegRead(SspRegPtr, 0x10), 8u);
+  board().ssp3TestPort().Inject(9);  // before the run's first read: no fault
+  const uint32_t seen = RegRead(SspRegPtr, 0x08);
+  bus().EndTraceRun();
+  EXPECT_TRUE(testsupport::FaultCatcher::Take().empty());
+  EXPECT_EQ(trace.records.back().value, seen);
+  EXPECT_EQ(RegRead(SspRegPtr, 0x10), 9u);
+  RegRead(SspRegPtr, 0x08);
+  board().ssp3TestPort().Inject(10);  // after a read of the run: its lines would lie
+  EXPECT_EQ(testsupport::FaultCatcher::Take().size(), 1u);
+  bus().SetTrace(nullptr);
+  UnmapRegisterWindow(SspRegPtr);
+}
+
 }  // namespace
