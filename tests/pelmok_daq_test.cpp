@@ -501,13 +501,20 @@ TEST_F(PelmokDaqTest, EachFaultStrikesWhereGivenAndTheReportTellsItsCost) {
                 1232u + 4000u);
     }
   }
-  // Same seed, same run: a fault without a place is placed by the seed.
-  const std::string seeded =
-      "--bare --device-root " + Root() +
-      " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z --fault overrun --seed 7";
-  const Outcome a = Daq(seeded), b = Daq(seeded);
+  // Same seed, same run, access for access (the register traces the same);
+  // a fault without a place is placed by the seed, another seed elsewhere.
+  const std::string seeded = "--bare --device-root " + Root() +
+                             " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z --fault overrun";
+  const auto trace = [&](const char* name) { return " --trace '" + scratch.path() + name + "'"; };
+  const Outcome a = Daq(seeded + " --seed 7" + trace("/a.trace"));
+  const Outcome b = Daq(seeded + " --seed 7" + trace("/b.trace"));
+  const Outcome c = Daq(seeded + " --seed 8" + trace("/c.trace"));
   EXPECT_EQ(a.err, b.err);
   EXPECT_NE(a.out.find("(placed by seed 7)"), std::string::npos) << a.out;
+  EXPECT_GT(scratch.ReadFile("a.trace").size(), 100000u);
+  EXPECT_TRUE(scratch.ReadFile("a.trace") == scratch.ReadFile("b.trace"));
+  EXPECT_NE(a.err, c.err);
+  EXPECT_FALSE(scratch.ReadFile("a.trace") == scratch.ReadFile("c.trace"));
 }
 
 // FAT's limits as the board meets them, and the device as FAT has it.
