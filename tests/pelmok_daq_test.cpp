@@ -231,7 +231,7 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
   // the path, and neither the device nor the --trace file is touched.
   const std::string data = scratch.path() + "/device/Hard Disk/Pelmok/Data";
   for (const char* bare : {"", "--bare "}) {
-    for (const char* kind : {"file", "dangling link", "link loop"}) {
+    for (const char* kind : {"file", "dangling link", "link loop", "link to a folder"}) {
       std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
       scratch.MakeDirs("device/Hard Disk/Pelmok");
       const std::string k = kind;
@@ -241,6 +241,10 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
       }
       if (k == "link loop") {
         ASSERT_EQ(symlink("Data", data.c_str()), 0);
+      }
+      if (k == "link to a folder") {  // out of the device: no FAT volume holds it
+        scratch.MakeDirs("elsewhere");
+        ASSERT_EQ(symlink((scratch.path() + "/elsewhere").c_str(), data.c_str()), 0);
       }
       scratch.WriteFile("trace.txt", "an earlier trace\n");
       const Outcome o = Daq(std::string(bare) + "--signal none --device-root " + Root() +
@@ -252,6 +256,11 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
       EXPECT_EQ(o.out, "") << what;
       EXPECT_EQ(scratch.ReadFile("trace.txt"), "an earlier trace\n") << what;
       EXPECT_EQ(scratch.List("device"), std::vector<std::string>{"Hard Disk"}) << what;
+      if (k == "link to a folder") {
+        EXPECT_TRUE(scratch.List("elsewhere").empty()) << what;
+        EXPECT_NE(o.err.find("is a symbolic link, which no FAT volume holds"), std::string::npos)
+            << o.err;
+      }
     }
   }
 }
