@@ -9,6 +9,7 @@ constexpr size_t kBufferSize = 1 << 20;
 // A line with the longest name, and the bytes the fixed-size copies write past it.
 constexpr size_t kLongestLine = 24 + 3 + 256 + 3 + 32 + 8 + 22;
 constexpr size_t kNameSlots = 4096;
+constexpr size_t kRestSlots = 256;
 constexpr char kHex[] = "0123456789abcdef";
 
 // "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
@@ -70,6 +71,7 @@ TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),
       noRun_(form == kCompact ? 0 : 1),
+      rests_(kRestSlots),
       spacing_(bus.AccessCost()),
       buffer_(new char[kBufferSize]),
       names_(kNameSlots) {
@@ -89,27 +91,17 @@ bool TextTrace::WriteBuffer() {
 }
 
 bool TextTrace::Flush() {
-  runAddress_ = kNoRun;  // its line is in the buffer: a read after starts a line
+  Close();
+  runAddress_ = kNoRun;  // its line is put: a read after starts a line
   return WriteBuffer();
 }
 
-void TextTrace::Lengthen(uint64_t count) {
-  runLength_ += count;
-  runNext_ += count * spacing_;
-  char* p = buffer_.get() + runCountAt_;
-  *p++ = ' ';
-  *p++ = 'x';
-  p = PutDecimal(p, runLength_);
-  *p++ = '\n';
-  used_ = static_cast<size_t>(p - buffer_.get());
-}
-
-// Compact, a read's line is written at once and opens a run; the reads that
-// continue it only rewrite the line's count, so a read that forms no run
-// costs what it does in the every-access trace.
+// Compact, a read opens a line and a run; the reads that continue it only
+// count, so a read that forms no run costs what it does in the every-access
+// trace.
 void TextTrace::Record(const TraceRecord& access) {
   if (Continues(access)) return Lengthen(1);
-  Put(access);
+  Open(access);
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
@@ -161,31 +153,60 @@ void TextTrace::SetHighDigits(uint64_t time) {
   }
 }
 
-void TextTrace::Put(const TraceRecord& access) {
+inline void TextTrace::Open(const TraceRecord& access) {
+  Close();
   if (used_ > kBufferSize - kLongestLine) WriteBuffer();
-  char* p = buffer_.get() + used_;
   SetTime(access.time);
-  std::memcpy(p, timeFirst_, kTimeEnd);
-  p += timeDigits_;
-  const Name& name = NameOf(access.address);
-  std::memcpy(p, name.text, 32);
-  if (name.size > 32) std::memcpy(p + 32, name.text + 32, name.size - 32);
-  if (access.write) p[1] = 'W';
-  p += name.size;
-  const uint32_t v = access.value;
-  std::memcpy(p, kTables.hex[v >> 24], 2);
-  std::memcpy(p + 2, kTables.hex[(v >> 16) & 0xFFu], 2);
-  std::memcpy(p + 4, kTables.hex[(v >> 8) & 0xFFu], 2);
-  std::memcpy(p + 6, kTables.hex[v & 0xFFu], 2);
-  p[8] = '\n';
-  runCountAt_ = static_cast<size_t>(p + 8 - buffer_.get());
-  used_ = runCountAt_ + 1;
+  std::memcpy(buffer_.get() + used_, timeFirst_, kTimeEnd);
+  used_ += timeDigits_;
+  const auto write = static_cast<uint32_t>(access.write);
+  lineKey_ = access.address | write;
   // A read opens a run (compact): a write or the every-access form sets the
   // address's low bit, which no access's has.
-  runAddress_ = access.address | noRun_ | static_cast<uint32_t>(access.write);
+  runAddress_ = access.address | noRun_ | write;
+  runValue_ = access.value;
   runLength_ = 1;
-  runValue_ = v;
   runNext_ = access.time + spacing_;
+}
+
+inline void TextTrace::Close() {
+  if (lineKey_ == kNoLine) return;
+  const uint32_t slot =
+      (lineKey_ * 0x9E3779B1u ^ runValue_ * 0x85EBCA77u ^ static_cast<uint32_t>(runLength_)) >> 24;
+  Rest& rest = rests_[slot % kRestSlots];
+  char* const p = buffer_.get() + used_;
+  if (rest.key == lineKey_ && rest.value == runValue_ && rest.count == runLength_) {
+    std::memcpy(p, rest.text, kRestText);
+    used_ += rest.size;
+  } else {
+    used_ += PutRest(p, rest);
+  }
+  lineKey_ = kNoLine;
+}
+
+size_t TextTrace::PutRest(char* const line, Rest& slot) {
+  char* p = line;
+  const Name& name = NameOf(lineKey_ & ~1u);
+  std::memcpy(p, name.text, 32);
+  if (name.size > 32) std::memcpy(p + 32, name.text + 32, name.size - 32);
+  if ((lineKey_ & 1u) != 0) p[1] = 'W';
+  p = PutHex32(p + name.size - 2, runValue_);
+  if (runLength_ > 1) {
+    *p++ = ' ';
+    *p++ = 'x';
+    p = PutDecimal(p, runLength_);
+  }
+  *p++ = '\n';
+  const auto size = static_cast<size_t>(p - line);
+  if (size <= kRestText) {
+    // The bytes past the line are copied too, never put: the buffer has room.
+    slot.key = lineKey_;
+    slot.value = runValue_;
+    slot.count = runLength_;
+    slot.size = size;
+    std::memcpy(slot.text, line, kRestText);
+  }
+  return size;
 }
 
 }  // namespace sim

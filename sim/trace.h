@@ -31,7 +31,9 @@ namespace sim {
 // A traced run makes tens of millions of lines: each is put together by hand
 // in a large buffer. The text between the time and the value ("R 0x41900008
 // SSP3.SSSR 0x") comes from a small cache by address, the time's last eight
-// digits and the value's hex digit pairs from tables.
+// digits and the value's hex digit pairs from tables, and the whole of a line
+// after its time, when a poll loop made it before, from a cache by address,
+// value and count.
 class TextTrace : public TraceSink {
  public:
   enum Form { kCompact, kEveryAccess };
@@ -51,16 +53,32 @@ class TextTrace : public TraceSink {
   // Every byte of the trace leaves through here.
   bool Write(const char* data, size_t size);
   bool WriteBuffer();
-  // The line of one access; a read's opens a run (compact), whose count
-  // Lengthen adds.
-  void Put(const TraceRecord& access);
+  // A line is put in two steps: its time when its access comes (Open), the
+  // rest once the next line opens or the trace is flushed (Close), when the
+  // count of the run of reads it opens (compact) is known. The rests of the
+  // lines a poll loop makes over and over come from a small cache.
+  void Open(const TraceRecord& access);
+  void Close();
+  static constexpr size_t kRestText = 64;
+  struct Rest {
+    uint32_t key = kNoLine;  // the address, its low bit set for a write
+    uint32_t value = 0;
+    uint64_t count = 0;
+    size_t size = 0;
+    char text[kRestText];  // " R 0x41900008 SSP3.SSSR 0x0000f024 x18\n"
+  };
+  // Puts the open line's rest at `line`, kept in `slot` if it fits; its size.
+  size_t PutRest(char* line, Rest& slot);
   // `access` is the next read of the open run (compact).
   bool Continues(const TraceRecord& access) const {
     return access.address == runAddress_ && access.time == runNext_ && access.value == runValue_ &&
            !access.write;
   }
-  // `count` more reads of the open run: its line's count rewritten.
-  void Lengthen(uint64_t count);
+  // `count` more reads of the open run.
+  void Lengthen(uint64_t count) {
+    runLength_ += count;
+    runNext_ += count * spacing_;
+  }
   // The text between a line's time and its value, " R 0x41900008 SSP3.SSSR 0x"
   // (a write's 'W' put in over the 'R'), of an address's last 256 characters
   // at most.
@@ -81,15 +99,18 @@ class TextTrace : public TraceSink {
   const Bus& bus_;
   FILE* out_;
   uint32_t noRun_;  // 1 in the every-access form: no read opens a run
-  // The run of reads whose line is the buffer's last (compact): its
-  // register (kNoRun: none) and value, its length and where the line's count
-  // goes.
-  static constexpr uint32_t kNoRun = 1;  // a misaligned address: no access's
+  // The open line (its time in the buffer, the rest to come): its access's
+  // address, the low bit set for a write (kNoLine: none), its value and the
+  // length of its run; and the run (compact): the address the next read
+  // continues it at (kNoRun: none) and that read's time.
+  static constexpr uint32_t kNoRun = 1;   // a misaligned address: no access's
+  static constexpr uint32_t kNoLine = 3;  // nor a write's
+  uint32_t lineKey_ = kNoLine;
   uint32_t runAddress_ = kNoRun;
   uint32_t runValue_ = 0;
   uint64_t runLength_ = 0;
-  uint64_t runNext_ = 0;  // the time the run's next read would have
-  size_t runCountAt_ = 0;
+  uint64_t runNext_ = 0;
+  std::vector<Rest> rests_;
   const Nanoseconds spacing_;       // the bus's access cost: a run's reads are this far apart
   std::unique_ptr<char[]> buffer_;  // not zeroed: only what was put is written
   size_t used_ = 0;

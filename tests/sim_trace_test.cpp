@@ -126,6 +126,53 @@ TEST_F(TraceTest, LinesCarryPrintfsDigitsWhateverTheTimeAndCount) {
   EXPECT_EQ(device.ReadFile("lines.txt"), expected);
 }
 
+// A poll loop's lines come again and again, their text after the time from a
+// cache: a line that differs from an earlier one only in its count, its value
+// or being a write carries its own, against printf's, whatever the time.
+TEST_F(TraceTest, ALineLikeAnEarlierOneCarriesItsOwnCountValueAndDirection) {
+  const std::string path = device.path() + "/repeats.txt";
+  FILE* out = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(out);
+  const uint32_t sssr = 0x41900008u, ssdr = 0x41900010u, unnamed = 0x41900004u;
+  struct Line {
+    uint32_t address;
+    uint32_t value;
+    bool write;
+    uint64_t count;
+  };
+  const Line frame[] = {{sssr, 0xf034, false, 18}, {sssr, 0x7c, false, 1},  {ssdr, 5, false, 1},
+                        {sssr, 0xf034, false, 17}, {sssr, 0xf034, true, 1}, {sssr, 0x7c, false, 2},
+                        {ssdr, 5, true, 1},        {ssdr, 6, false, 1},     {unnamed, 5, false, 1},
+                        {sssr, 0xf034, false, 1}};
+  const sim::Nanoseconds c = bus().AccessCost();
+  std::string expected;
+  char text[128];
+  {
+    sim::TextTrace trace(bus(), out, sim::TextTrace::kCompact);
+    sim::Nanoseconds t = 99990000;  // the frames cross 10^8 ns
+    for (int round = 0; round < 40; ++round) {
+      for (const Line& line : frame) {
+        const sim::TraceRecord access{t, line.write, line.address, line.value, nullptr};
+        trace.Record(access);
+        if (line.count > 1)
+          trace.RecordRepeats(sim::TraceRecord{t + c, false, line.address, line.value, nullptr},
+                              line.count - 1, c);
+        int used = std::snprintf(text, sizeof text, "%llu %c 0x%08x %s 0x%08x",
+                                 static_cast<unsigned long long>(t), line.write ? 'W' : 'R',
+                                 line.address, bus().Describe(line.address).c_str(), line.value);
+        if (line.count > 1)
+          used += std::snprintf(text + used, sizeof text - used, " x%llu",
+                                static_cast<unsigned long long>(line.count));
+        expected += std::string(text, used) + "\n";
+        // A gap after each line: no run goes on into the next one.
+        t += (line.count + 1) * c;
+      }
+    }
+  }
+  std::fclose(out);
+  EXPECT_EQ(device.ReadFile("repeats.txt"), expected);
+}
+
 TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
   MapSspRegisters();
   InitNSSP();
