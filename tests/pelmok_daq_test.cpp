@@ -89,6 +89,8 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
         "--low-power", "--device-root", "--stall-after -1", "--stall-after 3.5",
         "--stall-after many", "--stall-after 18446744073709551616", "--clock-drift 100001",
         "--clock-drift 5ppm",
+        // A plan that leaves a fault out would foretell another run.
+        "--check --fault disk-full@6000", "--check --stall-after 5",
         // A folder as a WAV file: refused as no regular file.
         "--signal wav:/"}) {
     const Outcome o = Daq(std::string(args) + " --device-root " + Root());
@@ -231,7 +233,7 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
   // the path, and neither the device nor the --trace file is touched.
   const std::string data = scratch.path() + "/device/Hard Disk/Pelmok/Data";
   for (const char* bare : {"", "--bare "}) {
-    for (const char* kind : {"file", "dangling link", "link loop"}) {
+    for (const char* kind : {"file", "dangling link", "link loop", "link to a folder"}) {
       std::system(("rm -rf '" + scratch.path() + "/device'").c_str());
       scratch.MakeDirs("device/Hard Disk/Pelmok");
       const std::string k = kind;
@@ -241,6 +243,10 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
       }
       if (k == "link loop") {
         ASSERT_EQ(symlink("Data", data.c_str()), 0);
+      }
+      if (k == "link to a folder") {  // out of the device: no FAT volume holds it
+        scratch.MakeDirs("elsewhere");
+        ASSERT_EQ(symlink((scratch.path() + "/elsewhere").c_str(), data.c_str()), 0);
       }
       scratch.WriteFile("trace.txt", "an earlier trace\n");
       const Outcome o = Daq(std::string(bare) + "--signal none --device-root " + Root() +
@@ -252,6 +258,11 @@ TEST_F(PelmokDaqTest, DataFolderThatIsNoFolderStopsBeforeAnythingIsTouched) {
       EXPECT_EQ(o.out, "") << what;
       EXPECT_EQ(scratch.ReadFile("trace.txt"), "an earlier trace\n") << what;
       EXPECT_EQ(scratch.List("device"), std::vector<std::string>{"Hard Disk"}) << what;
+      if (k == "link to a folder") {
+        EXPECT_TRUE(scratch.List("elsewhere").empty()) << what;
+        EXPECT_NE(o.err.find("is a symbolic link, which no FAT volume holds"), std::string::npos)
+            << o.err;
+      }
     }
   }
 }
@@ -501,13 +512,20 @@ TEST_F(PelmokDaqTest, EachFaultStrikesWhereGivenAndTheReportTellsItsCost) {
                 1232u + 4000u);
     }
   }
-  // Same seed, same run: a fault without a place is placed by the seed.
-  const std::string seeded =
-      "--bare --device-root " + Root() +
-      " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z --fault overrun --seed 7";
-  const Outcome a = Daq(seeded), b = Daq(seeded);
+  // Same seed, same run, access for access (the register traces the same);
+  // a fault without a place is placed by the seed, another seed elsewhere.
+  const std::string seeded = "--bare --device-root " + Root() +
+                             " --frame-rate 1000 --start-time 2026-12-09T00:00:00Z --fault overrun";
+  const auto trace = [&](const char* name) { return " --trace '" + scratch.path() + name + "'"; };
+  const Outcome a = Daq(seeded + " --seed 7" + trace("/a.trace"));
+  const Outcome b = Daq(seeded + " --seed 7" + trace("/b.trace"));
+  const Outcome c = Daq(seeded + " --seed 8" + trace("/c.trace"));
   EXPECT_EQ(a.err, b.err);
   EXPECT_NE(a.out.find("(placed by seed 7)"), std::string::npos) << a.out;
+  EXPECT_GT(scratch.ReadFile("a.trace").size(), 100000u);
+  EXPECT_TRUE(scratch.ReadFile("a.trace") == scratch.ReadFile("b.trace"));
+  EXPECT_NE(a.err, c.err);
+  EXPECT_FALSE(scratch.ReadFile("a.trace") == scratch.ReadFile("c.trace"));
 }
 
 // FAT's limits as the board meets them, and the device as FAT has it.
