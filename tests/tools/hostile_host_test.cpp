@@ -328,11 +328,11 @@ TEST_F(HostileHostTest, EachFileReadOnceAndEveryOddEntryNamed) {
 // `info` finds of it from the names and the samples alone; a healthy run
 // shows none, and a converter that stopped is no restart.
 TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
-  const auto info = [&](const std::string& fault) {
+  const auto info = [&](const std::string& fault, const std::string& daq = "") {
     const std::string root = Path(fault.empty() ? "healthy" : fault);
     toolprocess::Run(Daq() + "--device-root " + Quote(root) +
                          " --start-time 2026-06-01T12:00:00Z " + "--time-zone UTC0" +
-                         (fault.empty() ? "" : " --fault " + fault),
+                         (fault.empty() ? "" : " --fault " + fault) + daq,
                      scratch.path());
     const Outcome o = toolprocess::Run(Data() + "info --time-zone UTC0 --config " +
                                            Quote(root + "/FlashFX Disk/Pelmok/PelmokConfig.txt") +
@@ -347,6 +347,30 @@ TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
   std::string out = info("");
   has(out, "samples      0 records show a fault");
   EXPECT_EQ(out.find("ends in zeros"), std::string::npos) << out;
+  EXPECT_EQ(out.find("converter "), std::string::npos) << out;
+
+  // 800 frames a second where the configuration says 1000: a write every
+  // 2.5 s, named to the second, where the cadence is 2 s. So many writes
+  // that a healthy run's names would put the mean within 1/19 s of it.
+  const std::string slow = "converter-ppm@-200000";
+  scratch.MakeDirs(slow + "/FlashFX Disk/Pelmok");
+  scratch.WriteFile(slow + "/FlashFX Disk/Pelmok/PelmokConfig.txt",
+                    "Sample rate:1000\r\nNumber of samples per record:1000\r\nNumber of records "
+                    "per Flash Disk file:2\r\nNumber of Flash Disk files per USB write:20\r\n"
+                    "Seconds to sleep between acquisitions:1\r\n");
+  out = info(slow, " --signal counter --frame-rate 1000");
+  has(out, "gaps         0 with writes missing, 0 where a run ended");
+  has(out,
+      "converter    the run from 126-151-12-0-2: 20 writes 2.526 s apart on average, not the "
+      "configuration's 2.000 s (names to the second allow 0.053 s): records take 1.263 s, not "
+      "1.000 s: the converter's clock makes about 792 Hz, not 1000 Hz (-208333 ppm)");
+  const Outcome report =
+      toolprocess::Run(Data() + "report --time-zone UTC0 -o " + Quote(Path("slow.html")) +
+                           " --config " + Quote(Path(slow + "/FlashFX Disk/Pelmok/PelmokConfig.txt")) +
+                           " " + Quote(Path(slow + "/Hard Disk/Pelmok/Data")),
+                       scratch.path());
+  EXPECT_EQ(report.status, 0) << report.err;
+  has(scratch.ReadFile("slow.html"), "converter clock: the run from 126-151-12-0-2: 20 writes");
 
   out = info("stall@150000");
   has(out, "runs         1\n");

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cinttypes>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "tools/common/device_configuration.h"
@@ -1056,6 +1059,68 @@ void BuildDeployment(const std::vector<NamedSize>& files, const DeploymentSettin
   inputs.reserve(files.size());
   for (const NamedSize& f : files) inputs.push_back(Prepared{f.name, f.name, f.bytes});
   Build(inputs, settings, deployment);
+}
+
+namespace {
+
+// The mean interval between a run's writes, from its first sure write to its
+// last, writes missing between them counted; nothing for a run whose reads
+// timed out or that has fewer than three writes.
+std::optional<ConverterClock> RunWrites(const Deployment& d, size_t index) {
+  const Run& run = d.runs[index];
+  std::optional<size_t> first, last;
+  for (size_t i = run.first; i < run.first + run.count; ++i) {
+    if (d.records[i].flags & kZeroFilled) return std::nullopt;
+    if (!d.records[i].Definite()) continue;
+    if (!first) first = i;
+    last = i;
+  }
+  if (!first) return std::nullopt;
+  ConverterClock c;
+  c.run = index;
+  c.writes = static_cast<int64_t>(*last - *first + 1);
+  for (const Gap& g : d.gaps)
+    if (g.kind == GapKind::kMissingWrites && g.before > *first && g.before <= *last)
+      c.writes += g.missingWrites;
+  if (c.writes < 3) return std::nullopt;
+  const double intervals = static_cast<double>(c.writes - 1);
+  c.meanInterval = (d.records[*last].WriteTime() - d.records[*first].WriteTime()) / intervals;
+  c.error = 1.0 / intervals;
+  return c;
+}
+
+}  // namespace
+
+std::vector<ConverterClock> FindConverterClocks(const Deployment& d) {
+  std::vector<ConverterClock> found;
+  if (d.cadence.source != CadenceSource::kConfiguration) return found;
+  const double frames = static_cast<double>(d.settings.recordsPerFile) *
+                        static_cast<double>(d.settings.samplesPerRecord);
+  for (size_t k = 0; k < d.runs.size(); ++k) {
+    std::optional<ConverterClock> c = RunWrites(d, k);
+    if (!c || std::fabs(c->meanInterval - d.cadence.seconds) <= c->error) continue;
+    c->rate = frames / c->meanInterval;
+    c->ppm = (c->rate / d.settings.rate - 1) * 1e6;
+    found.push_back(*c);
+  }
+  return found;
+}
+
+std::string ConverterClockText(const Deployment& d, const ConverterClock& c) {
+  const DeploymentSettings& s = d.settings;
+  const Run& run = d.runs[c.run];
+  const double records = static_cast<double>(s.recordsPerFile);
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "the run from %s: %" PRId64
+                " writes %.3f s apart on average, not the configuration's %.3f s (names to the "
+                "second allow %.3f s): records take %.3f s, not %.3f s: the converter's clock "
+                "makes about %.0f Hz, not %u Hz (%+.0f ppm)%s",
+                d.files[d.records[run.first].file].name.c_str(), c.writes, c.meanInterval,
+                d.cadence.seconds, c.error, c.meanInterval / records, d.cadence.seconds / records,
+                c.rate, s.rate, c.ppm,
+                d.Corrected() ? "" : " (no clock checks: a board clock as far off looks the same)");
+  return text;
 }
 
 }  // namespace datatools

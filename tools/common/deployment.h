@@ -243,6 +243,24 @@ struct Deployment {
   std::string StartText(const Record& r, int decimals) const;
 };
 
+// A run whose writes come further apart (or closer) on average than the
+// configuration's cadence, by more than its one-second names allow: the
+// converter's clock runs off its rate, for records are read by its frames.
+// Times are the corrected ones where clock checks correct the board's clock.
+struct ConverterClock {
+  size_t run = 0;           // index into Deployment::runs
+  int64_t writes = 0;       // from the run's first sure write to its last, missing ones counted
+  double meanInterval = 0;  // seconds: (last - first) / (writes - 1)
+  double error = 0;         // what names to the second allow the mean: 1 / (writes - 1) s
+  double rate = 0;          // Hz at which the converter's frames explain the mean
+  double ppm = 0;           // its rate less the configuration's, in parts per million
+};
+// Every such run, with the cadence from the configuration; runs of fewer
+// than three writes, or with reads that timed out (their writes come early),
+// say nothing. The finding in words: "writes 2.500 s apart on average, ...".
+std::vector<ConverterClock> FindConverterClocks(const Deployment& d);
+std::string ConverterClockText(const Deployment& d, const ConverterClock& c);
+
 // Reads a data folder (every file carrying a data file name) or a list of
 // files and folders into one deployment. Only the files' sizes are read,
 // never their samples. A file reached twice (by device and inode) counts

@@ -302,6 +302,8 @@ void PrintTimelineTotals(const Deployment& d) {
                 s.filesPerRun);
   std::printf("\n  gaps         %zu with writes missing, %zu where a run ended\n", missing,
               restarts);
+  for (const ConverterClock& c : FindConverterClocks(d))
+    std::printf("  converter    %s\n", ConverterClockText(d, c).c_str());
   std::printf(
       "  shared names %zu files hold more than one record (writes in one local second, in a "
       "repeated "

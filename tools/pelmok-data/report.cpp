@@ -195,6 +195,9 @@ std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeSta
   std::vector<std::string> all;
   std::map<size_t, const Gap*> gapBefore;
   for (const Gap& g : d.gaps) gapBefore[g.before] = &g;
+  std::multimap<size_t, std::string> clockAt;  // each at its run's first record
+  for (const ConverterClock& c : FindConverterClocks(d))
+    clockAt.emplace(d.runs[c.run].first, "converter clock: " + ConverterClockText(d, c));
   for (size_t i = 0; i < d.records.size(); ++i) {
     const auto gap = gapBefore.find(i);
     if (gap != gapBefore.end()) {
@@ -206,6 +209,7 @@ std::vector<std::string> Warnings(const Deployment& d, const std::vector<CodeSta
         text += " (" + std::to_string(g.missingWrites) + " writes)";
       all.push_back(text);
     }
+    for (auto [at, end] = clockAt.equal_range(i); at != end; ++at) all.push_back(at->second);
     RecordWarnings(d, d.records[i], &all);
     SampleWarnings(RecordName(d, d.records[i]), stats[i], &all);
     for (const std::string& f : findings[i])
