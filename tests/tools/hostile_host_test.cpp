@@ -364,11 +364,11 @@ TEST_F(HostileHostTest, InfoNamesWhatEachFaultLeaves) {
       "converter    the run from 126-151-12-0-2: 20 writes 2.526 s apart on average, not the "
       "configuration's 2.000 s (names to the second allow 0.053 s): records take 1.263 s, not "
       "1.000 s: the converter's clock makes about 792 Hz, not 1000 Hz (-208333 ppm)");
-  const Outcome report =
-      toolprocess::Run(Data() + "report --time-zone UTC0 -o " + Quote(Path("slow.html")) +
-                           " --config " + Quote(Path(slow + "/FlashFX Disk/Pelmok/PelmokConfig.txt")) +
-                           " " + Quote(Path(slow + "/Hard Disk/Pelmok/Data")),
-                       scratch.path());
+  const Outcome report = toolprocess::Run(
+      Data() + "report --time-zone UTC0 -o " + Quote(Path("slow.html")) + " --config " +
+          Quote(Path(slow + "/FlashFX Disk/Pelmok/PelmokConfig.txt")) + " " +
+          Quote(Path(slow + "/Hard Disk/Pelmok/Data")),
+      scratch.path());
   EXPECT_EQ(report.status, 0) << report.err;
   has(scratch.ReadFile("slow.html"), "converter clock: the run from 126-151-12-0-2: 20 writes");
 
