@@ -6,16 +6,20 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "tools/pelmok-daq/fault_schedule.h"
 #include "tools/pelmok-daq/predicted_writes.h"
 
 namespace daq {
 
 // How the run would use the device: with --bare a missing data folder stays
-// missing; --volume-size gives the data volume's size.
+// missing; --volume-size gives the data volume's size; the bench's faults,
+// placed as the run places them, are planned with.
 struct CheckDevice {
   bool bare = false;
   uint64_t volumeSize = 0;
+  std::vector<Fault> faults;
 };
 
 // Prints the check of the configuration file and of the device to `out`.
