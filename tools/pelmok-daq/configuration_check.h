@@ -26,8 +26,8 @@ struct CheckDevice {
 // Returns 0 when every line is read as written and the device is ready, 1
 // with a warning, 2 when the file cannot be read (one line on stderr) or the
 // device cannot take the run (no data folder, too little free space).
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
-                       const RunClock& clock = RunClock(),
+int CheckConfiguration(const std::string& deviceRoot, uint32_t givenRateHz, FILE* out,
+                       const RunClock& givenClock = RunClock(),
                        const CheckDevice& device = CheckDevice());
 
 // Edits (insertions, deletions, substitutions) from a to b.

@@ -240,6 +240,24 @@ void PrintBudget(const Plan& plan, uint64_t recordBytes, size_t files, FILE* out
   }
 }
 
+// The faults that change nothing planned, and the reads' losses.
+void WarnOfTheReads(const PlanInput& in, Plan* plan, FILE* out) {
+  for (const std::string& fault : in.faults.harmless)
+    std::fprintf(out, "  fault             %s\n", fault.c_str());
+  if (plan->timedOutRecords > 0 && in.faults.stallFrames >= 0)
+    plan->warnings.push_back(Grouped(plan->timedOutRecords) +
+                             " records time out: the converter makes no frame after frame " +
+                             std::to_string(in.faults.stallFrames));
+  else if (plan->timedOutRecords > 0)
+    plan->warnings.push_back(
+        Grouped(plan->timedOutRecords) + " records time out at " + std::to_string(in.frameRateHz) +
+        " Hz: a frame comes less often than the reader " + "waits, so their words are zeros");
+  if (in.frameRateHz > 1000000 && plan->writes > 0)
+    plan->warnings.push_back("at " + std::to_string(in.frameRateHz) +
+                             " Hz frames come faster than the reader's " +
+                             "two accesses a word (1 µs): the FIFO overruns and frames are lost");
+}
+
 }  // namespace
 
 double PlanRunSeconds(const AcquisitionConfig& c, uint32_t frameRateHz, uint64_t* timedOut,
@@ -308,20 +326,7 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
   if (!allocates && iterations > 0)
     plan.warnings.push_back(Grouped(iterations) +
                             " file iterations that only print (two console lines each)");
-  for (const std::string& fault : in.faults.harmless)
-    std::fprintf(out, "  fault             %s\n", fault.c_str());
-  if (plan.timedOutRecords > 0 && in.faults.stallFrames >= 0)
-    plan.warnings.push_back(Grouped(plan.timedOutRecords) +
-                            " records time out: the converter makes no frame after frame " +
-                            std::to_string(in.faults.stallFrames));
-  else if (plan.timedOutRecords > 0)
-    plan.warnings.push_back(
-        Grouped(plan.timedOutRecords) + " records time out at " + std::to_string(in.frameRateHz) +
-        " Hz: a frame comes less often than the reader " + "waits, so their words are zeros");
-  if (in.frameRateHz > 1000000 && plan.writes > 0)
-    plan.warnings.push_back("at " + std::to_string(in.frameRateHz) +
-                            " Hz frames come faster than the reader's " +
-                            "two accesses a word (1 µs): the FIFO overruns and frames are lost");
+  WarnOfTheReads(in, &plan, out);
 
   struct stat st;
   const bool exists = stat(in.dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
