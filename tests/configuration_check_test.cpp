@@ -427,7 +427,9 @@ struct RunOutcome {
 
 RunOutcome OutcomeOf(const std::string& report) {
   RunOutcome o;
-  const std::regex write("pelmok-daq: \\S+  \\S+ \\S+  (wrote|appended to|not written:) [^\n]*");
+  const std::regex write(
+      "pelmok-daq: \\S+  \\S+ \\S+  (?:board clock \\S+, true UTC \\S+  )?"
+      "(wrote|appended to|not written:) [^\n]*");
   for (auto m = std::sregex_iterator(report.begin(), report.end(), write);
        m != std::sregex_iterator(); ++m) {
     const std::string line = m->str();
@@ -559,6 +561,23 @@ TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
                 rename((d + "FlashFX Disk").c_str(), (d + "FLASHFX DISK").c_str()) == 0 &&
                 rename(data.c_str(), (d + "Hard Disk/Pelmok/DATA").c_str()) == 0 &&
                 rename((d + "Hard Disk").c_str(), (d + "HARD DISK").c_str()) == 0;
+       },
+       "the run's own end, after 2 writes"},
+      // The bench's faults, planned with as the run meets them.
+      {"disk-full", config(1000, 2, 3, 1), "--frame-rate 1000 --fault disk-full@6002", none,
+       "volume, at write 2,"},
+      {"power-loss", config(1000, 2, 3, 1), "--frame-rate 1000 --fault power-loss@2:1001", none,
+       "power loss, at write 2,"},
+      {"stall", config(1000, 2, 3, 1), "--frame-rate 1000 --stall-after 4500", none,
+       "the run's own end, after 3 writes"},
+      // 8 Hz keeps within the reader's budget; at half of it every read times out.
+      {"converter-ppm", config(10, 2, 2, 1), "--frame-rate 8 --fault converter-ppm@-500000", none,
+       "the run's own end, after 2 writes"},
+      {"rtc-reset", config(1000, 1, 2, 1), "--frame-rate 1000 --fault rtc-reset",
+       [&] {
+         // The first write's name from the board's epoch: appended to, not made.
+         scratch.WriteFile("device/Hard Disk/Pelmok/Data/100-0-0-0-1", "keep");
+         return true;
        },
        "the run's own end, after 2 writes"},
   };

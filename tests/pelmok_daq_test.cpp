@@ -89,8 +89,6 @@ TEST_F(PelmokDaqTest, BadOptionsStopBeforeAnythingRuns) {
         "--low-power", "--device-root", "--stall-after -1", "--stall-after 3.5",
         "--stall-after many", "--stall-after 18446744073709551616", "--clock-drift 100001",
         "--clock-drift 5ppm",
-        // A plan that leaves a fault out would foretell another run.
-        "--check --fault disk-full@6000", "--check --stall-after 5",
         // A folder as a WAV file: refused as no regular file.
         "--signal wav:/"}) {
     const Outcome o = Daq(std::string(args) + " --device-root " + Root());

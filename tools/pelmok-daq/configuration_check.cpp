@@ -573,12 +573,23 @@ void WarnOfTheRun(const AcquisitionConfig& config, const RunFigures& run, uint32
 // iteration takes what the plan says (with reads that time out, not its
 // frames' time).
 std::vector<PredictedWrite> WritesOf(const AcquisitionConfig& config, const RunFigures& run,
-                                     uint32_t frameRateHz, const RunClock& clock) {
+                                     uint32_t frameRateHz, const RunClock& clock,
+                                     const PlannedFaults& faults) {
   constexpr uint64_t kNamedWrites = 100000;
-  const double iterationSeconds =
-      run.iterations > 0 ? PlanRunSeconds(config, frameRateHz) / static_cast<double>(run.iterations)
-                         : 0;
-  return PredictWrites(run.writes, iterationSeconds, clock, kNamedWrites);
+  const double iterationSeconds = run.iterations > 0
+                                      ? PlanRunSeconds(config, frameRateHz, nullptr, faults) /
+                                            static_cast<double>(run.iterations)
+                                      : 0;
+  // Past a stall the iterations take the reader's budgets, not their frames'
+  // time: the first writes' times are worked out one by one.
+  constexpr uint64_t kTimedWrites = 1000;
+  std::vector<double> writeSeconds;
+  for (uint64_t k = 0; faults.stallFrames >= 0 && k < std::min(run.writes, kTimedWrites); ++k) {
+    PlannedFaults toWrite = faults;
+    toWrite.powerLossWrite = k + 1;  // the run as far as this write
+    writeSeconds.push_back(PlanRunSeconds(config, frameRateHz, nullptr, toWrite));
+  }
+  return PredictWrites(run.writes, iterationSeconds, clock, kNamedWrites, writeSeconds);
 }
 
 int Verdict(int errors, Report& report) {
@@ -591,8 +602,15 @@ int Verdict(int errors, Report& report) {
 
 }  // namespace
 
-int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE* out,
-                       const RunClock& clock, const CheckDevice& device) {
+int CheckConfiguration(const std::string& deviceRoot, uint32_t givenRateHz, FILE* out,
+                       const RunClock& givenClock, const CheckDevice& device) {
+  // The converter's rate and the board's clock as the faults make them.
+  const uint32_t frameRateHz = ConverterRateHz(givenRateHz, device.faults);
+  RunClock clock = givenClock;
+  for (const Fault& f : device.faults)
+    if (f.kind == FaultKind::kRtcReset)
+      clock = RunClock{kRtcEpoch, clock.zone, true, clock.driftPpm};
+  const PlannedFaults faults = PlannedFaultsOf(device.faults);
   const std::string path = DevicePathOn(deviceRoot, "\\FlashFX Disk\\Pelmok\\PelmokConfig.txt");
   // Only a regular file is read, as the board's own reader opens only those;
   // it is streamed, never held whole.
@@ -630,7 +648,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
 
   const RunFigures run = FiguresOf(config);
   PrintRun(run, out);
-  const std::vector<PredictedWrite> writes = WritesOf(config, run, frameRateHz, clock);
+  const std::vector<PredictedWrite> writes = WritesOf(config, run, frameRateHz, clock, faults);
   const datatools::Deployment predicted =
       PredictDeployment(writes, config, frameRateHz, clock.zone);
   PrintFiles(run, writes, predicted, clock, out);
@@ -649,7 +667,7 @@ int CheckConfiguration(const std::string& deviceRoot, uint32_t frameRateHz, FILE
   names.reserve(writes.size());
   for (const PredictedWrite& w : writes) names.emplace_back(w.name, w.utc);
   const Plan plan = PlanDeployment(PlanInput{config, frameRateHz, dataDir, device.bare,
-                                             device.volumeSize, names, FilesOf(writes)},
+                                             device.volumeSize, names, FilesOf(writes), faults},
                                    out);
   for (const std::string& warning : plan.warnings) report.Warn(0, warning);
   for (const std::string& error : plan.errors) std::fprintf(out, "  error: %s\n", error.c_str());

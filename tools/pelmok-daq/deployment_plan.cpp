@@ -25,14 +25,20 @@ constexpr uint64_t kSimulatedRecords = 4000000;   // records worked out one by o
 // The reads at the converter's rate, as the sample reader polls: each poll
 // one access, a record's read giving up after the reader's budget of polls
 // with no frame. With a frame period within the budget the reader keeps up;
-// beyond it a record takes at most one word before it times out.
-void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* plan) {
+// beyond it a record takes at most one word before it times out. Past a
+// stall no frame comes: each record's read gives up after the budget.
+void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, int64_t stall, Plan* plan) {
   const double period = 1e9 / frameRateHz;
   const double budget =
       static_cast<double>(kSspPollBudget + 1) * static_cast<double>(sim::kDefaultAccessCost);
   if (records == 0 || words == 0) return;
+  const uint64_t frames = stall < 0 ? UINT64_MAX : static_cast<uint64_t>(stall);
   if (period <= budget) {
-    plan->runSeconds = static_cast<double>(records) * static_cast<double>(words) / frameRateHz;
+    const uint64_t whole = std::min(records, frames / words);  // records read before the stall
+    plan->timedOutRecords = records - whole;
+    const double read =
+        whole < records ? static_cast<double>(frames) : static_cast<double>(whole) * words;
+    plan->runSeconds = (read * period + static_cast<double>(records - whole) * budget) / 1e9;
     return;
   }
   const uint64_t worked = std::min(records, kSimulatedRecords);
@@ -40,7 +46,7 @@ void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, Plan* pla
   uint64_t timedOut = 0;
   for (uint64_t r = 0; r < worked; ++r) {
     const double frame = (std::floor(t / period) + 1) * period;
-    if (frame - t > budget) {
+    if (frame - t > budget || std::floor(t / period) + 1 > static_cast<double>(frames)) {
       t += budget;  // no word: the read gives up
     } else {
       t = frame;
@@ -61,10 +67,16 @@ struct Room {
   uint64_t clusterBytes = 0;  // 0: bytes, not clusters
   uint64_t free = 0;          // clusters, or bytes
   uint64_t entries = 2;       // the data folder's, "." and ".." included
+  int64_t budget = -1;        // bytes a disk-full fault leaves; -1: no limit
+  uint64_t powerLossWrite = 0;  // the write the power fails in, after powerLossBytes
+  uint64_t powerLossBytes = 0;
 };
 
 Room RoomOf(const PlanInput& in, bool exists) {
   Room room;
+  room.budget = in.faults.volumeBytes;
+  room.powerLossWrite = in.faults.powerLossWrite;
+  room.powerLossBytes = in.faults.powerLossBytes;
   if (exists) room.entries = fat::FolderEntries(in.dataDir, false);
   const std::string volume = in.dataDir.substr(0, in.dataDir.rfind("/Pelmok/"));
   if (in.volumeSize > 0) {
@@ -83,8 +95,9 @@ Room RoomOf(const PlanInput& in, bool exists) {
   return room;
 }
 
-// Bytes of a write of `bytes` to a file of `size` that the volume takes.
-uint64_t TakeRoom(Room& room, uint64_t size, uint64_t bytes) {
+// Bytes of a write of `bytes` to a file of `size` that the volume's clusters
+// or the host disk's free bytes take.
+uint64_t TakeClusters(Room& room, uint64_t size, uint64_t bytes) {
   if (room.clusterBytes == 0) {
     const uint64_t fits = std::min(bytes, room.free);
     room.free -= fits;
@@ -93,6 +106,16 @@ uint64_t TakeRoom(Room& room, uint64_t size, uint64_t bytes) {
   const uint64_t c = room.clusterBytes;
   const uint64_t fits = std::min(bytes, fat::FileClusters(size, c) * c - size + room.free * c);
   room.free -= fat::FileClusters(size + fits, c) - fat::FileClusters(size, c);
+  return fits;
+}
+
+// The same within a disk-full fault's budget, which the host's file layer
+// applies first.
+uint64_t TakeRoom(Room& room, uint64_t size, uint64_t bytes) {
+  if (room.budget < 0) return TakeClusters(room, size, bytes);
+  const uint64_t fits =
+      TakeClusters(room, size, std::min(bytes, static_cast<uint64_t>(room.budget)));
+  room.budget -= static_cast<int64_t>(fits);
   return fits;
 }
 
@@ -146,16 +169,27 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   }
   const uint64_t size = static_cast<uint64_t>(at->second);
   const uint64_t fileRoom = size >= fat::kMaxFileBytes ? 0 : fat::kMaxFileBytes - size;
-  const uint64_t fits = TakeRoom(room, size, std::min(recordBytes, fileRoom));
-  const uint64_t stored = fits - fits % 4;  // the board cuts a torn word
+  const bool powerFails = index == room.powerLossWrite;
+  const uint64_t meant = std::min(recordBytes, fileRoom);
+  const uint64_t fits =
+      TakeRoom(room, size, powerFails ? std::min(meant, room.powerLossBytes) : meant);
+  // The board cuts a torn word; a power cut leaves it.
+  const uint64_t stored = powerFails ? fits : fits - fits % 4;
   at->second += static_cast<long long>(stored);
   plan->bytesStored += stored;
-  if (stored == recordBytes) {
+  if (stored == recordBytes && !powerFails) {
     ++plan->writesWhole;
     return;
   }
-  ++(stored > 0 ? plan->writesShort : plan->writesRefused);
-  Bind(plan, fileRoom < recordBytes ? "file size" : "volume", index);
+  ++(stored == recordBytes ? plan->writesWhole
+     : stored > 0          ? plan->writesShort
+                           : plan->writesRefused);
+  const bool volumeCut = fits < (powerFails ? std::min(meant, room.powerLossBytes) : meant);
+  Bind(plan,
+       fileRoom < recordBytes     ? "file size"
+       : volumeCut || !powerFails ? "volume"
+                                  : "power loss",
+       index);
 }
 
 // The run's writes one by one into the data folder: by their names as far
@@ -206,18 +240,67 @@ void PrintBudget(const Plan& plan, uint64_t recordBytes, size_t files, FILE* out
   }
 }
 
+// The faults that change nothing planned, and the reads' losses.
+void WarnOfTheReads(const PlanInput& in, Plan* plan, FILE* out) {
+  for (const std::string& fault : in.faults.harmless)
+    std::fprintf(out, "  fault             %s\n", fault.c_str());
+  if (plan->timedOutRecords > 0 && in.faults.stallFrames >= 0)
+    plan->warnings.push_back(Grouped(plan->timedOutRecords) +
+                             " records time out: the converter makes no frame after frame " +
+                             std::to_string(in.faults.stallFrames));
+  else if (plan->timedOutRecords > 0)
+    plan->warnings.push_back(
+        Grouped(plan->timedOutRecords) + " records time out at " + std::to_string(in.frameRateHz) +
+        " Hz: a frame comes less often than the reader " + "waits, so their words are zeros");
+  if (in.frameRateHz > 1000000 && plan->writes > 0)
+    plan->warnings.push_back("at " + std::to_string(in.frameRateHz) +
+                             " Hz frames come faster than the reader's " +
+                             "two accesses a word (1 µs): the FIFO overruns and frames are lost");
+}
+
 }  // namespace
 
-double PlanRunSeconds(const AcquisitionConfig& c, uint32_t frameRateHz, uint64_t* timedOut) {
+double PlanRunSeconds(const AcquisitionConfig& c, uint32_t frameRateHz, uint64_t* timedOut,
+                      const PlannedFaults& faults) {
   const uint32_t words = static_cast<uint32_t>(c.samplesPerRecord);
   const bool allocates = words <= kMaxRecordWords;
-  const uint64_t iterations =
-      c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  uint64_t iterations = c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
+  // The power fails in a write: the iterations after it never run.
+  if (faults.powerLossWrite > 0 && c.sleepSeconds > 0)
+    iterations = std::min(iterations, faults.powerLossWrite);
   const uint64_t recordsEach = c.recordsPerFile > 0 ? static_cast<uint64_t>(c.recordsPerFile) : 0;
   Plan plan;
-  PlanReads(frameRateHz, allocates ? iterations * recordsEach : 0, allocates ? words : 0, &plan);
+  PlanReads(frameRateHz, allocates ? iterations * recordsEach : 0, allocates ? words : 0,
+            faults.stallFrames, &plan);
   if (timedOut != nullptr) *timedOut = plan.timedOutRecords;
   return plan.runSeconds;
+}
+
+PlannedFaults PlannedFaultsOf(const std::vector<Fault>& faults) {
+  PlannedFaults planned;
+  for (const Fault& f : faults) {
+    switch (f.kind) {
+      case FaultKind::kDiskFull: planned.volumeBytes = f.first; break;
+      case FaultKind::kPowerLoss:
+        planned.powerLossWrite = static_cast<uint64_t>(f.first);
+        planned.powerLossBytes = static_cast<uint64_t>(f.second);
+        break;
+      case FaultKind::kStall:
+        if (planned.stallFrames < 0 || f.first < planned.stallFrames) planned.stallFrames = f.first;
+        break;
+      case FaultKind::kOverrun:
+        planned.harmless.push_back(Placed(f) +
+                                   ": frames lost to the FIFO's overrun; no file, byte or " +
+                                   "time-out changes");
+        break;
+      case FaultKind::kStuckBit:
+        planned.harmless.push_back(Placed(f) +
+                                   ": the codes change, no file, byte or time-out does");
+        break;
+      default: break;  // the converter's rate and the board's clock: the plan's own inputs
+    }
+  }
+  return planned;
 }
 
 Plan PlanDeployment(const PlanInput& in, FILE* out) {
@@ -229,7 +312,8 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
       c.filesPerUsbWrite > 0 ? static_cast<uint64_t>(c.filesPerUsbWrite) : 0;
   const uint64_t recordBytes = allocates ? uint64_t{words} * 4 : 0;
   plan.writes = allocates && c.sleepSeconds > 0 ? iterations : 0;
-  plan.runSeconds = PlanRunSeconds(c, in.frameRateHz, &plan.timedOutRecords);
+  if (in.faults.powerLossWrite > 0) plan.writes = std::min(plan.writes, in.faults.powerLossWrite);
+  plan.runSeconds = PlanRunSeconds(c, in.frameRateHz, &plan.timedOutRecords, in.faults);
 
   std::fprintf(out, "The plan:\n");
   if (plan.writes == 0)
@@ -242,14 +326,7 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
   if (!allocates && iterations > 0)
     plan.warnings.push_back(Grouped(iterations) +
                             " file iterations that only print (two console lines each)");
-  if (plan.timedOutRecords > 0)
-    plan.warnings.push_back(
-        Grouped(plan.timedOutRecords) + " records time out at " + std::to_string(in.frameRateHz) +
-        " Hz: a frame comes less often than the reader " + "waits, so their words are zeros");
-  if (in.frameRateHz > 1000000 && plan.writes > 0)
-    plan.warnings.push_back("at " + std::to_string(in.frameRateHz) +
-                            " Hz frames come faster than the reader's " +
-                            "two accesses a word (1 µs): the FIFO overruns and frames are lost");
+  WarnOfTheReads(in, &plan, out);
 
   struct stat st;
   const bool exists = stat(in.dataDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -277,8 +354,11 @@ Plan PlanDeployment(const PlanInput& in, FILE* out) {
         (plan.unopenable.size() == 1 ? "is" : "are") +
         " taken by what the board cannot open, so their writes are not written: " +
         plan.unopenable.front() + (plan.unopenable.size() > 1 ? ", ..." : ""));
-  if (plan.binding != "the run's own end" && plan.binding != "data folder" &&
-      plan.binding != "data file")
+  if (plan.binding == "power loss")
+    plan.errors.push_back("the power fails during write " + Grouped(plan.bindingWrite) + " after " +
+                          Grouped(in.faults.powerLossBytes) + " of its bytes: the run stops there");
+  else if (plan.binding != "the run's own end" && plan.binding != "data folder" &&
+           plan.binding != "data file")
     plan.errors.push_back("the " + plan.binding + " limit binds at write " +
                           Grouped(plan.bindingWrite) + " of " + Grouped(plan.writes) + ": " +
                           Grouped(plan.writesShort) + " writes short, " +

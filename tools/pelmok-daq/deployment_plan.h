@@ -12,8 +12,22 @@
 #include <vector>
 
 #include "acquisition/configuration.h"
+#include "tools/pelmok-daq/fault_schedule.h"
 
 namespace daq {
+
+// What the bench's faults, as placed, change in the run.
+struct PlannedFaults {
+  int64_t volumeBytes = -1;           // disk-full: bytes the data volume takes; -1: no limit
+  uint64_t powerLossWrite = 0;        // power-loss: the write it strikes, from 1; 0: none
+  uint64_t powerLossBytes = 0;        // of that write, the bytes that reach the disk
+  int64_t stallFrames = -1;           // stall: frames the converter makes; -1: no stall
+  std::vector<std::string> harmless;  // faults that change no file, byte or time-out
+};
+
+// The faults as the run arms them: the last disk-full and power-loss given,
+// the first stall.
+PlannedFaults PlannedFaultsOf(const std::vector<Fault>& faults);
 
 struct PlanInput {
   AcquisitionConfig config;
@@ -25,6 +39,7 @@ struct PlanInput {
   // first ones, as many as were worked out).
   std::vector<std::pair<std::string, int64_t>> names;
   uint64_t files = 0;  // the files those writes make
+  PlannedFaults faults;
 };
 
 struct Plan {
@@ -39,16 +54,17 @@ struct Plan {
   // Data file names taken by entries the board cannot open (a link, a folder).
   std::vector<std::string> unopenable;
   std::string binding;        // "volume", "folder entries", "file size", "data folder", "data
-                              // file" or "the run's own end"
+                              // file", "power loss" or "the run's own end"
   uint64_t bindingWrite = 0;  // the first write it cuts (from 1), or the writes when none
   std::vector<std::string> warnings;
   std::vector<std::string> errors;
 };
 
 // The run's simulated seconds at the converter's rate, the read time-outs
-// taken into account (records timed out in *timedOut when given).
+// taken into account (records timed out in *timedOut when given): to the
+// write the power fails in, reads past a stall timing out.
 double PlanRunSeconds(const AcquisitionConfig& config, uint32_t frameRateHz,
-                      uint64_t* timedOut = nullptr);
+                      uint64_t* timedOut = nullptr, const PlannedFaults& faults = PlannedFaults());
 
 // Works the run out and prints its findings and budget to `out`.
 Plan PlanDeployment(const PlanInput& input, FILE* out);

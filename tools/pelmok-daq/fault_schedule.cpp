@@ -144,18 +144,23 @@ void FaultSchedule::Place(const RunShape& run) {
   outcomes_.assign(faults_.size(), std::string());
 }
 
+uint32_t ConverterRateHz(uint32_t rateHz, const std::vector<Fault>& faults) {
+  for (const Fault& f : faults) {
+    if (f.kind != FaultKind::kConverterPpm) continue;
+    const double rate = std::round(rateHz * (1.0 + static_cast<double>(f.first) * 1e-6));
+    rateHz = rate < 1 ? 1 : static_cast<uint32_t>(rate);
+  }
+  return rateHz;
+}
+
 void FaultSchedule::SetUpBoard(sim::BoardOptions* options) const {
+  options->frameRateHz = ConverterRateHz(options->frameRateHz, faults_);
   for (const Fault& f : faults_) {
     if (f.kind == FaultKind::kRtcReset) {
       // The true time goes on where the board's clock was to start.
       options->trueEpoch =
           options->clockEpoch ? *options->clockEpoch : sim::HostClockNanoseconds() / 1000000000;
       options->clockEpoch = kRtcEpoch;
-    }
-    if (f.kind == FaultKind::kConverterPpm) {
-      const double rate =
-          std::round(options->frameRateHz * (1.0 + static_cast<double>(f.first) * 1e-6));
-      options->frameRateHz = rate < 1 ? 1 : static_cast<uint32_t>(rate);
     }
     if (f.kind == FaultKind::kStuckBit)
       options->signal = std::make_shared<sim::StuckBitSignal>(

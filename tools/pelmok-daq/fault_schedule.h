@@ -87,6 +87,10 @@ class FaultSchedule {
   PowerLoss onPowerLoss_ = nullptr;
 };
 
+// The converter's frame rate with the converter-ppm faults, each rounded to
+// a whole rate as the run sets it, never under 1 Hz.
+uint32_t ConverterRateHz(uint32_t rateHz, const std::vector<Fault>& faults);
+
 // "disk-full@1000", the fault as placed.
 std::string Placed(const Fault& fault);
 

@@ -356,8 +356,12 @@ int Check(const daq::Options& options) {
   const daq::RunClock clock{options.startTime, options.timeZone,
                             options.startTime.has_value() || options.timeZoneGiven,
                             options.clockDriftPpm};
-  return daq::CheckConfiguration(options.deviceRoot, options.frameRate, stdout, clock,
-                                 daq::CheckDevice{options.bare, options.volumeSize});
+  // The faults placed as the run places them, by the same seed.
+  daq::FaultSchedule faults(options.faults, options.seed);
+  faults.Place(options.faults.empty() ? daq::RunShape() : daq::ShapeOfRun(options.deviceRoot));
+  return daq::CheckConfiguration(
+      options.deviceRoot, options.frameRate, stdout, clock,
+      daq::CheckDevice{options.bare, options.volumeSize, faults.faults()});
 }
 
 // Nothing is created or replaced until every check has passed: the data

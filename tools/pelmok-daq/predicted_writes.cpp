@@ -90,7 +90,8 @@ std::string Grouped(uint64_t n) {
 }
 
 std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds,
-                                          const RunClock& clock, uint64_t limit) {
+                                          const RunClock& clock, uint64_t limit,
+                                          const std::vector<double>& writeSeconds) {
   const int64_t start =
       clock.startTime ? *clock.startTime : static_cast<int64_t>(std::time(nullptr));
   const double rate = 1.0 + clock.driftPpm * 1e-6;
@@ -100,7 +101,8 @@ std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSecon
   for (uint64_t k = 0; k < named; ++k) {
     // A whole number of seconds is exact in a double, so a write on a second
     // falls in that second, not the one before.
-    const double elapsed = static_cast<double>(k + 1) * iterationSeconds;
+    const double elapsed =
+        k < writeSeconds.size() ? writeSeconds[k] : static_cast<double>(k + 1) * iterationSeconds;
     const int64_t utc = start + static_cast<int64_t>(std::floor(elapsed * rate + 1e-9));
     predicted.push_back({clock.zone.NameAt(utc).Name(), utc});
   }

@@ -33,9 +33,11 @@ struct PredictedWrite {
 };
 
 // The run's writes in order, the first `limit` of them. Write k comes at the
-// end of its iteration, `iterationSeconds` of true time after the one before.
+// end of its iteration: `writeSeconds[k]` of true time into the run where
+// given, else `iterationSeconds` after the one before.
 std::vector<PredictedWrite> PredictWrites(uint64_t writes, double iterationSeconds,
-                                          const RunClock& clock, uint64_t limit);
+                                          const RunClock& clock, uint64_t limit,
+                                          const std::vector<double>& writeSeconds = {});
 
 // Files the writes make: one a name.
 uint64_t FilesOf(const std::vector<PredictedWrite>& writes);
