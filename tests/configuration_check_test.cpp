@@ -580,6 +580,11 @@ TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
          return true;
        },
        "the run's own end, after 2 writes"},
+      // Frames lost and codes changed: the files, bytes and time-outs stay.
+      {"overrun", config(1000, 2, 3, 1), "--frame-rate 1000 --fault overrun@1500:100", none,
+       "the run's own end, after 3 writes"},
+      {"stuck-bit", config(1000, 2, 3, 1), "--frame-rate 1000 --fault stuck-bit@23:1", none,
+       "the run's own end, after 3 writes"},
   };
   // The data folder as the row left it: in upper case for the upper-case device.
   const auto dataNow = [&] {
@@ -626,7 +631,9 @@ TEST_F(CheckTest, ThePlanForetellsWhatTheRunDoes) {
     EXPECT_EQ(Number(check.out, "  files made        "), after.second - before.second) << both;
     EXPECT_EQ(Number(check.out, "  records timed out "), did.timedOut) << both;
     // The run lost data exactly where the plan foretells a loss.
-    EXPECT_EQ(run.status, cut || did.timedOut > 0 ? 3 : 0) << both;
+    const bool framesLost =
+        check.out.find("frames lost to the FIFO's overrun") != std::string::npos;
+    EXPECT_EQ(run.status, cut || did.timedOut > 0 || framesLost ? 3 : 0) << both;
     if (check.out.find("  run time          under 0.001 s") != std::string::npos) {
       EXPECT_LT(did.seconds, 0.001) << both;
     } else {
