@@ -64,10 +64,10 @@ void PlanReads(uint32_t frameRateHz, uint64_t records, uint64_t words, int64_t s
 // The room the data volume has: whole clusters with --volume-size, as the
 // host's file layer counts them, or the host disk's free bytes.
 struct Room {
-  uint64_t clusterBytes = 0;  // 0: bytes, not clusters
-  uint64_t free = 0;          // clusters, or bytes
-  uint64_t entries = 2;       // the data folder's, "." and ".." included
-  int64_t budget = -1;        // bytes a disk-full fault leaves; -1: no limit
+  uint64_t clusterBytes = 0;    // 0: bytes, not clusters
+  uint64_t free = 0;            // clusters, or bytes
+  uint64_t entries = 2;         // the data folder's, "." and ".." included
+  int64_t budget = -1;          // bytes a disk-full fault leaves; -1: no limit
   uint64_t powerLossWrite = 0;  // the write the power fails in, after powerLossBytes
   uint64_t powerLossBytes = 0;
 };
