@@ -171,8 +171,8 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   const uint64_t fileRoom = size >= fat::kMaxFileBytes ? 0 : fat::kMaxFileBytes - size;
   const bool powerFails = index == room.powerLossWrite;
   const uint64_t meant = std::min(recordBytes, fileRoom);
-  const uint64_t fits =
-      TakeRoom(room, size, powerFails ? std::min(meant, room.powerLossBytes) : meant);
+  const uint64_t asked = powerFails ? std::min(meant, room.powerLossBytes) : meant;
+  const uint64_t fits = TakeRoom(room, size, asked);
   // The board cuts a torn word; a power cut leaves it.
   const uint64_t stored = powerFails ? fits : fits - fits % 4;
   at->second += static_cast<long long>(stored);
@@ -184,11 +184,10 @@ void PlanWrite(const std::string& name, uint64_t index, uint64_t recordBytes, Ro
   ++(stored == recordBytes ? plan->writesWhole
      : stored > 0          ? plan->writesShort
                            : plan->writesRefused);
-  const bool volumeCut = fits < (powerFails ? std::min(meant, room.powerLossBytes) : meant);
   Bind(plan,
-       fileRoom < recordBytes     ? "file size"
-       : volumeCut || !powerFails ? "volume"
-                                  : "power loss",
+       fileRoom < recordBytes        ? "file size"
+       : fits < asked || !powerFails ? "volume"
+                                     : "power loss",
        index);
 }
 
