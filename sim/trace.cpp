@@ -67,6 +67,11 @@ size_t DigitsOf(unsigned v) {
 
 }  // namespace
 
+void TraceSink::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+  TraceRecord r = first;
+  for (uint64_t k = 0; k < count; ++k, r.time += spacing) Record(r);
+}
+
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),
