@@ -86,9 +86,13 @@ uint32_t Bus::ReadLeasedCaughtUp() {
 }
 
 uint32_t Bus::ReadLeasedApart(Register& reg) {
-  CheckAlarm();
   // A register lent has no read hook, unless it gained one since (Recall).
-  if (trace_ && !reg.row.read) return ReadLeasedTraced(reg);
+  if (trace_ && !reg.row.read && now_ < alarmAt_) return ReadLeasedTraced(reg);
+  return ReadLeasedWatched(reg);
+}
+
+uint32_t Bus::ReadLeasedWatched(Register& reg) {
+  CheckAlarm();
   const uint32_t value = trace_ ? ServeTracedRead32(*leaseSpan_, reg, leaseOffset_)
                                 : ServeUnwatchedRead32(*leaseSpan_, reg, leaseOffset_);
   if (&reg == leased_) Relend();
@@ -98,18 +102,21 @@ uint32_t Bus::ReadLeasedApart(Register& reg) {
 // A traced poll loop's read that reaches its block's event: the run of the
 // reads lent before ends, the model catches up, and the read, recorded,
 // opens the next run, whose reads are lent (the FIFO's with them).
-inline uint32_t Bus::ReadLeasedTraced(Register& reg) {
+uint32_t Bus::ReadLeasedTraced(Register& reg) {
   EndTraceRun(1);
   RegisterBlock& block = *leaseBlock_;
   block.Reach(now_);
-  const uint32_t value = reg.value;
-  const uint32_t address = leaseSpan_->physical + leaseOffset_;
-  trace_->Record(TraceRecord{now_, false, address, value, reg.row.name});
-  if (!block.ArmTraceRun(reg)) return value;
-  runRegister_ = &reg;
-  runFirst_ = TraceRecord{now_ + accessCost_, false, address, value, reg.row.name};
-  RelendTraced();
-  return value;
+  // Recorded from where the run's first read is kept (the run before has
+  // ended), as in ServeTracedRead32.
+  runFirst_ =
+      TraceRecord{now_, false, leaseSpan_->physical + leaseOffset_, reg.value, reg.row.name};
+  trace_->Record(runFirst_);
+  if (block.ArmTraceRun(reg)) {
+    runRegister_ = &reg;
+    runFirst_.time += accessCost_;
+    RelendTraced();
+  }
+  return reg.value;
 }
 
 // The reads of one register between two events of its block (a poll loop's)

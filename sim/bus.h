@@ -209,7 +209,8 @@ class Bus {
   // The leased register's read that is not plain and not the model's due
   // event alone: its time taken already.
   __attribute__((noinline)) uint32_t ReadLeasedApart(Register& reg);
-  uint32_t ReadLeasedTraced(Register& reg);
+  __attribute__((noinline)) uint32_t ReadLeasedTraced(Register& reg);
+  __attribute__((noinline)) uint32_t ReadLeasedWatched(Register& reg);
   // The rest of a leased read once its block caught up: armed, relent.
   uint32_t ReadLeasedCaughtUp();
   // Relends after a plain read of the leased register and returns its value.
