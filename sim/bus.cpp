@@ -195,23 +195,25 @@ uint32_t Bus::ReadLentTraced(const Span& span, Register& reg, uint32_t offset) {
   const uintptr_t after = --lease_.left;  // the reads lent after this one
   const Nanoseconds at = now_ - after * accessCost_;
   if (runRegister_ != leased_ || at != runFirst_.time) EndTraceRun(after + 1);
-  const uint32_t value = reg.row.read(*span.block, reg);
-  trace_->Record(TraceRecord{at, false, span.physical + offset, value, reg.row.name});
+  // Put together in a member: little is kept across the hook's call.
+  hookedRead_ = TraceRecord{at, false, span.physical + offset, 0, reg.row.name};
+  hookedRead_.value = reg.row.read(*span.block, reg);
+  trace_->Record(hookedRead_);
   Register& lent = *leased_;
   // The hook may have ended what is lent (an earlier event): the next read
   // of the register lent then comes to the bus, and the run is empty.
   if (!leaseBlock_->ArmTraceRun(lent)) {
     Settle();
     EndTraceRun(1);
-    return value;
+  } else {
+    if (runRegister_ == nullptr) {
+      runRegister_ = &lent;
+      runFirst_ = TraceRecord{0, false, leaseSpan_->physical + leaseOffset_, 0, lent.row.name};
+    }
+    runFirst_.time = hookedRead_.time + accessCost_;
+    runFirst_.value = lent.value;
   }
-  if (runRegister_ == nullptr) {
-    runRegister_ = &lent;
-    runFirst_ = TraceRecord{0, false, leaseSpan_->physical + leaseOffset_, 0, lent.row.name};
-  }
-  runFirst_.time = at + accessCost_;
-  runFirst_.value = lent.value;
-  return value;
+  return hookedRead_.value;
 }
 
 void Bus::TellTraceRun(uint64_t pending) {

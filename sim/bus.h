@@ -274,6 +274,7 @@ class Bus {
   // first read, which the trace has not heard of yet.
   Register* runRegister_ = nullptr;
   TraceRecord runFirst_{};
+  TraceRecord hookedRead_{};  // ReadLentTraced's record
 };
 
 }  // namespace sim
