@@ -6,17 +6,19 @@ namespace sim {
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
-// A line with the longest name, and the bytes the fixed-size copies write past it.
-constexpr size_t kLongestLine = 24 + 3 + 256 + 3 + 32 + 8 + 22;
+// A line with the longest name and count, and the bytes the fixed-size copies
+// write past it.
+constexpr size_t kLongestLine = 24 + 3 + 10 + 1 + 256 + 3 + 8 + 2 + 20 + 1 + 48;
 constexpr size_t kNameSlots = 4096;
-constexpr size_t kRestSlots = 256;
+constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
 constexpr char kHex[] = "0123456789abcdef";
 
-// "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
-// compiler (a run's start-up does not compute them).
+// "0000" .. "9999" and "00" .. "ff", two characters a byte, made by the
+// compiler (a run's start-up does not compute them). The decimal digits come
+// first: a line's time reads them with no offset.
 struct Tables {
-  char hex[256][2]{};
   char decimal[10000][4]{};
+  char hex[256][2]{};
   constexpr Tables() {
     for (unsigned b = 0; b < 256; ++b) {
       hex[b][0] = kHex[b >> 4];
@@ -57,24 +59,18 @@ char* PutDecimal(char* p, uint64_t v) {
   return p + n;
 }
 
-// The decimal digits of v < 10^8, by compares.
-size_t DigitsOf(unsigned v) {
-  const unsigned high = v / 10000;
-  const unsigned four = high != 0 ? high : v;
-  const size_t n = four >= 1000 ? 4 : four >= 100 ? 3 : four >= 10 ? 2 : 1;
-  return high != 0 ? n + 4 : n;
-}
-
 }  // namespace
 
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),
-      noRun_(form == kCompact ? 0 : 1),
-      rests_(kRestSlots),
+      runs_(form == kCompact),
       spacing_(bus.AccessCost()),
+      timeFirst_(time_ + kTimeEnd),
       buffer_(new char[kBufferSize]),
       names_(kNameSlots) {
+  put_ = buffer_.get();
+  limit_ = buffer_.get() + kBufferSize - kLongestLine;
   std::memset(time_, '0', sizeof time_);
 }
 
@@ -85,14 +81,19 @@ bool TextTrace::Write(const char* data, size_t size) {
 }
 
 bool TextTrace::WriteBuffer() {
-  const bool ok = Write(buffer_.get(), used_);
-  used_ = 0;
+  const bool ok = Write(buffer_.get(), static_cast<size_t>(put_ - buffer_.get()));
+  put_ = buffer_.get();
   return ok;
 }
 
+char* TextTrace::Drain() {
+  WriteBuffer();
+  return put_;
+}
+
 bool TextTrace::Flush() {
-  Close();
-  runAddress_ = kNoRun;  // its line is put: a read after starts a line
+  put_ = PutRest(put_ > limit_ ? Drain() : put_);
+  Open(kNoLine, 0, 0);  // its line is put: a read after starts a line
   return WriteBuffer();
 }
 
@@ -100,26 +101,91 @@ bool TextTrace::Flush() {
 // count, so a read that forms no run costs what it does in the every-access
 // trace.
 void TextTrace::Record(const TraceRecord& access) {
-  if (Continues(access)) return Lengthen(1);
-  Open(access);
+  if (Continues(access)) {
+    ++lineCount_;
+    return;
+  }
+  Put(access, 1);
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (spacing != spacing_ || noRun_ != 0 || count == 0)
-    return TraceSink::RecordRepeats(first, count, spacing);
-  Record(first);
-  Lengthen(count - 1);
+  if (spacing != spacing_ || !runs_ || count == 0) return ExpandRepeats(first, count, spacing);
+  if (Continues(first)) {
+    lineCount_ += count;
+    return;
+  }
+  Put(first, count);
 }
 
-inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
+void TextTrace::ExpandRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+  TraceSink::RecordRepeats(first, count, spacing);
+}
+
+inline void TextTrace::Put(const TraceRecord& access, uint64_t count) {
+  const Nanoseconds time = access.time;
+  const uint64_t key = KeyOf(access) | static_cast<uint64_t>(access.write);
+  const Rest* const rest = CachedRest();
+  char* const line = put_;
+  if (rest == nullptr || line > limit_ || !InWindow(time)) return PutSlowly(access, count);
+  Open(key, count, time);  // before the bytes go in: they may alias anything
+  put_ = PutDigits(PutCached(line, *rest), time);
+}
+
+void TextTrace::PutSlowly(const TraceRecord& access, uint64_t count) {
+  const Nanoseconds time = access.time;
+  const uint64_t key = KeyOf(access) | static_cast<uint64_t>(access.write);
+  char* const line = PutRest(put_ > limit_ ? Drain() : put_);
+  if (!InWindow(time)) SetTimeWindow(time);
+  Open(key, count, time);
+  put_ = PutDigits(line, time);
+}
+
+inline const TextTrace::Rest* TextTrace::CachedRest() const {
+  const Rest& rest = rests_[RestSlot()];
+  return rest.key == lineKey_ && rest.count == lineCount_ ? &rest : nullptr;
+}
+
+inline char* TextTrace::PutCached(char* const line, const Rest& rest) {
+  std::memcpy(line, rest.text, kRestText);
+  return line + rest.size;
+}
+
+char* TextTrace::PutRest(char* const line) {
+  const Rest* const rest = CachedRest();
+  return rest != nullptr ? PutCached(line, *rest) : line + PutNewRest(line);
+}
+
+size_t TextTrace::PutNewRest(char* const line) {
+  size_t size = 0;  // no open line: no rest
+  if (lineCount_ != 0) {
+    const Name& name = NameOf(static_cast<uint32_t>(lineKey_) & ~1u);
+    std::memcpy(line, name.text, name.size);
+    if ((lineKey_ & 1u) != 0) line[1] = 'W';
+    char* p = PutHex32(line + name.size - 2, static_cast<uint32_t>(lineKey_ >> 32));
+    if (lineCount_ > 1) {
+      *p++ = ' ';
+      *p++ = 'x';
+      p = PutDecimal(p, lineCount_);
+    }
+    *p++ = '\n';
+    size = static_cast<size_t>(p - line);
+  }
+  if (size <= kRestText) {
+    // The bytes past the line are copied too, never put: the buffer has room.
+    Rest& slot = rests_[RestSlot()];
+    slot.key = lineKey_;
+    slot.count = lineCount_;
+    slot.size = size;
+    std::memcpy(slot.text, line, kRestText);
+  }
+  return size;
+}
+
+const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   // Blocks sit 64 KB apart or more: fold the block into the slot so that the
   // registers of one run's few blocks seldom share a slot.
   Name& slot = names_[((address >> 2) ^ (address >> 16)) % kNameSlots];
-  if (slot.address != address) FillName(slot, address);
-  return slot;
-}
-
-void TextTrace::FillName(Name& slot, uint32_t address) {
+  if (slot.address == address) return slot;
   std::string text(10, ' ');
   PutHex32(text.data(), address);
   text += ' ';
@@ -128,87 +194,42 @@ void TextTrace::FillName(Name& slot, uint32_t address) {
   text = " R " + text + " 0x";
   slot.address = address;
   slot.size = text.size();
-  std::memset(slot.text, ' ', sizeof slot.text);
   std::memcpy(slot.text, text.data(), text.size());
+  return slot;
 }
 
-inline void TextTrace::SetTime(uint64_t time) {
-  // Accesses are a few hundred ns apart and frames ten thousand or so: the
-  // digits above the last eight change once in many frames and are
-  // formatted only then (a time before timeBase_ wraps to a huge offset).
-  if (time - timeBase_ >= kTimeLow) SetHighDigits(time);
-  const auto low = static_cast<unsigned>(time - timeBase_);
+inline char* TextTrace::PutDigits(char* const line, uint64_t time) {
+  const auto low = static_cast<uint32_t>(time - timeBase_);
   char* const end = time_ + kTimeEnd;
   std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
   std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
-  timeDigits_ = highDigits_ != 0 ? highDigits_ + 8 : DigitsOf(low);
-  timeFirst_ = end - timeDigits_;
+  std::memcpy(line, timeFirst_, kTimeEnd);
+  return line + timeDigits_;
 }
 
-void TextTrace::SetHighDigits(uint64_t time) {
-  timeBase_ = time - time % kTimeLow;
-  char* p = time_ + kTimeEnd - 8;
-  highDigits_ = 0;
-  for (uint64_t v = time / kTimeLow; v != 0; v /= 10) {
-    *--p = static_cast<char>('0' + v % 10);
-    ++highDigits_;
-  }
-}
-
-inline void TextTrace::Open(const TraceRecord& access) {
-  Close();
-  if (used_ > kBufferSize - kLongestLine) WriteBuffer();
-  SetTime(access.time);
-  std::memcpy(buffer_.get() + used_, timeFirst_, kTimeEnd);
-  used_ += timeDigits_;
-  const auto write = static_cast<uint32_t>(access.write);
-  lineKey_ = access.address | write;
-  // A read opens a run (compact): a write or the every-access form sets the
-  // address's low bit, which no access's has.
-  runAddress_ = access.address | noRun_ | write;
-  runValue_ = access.value;
-  runLength_ = 1;
-  runNext_ = access.time + spacing_;
-}
-
-inline void TextTrace::Close() {
-  if (lineKey_ == kNoLine) return;
-  const uint32_t slot =
-      (lineKey_ * 0x9E3779B1u ^ runValue_ * 0x85EBCA77u ^ static_cast<uint32_t>(runLength_)) >> 24;
-  Rest& rest = rests_[slot % kRestSlots];
-  char* const p = buffer_.get() + used_;
-  if (rest.key == lineKey_ && rest.value == runValue_ && rest.count == runLength_) {
-    std::memcpy(p, rest.text, kRestText);
-    used_ += rest.size;
+void TextTrace::SetTimeWindow(uint64_t time) {
+  size_t digits = 8;
+  if (time < kTimeLow) {
+    // Below 10^8 the window is the times of one digit count, [10^(n-1), 10^n).
+    timeBase_ = 0;
+    windowStart_ = 0;
+    uint64_t next = 10;
+    for (digits = 1; time >= next; ++digits) {
+      windowStart_ = next;
+      next *= 10;
+    }
+    windowSpan_ = next - windowStart_;
   } else {
-    used_ += PutRest(p, rest);
+    // Above, the times of one value of the digits above the last eight.
+    timeBase_ = time - time % kTimeLow;
+    windowStart_ = timeBase_;
+    windowSpan_ = kTimeLow;
+    char* p = time_ + kTimeEnd - 8;
+    for (uint64_t v = time / kTimeLow; v != 0; v /= 10, ++digits)
+      *--p = static_cast<char>('0' + v % 10);
   }
-  lineKey_ = kNoLine;
-}
-
-size_t TextTrace::PutRest(char* const line, Rest& slot) {
-  char* p = line;
-  const Name& name = NameOf(lineKey_ & ~1u);
-  std::memcpy(p, name.text, 32);
-  if (name.size > 32) std::memcpy(p + 32, name.text + 32, name.size - 32);
-  if ((lineKey_ & 1u) != 0) p[1] = 'W';
-  p = PutHex32(p + name.size - 2, runValue_);
-  if (runLength_ > 1) {
-    *p++ = ' ';
-    *p++ = 'x';
-    p = PutDecimal(p, runLength_);
-  }
-  *p++ = '\n';
-  const auto size = static_cast<size_t>(p - line);
-  if (size <= kRestText) {
-    // The bytes past the line are copied too, never put: the buffer has room.
-    slot.key = lineKey_;
-    slot.value = runValue_;
-    slot.count = runLength_;
-    slot.size = size;
-    std::memcpy(slot.text, line, kRestText);
-  }
-  return size;
+  timeDigits_ = digits;
+  timeFirst_ = time_ + kTimeEnd - digits;
 }
 
 }  // namespace sim
