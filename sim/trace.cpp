@@ -14,33 +14,37 @@ constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
 constexpr char kHex[] = "0123456789abcdef";
 
 // "0000" .. "9999" and "00" .. "ff", two characters a byte, made by the
-// compiler (a run's start-up does not compute them). The decimal digits come
-// first: a line's time reads them with no offset.
-struct Tables {
-  char decimal[10000][4]{};
-  char hex[256][2]{};
-  constexpr Tables() {
-    for (unsigned b = 0; b < 256; ++b) {
-      hex[b][0] = kHex[b >> 4];
-      hex[b][1] = kHex[b & 0xF];
-    }
+// compiler (a run's start-up does not compute them).
+struct DecimalTable {
+  char digits[10000][4]{};
+  constexpr DecimalTable() {
     for (unsigned d = 0; d < 10000; ++d) {
-      decimal[d][0] = static_cast<char>('0' + d / 1000);
-      decimal[d][1] = static_cast<char>('0' + d / 100 % 10);
-      decimal[d][2] = static_cast<char>('0' + d / 10 % 10);
-      decimal[d][3] = static_cast<char>('0' + d % 10);
+      digits[d][0] = static_cast<char>('0' + d / 1000);
+      digits[d][1] = static_cast<char>('0' + d / 100 % 10);
+      digits[d][2] = static_cast<char>('0' + d / 10 % 10);
+      digits[d][3] = static_cast<char>('0' + d % 10);
     }
   }
 };
-constexpr Tables kTables;
+struct HexTable {
+  char digits[256][2]{};
+  constexpr HexTable() {
+    for (unsigned b = 0; b < 256; ++b) {
+      digits[b][0] = kHex[b >> 4];
+      digits[b][1] = kHex[b & 0xF];
+    }
+  }
+};
+constexpr DecimalTable kDecimal;
+constexpr HexTable kHexPairs;
 
 char* PutHex32(char* p, uint32_t v) {
   *p++ = '0';
   *p++ = 'x';
-  std::memcpy(p, kTables.hex[v >> 24], 2);
-  std::memcpy(p + 2, kTables.hex[(v >> 16) & 0xFFu], 2);
-  std::memcpy(p + 4, kTables.hex[(v >> 8) & 0xFFu], 2);
-  std::memcpy(p + 6, kTables.hex[v & 0xFFu], 2);
+  std::memcpy(p, kHexPairs.digits[v >> 24], 2);
+  std::memcpy(p + 2, kHexPairs.digits[(v >> 16) & 0xFFu], 2);
+  std::memcpy(p + 4, kHexPairs.digits[(v >> 8) & 0xFFu], 2);
+  std::memcpy(p + 6, kHexPairs.digits[v & 0xFFu], 2);
   return p + 8;
 }
 
@@ -48,7 +52,7 @@ char* PutHex32(char* p, uint32_t v) {
 char* PutDecimal(char* p, uint64_t v) {
   if (v < 10000) {  // the poll loops' runs: a table's digits, four bytes copied
     const size_t n = v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1;
-    std::memcpy(p, kTables.decimal[v] + 4 - n, 4);
+    std::memcpy(p, kDecimal.digits[v] + 4 - n, 4);
     return p + n;
   }
   char digits[24];
@@ -151,15 +155,17 @@ inline char* TextTrace::PutCached(char* const line, const Rest& rest) {
 }
 
 char* TextTrace::PutRest(char* const line) {
-  const Rest* const rest = CachedRest();
-  return rest != nullptr ? PutCached(line, *rest) : line + PutNewRest(line);
+  Rest& rest = rests_[RestSlot()];
+  if (rest.key != lineKey_ || rest.count != lineCount_) return line + PutNewRest(line, rest);
+  return PutCached(line, rest);
 }
 
-size_t TextTrace::PutNewRest(char* const line) {
+size_t TextTrace::PutNewRest(char* const line, Rest& slot) {
   size_t size = 0;  // no open line: no rest
   if (lineCount_ != 0) {
     const Name& name = NameOf(static_cast<uint32_t>(lineKey_) & ~1u);
-    std::memcpy(line, name.text, name.size);
+    std::memcpy(line, name.text, 32);  // most names: one fixed-size copy
+    if (name.size > 32) std::memcpy(line + 32, name.text + 32, name.size - 32);
     if ((lineKey_ & 1u) != 0) line[1] = 'W';
     char* p = PutHex32(line + name.size - 2, static_cast<uint32_t>(lineKey_ >> 32));
     if (lineCount_ > 1) {
@@ -172,7 +178,6 @@ size_t TextTrace::PutNewRest(char* const line) {
   }
   if (size <= kRestText) {
     // The bytes past the line are copied too, never put: the buffer has room.
-    Rest& slot = rests_[RestSlot()];
     slot.key = lineKey_;
     slot.count = lineCount_;
     slot.size = size;
@@ -181,11 +186,15 @@ size_t TextTrace::PutNewRest(char* const line) {
   return size;
 }
 
-const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
+inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   // Blocks sit 64 KB apart or more: fold the block into the slot so that the
   // registers of one run's few blocks seldom share a slot.
   Name& slot = names_[((address >> 2) ^ (address >> 16)) % kNameSlots];
-  if (slot.address == address) return slot;
+  if (slot.address != address) FillName(slot, address);
+  return slot;
+}
+
+void TextTrace::FillName(Name& slot, uint32_t address) {
   std::string text(10, ' ');
   PutHex32(text.data(), address);
   text += ' ';
@@ -195,14 +204,13 @@ const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
   slot.address = address;
   slot.size = text.size();
   std::memcpy(slot.text, text.data(), text.size());
-  return slot;
 }
 
 inline char* TextTrace::PutDigits(char* const line, uint64_t time) {
   const auto low = static_cast<uint32_t>(time - timeBase_);
   char* const end = time_ + kTimeEnd;
-  std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
-  std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
+  std::memcpy(end - 8, kDecimal.digits[low / 10000], 4);
+  std::memcpy(end - 4, kDecimal.digits[low % 10000], 4);
   std::memcpy(line, timeFirst_, kTimeEnd);
   return line + timeDigits_;
 }

@@ -88,10 +88,11 @@ class TextTrace : public TraceSink {
   // The default's record a read: a run of other spacing, or the every-access form.
   __attribute__((noinline)) void ExpandRepeats(const TraceRecord& first, uint64_t count,
                                                Nanoseconds spacing);
-  // The rests of the lines a poll loop makes over and over come from a small
-  // cache by key and count, each copied whole, kRestText bytes.
+  // The rests of the lines a poll loop makes over and over come from a cache
+  // by key and count, each copied whole, kRestText bytes; a periodic signal's
+  // FIFO words recur too, a tone's hundred or so finding room in it.
   static constexpr size_t kRestText = 48;
-  static constexpr unsigned kRestBits = 8;
+  static constexpr unsigned kRestBits = 10;
   struct Rest {
     uint64_t key = kNoLine;
     uint64_t count = 0;  // 0: no line, no text
@@ -106,7 +107,7 @@ class TextTrace : public TraceSink {
   char* PutCached(char* line, const Rest& rest);
   // Puts the open line's rest at `line`, cached or anew; where it ends.
   char* PutRest(char* line);
-  size_t PutNewRest(char* line);  // its size
+  size_t PutNewRest(char* line, Rest& slot);  // its size, kept in `slot` if it fits
   // The text between a line's time and its value, " R 0x41900008 SSP3.SSSR 0x"
   // (a write's 'W' put in over the 'R'), of an address's last 256 characters
   // at most.
@@ -118,6 +119,7 @@ class TextTrace : public TraceSink {
     char text[kLineMiddle];
   };
   const Name& NameOf(uint32_t address);
+  void FillName(Name& slot, uint32_t address);  // out of line: once a register
   // A line's time: from one line to the next only its last eight digits
   // change, put from a table; the digits above them and the digit count hold
   // for a window of times, set when a time falls outside it.
