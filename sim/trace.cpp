@@ -70,12 +70,10 @@ TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
       out_(out),
       runs_(form == kCompact),
       spacing_(bus.AccessCost()),
-      timeFirst_(time_ + kTimeEnd),
       buffer_(new char[kBufferSize]),
       names_(kNameSlots) {
   put_ = buffer_.get();
   limit_ = buffer_.get() + kBufferSize - kLongestLine;
-  std::memset(time_, '0', sizeof time_);
 }
 
 TextTrace::~TextTrace() { Flush(); }
@@ -141,7 +139,7 @@ void TextTrace::PutSlowly(const TraceRecord& access, uint64_t count) {
   char* const line = PutRest(put_ > limit_ ? Drain() : put_);
   if (!InWindow(time)) SetTimeWindow(time);
   Open(key, count, time);
-  put_ = PutDigits(line, time);
+  put_ = InWindow(time) ? PutDigits(line, time) : PutDecimal(line, time);
 }
 
 inline const TextTrace::Rest* TextTrace::CachedRest() const {
@@ -208,36 +206,27 @@ void TextTrace::FillName(Name& slot, uint32_t address) {
 
 inline char* TextTrace::PutDigits(char* const line, uint64_t time) {
   const auto low = static_cast<uint32_t>(time - timeBase_);
-  char* const end = time_ + kTimeEnd;
-  std::memcpy(end - 8, kDecimal.digits[low / 10000], 4);
-  std::memcpy(end - 4, kDecimal.digits[low % 10000], 4);
-  std::memcpy(line, timeFirst_, kTimeEnd);
-  return line + timeDigits_;
+  std::memcpy(line, high_, sizeof high_);
+  char* const last = line + highDigits_;
+  std::memcpy(last, kDecimal.digits[low / 10000], 4);
+  std::memcpy(last + 4, kDecimal.digits[low % 10000], 4);
+  return last + 8;
 }
 
 void TextTrace::SetTimeWindow(uint64_t time) {
-  size_t digits = 8;
-  if (time < kTimeLow) {
-    // Below 10^8 the window is the times of one digit count, [10^(n-1), 10^n).
-    timeBase_ = 0;
-    windowStart_ = 0;
-    uint64_t next = 10;
-    for (digits = 1; time >= next; ++digits) {
-      windowStart_ = next;
-      next *= 10;
-    }
-    windowSpan_ = next - windowStart_;
-  } else {
-    // Above, the times of one value of the digits above the last eight.
-    timeBase_ = time - time % kTimeLow;
-    windowStart_ = timeBase_;
-    windowSpan_ = kTimeLow;
-    char* p = time_ + kTimeEnd - 8;
-    for (uint64_t v = time / kTimeLow; v != 0; v /= 10, ++digits)
-      *--p = static_cast<char>('0' + v % 10);
+  if (time < kTimeLow / 10) {
+    windowSpan_ = 0;
+    return;
   }
-  timeDigits_ = digits;
-  timeFirst_ = time_ + kTimeEnd - digits;
+  timeBase_ = time - time % kTimeLow;
+  windowStart_ = time < kTimeLow ? kTimeLow / 10 : timeBase_;
+  windowSpan_ = timeBase_ + kTimeLow - windowStart_;
+  char digits[sizeof high_];
+  char* const end = digits + sizeof digits;
+  char* p = end;
+  for (uint64_t v = time / kTimeLow; v != 0; v /= 10) *--p = static_cast<char>('0' + v % 10);
+  highDigits_ = static_cast<size_t>(end - p);
+  std::memcpy(high_, p, highDigits_);
 }
 
 }  // namespace sim

@@ -121,8 +121,9 @@ class TextTrace : public TraceSink {
   const Name& NameOf(uint32_t address);
   void FillName(Name& slot, uint32_t address);  // out of line: once a register
   // A line's time: from one line to the next only its last eight digits
-  // change, put from a table; the digits above them and the digit count hold
-  // for a window of times, set when a time falls outside it.
+  // change, put from a table after the digits above them, which hold for a
+  // window of times, set when a time falls outside it. Times below 10^7,
+  // short of eight digits, have no window.
   char* PutDigits(char* line, uint64_t time);
   bool InWindow(uint64_t time) const { return time - windowStart_ < windowSpan_; }
   void SetTimeWindow(uint64_t time);
@@ -136,17 +137,14 @@ class TextTrace : public TraceSink {
   Nanoseconds lineTime_ = 0;
   const bool runs_;            // compact: reads make runs
   const Nanoseconds spacing_;  // the bus's access cost: a run's reads are this far apart
-  // Times t with t - windowStart_ < windowSpan_ have the digit count and the
-  // digits above the last eight of the window's; those eight are of
-  // t - timeBase_. The digits end at time_ + kTimeEnd; a line copies
-  // kTimeEnd bytes from the first one on.
+  // The window: times t with t - windowStart_ < windowSpan_, whose digits
+  // above the last eight are high_'s first highDigits_, the eight of
+  // t - timeBase_. A line copies all of high_ at once.
   Nanoseconds windowStart_ = 0;
   Nanoseconds windowSpan_ = 0;
   Nanoseconds timeBase_ = 0;
-  const char* timeFirst_;
-  size_t timeDigits_ = 0;
-  static constexpr size_t kTimeEnd = 24;
-  char time_[2 * kTimeEnd];
+  size_t highDigits_ = 0;
+  char high_[16] = {};              // 2^64 has 12 digits above the last eight
   std::unique_ptr<char[]> buffer_;  // not zeroed: only what was put is written
   std::vector<Name> names_;
   Rest rests_[size_t{1} << kRestBits];

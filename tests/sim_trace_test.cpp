@@ -185,7 +185,7 @@ TEST_F(TraceTest, APollLoopsLinesCarryPrintfsTimesAcrossEveryCarry) {
   const sim::Nanoseconds c = bus().AccessCost();
   const sim::Nanoseconds last = ~sim::Nanoseconds{0};  // 2^64 - 1, 20 digits
   const sim::Nanoseconds starts[] = {
-      0, 990, 99990000, 199990000, 9999990000u, 40000, 999999999999990000u, last - 39500};
+      0, 990, 9990000, 99990000, 199990000, 9999990000u, 40000, 999999999999990000u, last - 39500};
   std::string expected;
   char text[128];
   const auto expect = [&](sim::Nanoseconds t, uint32_t address, uint32_t value, uint64_t n) {
