@@ -86,11 +86,37 @@ uint32_t Bus::ReadLeasedCaughtUp() {
 }
 
 uint32_t Bus::ReadLeasedApart(Register& reg) {
+  // A register lent has no read hook, unless it gained one since (Recall).
+  if (trace_ && !reg.row.read && now_ < alarmAt_) return ReadLeasedTraced(reg);
+  return ReadLeasedWatched(reg);
+}
+
+uint32_t Bus::ReadLeasedWatched(Register& reg) {
   CheckAlarm();
   const uint32_t value = trace_ ? ServeTracedRead32(*leaseSpan_, reg, leaseOffset_)
                                 : ServeUnwatchedRead32(*leaseSpan_, reg, leaseOffset_);
   if (&reg == leased_) Relend();
   return value;
+}
+
+// A traced poll loop's read that reaches its block's event: the run of the
+// reads lent before ends, the model catches up, and the read, recorded,
+// opens the next run, whose reads are lent (the FIFO's with them).
+uint32_t Bus::ReadLeasedTraced(Register& reg) {
+  EndTraceRun(1);
+  RegisterBlock& block = *leaseBlock_;
+  block.Reach(now_);
+  // Recorded from where the run's first read is kept (the run before has
+  // ended), as in ServeTracedRead32.
+  runFirst_ =
+      TraceRecord{now_, false, leaseSpan_->physical + leaseOffset_, reg.value, reg.row.name};
+  trace_->Record(runFirst_);
+  if (block.ArmTraceRun(reg)) {
+    runRegister_ = &reg;
+    runFirst_.time += accessCost_;
+    RelendTraced();
+  }
+  return reg.value;
 }
 
 // The reads of one register between two events of its block (a poll loop's)
@@ -155,10 +181,37 @@ void Bus::LendTraced() {
   const Nanoseconds first = now_ + accessCost_;
   // At a high frame rate the next read is the frame's: nothing to lend.
   if (leaseBlock_->dueAt_ <= first || !leaseBlock_->ArmTraceRun(reg)) return;
-  Relend();
+  RelendTraced();
   runRegister_ = &reg;
   runFirst_ =
       TraceRecord{first, false, leaseSpan_->physical + leaseOffset_, reg.value, reg.row.name};
+}
+
+// The FIFO's read on a traced poll loop: the hook is the access, as when
+// untraced; the reads lent are not given back. The run open is the register
+// lent's, and after this read it goes on as a run with the value the hook
+// left (a run with no read yet only moves on).
+uint32_t Bus::ReadLentTraced(const Span& span, Register& reg, uint32_t offset) {
+  const uintptr_t after = --lease_.left;  // the reads lent after this one
+  const Nanoseconds at = now_ - after * accessCost_;
+  if (runRegister_ != leased_ || at != runFirst_.time) EndTraceRun(after + 1);
+  const uint32_t value = reg.row.read(*span.block, reg);
+  trace_->Record(TraceRecord{at, false, span.physical + offset, value, reg.row.name});
+  Register& lent = *leased_;
+  // The hook may have ended what is lent (an earlier event): the next read
+  // of the register lent then comes to the bus, and the run is empty.
+  if (!leaseBlock_->ArmTraceRun(lent)) {
+    Settle();
+    EndTraceRun(1);
+    return value;
+  }
+  if (runRegister_ == nullptr) {
+    runRegister_ = &lent;
+    runFirst_ = TraceRecord{0, false, leaseSpan_->physical + leaseOffset_, 0, lent.row.name};
+  }
+  runFirst_.time = at + accessCost_;
+  runFirst_.value = lent.value;
+  return value;
 }
 
 void Bus::TellTraceRun(uint64_t pending) {

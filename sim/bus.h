@@ -37,10 +37,8 @@ class TraceSink {
   // `count` reads like `first`, at first.time, + spacing, + 2 spacing, ...:
   // a poll loop's run, which the bus serves without a call a read. By
   // default each is recorded.
-  virtual void RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-    TraceRecord r = first;
-    for (uint64_t k = 0; k < count; ++k, r.time += spacing) Record(r);
-  }
+  // (Out of line, in sim/trace.cpp: the bus's call stays one indirect call.)
+  virtual void RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing);
 };
 
 class Bus {
@@ -84,14 +82,17 @@ class Bus {
   // register that reaches it, so at left 0 the next read of the register
   // comes to the bus.
   //
-  // With `hooks` set the reads lent may go to other registers of the same
-  // block too: a read of one with a read hook (a FIFO's data register) is the
-  // hook's call, each counted down like the others. Set only while nothing
-  // watches the bus (no trace, no alarm) before the reads lent end.
+  // With `hooks` kCalled the reads lent may go to other registers of the
+  // same block too: a read of one with a read hook (a FIFO's data register)
+  // is the hook's call, each counted down like the others; set only while
+  // nothing watches the bus (no trace, no alarm) before the reads lent end.
+  // kTraced: the same while traced (and no alarm before they end), each such
+  // read served by ReadLentTraced, which records it.
   struct Lease {
+    enum Hooks : uint8_t { kNone, kCalled, kTraced };
     uintptr_t left = 0;
     const uint32_t* value = nullptr;
-    bool hooks = false;
+    Hooks hooks = kNone;
   };
   // Lends the plain reads of the span's readable register `reg` at `offset`
   // from the next plain read of it the bus serves on. The span stays where
@@ -122,6 +123,10 @@ class Bus {
   // A register whose read hook changed (a test's backdoor): what is lent
   // ends, and while it is the register lent its reads leave the leased path
   // for the watched one (which calls a hook), until the bus lends afresh.
+  // A read lent (lease.left not 0, hooks kTraced) of the span's register
+  // `reg` with a read hook: counted down, the hook called and the read
+  // recorded; the run of the register lent ends before it and opens after.
+  uint32_t ReadLentTraced(const Span& span, Register& reg, uint32_t offset);
   void Recall(const Register& reg) {
     Settle();
     if (&reg == leased_) watchAt_ = 0;
@@ -148,7 +153,8 @@ class Bus {
   // its block's next event stay on the inline path too, and so do the reads
   // of the register lent after a traced read of another one; the trace hears
   // of them (RecordRepeats) at the next access that leaves it, at Advance, at
-  // SetTrace and here.
+  // SetTrace and here. A read of the lent register's block with a read hook
+  // (the FIFO's) is one of the reads lent, recorded in ReadLentTraced.
   void SetTrace(TraceSink* sink);
   void EndTraceRun() {
     Settle();
@@ -188,8 +194,13 @@ class Bus {
     // lent than are plain is always right, the next one comes to the bus.
     const Nanoseconds reads = (before - now_ - 1) / accessCost_;
     lease_.left = static_cast<uintptr_t>(reads) & static_cast<uintptr_t>(INTPTR_MAX);
-    lease_.hooks = watchAt_ >= before;
+    lease_.hooks = static_cast<Lease::Hooks>(watchAt_ >= before);  // kCalled or kNone
     now_ += lease_.left * accessCost_;
+  }
+  // Relend while traced: the hooks' reads lent are recorded (ReadLentTraced).
+  void RelendTraced() {
+    Relend();
+    if (lease_.left != 0 && alarmAt_ >= leased_->plainBefore) lease_.hooks = Lease::kTraced;
   }
   // An access whose time and count are taken already (a fault is an access
   // too); a write's value in `written`. A block's refusal changed nothing, so
@@ -198,6 +209,8 @@ class Bus {
   // The leased register's read that is not plain and not the model's due
   // event alone: its time taken already.
   __attribute__((noinline)) uint32_t ReadLeasedApart(Register& reg);
+  __attribute__((noinline)) uint32_t ReadLeasedTraced(Register& reg);
+  __attribute__((noinline)) uint32_t ReadLeasedWatched(Register& reg);
   // The rest of a leased read once its block caught up: armed, relent.
   uint32_t ReadLeasedCaughtUp();
   // Relends after a plain read of the leased register and returns its value.

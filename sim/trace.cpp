@@ -65,6 +65,11 @@ char* PutDecimal(char* p, uint64_t v) {
 
 }  // namespace
 
+void TraceSink::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+  TraceRecord r = first;
+  for (uint64_t k = 0; k < count; ++k, r.time += spacing) Record(r);
+}
+
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),

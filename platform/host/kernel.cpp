@@ -183,6 +183,19 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
   return FALSE;  // as the kernel does for an address that starts no reservation
 }
 
+namespace {
+
+// A read of the register with a read hook that the lease does not call
+// untraced: the bus records it on the lease, or serves it.
+__attribute__((noinline)) uint32_t ReadHookedByBus(uintptr_t address) {
+  const auto offset = static_cast<uint32_t>(address - hit.start);
+  if (hit.lent->hooks == sim::Bus::Lease::kTraced && hit.lent->left != 0)
+    return hit.bus->ReadLentTraced(hit.span, *hit.hooked, offset);
+  return hit.bus->Read32(hit.span, *hit.hooked, offset);
+}
+
+}  // namespace
+
 uint32_t ReadRegister32PastLease() { return hit.bus->ReadLeased(); }
 
 uint32_t ReadRegister32ByBus(volatile uint32_t* reg) {
@@ -191,11 +204,11 @@ uint32_t ReadRegister32ByBus(volatile uint32_t* reg) {
     // A read with a hook served on the lease (the block is not due, nothing
     // watches): the hook's call is the access.
     sim::Bus::Lease& lent = *hit.lent;
-    if (lent.hooks && lent.left != 0) {
+    if (lent.hooks == sim::Bus::Lease::kCalled && lent.left != 0) {
       --lent.left;
       return hit.hooked->row.read(*hit.span.block, *hit.hooked);
     }
-    return hit.bus->Read32(hit.span, *hit.hooked, static_cast<uint32_t>(address - hit.start));
+    return ReadHookedByBus(address);
   }
   const auto offset = static_cast<uint32_t>(address - hit.start);
   const uintptr_t word = WordIndex(address - hit.start);
