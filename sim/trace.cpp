@@ -6,39 +6,45 @@ namespace sim {
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
-// A line with the longest name, and the bytes the fixed-size copies write past it.
-constexpr size_t kLongestLine = 24 + 3 + 256 + 3 + 32 + 8 + 22;
+// A line with the longest name and count, and the bytes the fixed-size copies
+// write past it.
+constexpr size_t kLongestLine = 24 + 3 + 10 + 1 + 256 + 3 + 8 + 2 + 20 + 1 + 48;
 constexpr size_t kNameSlots = 4096;
-constexpr size_t kRestSlots = 256;
+constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
 constexpr char kHex[] = "0123456789abcdef";
 
-// "00" .. "ff", two characters a byte, and "0000" .. "9999", made by the
+// "0000" .. "9999" and "00" .. "ff", two characters a byte, made by the
 // compiler (a run's start-up does not compute them).
-struct Tables {
-  char hex[256][2]{};
-  char decimal[10000][4]{};
-  constexpr Tables() {
-    for (unsigned b = 0; b < 256; ++b) {
-      hex[b][0] = kHex[b >> 4];
-      hex[b][1] = kHex[b & 0xF];
-    }
+struct DecimalTable {
+  char digits[10000][4]{};
+  constexpr DecimalTable() {
     for (unsigned d = 0; d < 10000; ++d) {
-      decimal[d][0] = static_cast<char>('0' + d / 1000);
-      decimal[d][1] = static_cast<char>('0' + d / 100 % 10);
-      decimal[d][2] = static_cast<char>('0' + d / 10 % 10);
-      decimal[d][3] = static_cast<char>('0' + d % 10);
+      digits[d][0] = static_cast<char>('0' + d / 1000);
+      digits[d][1] = static_cast<char>('0' + d / 100 % 10);
+      digits[d][2] = static_cast<char>('0' + d / 10 % 10);
+      digits[d][3] = static_cast<char>('0' + d % 10);
     }
   }
 };
-constexpr Tables kTables;
+struct HexTable {
+  char digits[256][2]{};
+  constexpr HexTable() {
+    for (unsigned b = 0; b < 256; ++b) {
+      digits[b][0] = kHex[b >> 4];
+      digits[b][1] = kHex[b & 0xF];
+    }
+  }
+};
+constexpr DecimalTable kDecimal;
+constexpr HexTable kHexPairs;
 
 char* PutHex32(char* p, uint32_t v) {
   *p++ = '0';
   *p++ = 'x';
-  std::memcpy(p, kTables.hex[v >> 24], 2);
-  std::memcpy(p + 2, kTables.hex[(v >> 16) & 0xFFu], 2);
-  std::memcpy(p + 4, kTables.hex[(v >> 8) & 0xFFu], 2);
-  std::memcpy(p + 6, kTables.hex[v & 0xFFu], 2);
+  std::memcpy(p, kHexPairs.digits[v >> 24], 2);
+  std::memcpy(p + 2, kHexPairs.digits[(v >> 16) & 0xFFu], 2);
+  std::memcpy(p + 4, kHexPairs.digits[(v >> 8) & 0xFFu], 2);
+  std::memcpy(p + 6, kHexPairs.digits[v & 0xFFu], 2);
   return p + 8;
 }
 
@@ -46,7 +52,7 @@ char* PutHex32(char* p, uint32_t v) {
 char* PutDecimal(char* p, uint64_t v) {
   if (v < 10000) {  // the poll loops' runs: a table's digits, four bytes copied
     const size_t n = v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1;
-    std::memcpy(p, kTables.decimal[v] + 4 - n, 4);
+    std::memcpy(p, kDecimal.digits[v] + 4 - n, 4);
     return p + n;
   }
   char digits[24];
@@ -55,14 +61,6 @@ char* PutDecimal(char* p, uint64_t v) {
   const size_t n = static_cast<size_t>(digits + sizeof digits - d);
   std::memcpy(p, d, n);
   return p + n;
-}
-
-// The decimal digits of v < 10^8, by compares.
-size_t DigitsOf(unsigned v) {
-  const unsigned high = v / 10000;
-  const unsigned four = high != 0 ? high : v;
-  const size_t n = four >= 1000 ? 4 : four >= 100 ? 3 : four >= 10 ? 2 : 1;
-  return high != 0 ? n + 4 : n;
 }
 
 }  // namespace
@@ -75,12 +73,12 @@ void TraceSink::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseco
 TextTrace::TextTrace(const Bus& bus, FILE* out, Form form)
     : bus_(bus),
       out_(out),
-      noRun_(form == kCompact ? 0 : 1),
-      rests_(kRestSlots),
+      runs_(form == kCompact),
       spacing_(bus.AccessCost()),
       buffer_(new char[kBufferSize]),
       names_(kNameSlots) {
-  std::memset(time_, '0', sizeof time_);
+  put_ = buffer_.get();
+  limit_ = buffer_.get() + kBufferSize - kLongestLine;
 }
 
 TextTrace::~TextTrace() { Flush(); }
@@ -90,14 +88,19 @@ bool TextTrace::Write(const char* data, size_t size) {
 }
 
 bool TextTrace::WriteBuffer() {
-  const bool ok = Write(buffer_.get(), used_);
-  used_ = 0;
+  const bool ok = Write(buffer_.get(), static_cast<size_t>(put_ - buffer_.get()));
+  put_ = buffer_.get();
   return ok;
 }
 
+char* TextTrace::Drain() {
+  WriteBuffer();
+  return put_;
+}
+
 bool TextTrace::Flush() {
-  Close();
-  runAddress_ = kNoRun;  // its line is put: a read after starts a line
+  put_ = PutRest(put_ > limit_ ? Drain() : put_);
+  Open(kNoLine, 0, 0);  // its line is put: a read after starts a line
   return WriteBuffer();
 }
 
@@ -105,15 +108,85 @@ bool TextTrace::Flush() {
 // count, so a read that forms no run costs what it does in the every-access
 // trace.
 void TextTrace::Record(const TraceRecord& access) {
-  if (Continues(access)) return Lengthen(1);
-  Open(access);
+  if (Continues(access)) {
+    ++lineCount_;
+    return;
+  }
+  Put(access, 1);
 }
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
-  if (spacing != spacing_ || noRun_ != 0 || count == 0)
-    return TraceSink::RecordRepeats(first, count, spacing);
-  Record(first);
-  Lengthen(count - 1);
+  if (spacing != spacing_ || !runs_ || count == 0) return ExpandRepeats(first, count, spacing);
+  if (Continues(first)) {
+    lineCount_ += count;
+    return;
+  }
+  Put(first, count);
+}
+
+void TextTrace::ExpandRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
+  TraceSink::RecordRepeats(first, count, spacing);
+}
+
+inline void TextTrace::Put(const TraceRecord& access, uint64_t count) {
+  const Nanoseconds time = access.time;
+  const uint64_t key = KeyOf(access) | static_cast<uint64_t>(access.write);
+  const Rest* const rest = CachedRest();
+  char* const line = put_;
+  if (rest == nullptr || line > limit_ || !InWindow(time)) return PutSlowly(access, count);
+  Open(key, count, time);  // before the bytes go in: they may alias anything
+  put_ = PutDigits(PutCached(line, *rest), time);
+}
+
+void TextTrace::PutSlowly(const TraceRecord& access, uint64_t count) {
+  const Nanoseconds time = access.time;
+  const uint64_t key = KeyOf(access) | static_cast<uint64_t>(access.write);
+  char* const line = PutRest(put_ > limit_ ? Drain() : put_);
+  if (!InWindow(time)) SetTimeWindow(time);
+  Open(key, count, time);
+  put_ = InWindow(time) ? PutDigits(line, time) : PutDecimal(line, time);
+}
+
+inline const TextTrace::Rest* TextTrace::CachedRest() const {
+  const Rest& rest = rests_[RestSlot()];
+  return rest.key == lineKey_ && rest.count == lineCount_ ? &rest : nullptr;
+}
+
+inline char* TextTrace::PutCached(char* const line, const Rest& rest) {
+  std::memcpy(line, rest.text, kRestText);
+  return line + rest.size;
+}
+
+char* TextTrace::PutRest(char* const line) {
+  Rest& rest = rests_[RestSlot()];
+  if (rest.key != lineKey_ || rest.count != lineCount_) return line + PutNewRest(line, rest);
+  return PutCached(line, rest);
+}
+
+size_t TextTrace::PutNewRest(char* const line, Rest& slot) {
+  size_t size = 0;  // no open line: no rest
+  if (lineCount_ != 0) {
+    const Name& name = NameOf(static_cast<uint32_t>(lineKey_) & ~1u);
+    std::memcpy(line, name.text, 32);  // most names: one fixed-size copy
+    if (name.size > 32) std::memcpy(line + 32, name.text + 32, name.size - 32);
+    if ((lineKey_ & 1u) != 0) line[1] = 'W';
+    char* p = PutHex32(line + name.size - 2, static_cast<uint32_t>(lineKey_ >> 32));
+    if (lineCount_ > 1) {
+      *p++ = ' ';
+      *p++ = 'x';
+      p = PutDecimal(p, lineCount_);
+    }
+    *p++ = '\n';
+    size = static_cast<size_t>(p - line);
+  }
+  if (size <= kRestText) {
+    // The bytes past the line are copied too, never put: the buffer has room.
+    slot.key = lineKey_;
+    slot.count = lineCount_;
+    slot.size = size;
+    std::memcpy(slot.text, line, kRestText);
+  }
+  return size;
 }
 
 inline const TextTrace::Name& TextTrace::NameOf(uint32_t address) {
@@ -133,87 +206,32 @@ void TextTrace::FillName(Name& slot, uint32_t address) {
   text = " R " + text + " 0x";
   slot.address = address;
   slot.size = text.size();
-  std::memset(slot.text, ' ', sizeof slot.text);
   std::memcpy(slot.text, text.data(), text.size());
 }
 
-inline void TextTrace::SetTime(uint64_t time) {
-  // Accesses are a few hundred ns apart and frames ten thousand or so: the
-  // digits above the last eight change once in many frames and are
-  // formatted only then (a time before timeBase_ wraps to a huge offset).
-  if (time - timeBase_ >= kTimeLow) SetHighDigits(time);
-  const auto low = static_cast<unsigned>(time - timeBase_);
-  char* const end = time_ + kTimeEnd;
-  std::memcpy(end - 8, kTables.decimal[low / 10000], 4);
-  std::memcpy(end - 4, kTables.decimal[low % 10000], 4);
-  timeDigits_ = highDigits_ != 0 ? highDigits_ + 8 : DigitsOf(low);
-  timeFirst_ = end - timeDigits_;
+inline char* TextTrace::PutDigits(char* const line, uint64_t time) {
+  const auto low = static_cast<uint32_t>(time - timeBase_);
+  std::memcpy(line, high_, sizeof high_);
+  char* const last = line + highDigits_;
+  std::memcpy(last, kDecimal.digits[low / 10000], 4);
+  std::memcpy(last + 4, kDecimal.digits[low % 10000], 4);
+  return last + 8;
 }
 
-void TextTrace::SetHighDigits(uint64_t time) {
+void TextTrace::SetTimeWindow(uint64_t time) {
+  if (time < kTimeLow / 10) {
+    windowSpan_ = 0;
+    return;
+  }
   timeBase_ = time - time % kTimeLow;
-  char* p = time_ + kTimeEnd - 8;
-  highDigits_ = 0;
-  for (uint64_t v = time / kTimeLow; v != 0; v /= 10) {
-    *--p = static_cast<char>('0' + v % 10);
-    ++highDigits_;
-  }
-}
-
-inline void TextTrace::Open(const TraceRecord& access) {
-  Close();
-  if (used_ > kBufferSize - kLongestLine) WriteBuffer();
-  SetTime(access.time);
-  std::memcpy(buffer_.get() + used_, timeFirst_, kTimeEnd);
-  used_ += timeDigits_;
-  const auto write = static_cast<uint32_t>(access.write);
-  lineKey_ = access.address | write;
-  // A read opens a run (compact): a write or the every-access form sets the
-  // address's low bit, which no access's has.
-  runAddress_ = access.address | noRun_ | write;
-  runValue_ = access.value;
-  runLength_ = 1;
-  runNext_ = access.time + spacing_;
-}
-
-inline void TextTrace::Close() {
-  if (lineKey_ == kNoLine) return;
-  const uint32_t slot =
-      (lineKey_ * 0x9E3779B1u ^ runValue_ * 0x85EBCA77u ^ static_cast<uint32_t>(runLength_)) >> 24;
-  Rest& rest = rests_[slot % kRestSlots];
-  char* const p = buffer_.get() + used_;
-  if (rest.key == lineKey_ && rest.value == runValue_ && rest.count == runLength_) {
-    std::memcpy(p, rest.text, kRestText);
-    used_ += rest.size;
-  } else {
-    used_ += PutRest(p, rest);
-  }
-  lineKey_ = kNoLine;
-}
-
-size_t TextTrace::PutRest(char* const line, Rest& slot) {
-  char* p = line;
-  const Name& name = NameOf(lineKey_ & ~1u);
-  std::memcpy(p, name.text, 32);
-  if (name.size > 32) std::memcpy(p + 32, name.text + 32, name.size - 32);
-  if ((lineKey_ & 1u) != 0) p[1] = 'W';
-  p = PutHex32(p + name.size - 2, runValue_);
-  if (runLength_ > 1) {
-    *p++ = ' ';
-    *p++ = 'x';
-    p = PutDecimal(p, runLength_);
-  }
-  *p++ = '\n';
-  const auto size = static_cast<size_t>(p - line);
-  if (size <= kRestText) {
-    // The bytes past the line are copied too, never put: the buffer has room.
-    slot.key = lineKey_;
-    slot.value = runValue_;
-    slot.count = runLength_;
-    slot.size = size;
-    std::memcpy(slot.text, line, kRestText);
-  }
-  return size;
+  windowStart_ = time < kTimeLow ? kTimeLow / 10 : timeBase_;
+  windowSpan_ = timeBase_ + kTimeLow - windowStart_;
+  char digits[sizeof high_];
+  char* const end = digits + sizeof digits;
+  char* p = end;
+  for (uint64_t v = time / kTimeLow; v != 0; v /= 10) *--p = static_cast<char>('0' + v % 10);
+  highDigits_ = static_cast<size_t>(end - p);
+  std::memcpy(high_, p, highDigits_);
 }
 
 }  // namespace sim

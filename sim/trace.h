@@ -19,7 +19,9 @@
 // for byte (docs/tools.md: the awk line that does it).
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,32 +55,59 @@ class TextTrace : public TraceSink {
   // Every byte of the trace leaves through here.
   bool Write(const char* data, size_t size);
   bool WriteBuffer();
-  // A line is put in two steps: its time when its access comes (Open), the
-  // rest once the next line opens or the trace is flushed (Close), when the
-  // count of the run of reads it opens (compact) is known. The rests of the
-  // lines a poll loop makes over and over come from a small cache.
-  void Open(const TraceRecord& access);
-  void Close();
-  static constexpr size_t kRestText = 64;
-  struct Rest {
-    uint32_t key = kNoLine;  // the address, its low bit set for a write
-    uint32_t value = 0;
-    uint64_t count = 0;
-    size_t size = 0;
-    char text[kRestText];  // " R 0x41900008 SSP3.SSSR 0x0000f024 x18\n"
-  };
-  // Puts the open line's rest at `line`, kept in `slot` if it fits; its size.
-  size_t PutRest(char* line, Rest& slot);
+  // Writes the buffer out when a line may not fit; where the next line goes.
+  char* Drain();
+  // A line is put in two steps: its time when its access comes, the rest once
+  // the next line comes or the trace is flushed, when the count of the run of
+  // reads it opens (compact) is known. `count` reads like `access` open it.
+  // Put does a poll loop's lines with no call, PutSlowly any line.
+  void Put(const TraceRecord& access, uint64_t count);
+  __attribute__((noinline)) void PutSlowly(const TraceRecord& access, uint64_t count);
+  // The open line: its address, the low bit set for a write, and its value
+  // in the high half (kNoLine: none, no read's); its first read's time and
+  // the length of its run (0: no line).
+  static constexpr uint64_t kNoLine = 2;
+  static uint64_t KeyOf(const TraceRecord& access) {
+    static_assert(offsetof(TraceRecord, value) == offsetof(TraceRecord, address) + 4 &&
+                      __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "the address and the value after it, in one load");
+    uint64_t key;
+    std::memcpy(&key, reinterpret_cast<const char*>(&access) + offsetof(TraceRecord, address), 8);
+    return key;
+  }
+  void Open(uint64_t key, uint64_t count, Nanoseconds time) {
+    lineKey_ = key;
+    lineCount_ = count;
+    lineTime_ = time;
+  }
   // `access` is the next read of the open run (compact).
   bool Continues(const TraceRecord& access) const {
-    return access.address == runAddress_ && access.time == runNext_ && access.value == runValue_ &&
-           !access.write;
+    return KeyOf(access) == lineKey_ && access.time == lineTime_ + lineCount_ * spacing_ &&
+           !access.write && runs_;
   }
-  // `count` more reads of the open run.
-  void Lengthen(uint64_t count) {
-    runLength_ += count;
-    runNext_ += count * spacing_;
+  // The default's record a read: a run of other spacing, or the every-access form.
+  __attribute__((noinline)) void ExpandRepeats(const TraceRecord& first, uint64_t count,
+                                               Nanoseconds spacing);
+  // The rests of the lines a poll loop makes over and over come from a cache
+  // by key and count, each copied whole, kRestText bytes; a periodic signal's
+  // FIFO words recur too, a tone's hundred or so finding room in it.
+  static constexpr size_t kRestText = 48;
+  static constexpr unsigned kRestBits = 10;
+  struct Rest {
+    uint64_t key = kNoLine;
+    uint64_t count = 0;  // 0: no line, no text
+    uint64_t size = 0;
+    char text[kRestText] = {};          // " R 0x41900008 SSP3.SSSR 0x0000f024 x18\n"
+    char unused[128 - 24 - kRestText];  // a slot a power of two: a shift from the hash
+  };
+  size_t RestSlot() const {
+    return ((lineKey_ ^ lineCount_) * 0x9E3779B97F4A7C15u) >> (64 - kRestBits);
   }
+  const Rest* CachedRest() const;  // the open line's, or nullptr
+  char* PutCached(char* line, const Rest& rest);
+  // Puts the open line's rest at `line`, cached or anew; where it ends.
+  char* PutRest(char* line);
+  size_t PutNewRest(char* line, Rest& slot);  // its size, kept in `slot` if it fits
   // The text between a line's time and its value, " R 0x41900008 SSP3.SSSR 0x"
   // (a write's 'W' put in over the 'R'), of an address's last 256 characters
   // at most.
@@ -87,43 +116,38 @@ class TextTrace : public TraceSink {
   struct Name {
     uint32_t address = 1;  // never an aligned access's address: empty
     size_t size = 0;
-    char text[kLineMiddle + 32];  // room to copy 32 bytes at a time
+    char text[kLineMiddle];
   };
   const Name& NameOf(uint32_t address);
   void FillName(Name& slot, uint32_t address);  // out of line: once a register
-  // Brings the time's digits (right-aligned, ending at time_ + kTimeEnd) to
-  // `time`, timeFirst_ to the first of them.
-  void SetTime(uint64_t time);
-  void SetHighDigits(uint64_t time);  // out of line: once in many frames
+  // A line's time: from one line to the next only its last eight digits
+  // change, put from a table after the digits above them, which hold for a
+  // window of times, set when a time falls outside it. Times below 10^7,
+  // short of eight digits, have no window.
+  char* PutDigits(char* line, uint64_t time);
+  bool InWindow(uint64_t time) const { return time - windowStart_ < windowSpan_; }
+  void SetTimeWindow(uint64_t time);
 
   const Bus& bus_;
   FILE* out_;
-  uint32_t noRun_;  // 1 in the every-access form: no read opens a run
-  // The open line (its time in the buffer, the rest to come): its access's
-  // address, the low bit set for a write (kNoLine: none), its value and the
-  // length of its run; and the run (compact): the address the next read
-  // continues it at (kNoRun: none) and that read's time.
-  static constexpr uint32_t kNoRun = 1;   // a misaligned address: no access's
-  static constexpr uint32_t kNoLine = 3;  // nor a write's
-  uint32_t lineKey_ = kNoLine;
-  uint32_t runAddress_ = kNoRun;
-  uint32_t runValue_ = 0;
-  uint64_t runLength_ = 0;
-  uint64_t runNext_ = 0;
-  std::vector<Rest> rests_;
-  const Nanoseconds spacing_;       // the bus's access cost: a run's reads are this far apart
+  char* put_;                   // where the next byte goes
+  const char* limit_;           // past it a line may not fit
+  uint64_t lineKey_ = kNoLine;  // the open line's, as KeyOf gives it with the write bit
+  uint64_t lineCount_ = 0;
+  Nanoseconds lineTime_ = 0;
+  const bool runs_;            // compact: reads make runs
+  const Nanoseconds spacing_;  // the bus's access cost: a run's reads are this far apart
+  // The window: times t with t - windowStart_ < windowSpan_, whose digits
+  // above the last eight are high_'s first highDigits_, the eight of
+  // t - timeBase_. A line copies all of high_ at once.
+  Nanoseconds windowStart_ = 0;
+  Nanoseconds windowSpan_ = 0;
+  Nanoseconds timeBase_ = 0;
+  size_t highDigits_ = 0;
+  char high_[16] = {};              // 2^64 has 12 digits above the last eight
   std::unique_ptr<char[]> buffer_;  // not zeroed: only what was put is written
-  size_t used_ = 0;
   std::vector<Name> names_;
-  // The digits end at time_ + kTimeEnd, zeros to their left; a line copies
-  // kTimeEnd bytes from the first digit on.
-  static constexpr size_t kTimeEnd = 24;
-  static constexpr uint64_t kTimeLow = 100000000;  // the last eight digits
-  char time_[2 * kTimeEnd];
-  const char* timeFirst_ = time_ + kTimeEnd - 1;
-  size_t timeDigits_ = 1;
-  uint64_t timeBase_ = 0;  // the time of the digits above the last eight, times 10^8
-  size_t highDigits_ = 0;  // how many of those there are (0 below 10^8)
+  Rest rests_[size_t{1} << kRestBits];
 };
 
 }  // namespace sim

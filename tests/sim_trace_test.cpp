@@ -173,6 +173,51 @@ TEST_F(TraceTest, ALineLikeAnEarlierOneCarriesItsOwnCountValueAndDirection) {
   EXPECT_EQ(device.ReadFile("repeats.txt"), expected);
 }
 
+// A poll loop's frames, their lines' text after the time cached, across
+// every kind of change of the time's digits: the count growing below 10^8,
+// the digits above the last eight carrying or growing, a time going back, and
+// up to 20 digits, the largest time there is.
+TEST_F(TraceTest, APollLoopsLinesCarryPrintfsTimesAcrossEveryCarry) {
+  const std::string path = device.path() + "/carries.txt";
+  FILE* out = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(out);
+  const uint32_t sssr = 0x41900008u, ssdr = 0x41900010u;
+  const sim::Nanoseconds c = bus().AccessCost();
+  const sim::Nanoseconds last = ~sim::Nanoseconds{0};  // 2^64 - 1, 20 digits
+  const sim::Nanoseconds starts[] = {
+      0, 990, 9990000, 99990000, 199990000, 9999990000u, 40000, 999999999999990000u, last - 39500};
+  std::string expected;
+  char text[128];
+  const auto expect = [&](sim::Nanoseconds t, uint32_t address, uint32_t value, uint64_t n) {
+    int used = std::snprintf(text, sizeof text, "%llu R 0x%08x %s 0x%08x",
+                             static_cast<unsigned long long>(t), address,
+                             bus().Describe(address).c_str(), value);
+    if (n > 1)
+      used += std::snprintf(text + used, sizeof text - used, " x%llu",
+                            static_cast<unsigned long long>(n));
+    expected += std::string(text, used) + "\n";
+  };
+  {
+    sim::TextTrace trace(bus(), out, sim::TextTrace::kCompact);
+    for (const sim::Nanoseconds start : starts) {
+      sim::Nanoseconds t = start;
+      for (int frame = 0; frame < 4; ++frame) {  // 40,000 ns: across each carry
+        const uint32_t word = 0x00fd0000u + static_cast<uint32_t>(frame % 2);
+        trace.Record({t, false, sssr, 0xf034, nullptr});
+        trace.RecordRepeats({t + c, false, sssr, 0xf034, nullptr}, 17, c);
+        expect(t, sssr, 0xf034, 18);
+        trace.Record({t + 18 * c, false, sssr, 0x7c, nullptr});
+        expect(t + 18 * c, sssr, 0x7c, 1);
+        trace.Record({t + 19 * c, false, ssdr, word, nullptr});
+        expect(t + 19 * c, ssdr, word, 1);
+        t += 20 * c;
+      }
+    }
+  }
+  std::fclose(out);
+  EXPECT_EQ(device.ReadFile("carries.txt"), expected);
+}
+
 TEST_F(TraceTest, AlarmRingsOnceAtTheFirstEventAfterItsTime) {
   MapSspRegisters();
   InitNSSP();
