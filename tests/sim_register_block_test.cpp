@@ -31,6 +31,7 @@ class TestBlock : public RegisterBlock {
   void CountReads() { SetReadHook(STAT, ReadBy<&TestBlock::ReadCounting>); }
   void StopCounting() { SetReadHook(STAT, nullptr); }
   unsigned counted = 0;
+  Nanoseconds eventOnData = 0;
 
  private:
   static const RegisterRow kRows[];
@@ -40,7 +41,11 @@ class TestBlock : public RegisterBlock {
   void WriteCmd(Register& cmd, uint32_t, uint32_t written) {
     log.push_back("CMD " + Hex(cmd.value) + " " + Hex(written));
   }
-  uint32_t ReadData(Register&) { return data++; }
+  uint32_t ReadData(Register&) {
+    if (eventOnData != 0) DueAt(eventOnData);  // a FIFO read that brings the next event nearer
+    eventOnData = 0;
+    return data++;
+  }
   uint32_t ReadCounting(Register& stat) {
     ++counted;
     return stat.value;
@@ -195,6 +200,54 @@ TEST_F(RegisterBlockTest, PokeStoresPastMasksAndRunsTheWriteHook) {
   EXPECT_FALSE(RegisterBackdoor(block).Poke(0x10, 1));
   // No virtual time passed for either.
   EXPECT_EQ(bus.AccessCount(), 2u);
+}
+
+// A poll loop as the host accessor serves it from the bus's lease (STAT
+// polled, DATA's hooked reads among the reads lent), traced: what the trace
+// tells, each run expanded, is every access the loop made, in order, at its
+// time and with the value it saw, also when a DATA read brings the block's
+// next event nearer in the middle of what was lent.
+TEST_F(RegisterBlockTest, ATracedPollLoopOnTheLeaseIsTracedAccessForAccess) {
+  const Bus::Span span = bus.Resolve(kBase, 0x1000);
+  Register& stat = *span.decode[STAT / 4];
+  Register& data = *span.decode[DATA / 4];
+  testsupport::RecordingTrace trace;
+  bus.SetTrace(&trace);
+  std::vector<TraceRecord> seen;
+  const auto poll = [&](Bus::Lease& lease) {
+    const uint32_t value = --lease.left != ~uintptr_t{0} ? *lease.value : bus.ReadLeased();
+    seen.push_back(TraceRecord{bus.Now(), false, kBase + STAT, value, "STAT"});
+  };
+  const auto take = [&](Bus::Lease& lease) {
+    const uint32_t value = lease.hooks == Bus::Lease::kTraced && lease.left != 0
+                               ? bus.ReadLentTraced(span, data, DATA)
+                               : bus.Read32(span, data, DATA);
+    seen.push_back(TraceRecord{bus.Now(), false, kBase + DATA, value, "DATA"});
+  };
+  const Nanoseconds c = bus.AccessCost();
+  block.Schedule(40 * c);
+  Bus::Lease& lease = bus.LendPlainReads(span, stat, STAT);
+  EXPECT_EQ(bus.Read32(span, stat, STAT), 0x000000F0u);
+  seen.push_back(TraceRecord{bus.Now(), false, kBase + STAT, 0x000000F0u, "STAT"});
+  for (int k = 0; k < 3; ++k) poll(lease);
+  take(lease);
+  for (int k = 0; k < 3; ++k) poll(lease);
+  EXPECT_EQ(lease.hooks, Bus::Lease::kTraced);  // DATA's next read is one of those lent
+  block.eventOnData = bus.Now() + 3 * c;        // two polls after the next read
+  take(lease);
+  for (int k = 0; k < 5; ++k) poll(lease);  // the event lands on the second
+  take(lease);
+  for (int k = 0; k < 2; ++k) poll(lease);
+  bus.SetTrace(nullptr);
+  EXPECT_EQ(block.log, std::vector<std::string>{"event at " + std::to_string(11 * c)});
+  EXPECT_EQ(seen[10].value, 0x000000F1u);
+  ASSERT_EQ(trace.records.size(), seen.size());
+  for (size_t k = 0; k < seen.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(trace.records[k].time, seen[k].time);
+    EXPECT_EQ(trace.records[k].address, seen[k].address);
+    EXPECT_EQ(trace.records[k].value, seen[k].value);
+  }
 }
 
 }  // namespace
