@@ -85,7 +85,9 @@ class TextTrace : public TraceSink {
     return KeyOf(access) == lineKey_ && access.time == lineTime_ + lineCount_ * spacing_ &&
            !access.write && runs_;
   }
-  // The default's record a read: a run of other spacing, or the every-access form.
+  // TraceSink's record a read, for a run of another spacing or the
+  // every-access form; out of line, so that its loop takes no register from
+  // RecordRepeats' own path.
   __attribute__((noinline)) void ExpandRepeats(const TraceRecord& first, uint64_t count,
                                                Nanoseconds spacing);
   // The rests of the lines a poll loop makes over and over come from a cache
