@@ -82,8 +82,8 @@ class TextTrace : public TraceSink {
   }
   // `access` is the next read of the open run (compact).
   bool Continues(const TraceRecord& access) const {
-    return KeyOf(access) == lineKey_ && access.time == lineTime_ + lineCount_ * spacing_ &&
-           !access.write && runs_;
+    return KeyOf(access) == lineKey_ && runs_ && access.time == lineTime_ + lineCount_ * spacing_ &&
+           !access.write;
   }
   // TraceSink's record a read, for a run of another spacing or the
   // every-access form; out of line, so that its loop takes no register from
