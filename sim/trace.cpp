@@ -106,9 +106,9 @@ bool TextTrace::Flush() {
 
 // Compact, a read opens a line and a run; the reads that continue it only
 // count, so a read that forms no run costs what it does in the every-access
-// trace.
+// trace. Few reads continue a run here: the bus tells a poll loop's run whole.
 void TextTrace::Record(const TraceRecord& access) {
-  if (Continues(access)) {
+  if (__builtin_expect(Continues(access), false)) {
     ++lineCount_;
     return;
   }
@@ -117,7 +117,7 @@ void TextTrace::Record(const TraceRecord& access) {
 
 void TextTrace::RecordRepeats(const TraceRecord& first, uint64_t count, Nanoseconds spacing) {
   if (spacing != spacing_ || !runs_ || count == 0) return ExpandRepeats(first, count, spacing);
-  if (Continues(first)) {
+  if (__builtin_expect(Continues(first), false)) {
     lineCount_ += count;
     return;
   }

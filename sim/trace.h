@@ -82,10 +82,12 @@ class TextTrace : public TraceSink {
   }
   // `access` is the next read of the open run (compact).
   bool Continues(const TraceRecord& access) const {
-    return KeyOf(access) == lineKey_ && access.time == lineTime_ + lineCount_ * spacing_ &&
-           !access.write && runs_;
+    return KeyOf(access) == lineKey_ && runs_ && access.time == lineTime_ + lineCount_ * spacing_ &&
+           !access.write;
   }
-  // The default's record a read: a run of other spacing, or the every-access form.
+  // TraceSink's record a read, for a run of another spacing or the
+  // every-access form; out of line, so that its loop takes no register from
+  // RecordRepeats' own path.
   __attribute__((noinline)) void ExpandRepeats(const TraceRecord& first, uint64_t count,
                                                Nanoseconds spacing);
   // The rests of the lines a poll loop makes over and over come from a cache

@@ -174,34 +174,47 @@ TEST_F(TraceTest, ALineLikeAnEarlierOneCarriesItsOwnCountValueAndDirection) {
 }
 
 // A poll loop's frames, their lines' text after the time cached, across
-// every kind of change of the time's digits: the count growing below 10^8,
-// the digits above the last eight carrying or growing, a time going back, and
-// up to 20 digits, the largest time there is.
-TEST_F(TraceTest, APollLoopsLinesCarryPrintfsTimesAcrossEveryCarry) {
+// every kind of change of the time's digits (the count growing below 10^8,
+// the digits above the last eight carrying or growing, a time going back, up
+// to 20 digits, the largest time there is), each frame with a read of a
+// register whose name is of another length, to past the 256 characters a
+// line keeps.
+TEST_F(TraceTest, APollLoopsLinesCarryPrintfsTimesAndNamesOfAnyLength) {
   const std::string path = device.path() + "/carries.txt";
   FILE* out = std::fopen(path.c_str(), "w");
   ASSERT_TRUE(out);
+  const std::string past32(20, 'P'), past48(40, 'Q'), past256(300, 'X');
+  const std::vector<sim::RegisterRow> rows = {{0x08, "SSSR", 0, 0, 0, sim::kReadable},
+                                              {0x10, "SSDR", 0, 0, 0, sim::kReadable},
+                                              {0x20, past32.c_str(), 0, 0, 0, sim::kReadable},
+                                              {0x24, past48.c_str(), 0, 0, 0, sim::kReadable},
+                                              {0x28, past256.c_str(), 0, 0, 0, sim::kReadable}};
+  sim::RegisterBlock port("PORT", rows);
+  sim::Bus bus;
+  bus.Attach(0x41900000u, 0x100, &port);
   const uint32_t sssr = 0x41900008u, ssdr = 0x41900010u;
-  const sim::Nanoseconds c = bus().AccessCost();
+  const uint32_t named[] = {0x41900020u, 0x41900024u, 0x41900028u, 0x4190002cu};
+  const sim::Nanoseconds c = bus.AccessCost();
   const sim::Nanoseconds last = ~sim::Nanoseconds{0};  // 2^64 - 1, 20 digits
   const sim::Nanoseconds starts[] = {
-      0, 990, 9990000, 99990000, 199990000, 9999990000u, 40000, 999999999999990000u, last - 39500};
+      0, 990, 9990000, 99990000, 199990000, 9999990000u, 40000, 999999999999990000u, last - 41500};
   std::string expected;
-  char text[128];
+  char text[512];
   const auto expect = [&](sim::Nanoseconds t, uint32_t address, uint32_t value, uint64_t n) {
-    int used = std::snprintf(text, sizeof text, "%llu R 0x%08x %s 0x%08x",
+    // A name is cut where the address and it reach 256 characters.
+    int used = std::snprintf(text, sizeof text, "%llu R 0x%08x %.245s 0x%08x",
                              static_cast<unsigned long long>(t), address,
-                             bus().Describe(address).c_str(), value);
+                             bus.Describe(address).c_str(), value);
     if (n > 1)
       used += std::snprintf(text + used, sizeof text - used, " x%llu",
                             static_cast<unsigned long long>(n));
     expected += std::string(text, used) + "\n";
   };
   {
-    sim::TextTrace trace(bus(), out, sim::TextTrace::kCompact);
+    sim::TextTrace trace(bus, out, sim::TextTrace::kCompact);
     for (const sim::Nanoseconds start : starts) {
       sim::Nanoseconds t = start;
-      for (int frame = 0; frame < 4; ++frame) {  // 40,000 ns: across each carry
+      for (int frame = 0; frame < 4; ++frame) {  // 42,000 ns: across each carry
         const uint32_t word = 0x00fd0000u + static_cast<uint32_t>(frame % 2);
         trace.Record({t, false, sssr, 0xf034, nullptr});
         trace.RecordRepeats({t + c, false, sssr, 0xf034, nullptr}, 17, c);
@@ -210,7 +223,9 @@ TEST_F(TraceTest, APollLoopsLinesCarryPrintfsTimesAcrossEveryCarry) {
         expect(t + 18 * c, sssr, 0x7c, 1);
         trace.Record({t + 19 * c, false, ssdr, word, nullptr});
         expect(t + 19 * c, ssdr, word, 1);
-        t += 20 * c;
+        trace.Record({t + 20 * c, false, named[frame], word, nullptr});
+        expect(t + 20 * c, named[frame], word, 1);
+        t += 21 * c;
       }
     }
   }
