@@ -120,13 +120,13 @@ class Bus {
     leaseBlock_->Reach(now);
     return ReadLeasedCaughtUp();
   }
-  // A register whose read hook changed (a test's backdoor): what is lent
-  // ends, and while it is the register lent its reads leave the leased path
-  // for the watched one (which calls a hook), until the bus lends afresh.
   // A read lent (lease.left not 0, hooks kTraced) of the span's register
   // `reg` with a read hook: counted down, the hook called and the read
   // recorded; the run of the register lent ends before it and opens after.
   uint32_t ReadLentTraced(const Span& span, Register& reg, uint32_t offset);
+  // A register whose read hook changed (a test's backdoor): what is lent
+  // ends, and while it is the register lent its reads leave the leased path
+  // for the watched one (which calls a hook), until the bus lends afresh.
   void Recall(const Register& reg) {
     Settle();
     if (&reg == leased_) watchAt_ = 0;
@@ -209,6 +209,8 @@ class Bus {
   // The leased register's read that is not plain and not the model's due
   // event alone: its time taken already.
   __attribute__((noinline)) uint32_t ReadLeasedApart(Register& reg);
+  // Its two ways, each with its own frame: traced (no alarm due, no hook)
+  // and watched.
   __attribute__((noinline)) uint32_t ReadLeasedTraced(Register& reg);
   __attribute__((noinline)) uint32_t ReadLeasedWatched(Register& reg);
   // The rest of a leased read once its block caught up: armed, relent.
