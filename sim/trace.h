@@ -111,7 +111,7 @@ class TextTrace : public TraceSink {
   char* PutRest(char* line);
   size_t PutNewRest(char* line, Rest& slot);  // its size, kept in `slot` if it fits
   // The text between a line's time and its value, " R 0x41900008 SSP3.SSSR 0x"
-  // (a write's 'W' put in over the 'R'), of an address's last 256 characters
+  // (a write's 'W' put in over the 'R'), of an address's first 256 characters
   // at most.
   static constexpr size_t kNameText = 256;
   static constexpr size_t kLineMiddle = 3 + kNameText + 3;
