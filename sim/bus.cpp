@@ -182,6 +182,11 @@ void Bus::LendTraced() {
   // At a high frame rate the next read is the frame's: nothing to lend.
   if (leaseBlock_->dueAt_ <= first || !leaseBlock_->ArmTraceRun(reg)) return;
   RelendTraced();
+  OpenLentRun(first);
+}
+
+void Bus::OpenLentRun(Nanoseconds first) {
+  Register& reg = *leased_;
   runRegister_ = &reg;
   runFirst_ =
       TraceRecord{first, false, leaseSpan_->physical + leaseOffset_, reg.value, reg.row.name};
@@ -205,11 +210,9 @@ uint32_t Bus::ReadLentTraced(const Span& span, Register& reg, uint32_t offset) {
   if (!leaseBlock_->ArmTraceRun(lent)) {
     Settle();
     EndTraceRun(1);
-  } else {
-    if (runRegister_ == nullptr) {
-      runRegister_ = &lent;
-      runFirst_ = TraceRecord{0, false, leaseSpan_->physical + leaseOffset_, 0, lent.row.name};
-    }
+  } else if (runRegister_ == nullptr) {
+    OpenLentRun(hookedRead_.time + accessCost_);
+  } else {  // the empty run moves on: its register and address are the same
     runFirst_.time = hookedRead_.time + accessCost_;
     runFirst_.value = lent.value;
   }

@@ -232,6 +232,8 @@ class Bus {
   // can repeat it inline.
   uint32_t ServeTracedRead32(const Span& span, Register& reg, uint32_t offset);
   void LendTraced();
+  // Opens the run of the register lent from its read at `first`.
+  void OpenLentRun(Nanoseconds first);
   void ServeWrite32(const Span& span, Register& reg, uint32_t offset, uint32_t value);
   // Find with the faults of an unmapped or misaligned access; nullptr then.
   const Region* Decode(uint32_t address, const uint32_t* written) const;

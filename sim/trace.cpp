@@ -158,9 +158,8 @@ inline char* TextTrace::PutCached(char* const line, const Rest& rest) {
 }
 
 char* TextTrace::PutRest(char* const line) {
-  Rest& rest = rests_[RestSlot()];
-  if (rest.key != lineKey_ || rest.count != lineCount_) return line + PutNewRest(line, rest);
-  return PutCached(line, rest);
+  if (const Rest* const rest = CachedRest()) return PutCached(line, *rest);
+  return line + PutNewRest(line, rests_[RestSlot()]);
 }
 
 size_t TextTrace::PutNewRest(char* const line, Rest& slot) {
